@@ -1,0 +1,13 @@
+# The native build uses Debian's GoogleTest; the Windows build compiles the sources Debian ships.
+if(WIN32)
+    set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    add_subdirectory(/usr/src/googletest ${PROJECT_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+    add_library(korvane_gtest_main INTERFACE)
+    target_link_libraries(korvane_gtest_main INTERFACE gtest_main gmock)
+else()
+    find_package(GTest REQUIRED)
+    add_library(korvane_gtest_main INTERFACE)
+    target_link_libraries(korvane_gtest_main INTERFACE GTest::gtest_main GTest::gmock)
+endif()

@@ -1,0 +1,26 @@
+#pragma once
+// The console the programs run in.
+
+#include <string>
+
+namespace platform {
+
+// Switches a Windows console into virtual-terminal mode so ANSI colours render; no-op elsewhere.
+void enableAnsiColours();
+
+// system("cls") on Windows; the ANSI clear sequence on a POSIX terminal (nothing when stdout
+// is not a terminal, so logs stay readable).
+void clearScreen();
+
+std::string consoleTitle();
+void setConsoleTitle(const std::string& title);
+
+// `_kbhit`: true when a key is waiting. On a POSIX terminal the terminal is put into
+// non-canonical, no-echo mode on first use and restored at exit. When stdin is not a terminal
+// a waiting byte (or end of input) counts as a key.
+bool keyWaiting();
+
+// `_getch`: waits for one key and returns it, without echo.
+int readKeyNoEcho();
+
+}  // namespace platform

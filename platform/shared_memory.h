@@ -1,0 +1,37 @@
+#pragma once
+// Named shared-memory blocks: the simulator's telemetry block and the local pit-board block.
+// Names are given in their Windows form ("Local\\IRSDKMemMapFileName"); the POSIX build maps
+// "Local\\X" to the shm object "/X".
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace platform {
+
+class SharedMemory {
+public:
+    virtual ~SharedMemory() = default;
+    virtual uint8_t* data() = 0;
+    // Size of the mapping as the system reports it now (VirtualQuery / fstat), so a reader can
+    // check every offset a writer publishes against what is really mapped.
+    virtual size_t size() const = 0;
+};
+
+// OpenFileMappingA(FILE_MAP_READ) + MapViewOfFile of the whole mapping. nullptr on failure,
+// with the system error code in lastErrorCode().
+std::unique_ptr<SharedMemory> openSharedMemoryReadOnly(const std::string& name);
+
+// Opens an existing block for reading and writing.
+std::unique_ptr<SharedMemory> openSharedMemoryReadWrite(const std::string& name);
+
+// CreateFileMappingA(INVALID_HANDLE_VALUE, PAGE_READWRITE, size) + MapViewOfFile(ALL_ACCESS).
+// Opens the existing block when one of that name exists. The POSIX build unlinks the name when
+// the creating object is destroyed, as Windows drops a mapping with its last handle.
+std::unique_ptr<SharedMemory> createSharedMemory(const std::string& name, size_t size);
+
+// The system error code of the last failed call on this thread (GetLastError / errno).
+int lastErrorCode();
+
+}  // namespace platform

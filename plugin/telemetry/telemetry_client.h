@@ -1,0 +1,84 @@
+#pragma once
+// The one reader of the simulator's telemetry block.
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "plugin/telemetry/block_layout.h"
+
+namespace telemetry {
+
+// How the reader reaches the simulator's kernel objects. The real one opens the named mapping
+// and event through the platform layer; tests substitute an in-memory block.
+class SimulatorConnection {
+public:
+    virtual ~SimulatorConnection() = default;
+    virtual bool openMapping() = 0;  // OpenFileMappingA
+    virtual bool mapView() = 0;      // MapViewOfFile
+    virtual bool openEvent() = 0;    // OpenEventA
+    virtual bool hasMapping() const = 0;
+    virtual bool hasView() const = 0;
+    virtual bool hasEvent() const = 0;
+    virtual const uint8_t* view() const = 0;
+    // Bytes mapped now; every offset read from the header is checked against it.
+    virtual size_t viewSize() const = 0;
+    // Waits on the data-valid event; false on time-out.
+    virtual bool waitEvent(int timeoutMs) = 0;
+    virtual void close() = 0;
+};
+
+std::unique_ptr<SimulatorConnection> makeSystemConnection();
+
+class TelemetryClient {
+public:
+    TelemetryClient();
+    explicit TelemetryClient(std::unique_ptr<SimulatorConnection> connection);
+    ~TelemetryClient();
+
+    bool openTelemetry();
+    // True when a newer row exists and, with a destination, was copied intact.
+    bool fetchNewData(uint8_t* destination);
+    // True when a fresh row is in the data copy and may be processed.
+    bool waitForTelemetry(int timeoutMs = 16);
+    // Data copy present, objects open, connected bit set, last row under 30 s old.
+    bool isTelemetryLive() const;
+    void closeTelemetry();
+
+    const uint8_t* dataCopy() const { return data_.empty() ? nullptr : data_.data(); }
+    int dataLength() const { return dataLength_; }
+    int generation() const { return generation_; }
+
+    // The variable-header table, validated against the mapping; nullptr / 0 when the header
+    // does not describe a table that lies inside the mapping.
+    int numVars() const;
+    const VarHeader* varHeader(int index) const;
+
+    // The session text and the number of bytes from its start to the end of the mapping, so a
+    // scanner never runs past the mapping even when the text has no terminating NUL.
+    const char* sessionText() const;
+    size_t sessionTextLimit() const;
+    // The header's session-info update counter (0 when not attached).
+    int sessionInfoUpdate() const;
+
+    void replaceConnection(std::unique_ptr<SimulatorConnection> connection);
+    SimulatorConnection* connection() const { return connection_.get(); }
+
+private:
+    const BlockHeader* header() const;
+    bool headerValid() const;
+
+    std::unique_ptr<SimulatorConnection> connection_;
+    bool initialised_ = false;
+    int32_t lastTick_ = 2147483647;
+    int64_t lastValidTime_ = 0;
+    std::vector<uint8_t> data_;
+    int dataLength_ = 0;
+    int generation_ = 0;
+};
+
+// The process-wide client (created on first use).
+TelemetryClient& Telemetry();
+
+}  // namespace telemetry

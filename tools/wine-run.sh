@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Runs one Windows executable under headless Wine, in the build's own prefix so that the
+# user's ~/.wine is never touched.
+set -u
+exe=$1
+shift
+if [ -z "${WINEPREFIX:-}" ]; then
+    dir=$(cd "$(dirname "$exe")" && pwd)
+    while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
+    export WINEPREFIX="$dir/wineprefix"
+fi
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
+unset DISPLAY
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    mkdir -p "$WINEPREFIX"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+fi
+exec wine "$exe" "$@"
