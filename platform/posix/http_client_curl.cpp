@@ -1,0 +1,103 @@
+// libcurl transport: a fresh easy handle per request, so no connection outlives the call.
+
+#include <curl/curl.h>
+
+#include <mutex>
+#include <string>
+
+#include "platform/http_client.h"
+
+namespace platform {
+
+namespace {
+
+struct Transfer {
+    std::string* body;
+    size_t limit;
+    bool overLimit = false;
+};
+
+size_t collectBody(char* data, size_t size, size_t count, void* user) {
+    auto* transfer = static_cast<Transfer*>(user);
+    size_t bytes = size * count;
+    if (transfer->limit != 0 && transfer->body->size() + bytes > transfer->limit) {
+        transfer->overLimit = true;
+        return 0;  // makes curl abort with CURLE_WRITE_ERROR
+    }
+    transfer->body->append(data, bytes);
+    return bytes;
+}
+
+std::string urlFor(const HttpRequest& request) {
+    std::string url = request.endpoint.secure ? "https://" : "http://";
+    const std::string& host = request.endpoint.host;
+    // An IPv6 literal needs brackets to be told apart from the port.
+    if (host.find(':') != std::string::npos && host.front() != '[') {
+        url += "[" + host + "]";
+    } else {
+        url += host;
+    }
+    url += ":" + std::to_string(request.endpoint.port);
+    if (request.path.empty() || request.path.front() != '/') {
+        url += "/";
+    }
+    url += request.path;
+    return url;
+}
+
+class CurlTransport final : public HttpTransport {
+  public:
+    HttpResponse get(const HttpRequest& request) override {
+        // curl_global_init is not thread-safe; every later call is.
+        static std::once_flag initialised;
+        std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+        HttpResponse response;
+        CURL* curl = curl_easy_init();
+        if (!curl) {
+            response.failure = HttpFailure::kConnect;
+            response.errorCode = CURLE_FAILED_INIT;
+            return response;
+        }
+        Transfer transfer{&response.body, request.maxBodyBytes};
+        std::string url = urlFor(request);
+        curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+        curl_easy_setopt(curl, CURLOPT_USERAGENT, request.userAgent.c_str());
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);  // called from worker threads too
+        curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                         static_cast<long>(request.connectTimeoutMs));
+        curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.totalTimeoutMs));
+        curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+        curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, request.endpoint.secure ? "https" : "http");
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
+        curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
+        if (!request.endpoint.caCertificate.empty()) {
+            curl_easy_setopt(curl, CURLOPT_CAINFO, request.endpoint.caCertificate.c_str());
+            curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
+        }
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+
+        CURLcode code = curl_easy_perform(curl);
+        long status = 0;
+        curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+        response.status = static_cast<int>(status);
+        if (code != CURLE_OK) {
+            // Without a status line nothing of the answer arrived: the exchange itself failed.
+            response.failure = status == 0 ? HttpFailure::kConnect : HttpFailure::kReadData;
+            response.errorCode = static_cast<uint32_t>(code);
+        }
+        curl_easy_cleanup(curl);
+        return response;
+    }
+};
+
+}  // namespace
+
+HttpTransport& systemHttpTransport() {
+    static CurlTransport transport;
+    return transport;
+}
+
+}  // namespace platform
