@@ -5,6 +5,8 @@
 
 namespace telemetry {
 
+class TelemetryClient;
+
 inline constexpr int kQueryBufferSize = 512;
 
 // Shared buffers: callers build paths that need a number in QueryPath; the value of the last
@@ -20,5 +22,7 @@ bool findSessionValue(const char* text, size_t limit, const char* path, const ch
 // 1 = found (value in QueryResult); 0 = not found, not live or no path; -length = longer than
 // 512 characters (QueryResult then holds the first 512).
 int querySessionValue(const char* path);
+// The same against a given client (tests, tools).
+int querySessionValue(TelemetryClient& client, const char* path);
 
 }  // namespace telemetry

@@ -13,7 +13,7 @@ namespace telemetry {
 // How the reader reaches the simulator's kernel objects. The real one opens the named mapping
 // and event through the platform layer; tests substitute an in-memory block.
 class SimulatorConnection {
-public:
+  public:
     virtual ~SimulatorConnection() = default;
     virtual bool openMapping() = 0;  // OpenFileMappingA
     virtual bool mapView() = 0;      // MapViewOfFile
@@ -27,19 +27,26 @@ public:
     // Waits on the data-valid event; false on time-out.
     virtual bool waitEvent(int timeoutMs) = 0;
     virtual void close() = 0;
+    // Called between a row copy and the second read of its tick count. The system connection
+    // does nothing; a test publisher writes under the reader here.
+    virtual void rowCopied() {}
+    // True once the mapping no longer belongs to the name (its creator went away and a new
+    // block may appear under the name); asked only while the simulator reports not connected.
+    virtual bool stale() const { return false; }
 };
 
 std::unique_ptr<SimulatorConnection> makeSystemConnection();
 
 class TelemetryClient {
-public:
+  public:
     TelemetryClient();
     explicit TelemetryClient(std::unique_ptr<SimulatorConnection> connection);
     ~TelemetryClient();
 
     bool openTelemetry();
-    // True when a newer row exists and, with a destination, was copied intact.
-    bool fetchNewData(uint8_t* destination);
+    // True when a newer row exists and, with a destination, was copied intact. At most
+    // `capacity` bytes of the row are copied (nullptr: only note the new tick).
+    bool fetchNewData(uint8_t* destination, size_t capacity);
     // True when a fresh row is in the data copy and may be processed.
     bool waitForTelemetry(int timeoutMs = 16);
     // Data copy present, objects open, connected bit set, last row under 30 s old.
@@ -59,15 +66,33 @@ public:
     // scanner never runs past the mapping even when the text has no terminating NUL.
     const char* sessionText() const;
     size_t sessionTextLimit() const;
+    // Both from one reading of the header, so they always belong together.
+    const char* sessionText(size_t* limit) const;
+    // The connected bit (0 when the block is missing or its header is unusable).
+    bool connected() const;
     // The header's session-info update counter (0 when not attached).
     int sessionInfoUpdate() const;
 
     void replaceConnection(std::unique_ptr<SimulatorConnection> connection);
     SimulatorConnection* connection() const { return connection_.get(); }
 
-private:
-    const BlockHeader* header() const;
-    bool headerValid() const;
+  private:
+    // The header fields the reader uses, read once so that one decision never mixes two
+    // versions of a header the simulator rewrites under us.
+    struct HeaderSnapshot {
+        size_t viewSize = 0;
+        int32_t status = 0;
+        int32_t sessionInfoOffset = 0;
+        int32_t numVars = 0;
+        int32_t varHeaderOffset = 0;
+        int32_t numBuffers = 0;
+        int32_t bufferLength = 0;
+        int32_t bufferOffsets[kMaxBuffers] = {};
+    };
+    // True when the header describes tables, rows and a session text that all lie inside
+    // the mapping.
+    bool readHeader(HeaderSnapshot* out) const;
+    int32_t tickCount(int buffer) const;
 
     std::unique_ptr<SimulatorConnection> connection_;
     bool initialised_ = false;

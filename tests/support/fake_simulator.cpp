@@ -1,0 +1,480 @@
+#include "tests/support/fake_simulator.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/clock.h"
+
+namespace testsupport {
+
+using telemetry::kBitField;
+using telemetry::kBool;
+using telemetry::kDouble;
+using telemetry::kFloat;
+using telemetry::kInt;
+
+std::vector<simblock::VarSpec> catalogueVarSpecs() {
+    std::vector<simblock::VarSpec> v = {
+        {"SessionTime", kDouble, 1, "Seconds since session start", "s"},
+        {"SessionTimeRemain", kDouble, 1, "Seconds left till session ends", "s"},
+        {"SessionNum", kInt, 1, "Session number", ""},
+        {"SessionState", kInt, 1, "Session state", "irsdk_SessionState"},
+        {"SessionFlags", kBitField, 1, "Session flags", "irsdk_Flags"},
+        {"SessionLapsRemainEx", kInt, 1, "New improved laps left till session ends", ""},
+        {"PlayerCarIdx", kInt, 1, "Players carIdx", ""},
+        {"PlayerCarPosition", kInt, 1, "Players position in race", ""},
+        {"PlayerCarPitSvStatus", kInt, 1, "Players car pit service status bits", ""},
+        {"PlayerTrackSurface", kInt, 1, "Players car track surface type", "irsdk_TrkLoc"},
+        {"PlayerCarInPitStall", kBool, 1, "Players car is properly in their pitstall", ""},
+        {"IsOnTrack", kBool, 1, "1=Car on track physics running with player in car", ""},
+        {"Lap", kInt, 1, "Laps started count", ""},
+        {"LapDist", kFloat, 1, "Meters traveled from S/F this lap", "m"},
+        {"Speed", kFloat, 1, "GPS vehicle speed", "m/s"},
+        {"RPM", kFloat, 1, "Engine rpm", "revs/min"},
+        {"Brake", kFloat, 1, "0=brake released to 1=max pedal force", "%"},
+        {"FuelLevel", kFloat, 1, "Liters of fuel remaining", "l"},
+        {"EngineWarnings", kBitField, 1, "Bitfield for warning lights", "irsdk_EngineWarnings"},
+        {"AirTemp", kFloat, 1, "Temperature of air at start/finish line", "C"},
+        {"TrackTempCrew", kFloat, 1, "Temperature of track measured by crew around track", "C"},
+        {"PitSvFlags", kBitField, 1, "Bitfield of pit service checkboxes", "irsdk_PitSvFlags"},
+        {"PitSvLFP", kFloat, 1, "Pit service left front tire pressure", "kPa"},
+        {"PitSvRFP", kFloat, 1, "Pit service right front tire pressure", "kPa"},
+        {"PitSvLRP", kFloat, 1, "Pit service left rear tire pressure", "kPa"},
+        {"PitSvRRP", kFloat, 1, "Pit service right rear tire pressure", "kPa"},
+        {"PitSvFuel", kFloat, 1, "Pit service fuel add amount", "l"},
+        {"PitRepairLeft", kFloat, 1, "Time left for mandatory pit repairs if repairs are active",
+         "s"},
+        {"PitOptRepairLeft", kFloat, 1, "Time left for optional repairs if repairs are active",
+         "s"},
+        {"TireSetsAvailable", kInt, 1, "How many tire sets are remaining  255 is unlimited", ""},
+        {"TireSetsUsed", kInt, 1, "How many tire sets used so far", ""},
+        {"CarIdxLapDistPct", kFloat, 64, "Percentage distance around lap by car index", "%"},
+        {"CarIdxTrackSurface", kInt, 64, "Track surface type by car index", "irsdk_TrkLoc"},
+    };
+    for (const char* corner : {"LF", "RF", "LR", "RR"}) {
+        v.push_back({std::string(corner) + "coldPressure", kFloat, 1, "Cold tire pressure", "kPa"});
+    }
+    for (const char* name : {"LFtempCR", "RFtempCL", "LRtempCR", "RRtempCL"}) {
+        v.push_back({name, kFloat, 1, "Tire temperature of one tread zone", "C"});
+    }
+    for (const char* name : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
+        v.push_back({name, kFloat, 1, "Tire tread remaining", "%"});
+    }
+    return v;
+}
+
+namespace {
+
+void appendf(std::string& out, const char* format, auto... args) {
+    char line[256];
+    std::snprintf(line, sizeof line, format, args...);
+    out += line;
+}
+
+void appendDriver(std::string& out, int carIdx) {
+    bool pace = carIdx == 0;
+    int userId = pace ? -1 : 100000 + carIdx;
+    appendf(out, " - CarIdx: %d\n", carIdx);
+    if (pace) {
+        out += "   UserName: Pace Car\n";
+    } else {
+        appendf(out, "   UserName: Driver %d\n", carIdx);
+    }
+    out += "   AbbrevName: \n   Initials: \n";
+    appendf(out, "   UserID: %d\n", userId);
+    out += "   TeamID: 0\n";
+    appendf(out, "   TeamName: Team %d\n", carIdx);
+    appendf(out, "   CarNumber: \"%d\"\n   CarNumberRaw: %d\n", carIdx, carIdx);
+    if (pace) {
+        out += "   CarPath: safety pcporsche911cup\n   CarClassID: 11\n   CarID: 120\n";
+        out += "   CarIsPaceCar: 1\n";
+    } else {
+        out += "   CarPath: mx5 mx52016\n   CarClassID: 74\n   CarID: 67\n";
+        out += "   CarIsPaceCar: 0\n";
+    }
+    out += "   CarIsAI: 0\n   CarIsElectric: 0\n";
+    if (pace) {
+        out += "   CarScreenName: safety pcporsche911cup\n";
+        out += "   CarScreenNameShort: safety pcporsche911cup\n";
+    } else {
+        out += "   CarScreenName: Mazda MX-5 Cup\n   CarScreenNameShort: MX-5 Cup\n";
+    }
+    out += "   CarClassShortName: \n   CarClassRelSpeed: 0\n   CarClassLicenseLevel: 0\n";
+    out += "   CarClassMaxFuelPct: 1.000 %\n   CarClassWeightPenalty: 0.000 kg\n";
+    out += "   CarClassPowerAdjust: 0.000 %\n   CarClassDryTireSetLimit: 0 %\n";
+    out += "   CarClassColor: 0xffffff\n   CarClassEstLapTime: 98.1234\n";
+    appendf(out, "   IRating: %d\n", pace ? 0 : 1350 + 10 * carIdx);
+    out += "   LicLevel: 1\n   LicSubLevel: 1\n   LicString: R 0.01\n   LicColor: 0xfc0706\n";
+    out += "   IsSpectator: 0\n   CarDesignStr: 0,ffffff,ffffff,ffffff\n";
+    out += "   HelmetDesignStr: 0,ffffff,ffffff,ffffff\n";
+    out += "   SuitDesignStr: 0,ffffff,ffffff,ffffff\n";
+    out += "   CarNumberDesignStr: 0,0,ffffff,ffffff,ffffff\n";
+    out += "   CarSponsor_1: 0\n   CarSponsor_2: 0\n";
+    out += "   CurDriverIncidentCount: 0\n   TeamIncidentCount: 0\n";
+}
+
+void appendSession(std::string& out, int num, const char* laps, const char* time, const char* type,
+                   const char* name) {
+    appendf(out, " - SessionNum: %d\n", num);
+    appendf(out, "   SessionLaps: %s\n", laps);
+    appendf(out, "   SessionTime: %s\n", time);
+    out += "   SessionNumLapsToAvg: 0\n";
+    appendf(out, "   SessionType: %s\n", type);
+    out += "   SessionTrackRubberState: moderate usage\n";
+    appendf(out, "   SessionName: %s\n", name);
+    out += "   SessionSubType: \n   SessionSkipped: 0\n   SessionRunGroupsUsed: 0\n";
+    out += "   ResultsPositions: \n   ResultsFastestLap: \n";
+    out += "   - CarIdx: 255\n     FastestLap: 0\n     FastestTime: -1.0000\n";
+    out += "   ResultsAverageLapTime: -1.0000\n   ResultsNumCautionFlags: 0\n";
+    out += "   ResultsNumCautionLaps: 0\n   ResultsNumLeadChanges: 0\n";
+    out += "   ResultsLapsComplete: -1\n   ResultsOfficial: 0\n";
+}
+
+void appendCorner(std::string& out, const char* corner, int pressure) {
+    appendf(out, "  %s:\n", corner);
+    appendf(out, "   StartingPressure: %d kPa\n", pressure);
+    appendf(out, "   LastHotPressure: %d kPa\n", pressure);
+    out += "   LastTempsOMI: 30C, 30C, 30C\n";
+    out += "   TreadRemaining: 100%, 100%, 100%\n";
+}
+
+}  // namespace
+
+std::string sampleSessionText(int cars) {
+    std::string s;
+    s.reserve(static_cast<size_t>(4000 + 1400 * std::max(cars, 0)));
+    s += "---\n";
+    s += "WeekendInfo:\n";
+    s += " TrackName: lagunaseca\n";
+    s += " TrackID: 47\n";
+    s += " TrackLength: 3.60 km\n";
+    s += " TrackDisplayName: WeatherTech Raceway at Laguna Seca\n";
+    s += " TrackDisplayShortName: Laguna Seca\n";
+    s += " TrackConfigName: Full Course\n";
+    s += " TrackCity: Salinas\n";
+    s += " TrackCountry: USA\n";
+    s += " TrackAltitude: 47.26 m\n";
+    s += " TrackLatitude: 36.584070 m\n";
+    s += " TrackLongitude: -121.753570 m\n";
+    s += " TrackNorthOffset: 0.9565 rad\n";
+    s += " TrackNumTurns: 11\n";
+    s += " TrackPitSpeedLimit: 72.42 kph\n";
+    s += " TrackType: road course\n";
+    s += " TrackDirection: neutral\n";
+    s += " TrackWeatherType: Realistic\n";
+    s += " TrackSkies: Partly Cloudy\n";
+    s += " TrackSurfaceTemp: 34.27 C\n";
+    s += " TrackAirTemp: 25.55 C\n";
+    s += " TrackAirPressure: 29.53 Hg\n";
+    s += " TrackWindVel: 0.89 m/s\n";
+    s += " TrackWindDir: 0.00 rad\n";
+    s += " TrackRelativeHumidity: 55 %\n";
+    s += " TrackFogLevel: 0 %\n";
+    s += " TrackCleanup: 1\n";
+    s += " TrackDynamicTrack: 1\n";
+    s += " TrackVersion: 2023.03.08.02\n";
+    s += " SeriesID: 139\n";
+    s += " SeasonID: 4012\n";
+    s += " SessionID: 200123456\n";
+    s += " SubSessionID: 61234567\n";
+    s += " LeagueID: 0\n";
+    s += " Official: 1\n";
+    s += " RaceWeek: 3\n";
+    s += " EventType: Race\n";
+    s += " Category: Road\n";
+    s += " SimMode: full\n";
+    s += " TeamRacing: 0\n";
+    s += " MinDrivers: 0\n";
+    s += " MaxDrivers: 1\n";
+    s += " DCRuleSet: None\n";
+    s += " QualifierMustStartRace: 0\n";
+    s += " NumCarClasses: 1\n";
+    s += " NumCarTypes: 2\n";
+    s += " HeatRacing: 0\n";
+    s += " BuildType: Release\n";
+    s += " BuildTarget: Members\n";
+    s += " BuildVersion: 2023.03.22.01\n";
+    s += " WeekendOptions:\n";
+    appendf(s, "  NumStarters: %d\n", std::max(cars - 1, 0));
+    s += "  StartingGrid: 2x2 inline pole on left\n";
+    s += "  QualifyScoring: best lap\n";
+    s += "  CourseCautions: full\n";
+    s += "  StandingStart: 0\n";
+    s += "  ShortParadeLap: 0\n";
+    s += "  Restarts: double file lapped cars behind\n";
+    s += "  WeatherType: Realistic\n";
+    s += "  Skies: Partly Cloudy\n";
+    s += "  WindDirection: N\n";
+    s += "  WindSpeed: 3.22 km/h\n";
+    s += "  WeatherTemp: 25.56 C\n";
+    s += "  RelativeHumidity: 55 %\n";
+    s += "  FogLevel: 0 %\n";
+    s += "  TimeOfDay: 1:30 pm\n";
+    s += "  Date: 2023-04-15\n";
+    s += "  EarthRotationSpeedupFactor: 1\n";
+    s += "  Unofficial: 0\n";
+    s += "  CommercialMode: consumer\n";
+    s += "  NightMode: variable\n";
+    s += "  IsFixedSetup: 1\n";
+    s += "  StrictLapsChecking: default\n";
+    s += "  HasOpenRegistration: 0\n";
+    s += "  HardcoreLevel: 1\n";
+    s += "  NumJokerLaps: 0\n";
+    s += "  IncidentLimit: 17\n";
+    s += "  FastRepairsLimit: 1\n";
+    s += "  GreenWhiteCheckeredLimit: 0\n";
+    s += " TelemetryOptions:\n";
+    s += "  TelemetryDiskFile: \"\"\n";
+    s += "\n";
+    s += "SessionInfo:\n";
+    s += " Sessions:\n";
+    appendSession(s, 0, "unlimited", "1800.0000 sec", "Practice", "PRACTICE");
+    appendSession(s, 1, "unlimited", "600.0000 sec", "Lone Qualify", "QUALIFY");
+    appendSession(s, 2, "20", "unlimited", "Race", "RACE");
+    s += "\n";
+    s += "CameraInfo:\n";
+    s += " Groups:\n";
+    s += " - GroupNum: 1\n";
+    s += "   GroupName: Nose\n";
+    s += "   Cameras:\n";
+    s += "   - CameraNum: 1\n";
+    s += "     CameraName: CamNose\n";
+    s += "\n";
+    s += "RadioInfo:\n";
+    s += " SelectedRadioNum: 0\n";
+    s += " Radios:\n";
+    s += " - RadioNum: 0\n";
+    s += "   HopCount: 2\n";
+    s += "   NumFrequencies: 7\n";
+    s += "   TunedToFrequencyNum: 0\n";
+    s += "   ScanningIsOn: 1\n";
+    s += "\n";
+    s += "DriverInfo:\n";
+    s += " DriverCarIdx: 1\n";
+    s += " DriverUserID: 100001\n";
+    s += " PaceCarIdx: 0\n";
+    s += " DriverHeadPosX: -0.100\n";
+    s += " DriverHeadPosY: 0.330\n";
+    s += " DriverHeadPosZ: 0.550\n";
+    s += " DriverCarIsElectric: 0\n";
+    s += " DriverCarIdleRPM: 900.000\n";
+    s += " DriverCarRedLine: 7500.000\n";
+    s += " DriverCarEngCylinderCount: 4\n";
+    s += " DriverCarFuelKgPerLtr: 0.750\n";
+    s += " DriverCarFuelMaxLtr: 45.000\n";
+    s += " DriverCarMaxFuelPct: 1.000\n";
+    s += " DriverCarGearNumForward: 6\n";
+    s += " DriverCarGearNeutral: 1\n";
+    s += " DriverCarGearReverse: 1\n";
+    s += " DriverCarSLFirstRPM: 5500.000\n";
+    s += " DriverCarSLShiftRPM: 6800.000\n";
+    s += " DriverCarSLLastRPM: 6900.000\n";
+    s += " DriverCarSLBlinkRPM: 7100.000\n";
+    s += " DriverCarVersion: 2023.03.08.01\n";
+    s += " DriverPitTrkPct: 0.921522\n";
+    s += " DriverCarEstLapTime: 98.1234\n";
+    s += " DriverSetupName: baseline.sto\n";
+    s += " DriverSetupIsModified: 0\n";
+    s += " DriverSetupLoadTypeName: user\n";
+    s += " DriverSetupPassedTech: 1\n";
+    s += " DriverIncidentCount: 0\n";
+    s += " Drivers:\n";
+    for (int i = 0; i < cars; ++i) {
+        appendDriver(s, i);
+    }
+    s += "\n";
+    s += "SplitTimeInfo:\n";
+    s += " Sectors:\n";
+    s += " - SectorNum: 0\n";
+    s += "   SectorStartPct: 0.000000\n";
+    s += " - SectorNum: 1\n";
+    s += "   SectorStartPct: 0.333333\n";
+    s += "\n";
+    s += "CarSetup:\n";
+    s += " UpdateCount: 1\n";
+    s += " Tires:\n";
+    appendCorner(s, "LeftFront", 160);
+    appendCorner(s, "LeftRear", 150);
+    appendCorner(s, "RightFront", 165);
+    appendCorner(s, "RightRear", 155);
+    s += " Chassis:\n";
+    s += "  Front:\n";
+    s += "   ToeIn: -0.0 mm\n";
+    s += "   CrossWeight: 50.0%\n";
+    s += "   AntiRollBar: 3\n";
+    s += "\n";
+    s += "...\n";
+    return s;
+}
+
+simblock::BlockOptions defaultFakeBlockOptions() {
+    simblock::BlockOptions o;
+    o.sessionCapacity = 256 * 1024;
+    return o;
+}
+
+class FakeSimulator::Connection : public telemetry::SimulatorConnection {
+  public:
+    explicit Connection(FakeSimulator& sim) : sim_(sim) {}
+
+    bool openMapping() override {
+        ++sim_.openMappingCalls;
+        mapping_ = !sim_.failOpenMapping;
+        return mapping_;
+    }
+    bool mapView() override {
+        ++sim_.mapViewCalls;
+        view_ = mapping_ && !sim_.failMapView;
+        return view_;
+    }
+    bool openEvent() override {
+        ++sim_.openEventCalls;
+        event_ = !sim_.failOpenEvent;
+        return event_;
+    }
+    bool hasMapping() const override { return mapping_; }
+    bool hasView() const override { return view_; }
+    bool hasEvent() const override { return event_; }
+    const uint8_t* view() const override { return view_ ? sim_.region() : nullptr; }
+    size_t viewSize() const override {
+        if (!view_) {
+            return 0;
+        }
+        return sim_.reportedViewSize ? *sim_.reportedViewSize : sim_.regionSize();
+    }
+    bool waitEvent(int timeoutMs) override {
+        ++sim_.waitCalls;
+        sim_.lastWaitTimeoutMs = timeoutMs;
+        if (sim_.onWait) {
+            sim_.onWait(timeoutMs);
+        }
+        bool signalled = event_ && sim_.takeSignal();
+        if (!signalled && sim_.waitPassesTime) {
+            platform::clock().sleepMs(timeoutMs);
+        }
+        return signalled;
+    }
+    void close() override {
+        ++sim_.closeCalls;
+        mapping_ = view_ = event_ = false;
+    }
+    void rowCopied() override {
+        ++copies_;
+        if (sim_.tearsLeft_ > 0) {
+            --sim_.tearsLeft_;
+            sim_.publish();
+        }
+        if (sim_.onRowCopied) {
+            sim_.onRowCopied(copies_);
+        }
+    }
+
+  private:
+    FakeSimulator& sim_;
+    bool mapping_ = false;
+    bool view_ = false;
+    bool event_ = false;
+    int copies_ = 0;
+};
+
+FakeSimulator::FakeSimulator(std::vector<simblock::VarSpec> vars, simblock::BlockOptions options)
+    : options_(options) {
+    build(std::move(vars), options_);
+}
+
+FakeSimulator::~FakeSimulator() = default;
+
+bool FakeSimulator::build(std::vector<simblock::VarSpec> vars,
+                          const simblock::BlockOptions& options) {
+    simblock::BlockLayout layout = simblock::computeLayout(vars, options);
+    if (!layout.ok) {
+        std::fprintf(stderr, "FakeSimulator: unusable block: %s\n", layout.error.c_str());
+        return false;
+    }
+    region_.assign(layout.totalSize, 0);
+    writer_ = std::make_unique<simblock::BlockWriter>(region_.data(), region_.size(),
+                                                      std::move(vars), options);
+    return writer_->ok();
+}
+
+std::unique_ptr<telemetry::SimulatorConnection> FakeSimulator::connection() {
+    return std::make_unique<Connection>(*this);
+}
+
+void FakeSimulator::attach(telemetry::TelemetryClient& client) {
+    client.replaceConnection(connection());
+}
+
+telemetry::VarHeader* FakeSimulator::varHeader(std::string_view name) {
+    int i = writer_->indexOf(name);
+    if (i < 0) {
+        return nullptr;
+    }
+    auto* table =
+        reinterpret_cast<telemetry::VarHeader*>(region_.data() + writer_->layout().varHeaderOffset);
+    return &table[i];
+}
+
+int32_t FakeSimulator::publish() {
+    int32_t tick = writer_->publish();
+    signalled_ = true;
+    return tick;
+}
+
+void FakeSimulator::overwriteSessionText(std::string_view text, bool terminate) {
+    const simblock::BlockLayout& l = writer_->layout();
+    char* area = reinterpret_cast<char*>(region_.data() + l.sessionInfoOffset);
+    size_t capacity = static_cast<size_t>(l.sessionCapacity);
+    size_t n = std::min(text.size(), capacity);
+    std::memcpy(area, text.data(), n);
+    if (terminate && n < capacity) {
+        area[n] = '\0';
+    }
+}
+
+void FakeSimulator::setBufferTick(int buffer, int32_t tick) {
+    if (buffer >= 0 && buffer < telemetry::kMaxBuffers) {
+        header()->buffers[buffer].tickCount = tick;
+    }
+}
+
+void FakeSimulator::tearNextCopies(int copies) {
+    tearsLeft_ = copies;
+}
+
+bool FakeSimulator::changeLayout(std::vector<simblock::VarSpec> vars) {
+    const simblock::BlockLayout& l = writer_->layout();
+    std::string text(reinterpret_cast<const char*>(region_.data() + l.sessionInfoOffset),
+                     strnlen(reinterpret_cast<const char*>(region_.data() + l.sessionInfoOffset),
+                             static_cast<size_t>(l.sessionCapacity)));
+    int32_t tick = writer_->lastTick();
+    int32_t update = writer_->sessionInfoUpdate();
+    bool connected = writer_->connected();
+    if (!build(std::move(vars), options_)) {
+        return false;
+    }
+    writer_->setTickCounter(tick);
+    writer_->header()->sessionInfoUpdate = update;
+    writer_->setSessionText(text);
+    writer_->setConnected(connected);
+    return true;
+}
+
+bool FakeSimulator::takeSignal() {
+    bool s = signalled_;
+    signalled_ = false;
+    return s;
+}
+
+bool FakeSimulator::deliver(telemetry::TelemetryClient& client, int maxRows) {
+    for (int i = 0; i < maxRows; ++i) {
+        publish();
+        if (client.waitForTelemetry(16)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace testsupport
