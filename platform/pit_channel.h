@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
 
 namespace platform {
 
@@ -29,5 +30,10 @@ public:
 };
 
 std::unique_ptr<BroadcastReceiver> createBroadcastReceiver();
+
+// The channel's name, "IRSDK_BROADCASTMSG" unless changed. Tests (and two programs run side
+// by side with their own simulator feed) use a name of their own so that no other program
+// sees their messages; call it before the first send or receiver.
+void setBroadcastChannelName(const std::string& name);
 
 }  // namespace platform

@@ -17,6 +17,10 @@ public:
     // Size of the mapping as the system reports it now (VirtualQuery / fstat), so a reader can
     // check every offset a writer publishes against what is really mapped.
     virtual size_t size() const = 0;
+    // True once the name no longer leads to this block because its creator went away (POSIX,
+    // where the creator removes the name); whoever wants the next block must open it again.
+    // Windows keeps a mapping alive while any handle is open, so it is never stale there.
+    virtual bool stale() const { return false; }
 };
 
 // OpenFileMappingA(FILE_MAP_READ) + MapViewOfFile of the whole mapping. nullptr on failure,

@@ -17,4 +17,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wineboot -i >/dev/null 2>&1
     wineserver -w
 fi
+# Without a display only the null graphics driver lets a program create windows, such as the
+# hidden top-level window that receives the simulator's broadcast message.
+if [ ! -f "$WINEPREFIX/.korvane-null-graphics" ]; then
+    # The driver is chosen when a session starts, so the session that wrote the key must end.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1 &&
+        touch "$WINEPREFIX/.korvane-null-graphics"
+    wineserver -w
+fi
 exec wine "$exe" "$@"

@@ -1,0 +1,137 @@
+#include "platform/console.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::mutex titleMutex;
+std::string title;  // a terminal cannot be asked for its title, so the last one set is kept
+
+// The terminal as it was before keyWaiting switched it; written once, read by the exit and
+// signal handlers.
+termios savedTerminal{};
+volatile sig_atomic_t terminalChanged = 0;
+std::once_flag rawOnce;
+
+void restoreTerminal() {
+    if (terminalChanged) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+        terminalChanged = 0;
+    }
+}
+
+void restoreAndReraise(int sig) {
+    restoreTerminal();
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+// Signals whose default would end the process with the terminal left without echo. A handler
+// the program installed itself is left alone (the ctrl-c handler exits through exit(), which
+// runs the atexit restore).
+void guardSignal(int sig) {
+    struct sigaction current {};
+    if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+        struct sigaction sa {};
+        sa.sa_handler = restoreAndReraise;
+        sigemptyset(&sa.sa_mask);
+        ::sigaction(sig, &sa, nullptr);
+    }
+}
+
+void enterKeyMode() {
+    std::call_once(rawOnce, [] {
+        termios t{};
+        if (::tcgetattr(STDIN_FILENO, &t) != 0) {
+            return;
+        }
+        savedTerminal = t;
+        t.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+        t.c_cc[VMIN] = 1;
+        t.c_cc[VTIME] = 0;
+        if (::tcsetattr(STDIN_FILENO, TCSANOW, &t) != 0) {
+            return;
+        }
+        terminalChanged = 1;
+        std::atexit(restoreTerminal);
+        for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
+            guardSignal(sig);
+        }
+    });
+}
+
+bool stdoutIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
+}  // namespace
+
+void enableAnsiColours() {}
+
+void clearScreen() {
+    if (!stdoutIsTerminal()) {
+        return;
+    }
+    std::fputs("\033[H\033[2J", stdout);
+    std::fflush(stdout);
+}
+
+std::string consoleTitle() {
+    std::lock_guard<std::mutex> lock(titleMutex);
+    return title;
+}
+
+void setConsoleTitle(const std::string& t) {
+    {
+        std::lock_guard<std::mutex> lock(titleMutex);
+        title = t;
+    }
+    if (stdoutIsTerminal()) {
+        std::string safe;
+        for (char c : t) {
+            // A control byte would end the sequence early and print the rest of the title.
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) {
+                safe += c;
+            }
+        }
+        std::fprintf(stdout, "\033]0;%s\007", safe.c_str());
+        std::fflush(stdout);
+    }
+}
+
+bool keyWaiting() {
+    if (::isatty(STDIN_FILENO) == 1) {
+        enterKeyMode();
+    }
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    // Readable, or the input has ended or is gone: in every case nobody will type a key later.
+    return r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
+int readKeyNoEcho() {
+    if (::isatty(STDIN_FILENO) == 1) {
+        enterKeyMode();
+    }
+    unsigned char c = 0;
+    ssize_t n;
+    do {
+        n = ::read(STDIN_FILENO, &c, 1);
+    } while (n < 0 && errno == EINTR);
+    return n == 1 ? static_cast<int>(c) : -1;
+}
+
+}  // namespace platform

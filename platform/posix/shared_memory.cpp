@@ -1,0 +1,194 @@
+// Named blocks as POSIX shared-memory objects.
+//
+// Touching a page of a mapping that lies beyond the object's current end raises SIGBUS. Two
+// things keep a reader clear of it: this layer never shrinks an object (a creator that finds
+// an existing one only grows it, and reserves the memory up front so a full /dev/shm cannot
+// fault later), and size() reports min(mapped length, current object size) from fstat at the
+// time of the call, so a reader that checks each offset against size() stays inside. Only a
+// foreign program truncating the object between such a check and the read can still fault.
+
+#include "platform/shared_memory.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/posix/shm_names.h"
+
+namespace platform {
+
+namespace {
+
+thread_local int lastError = 0;
+
+std::unique_ptr<SharedMemory> failWith(int code) {
+    lastError = code;
+    return nullptr;
+}
+
+bool sameObject(const std::string& name, const struct stat& ours) {
+    const int fd = ::shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    struct stat st {};
+    const bool same = ::fstat(fd, &st) == 0 && st.st_dev == ours.st_dev && st.st_ino == ours.st_ino;
+    ::close(fd);
+    return same;
+}
+
+class PosixSharedMemory final : public SharedMemory {
+  public:
+    PosixSharedMemory(std::string name, int fd, uint8_t* data, size_t mapped, bool creator)
+        : name_(std::move(name)), fd_(fd), data_(data), mapped_(mapped), creator_(creator) {}
+
+    ~PosixSharedMemory() override {
+        if (creator_) {
+            // Only our own object: the name may already lead to a newer one.
+            struct stat ours {};
+            if (::fstat(fd_, &ours) == 0 && ours.st_nlink > 0 && sameObject(name_, ours)) {
+                ::shm_unlink(name_.c_str());
+            }
+        }
+        ::munmap(data_, mapped_);
+        ::close(fd_);
+    }
+
+    uint8_t* data() override { return data_; }
+
+    size_t size() const override {
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0) {
+            return mapped_;
+        }
+        const size_t now = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+        return now < mapped_ ? now : mapped_;
+    }
+
+    bool stale() const override {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 && st.st_nlink == 0;
+    }
+
+  private:
+    std::string name_;
+    int fd_;
+    uint8_t* data_;
+    size_t mapped_;
+    bool creator_;
+};
+
+std::unique_ptr<SharedMemory> openExisting(const std::string& windowsName, bool writable) {
+    const std::string name = posix::shmName(windowsName);
+    if (name.empty()) {
+        return failWith(EINVAL);
+    }
+    const int fd = ::shm_open(name.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0);
+    if (fd < 0) {
+        return failWith(errno);
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int e = errno;
+        ::close(fd);
+        return failWith(e);
+    }
+    if (st.st_size <= 0) {
+        // Created but not sized yet: treat like a block that does not exist yet.
+        ::close(fd);
+        return failWith(ENOENT);
+    }
+    const size_t length = static_cast<size_t>(st.st_size);
+    void* p =
+        ::mmap(nullptr, length, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) {
+        const int e = errno;
+        ::close(fd);
+        return failWith(e);
+    }
+    return std::make_unique<PosixSharedMemory>(name, fd, static_cast<uint8_t*>(p), length, false);
+}
+
+// Grows the object to `size` bytes with its memory reserved, so that a later write into it
+// cannot fault on a full /dev/shm.
+int reserve(int fd, size_t size) {
+    const int r = ::posix_fallocate(fd, 0, static_cast<off_t>(size));
+    if (r == 0) {
+        return 0;
+    }
+    if (r == EOPNOTSUPP || r == EINVAL) {
+        return ::ftruncate(fd, static_cast<off_t>(size)) == 0 ? 0 : errno;
+    }
+    return r;
+}
+
+}  // namespace
+
+std::unique_ptr<SharedMemory> openSharedMemoryReadOnly(const std::string& name) {
+    return openExisting(name, false);
+}
+
+std::unique_ptr<SharedMemory> openSharedMemoryReadWrite(const std::string& name) {
+    return openExisting(name, true);
+}
+
+std::unique_ptr<SharedMemory> createSharedMemory(const std::string& windowsName, size_t size) {
+    const std::string name = posix::shmName(windowsName);
+    if (name.empty() || size == 0) {
+        return failWith(EINVAL);
+    }
+    int fd = -1;
+    bool creator = false;
+    // The object may vanish between a failed exclusive create and the open; try again then.
+    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+        fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            creator = true;
+            break;
+        }
+        if (errno != EEXIST) {
+            return failWith(errno);
+        }
+        fd = ::shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
+        if (fd < 0 && errno != ENOENT) {
+            return failWith(errno);
+        }
+    }
+    if (fd < 0) {
+        return failWith(errno);
+    }
+    auto fail = [&](int e) {
+        if (creator) {
+            ::shm_unlink(name.c_str());
+        }
+        ::close(fd);
+        return failWith(e);
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        return fail(errno);
+    }
+    size_t length = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
+    if (length < size) {
+        // Never shrink: readers may have mapped the larger size.
+        const int r = reserve(fd, size);
+        if (r != 0) {
+            return fail(r);
+        }
+        length = size;
+    }
+    void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (p == MAP_FAILED) {
+        return fail(errno);
+    }
+    return std::make_unique<PosixSharedMemory>(name, fd, static_cast<uint8_t*>(p), length, creator);
+}
+
+int lastErrorCode() {
+    return lastError;
+}
+
+}  // namespace platform

@@ -1,0 +1,80 @@
+#include "platform/console.h"
+
+#include <windows.h>
+#include <conio.h>
+
+#include <cstdlib>
+#include <vector>
+
+namespace platform {
+
+namespace {
+
+bool inputIsConsole(HANDLE in) {
+    DWORD mode = 0;
+    return ::GetConsoleMode(in, &mode) != 0;
+}
+
+}  // namespace
+
+void enableAnsiColours() {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out != INVALID_HANDLE_VALUE && ::GetConsoleMode(out, &mode)) {
+        ::SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+    }
+}
+
+void clearScreen() {
+    std::system("cls");
+}
+
+std::string consoleTitle() {
+    std::vector<char> buf(1024, '\0');
+    const DWORD n = ::GetConsoleTitleA(buf.data(), static_cast<DWORD>(buf.size()));
+    return std::string(buf.data(), n < buf.size() ? n : buf.size() - 1);
+}
+
+void setConsoleTitle(const std::string& title) {
+    ::SetConsoleTitleA(title.c_str());
+}
+
+// _kbhit only knows the console; with redirected input a waiting byte, or the end of the
+// input, counts as a key, as on POSIX.
+bool keyWaiting() {
+    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (in == nullptr || in == INVALID_HANDLE_VALUE) {
+        return true;
+    }
+    if (inputIsConsole(in)) {
+        return _kbhit() != 0;
+    }
+    switch (::GetFileType(in)) {
+        case FILE_TYPE_PIPE: {
+            DWORD available = 0;
+            if (!::PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
+                return true;  // the writer has gone: end of input
+            }
+            return available > 0;
+        }
+        case FILE_TYPE_DISK:
+            return true;  // a file is always ready: its next byte or its end
+        default:
+            return ::WaitForSingleObject(in, 0) == WAIT_OBJECT_0;
+    }
+}
+
+int readKeyNoEcho() {
+    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (in != nullptr && in != INVALID_HANDLE_VALUE && !inputIsConsole(in)) {
+        unsigned char c = 0;
+        DWORD n = 0;
+        if (!::ReadFile(in, &c, 1, &n, nullptr) || n != 1) {
+            return -1;
+        }
+        return c;
+    }
+    return _getch();
+}
+
+}  // namespace platform

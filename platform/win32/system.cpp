@@ -1,0 +1,66 @@
+#include "platform/system.h"
+
+#include <windows.h>
+#include <mmsystem.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+void beginTimerPeriod() {
+    ::timeBeginPeriod(1);
+}
+void endTimerPeriod() {
+    ::timeEndPeriod(1);
+}
+
+void raiseProcessPriority() {
+    ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
+}
+
+std::string errorText(int code) {
+    char* text = nullptr;
+    const DWORD n = ::FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(code), MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+        reinterpret_cast<LPSTR>(&text), 0, nullptr);
+    std::string result;
+    if (n > 0 && text) {
+        result.assign(text, n);
+    }
+    if (text) {
+        ::LocalFree(text);
+    }
+    while (!result.empty() &&
+           (result.back() == '\n' || result.back() == '\r' || result.back() == ' ')) {
+        result.pop_back();
+    }
+    if (result.empty()) {
+        result = "Unknown error " + std::to_string(code);
+    }
+    return result;
+}
+
+int runCommand(const std::string& commandLine) {
+    return std::system(commandLine.c_str());
+}
+
+std::string executableDirectory() {
+    std::vector<char> buf(MAX_PATH);
+    for (;;) {
+        const DWORD n = ::GetModuleFileNameA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+        if (n == 0) {
+            return ".";
+        }
+        if (n < buf.size()) {
+            std::string path(buf.data(), n);
+            const size_t sep = path.find_last_of("\\/");
+            return sep == std::string::npos ? std::string(".") : path.substr(0, sep);
+        }
+        buf.resize(buf.size() * 2);
+    }
+}
+
+}  // namespace platform

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+#include <string>
+
+#include "os_helpers.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/system.h"
+
+namespace {
+
+TEST(Console, RedirectedInputCountsBytesAndItsEndAsKeys) {
+    platform_test::StdinPipe pipe;
+    ASSERT_TRUE(pipe.ok());
+    EXPECT_FALSE(platform::keyWaiting());
+    ASSERT_TRUE(pipe.write("q"));
+    EXPECT_TRUE(platform::keyWaiting());
+    EXPECT_TRUE(platform::keyWaiting());  // testing does not consume the key
+    EXPECT_EQ(platform::readKeyNoEcho(), 'q');
+    EXPECT_FALSE(platform::keyWaiting());
+    pipe.closeWriter();
+    EXPECT_TRUE(platform::keyWaiting());
+    EXPECT_EQ(platform::readKeyNoEcho(), -1);
+}
+
+TEST(Console, TitleRoundTrips) {
+    const std::string before = platform::consoleTitle();
+    platform::setConsoleTitle("Brenvik Korvane x64 ");
+    const std::string now = platform::consoleTitle();
+#ifdef _WIN32
+    if (now.empty()) {
+        GTEST_SKIP() << "no console window (output redirected)";
+    }
+#endif
+    EXPECT_EQ(now, "Brenvik Korvane x64 ");
+    platform::setConsoleTitle(before);
+}
+
+TEST(System, ErrorTextIsOneCleanLine) {
+    for (int code : {2, 5, 122}) {
+        const std::string text = platform::errorText(code);
+        SCOPED_TRACE(code);
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
+        EXPECT_NE(text.back(), ' ');
+    }
+}
+
+TEST(System, CommandStatusIsTheExitCode) {
+    EXPECT_EQ(platform::runCommand("exit 0"), 0);
+    EXPECT_EQ(platform::runCommand("exit 3"), 3);
+}
+
+TEST(System, ExecutableDirectoryHoldsThisTest) {
+    const std::filesystem::path dir = platform::executableDirectory();
+    EXPECT_TRUE(std::filesystem::is_directory(dir));
+#ifdef _WIN32
+    EXPECT_TRUE(std::filesystem::exists(dir / "platform_core_test.exe"));
+#else
+    EXPECT_TRUE(std::filesystem::exists(dir / "platform_core_test"));
+#endif
+    platform::raiseProcessPriority();  // best effort: must not fail the process
+    platform::beginTimerPeriod();
+    platform::endTimerPeriod();
+}
+
+class FixedClock : public platform::Clock {
+  public:
+    int64_t calendarSeconds() override { return 1234; }
+    platform::UtcTime utcNow() override { return {}; }
+    int64_t steadyMs() override { return now; }
+    void sleepMs(int ms) override { now += ms; }
+    int64_t now = 0;
+};
+
+TEST(Clock, ATestClockReplacesTheSystemClockUntilRemoved) {
+    FixedClock fake;
+    platform::setClock(&fake);
+    EXPECT_EQ(platform::clock().calendarSeconds(), 1234);
+    platform::sleepMs(3000);
+    EXPECT_EQ(fake.now, 3000);
+    platform::setClock(nullptr);
+    EXPECT_EQ(&platform::clock(), &platform::systemClock());
+}
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+int64_t daysFromCivil(int64_t y, int m, int d) {
+    y -= m <= 2;
+    const int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const int64_t yoe = y - era * 400;
+    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+TEST(Clock, SystemCalendarAndUtcAgree) {
+    auto& c = platform::systemClock();
+    const int64_t before = c.calendarSeconds();
+    const platform::UtcTime t = c.utcNow();
+    const int64_t after = c.calendarSeconds();
+    const int64_t fromUtc =
+        daysFromCivil(t.year, t.month, t.day) * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+    EXPECT_GE(fromUtc, before - 1);
+    EXPECT_LE(fromUtc, after + 1);
+    EXPECT_GE(t.millisecond, 0);
+    EXPECT_LE(t.millisecond, 999);
+    const int64_t s0 = c.steadyMs();
+    c.sleepMs(5);
+    EXPECT_GE(c.steadyMs() - s0, 4);
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+#include <windows.h>
+
+#include <atomic>
+#include <chrono>
+#include <string>
+
+#include "os_helpers.h"
+
+namespace platform_test {
+
+namespace {
+HANDLE asHandle(long long h) {
+    return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(h));
+}
+long long fromHandle(HANDLE h) {
+    return static_cast<long long>(reinterpret_cast<INT_PTR>(h));
+}
+}  // namespace
+
+int processId() {
+    return static_cast<int>(::GetCurrentProcessId());
+}
+
+std::string uniqueName(const std::string& stem) {
+    static std::atomic<int> serial{0};
+    const auto t = std::chrono::steady_clock::now().time_since_epoch().count();
+    return stem + "_" + std::to_string(processId()) + "_" + std::to_string(serial++) + "_" +
+           std::to_string(t % 1000000);
+}
+
+StdinPipe::StdinPipe() {
+    HANDLE r = nullptr;
+    HANDLE w = nullptr;
+    if (!::CreatePipe(&r, &w, nullptr, 0)) {
+        return;
+    }
+    savedStdin_ = fromHandle(::GetStdHandle(STD_INPUT_HANDLE));
+    reader_ = fromHandle(r);
+    writer_ = fromHandle(w);
+    ok_ = ::SetStdHandle(STD_INPUT_HANDLE, r) != 0;
+}
+
+StdinPipe::~StdinPipe() {
+    closeWriter();
+    ::SetStdHandle(STD_INPUT_HANDLE, asHandle(savedStdin_));
+    if (reader_ != -1) {
+        ::CloseHandle(asHandle(reader_));
+    }
+}
+
+bool StdinPipe::write(const std::string& bytes) {
+    DWORD n = 0;
+    return writer_ != -1 &&
+           ::WriteFile(asHandle(writer_), bytes.data(), static_cast<DWORD>(bytes.size()), &n,
+                       nullptr) &&
+           n == bytes.size();
+}
+
+void StdinPipe::closeWriter() {
+    if (writer_ != -1) {
+        ::CloseHandle(asHandle(writer_));
+        writer_ = -1;
+    }
+}
+
+}  // namespace platform_test

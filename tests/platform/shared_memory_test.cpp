@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "os_helpers.h"
+#include "platform/named_event.h"
+#include "platform/shared_memory.h"
+#include "platform/system.h"
+
+namespace {
+
+std::string blockName() {
+    return "Local\\" + platform_test::uniqueName("KorvaneTestBlock");
+}
+
+TEST(SharedMemory, WriterAndReadersShareOneBlock) {
+    const std::string name = blockName();
+    auto writer = platform::createSharedMemory(name, 256);
+    ASSERT_NE(writer, nullptr) << platform::errorText(platform::lastErrorCode());
+    EXPECT_GE(writer->size(), 256u);
+    std::memcpy(writer->data(), "pit board line\r", 15);
+
+    auto reader = platform::openSharedMemoryReadOnly(name);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_GE(reader->size(), 256u);
+    EXPECT_EQ(std::memcmp(reader->data(), "pit board line\r", 15), 0);
+
+    auto other = platform::openSharedMemoryReadWrite(name);
+    ASSERT_NE(other, nullptr);
+    other->data()[200] = 0x5a;
+    EXPECT_EQ(reader->data()[200], 0x5a);
+
+    // A second create of the same name opens the existing block rather than a new one.
+    auto again = platform::createSharedMemory(name, 256);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->data()[200], 0x5a);
+}
+
+TEST(SharedMemory, MissingBlockFailsWithTheSystemsReason) {
+    const std::string name = blockName();
+    EXPECT_EQ(platform::openSharedMemoryReadOnly(name), nullptr);
+    EXPECT_EQ(platform::lastErrorCode(), 2);  // ERROR_FILE_NOT_FOUND / ENOENT
+    EXPECT_EQ(platform::openSharedMemoryReadWrite(name), nullptr);
+    EXPECT_EQ(platform::createSharedMemory(name, 0), nullptr);
+    EXPECT_NE(platform::lastErrorCode(), 0);
+}
+
+TEST(SharedMemory, BlockEndsWithItsCreator) {
+    const std::string name = blockName();
+    auto writer = platform::createSharedMemory(name, 4096);
+    ASSERT_NE(writer, nullptr);
+    writer->data()[10] = 7;
+    auto reader = platform::openSharedMemoryReadOnly(name);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_FALSE(reader->stale());
+    writer.reset();
+    // The reader keeps its view; the data stays readable.
+    EXPECT_EQ(reader->data()[10], 7);
+    EXPECT_GE(reader->size(), 4096u);
+#ifndef _WIN32
+    // Without Windows the name goes with its creator, and a holder learns that it must reopen
+    // to reach a restarted writer's block.
+    EXPECT_TRUE(reader->stale());
+    EXPECT_EQ(platform::openSharedMemoryReadOnly(name), nullptr);
+    auto restarted = platform::createSharedMemory(name, 4096);
+    ASSERT_NE(restarted, nullptr);
+    EXPECT_EQ(restarted->data()[10], 0);
+#endif
+}
+
+TEST(SharedMemory, BlockAndEventReachAnotherProcess) {
+    // Plain names on the command line: a POSIX shell would eat the backslash of "Local\\".
+    const std::string base = platform_test::uniqueName("KorvaneTestBlock");
+    const std::string eventBase = platform_test::uniqueName("KorvaneTestEvent");
+    const std::string name = "Local\\" + base;
+    const std::string eventName = "Local\\" + eventBase;
+    auto block = platform::createSharedMemory(name, 256);
+    ASSERT_NE(block, nullptr);
+    std::strcpy(reinterpret_cast<char*>(block->data()), "hello from parent");
+    auto ownEvent = platform::createNamedEvent(eventName);
+    ASSERT_NE(ownEvent, nullptr);
+    auto waiter = platform::openNamedEvent(eventName);
+    ASSERT_NE(waiter, nullptr);
+
+    std::atomic<bool> woke{false};
+    std::atomic<bool> stop{false};
+    std::thread listener([&] {
+        while (!stop) {
+            if (waiter->wait(100)) {
+                woke = true;
+                reinterpret_cast<volatile uint8_t*>(block->data())[255] = 1;
+                return;
+            }
+        }
+    });
+#ifdef _WIN32
+    const std::string peer = platform::executableDirectory() + "\\platform_peer.exe";
+#else
+    const std::string peer = platform::executableDirectory() + "/platform_peer";
+#endif
+    const int rc = platform::runCommand("\"" + peer + "\" block " + base + " " + eventBase);
+    stop = true;
+    listener.join();
+    EXPECT_EQ(rc, 0);
+    EXPECT_TRUE(woke);
+    EXPECT_STREQ(reinterpret_cast<const char*>(block->data() + 128), "hello from child");
+}
+
+}  // namespace
