@@ -1,0 +1,141 @@
+#include "common/log_writer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "support/virtual_clock.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readText(const fs::path& path) {
+    std::ifstream in(path);  // text mode: a Windows CR LF reads as "\n"
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class LogWriterTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("korvane_log_" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        file_ = dir_ / "Qm_Korvane_Plugin.log";
+        log_.setPath(file_.string());
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    testsupport::VirtualClock clock_{1700000000};
+    testsupport::ScopedClock useClock_{clock_};
+    fs::path dir_;
+    fs::path file_;
+    common::LogWriter log_{"KV", "unused.log"};
+};
+
+TEST_F(LogWriterTest, LinesCarryTheStampAsUnsigned32BitSeconds) {
+    struct Case {
+        int64_t seconds;
+        const char* message;
+        const char* line;
+    };
+    const Case cases[] = {
+        {1700000000, "Starting Up. ", "KV: 1700000000 :  Starting Up. \n"},
+        {0, "LOG: x", "KV: 0 :  LOG: x\n"},
+        {4294967295LL, "", "KV: 4294967295 :  \n"},
+        // Past 2106 the stamp wraps as a 32-bit number does.
+        {4294967296LL + 7, "BOX: y", "KV: 7 :  BOX: y\n"},
+    };
+    for (const Case& c : cases) {
+        clock_.setCalendarTime(c.seconds);
+        EXPECT_EQ(log_.formatLine(c.message), c.line) << c.seconds;
+    }
+}
+
+TEST_F(LogWriterTest, StartTruncatesAndLaterLinesAppend) {
+    {
+        std::ofstream old(file_);
+        for (int i = 0; i < 1000; ++i) {
+            old << "a line of an earlier run\n";
+        }
+    }
+    log_.start("Starting Up. ");
+    clock_.advanceSeconds(5);
+    log_.append("LOG: one");
+    log_.append("Closing Down.");
+    EXPECT_EQ(readText(file_),
+              "KV: 1700000000 :  Starting Up. \n"
+              "KV: 1700000005 :  LOG: one\n"
+              "KV: 1700000005 :  Closing Down.\n");
+
+    // A second run starts over.
+    log_.start("Starting Up. ");
+    EXPECT_EQ(readText(file_), "KV: 1700000005 :  Starting Up. \n");
+}
+
+TEST_F(LogWriterTest, MessagesAreWrittenLiterallyAndCutToTheLineBuffer) {
+    const std::string longText(400, 'x');
+    struct Case {
+        std::string message;
+        std::string expected;
+    };
+    const std::string prefix = "KV: 1700000000 :  ";
+    const Case cases[] = {
+        {"SET: 100% %s %n %d", prefix + "SET: 100% %s %n %d\n"},
+        // 255 characters at most, the line feed kept.
+        {longText, prefix + std::string(255 - prefix.size() - 1, 'x') + "\n"},
+    };
+    for (const Case& c : cases) {
+        log_.start(c.message.c_str());
+        const std::string text = readText(file_);
+        EXPECT_EQ(text, c.expected);
+        EXPECT_LE(text.size(), 255u);
+    }
+}
+
+TEST_F(LogWriterTest, FormattedMessagesAreCutToTheMessageBuffer) {
+    log_.start("Starting Up. ");
+    log_.appendf("LOG: FuelBurnPerLap: %0.2f Laps: %d", 2.456, 12);
+    log_.appendf("%s", std::string(1000, 'y').c_str());
+    const std::string text = readText(file_);
+    const std::string second = "KV: 1700000000 :  LOG: FuelBurnPerLap: 2.46 Laps: 12\n";
+    ASSERT_NE(text.find(second), std::string::npos) << text;
+    const std::string third = text.substr(text.rfind("KV:"));
+    EXPECT_EQ(third.size(), 255u);
+    EXPECT_EQ(third.back(), '\n');
+}
+
+TEST_F(LogWriterTest, AnUnopenableLogLosesTheLineAndSaysSoOnce) {
+    log_.setPath((dir_ / "no_such_dir" / "Qm_Korvane_Plugin.log").string());
+    ::testing::internal::CaptureStderr();
+    log_.start("Starting Up. ");
+    log_.append("LOG: two");
+    log_.append("Closing Down.");
+    const std::string err = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Qm_Korvane_Plugin.log"), std::string::npos) << err;
+    EXPECT_EQ(err.find("KV:"), err.rfind("KV:")) << "reported more than once: " << err;
+}
+
+TEST_F(LogWriterTest, TheTwoProgramsWriteTheirOwnFilesAndLabels) {
+    EXPECT_EQ(common::PluginLog().path(), "Qm_Korvane_Plugin.log");
+    EXPECT_EQ(common::LauncherLog().path(), "Qm_Korvane_Launcher.log");
+    EXPECT_EQ(common::LauncherLog().formatLine("Starting Up."),
+              "Launcher: 1700000000 :  Starting Up.\n");
+
+    common::PluginLog().setPath(file_.string());
+    common::StartPluginLog("Starting Up. ");
+    common::WritePluginLogf("BOX: %s %d%%", "Stop", 50);
+    common::PluginLog().setPath("");
+    EXPECT_EQ(readText(file_),
+              "KV: 1700000000 :  Starting Up. \n"
+              "KV: 1700000000 :  BOX: Stop 50%\n");
+}
+
+}  // namespace
