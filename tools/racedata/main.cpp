@@ -34,7 +34,8 @@ void usage() {
         "  --plain                 plain HTTP instead of HTTPS\n"
         "  --publish NAME=VERSION  publish a component version (Launcher, Plugin)\n"
         "  --port-file PATH        write the port listened on to PATH once serving\n"
-        "  --threads N             worker threads (default 16)\n");
+        "  --threads N             worker threads (default 16)\n"
+        "  --request-log PATH      append one line per request to PATH\n");
 }
 
 bool writePortFile(const std::string& path, int port) {
@@ -84,6 +85,8 @@ int main(int argc, char** argv) {
             options.plain = true;
         } else if (arg == "--threads") {
             options.threads = std::atoi(value().c_str());
+        } else if (arg == "--request-log") {
+            options.requestLogPath = value();
         } else if (arg == "--port-file") {
             portFile = value();
         } else if (arg == "--publish") {

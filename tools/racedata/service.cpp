@@ -108,6 +108,21 @@ std::string RaceDataService::start() {
     server_->set_write_timeout(5, 0);
     server_->set_payload_max_length(64 * 1024);
     installRoutes();
+    if (!options_.requestLogPath.empty()) {
+        requestLog_.open(options_.requestLogPath, std::ios::app);
+        if (!requestLog_) {
+            server_.reset();
+            return "cannot write the request log " + options_.requestLogPath;
+        }
+        // Written before the answer goes out, so whoever got the answer finds the line.
+        server_->set_post_routing_handler(
+            [this](const httplib::Request& request, httplib::Response& response) {
+                std::lock_guard<std::mutex> lock(logMutex_);
+                requestLog_ << response.status << ' ' << request.target << ' '
+                            << request.get_header_value("User-Agent") << '\n';
+                requestLog_.flush();
+            });
+    }
 
     if (options_.port == 0) {
         port_ = server_->bind_to_any_port(options_.bindAddress);

@@ -2,7 +2,9 @@
 // The race-data web service: the plugin's reports and questions, the launcher's version
 // query and update files, over HTTPS (or plain HTTP when asked), backed by RaceStore.
 
+#include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,6 +30,8 @@ struct ServiceOptions {
     // Host names and addresses the made certificate is valid for, besides the loopback ones.
     std::vector<std::string> certificateNames;
     int threads = 16;
+    // When set, one line per request is appended: "<status> <target> <user agent>".
+    std::string requestLogPath;
 };
 
 class RaceDataService {
@@ -55,6 +59,8 @@ class RaceDataService {
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
     int port_ = 0;
+    std::mutex logMutex_;
+    std::ofstream requestLog_;
 };
 
 }  // namespace racedata

@@ -1,0 +1,366 @@
+// The link against a real race-data service on 127.0.0.1, through the machine's real HTTP
+// client. The service is either started by the with-racedata-service.sh wrapper (which says
+// where through KORVANE_RACEDATA_* variables) or, in the Linux build, inside this process.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "plugin/engineer/race_state.h"
+#include "plugin/links/web_service_link.h"
+#include "platform/http_client.h"
+
+#ifdef KORVANE_INPROCESS_SERVICE
+#include <httplib.h>
+
+#include "tools/racedata/service.h"
+#endif
+
+namespace {
+
+std::string console;
+void recordConsole(const char* text) {
+    console += text;
+}
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The wrapper hands over POSIX paths; a Windows program reaches them through Wine's Z: drive.
+std::string hostPath(std::string path) {
+#ifdef _WIN32
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path) {
+            if (c == '/') {
+                c = '\\';
+            }
+        }
+        path = "Z:" + path;
+    }
+#endif
+    return path;
+}
+
+struct Service {
+    platform::HttpEndpoint endpoint;
+    std::string requestLog;
+    std::string files;
+#ifdef KORVANE_INPROCESS_SERVICE
+    std::filesystem::path folder;
+    std::unique_ptr<racedata::RaceDataService> service;
+#endif
+};
+
+Service* service = nullptr;
+
+class ServiceEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        service = new Service;
+        service->endpoint.host = "127.0.0.1";
+        std::string port = env("KORVANE_RACEDATA_PORT");
+        if (!port.empty()) {
+            service->endpoint.port = std::atoi(port.c_str());
+            service->endpoint.secure = env("KORVANE_RACEDATA_SECURE") != "0";
+            service->endpoint.caCertificate = env("KORVANE_RACEDATA_CERT");
+            service->requestLog = hostPath(env("KORVANE_RACEDATA_REQUEST_LOG"));
+            service->files = hostPath(env("KORVANE_RACEDATA_FILES"));
+            return;
+        }
+#ifdef KORVANE_INPROCESS_SERVICE
+        service->folder = std::filesystem::temp_directory_path() /
+                          ("korvane_links_service_" + std::to_string(std::random_device{}()));
+        std::filesystem::create_directories(service->folder / "files");
+        racedata::ServiceOptions options;
+        options.bindAddress = "127.0.0.1";
+        options.port = 0;
+        options.databasePath = (service->folder / "racedata.db").string();
+        options.filesDirectory = (service->folder / "files").string();
+        options.requestLogPath = (service->folder / "requests.log").string();
+        service->service = std::make_unique<racedata::RaceDataService>(options);
+        std::string error = service->service->start();
+        ASSERT_EQ(error, "");
+        service->endpoint.port = service->service->port();
+        service->endpoint.caCertificate = service->service->certificatePath();
+        service->requestLog = options.requestLogPath;
+        service->files = options.filesDirectory;
+#else
+        FAIL() << "run through tools/racedata/with-racedata-service.sh";
+#endif
+    }
+    void TearDown() override {
+#ifdef KORVANE_INPROCESS_SERVICE
+        if (service->service) {
+            service->service->stop();
+            service->service.reset();
+            std::filesystem::remove_all(service->folder);
+        }
+#endif
+        delete service;
+        service = nullptr;
+    }
+};
+
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new ServiceEnvironment);
+
+class ServiceLink : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(service, nullptr);
+        engineer::ResetRaceState();
+        links::ResetServiceLink();
+        links::SetServiceEndpoint(service->endpoint);
+        links::SetConsoleWriter(recordConsole);
+        console.clear();
+        // Every test reports as a driver, session, car and track of its own.
+        static std::mt19937 random(std::random_device{}());
+        base = 1000000 + static_cast<int>(random() % 1000000) * 100;
+        engineer::RaceState& race = engineer::Race();
+        race.SubSessionID = base + 1;
+        race.DriverUserID = base + 2;
+        race.CarID = base + 3;
+        race.TrackID = base + 4;
+        race.RaceSessionType = 1;
+    }
+    void TearDown() override { links::ResetServiceLink(); }
+
+    // Values as the race state and telemetry would give them at a stop.
+    links::ReportValues values(int sessionTime) const {
+        const engineer::RaceState& race = engineer::Race();
+        links::ReportValues v;
+        v.SubSessionID = race.SubSessionID;
+        v.SessionKind = 4;
+        v.SessionState = 4;
+        v.TrackID = race.TrackID;
+        v.CarID = race.CarID;
+        v.DriverUserID = race.DriverUserID;
+        v.TrackAirTemp = 22.5;
+        v.TrackSurfaceTemp = -3.14159;
+        v.AirTemp = 21.3f;
+        v.TrackTempCrew = 30.0f;
+        v.Lap = 12;
+        v.SessionLapsRemainEx = 20;
+        v.SessionTime = sessionTime;
+        v.SessionTimeRemain = -1;
+        v.FuelTankLiters = 60;
+        v.FuelLevel = 12.3456f;
+        v.FuelUsed = -0.5f;
+        v.LitersToAdd = 47.6544;
+        v.FuelToFinish = 99.987;
+        v.FuelBurnPerLap = 2.5f;
+        v.FuelBurnPerMin = 1.25f;
+        v.RaceSessionType = race.RaceSessionType;
+        for (auto& wheel : v.Wheels) {
+            wheel = {0.98f, 85.4f, 165.0f, 160.5f};
+        }
+        v.PlayerCarPosition = 3;
+        v.FuelLapsLeft = 4.94f;
+        v.FuelBurnMax = 2.5f;
+        v.TireDistance = 20000;
+        return v;
+    }
+
+    static std::vector<std::string> requestLog() {
+        std::ifstream in(service->requestLog);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+    static bool logged(const std::string& line) {
+        for (const std::string& l : requestLog()) {
+            if (l == line) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    int base = 0;
+};
+
+TEST_F(ServiceLink, ReportsArriveExactlyAsFormattedAndAreAccepted) {
+    links::ReportValues v = values(1234);
+    v.Wheels[3] = {0.95f, -1.0f, 151.0f, 0.0f};
+    links::SendLapReport(v);
+    links::SendDataReport(v);
+    EXPECT_EQ(console, "");
+    EXPECT_TRUE(logged("200 " + links::LapReportPath(v) + " QRD Transponder/1.0"))
+        << links::LapReportPath(v);
+    EXPECT_TRUE(logged("200 " + links::DataReportPath(v) + " QRD Transponder/1.0"))
+        << links::DataReportPath(v);
+    EXPECT_NE(links::LapReportPath(v).find("&fs=60.0&fl=12.346&fu=-0.50&fta=47.65&"),
+              std::string::npos);
+}
+
+TEST_F(ServiceLink, AnswersFollowWhatTheServiceStored) {
+    // Nothing known yet: every answer reads as 0.
+    EXPECT_EQ(std::atof(links::QueryPreviousFuelBurn()), 0.0);
+    EXPECT_EQ(std::atoi(links::QueryServiceCommand("qrdtireschange", 4000)), 0);
+    EXPECT_EQ(std::atof(links::QueryServiceCommand("qrdweatherchange", 4000)), 0.0);
+
+    // First stint: 20 km on the tires left the most worn one at 90 %.
+    links::ReportValues first = values(1000);
+    first.FuelBurnMax = 2.75f;
+    links::SendLapReport(first);
+    links::ReportValues stop = values(1010);
+    stop.Wheels[2].Wear = 0.90f;
+    links::SendDataReport(stop);
+    // On the same tires 20.3 km later, with 60 L in the tank after the stop at 2.5 L a lap.
+    links::ReportValues now = values(2000);
+    now.TireDistance = 20345;
+    now.TrackTempCrew = 35.75f;
+    links::SendLapReport(now);
+    ASSERT_EQ(console, "");
+
+    EXPECT_NEAR(std::atof(links::QueryPreviousFuelBurn()), 2.75, 1e-9);
+    // 24 laps of 4 km wear another 48 %: below 75 % by the end of the stint.
+    EXPECT_EQ(std::atoi(links::QueryServiceCommand("qrdtireschange", 4000)), 1);
+    // 24 laps of 100 m hardly wear them.
+    EXPECT_EQ(std::atoi(links::QueryServiceCommand("qrdtireschange", 100)), 0);
+    // 5.75 degrees C warmer is 10.35 F: 1.035 psi less, 7.14 kPa.
+    EXPECT_NEAR(std::atof(links::QueryServiceCommand("qrdweatherchange", 4000)), -7.14, 1e-9);
+    EXPECT_EQ(console, "");
+
+    // Another race type of the same car is another account.
+    engineer::Race().RaceSessionType = 2;
+    EXPECT_EQ(std::atof(links::QueryPreviousFuelBurn()), 0.0);
+}
+
+TEST_F(ServiceLink, NetworkDownPrintsTheErrorAndReadsAsZero) {
+    links::QueryServiceCommand("qrdtireschange", 4000);  // a good answer before
+    platform::HttpEndpoint nobody = service->endpoint;
+    nobody.port = 1;  // nothing listens there
+    links::SetServiceEndpoint(nobody);
+    console.clear();
+    auto start = std::chrono::steady_clock::now();
+    const char* reply = links::QueryPreviousFuelBurn();
+    links::SendDataReport(values(10));
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_STREQ(reply, "");
+    EXPECT_EQ(std::atof(reply), 0.0);
+    // Two requests, two messages, each "Error <code> has occurred.".
+    std::istringstream lines(console);
+    int messages = 0;
+    for (std::string line; std::getline(lines, line); ++messages) {
+        EXPECT_EQ(line.rfind("Error ", 0), 0u) << line;
+        EXPECT_NE(line.find(" has occurred."), std::string::npos) << line;
+        EXPECT_NE(std::atoi(line.c_str() + 6), 0) << line;
+    }
+    EXPECT_EQ(messages, 2) << console;
+    // A refused connection is known at once; no time-out is waited for.
+    EXPECT_LT(seconds, 4.0);
+}
+
+TEST_F(ServiceLink, LongBodiesArriveWhole) {
+    std::string bytes;
+    for (int i = 0; bytes.size() < 300000; ++i) {
+        bytes += std::to_string(i * 7919) + (i % 13 == 0 ? "\r\n" : " ");
+    }
+    bytes.push_back('\0');
+    bytes += "after a zero byte";
+    std::string name = "Qm_Korvane_Long_" + std::to_string(base) + ".bin";
+    {
+        std::ofstream out(std::filesystem::path(service->files) / name, std::ios::binary);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    platform::HttpRequest request;
+    request.endpoint = service->endpoint;
+    request.userAgent = links::kUserAgent;
+    request.path = "/files/R3/" + name;
+    platform::HttpResponse response = platform::httpTransport().get(request);
+    ASSERT_TRUE(response.ok()) << response.errorCode;
+    EXPECT_EQ(response.status, 200);
+    EXPECT_EQ(response.body.size(), bytes.size());
+    EXPECT_TRUE(response.body == bytes);
+
+    // A body over the caller's limit is a failure, not a silently cut answer.
+    request.maxBodyBytes = 1000;
+    response = platform::httpTransport().get(request);
+    EXPECT_EQ(response.failure, platform::HttpFailure::kReadData);
+
+    request.path = "/files/R3/Qm_Korvane_Missing.bin";
+    request.maxBodyBytes = 0;
+    response = platform::httpTransport().get(request);
+    ASSERT_TRUE(response.ok());
+    EXPECT_EQ(response.status, 404);
+}
+
+#ifdef KORVANE_INPROCESS_SERVICE
+
+TEST_F(ServiceLink, UntrustedCertificateIsRefused) {
+    if (!service->endpoint.secure) {
+        GTEST_SKIP() << "plain service";
+    }
+    platform::HttpEndpoint untrusted = service->endpoint;
+    untrusted.caCertificate.clear();  // the system store does not know our certificate
+    links::SetServiceEndpoint(untrusted);
+    links::SendLapReport(values(5));
+    EXPECT_EQ(console, "Error 60 has occurred.\n");  // CURLE_PEER_FAILED_VERIFICATION
+    EXPECT_FALSE(logged("200 " + links::LapReportPath(values(5)) + " QRD Transponder/1.0"));
+}
+
+TEST_F(ServiceLink, AnswerInSeveralChunksIsKeptWhole) {
+    httplib::Server chunked;
+    chunked.Get(R"(/qrd/api\.php)", [](const httplib::Request&, httplib::Response& response) {
+        response.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+            sink.write("12", 2);
+            sink.write("34", 2);
+            sink.write(".5", 2);
+            sink.done();
+            return true;
+        });
+    });
+    int port = chunked.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&] { chunked.listen_after_bind(); });
+    links::SetServiceEndpoint({"127.0.0.1", port, false, ""});
+    std::string reply = links::QueryPreviousFuelBurn();
+    chunked.stop();
+    serving.join();
+    EXPECT_EQ(reply, "1234.5");
+    EXPECT_EQ(console, "");
+}
+
+TEST_F(ServiceLink, PlainServiceWhenSecureIsOff) {
+    auto folder =
+        std::filesystem::temp_directory_path() / ("korvane_links_plain_" + std::to_string(base));
+    racedata::ServiceOptions options;
+    options.bindAddress = "127.0.0.1";
+    options.port = 0;
+    options.plain = true;
+    options.databasePath = (folder / "plain.db").string();
+    std::filesystem::create_directories(folder);
+    racedata::RaceDataService plain(options);
+    ASSERT_EQ(plain.start(), "");
+    links::SetServiceEndpoint({"127.0.0.1", plain.port(), false, ""});
+    links::ReportValues v = values(100);
+    v.FuelBurnMax = 3.25f;
+    links::SendLapReport(v);
+    EXPECT_NEAR(std::atof(links::QueryPreviousFuelBurn()), 3.25, 1e-9);
+    if (service->endpoint.secure) {
+        // The secure service does not speak plain HTTP.
+        links::SetServiceEndpoint({"127.0.0.1", service->endpoint.port, false, ""});
+        EXPECT_STREQ(links::QueryPreviousFuelBurn(), "");
+        EXPECT_NE(console, "");
+    }
+    plain.stop();
+    EXPECT_EQ(plain.store().lapReportCount(), 1);
+    std::filesystem::remove_all(folder);
+}
+
+#endif
+
+}  // namespace

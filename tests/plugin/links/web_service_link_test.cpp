@@ -1,0 +1,352 @@
+// The link's request lines, answers and console messages, over a fake transport.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/settings_file.h"
+#include "plugin/engineer/race_state.h"
+#include "plugin/links/web_service_link.h"
+#include "plugin/telemetry/telemetry_client.h"
+#include "support/fake_http_transport.h"
+#include "support/fake_simulator.h"
+#include "support/virtual_clock.h"
+
+namespace {
+
+using platform::HttpFailure;
+using testsupport::FakeHttpTransport;
+
+std::string console;
+void recordConsole(const char* text) {
+    console += text;
+}
+
+class WebServiceLink : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        engineer::ResetRaceState();
+        links::ResetServiceLink();
+        links::SetConsoleWriter(recordConsole);
+        console.clear();
+        settings = std::filesystem::temp_directory_path() /
+                   ("korvane_links_" + std::to_string(std::rand()) + ".ini");
+        common::setSettingsPath(settings.string());
+    }
+    void TearDown() override {
+        common::setSettingsPath("");
+        std::filesystem::remove(settings);
+        links::ResetServiceLink();
+    }
+
+    FakeHttpTransport http;
+    testsupport::ScopedHttpTransport useHttp{http};
+    std::filesystem::path settings;
+};
+
+links::ReportValues sampleValues() {
+    links::ReportValues v;
+    v.SubSessionID = 41234567;
+    v.SessionKind = 4;
+    v.SessionState = 4;
+    v.TrackID = 252;
+    v.CarID = 67;
+    v.DriverUserID = 123456;
+    v.TrackAirTemp = 22.5;
+    v.TrackSurfaceTemp = -3.14159;
+    v.AirTemp = 21.3f;
+    v.TrackTempCrew = 35.75f;
+    v.PitSvFlags = 16;
+    v.Lap = 12;
+    v.SessionLapsRemainEx = 32767;
+    v.SessionTime = 1234;
+    v.SessionTimeRemain = -1;
+    v.FuelTankLiters = 60;
+    v.FuelLevel = 12.3456f;
+    v.FuelUsed = -0.5f;
+    v.LitersToAdd = 47.654;
+    v.FuelToFinish = 99.987;
+    v.FuelBurnPerLap = 2.456f;
+    v.FuelBurnPerMin = 1.234f;
+    v.RaceSessionType = 1;
+    v.Wheels[0] = {0.98f, 85.4f, 165.0f, 160.5f};
+    v.Wheels[1] = {0.97f, 86.1f, 166.0f, 161.25f};
+    v.Wheels[2] = {0.96f, 80.0f, 150.0f, 149.75f};
+    v.Wheels[3] = {0.95f, -1.0f, 151.0f, 0.0f};
+    v.PlayerCarPosition = 3;
+    v.FuelLapsLeft = 999.0f;
+    v.FuelBurnMax = 2.51f;
+    v.TireDistance = 20345;
+    return v;
+}
+
+const char* const kCommonText =
+    "sid=41234567&sli=4&sst=4&tid=252&cid=67&did=123456&sat=22.50&stt=-3.14&cat=21.30&ctt=35.75"
+    "&psv=16&sl=12&slr=32767&st=1234&str=-1&fs=60.0&fl=12.346&fu=-0.50&fta=47.65&fn=99.99"
+    "&fbpl=2.46&fbpm=1.23&sft=1";
+
+TEST_F(WebServiceLink, ReportLinesCarryEveryFieldInOrder) {
+    links::ReportValues v = sampleValues();
+    links::SendDataReport(v);
+    links::SendLapReport(v);
+    std::vector<std::string> paths = http.paths();
+    ASSERT_EQ(paths.size(), 2u);
+    EXPECT_EQ(paths[0], std::string("/qrd/data.php?") + kCommonText +
+                            "&wlf=0.98&tlf=85.40&phlf=165.00&pclf=160.50"
+                            "&wrf=0.97&trf=86.10&phrf=166.00&pcrf=161.25"
+                            "&wlr=0.96&tlr=80.00&phlr=150.00&pclr=149.75"
+                            "&wrr=0.95&trr=-1.00&phrr=151.00&pcrr=0.00"
+                            "&pos=3&llt=999.00&fbm=2.51");
+    EXPECT_EQ(paths[1],
+              std::string("/qrd/lap.php?") + kCommonText + "&pos=3&llt=999.00&fbm=2.51&tlu=20345");
+    for (const auto& request : http.requests()) {
+        EXPECT_EQ(request.userAgent, "QRD Transponder/1.0");
+        EXPECT_EQ(request.endpoint.host, platform::kServiceHost);
+        EXPECT_EQ(request.endpoint.port, 443);
+        EXPECT_TRUE(request.endpoint.secure);
+        EXPECT_GT(request.connectTimeoutMs, 0);
+        EXPECT_GT(request.totalTimeoutMs, 0);
+        EXPECT_LE(request.totalTimeoutMs, 15000);
+    }
+    EXPECT_EQ(console, "");
+}
+
+TEST_F(WebServiceLink, FieldValuesPrintAsTheyAre) {
+    struct Case {
+        const char* name;
+        std::function<void(links::ReportValues&)> change;
+        const char* fragment;
+    };
+    const Case cases[] = {
+        {"whole tank with one decimal", [](auto& v) { v.FuelTankLiters = 60; }, "&fs=60.0&"},
+        {"small tank keeps its width", [](auto& v) { v.FuelTankLiters = 8; }, "&fs=8.0&"},
+        {"fuel level three decimals", [](auto& v) { v.FuelLevel = 0.0f; }, "&fl=0.000&"},
+        {"negative real", [](auto& v) { v.LitersToAdd = -12.345678; }, "&fta=-12.35&"},
+        {"negative integer", [](auto& v) { v.Lap = -1; }, "&sl=-1&"},
+        {"lowest integer", [](auto& v) { v.SubSessionID = INT32_MIN; }, "?sid=-2147483648&"},
+        {"large real not cut", [](auto& v) { v.FuelBurnMax = 3.0e38f; },
+         "&fbm=300000000549775575777803994281145270272.00"},
+        {"large distance", [](auto& v) { v.TireDistance = 2147483647; }, "&tlu=2147483647"},
+    };
+    for (const Case& c : cases) {
+        links::ReportValues v = sampleValues();
+        c.change(v);
+        for (const std::string& path : {links::DataReportPath(v), links::LapReportPath(v)}) {
+            if (std::string(c.fragment).rfind("&tlu", 0) == 0 &&
+                path.rfind("/qrd/data.php", 0) == 0) {
+                continue;  // the data report has no tlu
+            }
+            EXPECT_NE(path.find(c.fragment), std::string::npos) << c.name << ": " << path;
+        }
+    }
+}
+
+TEST_F(WebServiceLink, QuestionLinesNameTheDriverSessionCarAndTrack) {
+    engineer::RaceState& race = engineer::Race();
+    race.DriverUserID = 123456;
+    race.SubSessionID = 41234567;
+    race.CarID = 67;
+    race.TrackID = 252;
+    race.RaceSessionType = 2;
+    links::QueryServiceCommand("qrdtireschange", 4012);
+    links::QueryPreviousFuelBurn();
+    links::QueryServiceCommand("qrdweatherchange", -5);
+    std::vector<std::string> paths = http.paths();
+    ASSERT_EQ(paths.size(), 3u);
+    EXPECT_EQ(paths[0], "/qrd/api.php?c=qrdtireschange&s=123456&r=41234567&f=4012");
+    EXPECT_EQ(paths[1], "/qrd/api.php?c=getpreviousfuelburn&cid=67&tid=252&did=123456&sft=2");
+    EXPECT_EQ(paths[2], "/qrd/api.php?c=qrdweatherchange&s=123456&r=41234567&f=-5");
+}
+
+// Every answer is this query's own: nothing of the answer before it may leak through.
+TEST_F(WebServiceLink, EachQueryHandsBackItsOwnAnswer) {
+    struct Case {
+        const char* name;
+        platform::HttpResponse response;
+        const char* text;
+        int asInt;
+        double asReal;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"two: take tires", FakeHttpTransport::answer("2"), "2", 2, 2.0, ""},
+        {"three: keep them", FakeHttpTransport::answer("3"), "3", 3, 3.0, ""},
+        {"real with leading blanks", FakeHttpTransport::answer("  4.75 L"), "  4.75 L", 4, 4.75,
+         ""},
+        {"text", FakeHttpTransport::answer("no data"), "no data", 0, 0.0, ""},
+        {"empty body", FakeHttpTransport::answer(""), "", 0, 0.0, ""},
+        {"error page", FakeHttpTransport::answer("<html><body>Internal error</body></html>", 500),
+         "", 0, 0.0, "\n QRD Link Error: the service answered HTTP 500.\n"},
+        {"error page starting with a number", FakeHttpTransport::answer("404 Not Found", 404), "",
+         0, 0.0, "\n QRD Link Error: the service answered HTTP 404.\n"},
+        {"network down", FakeHttpTransport::failure(HttpFailure::kConnect, 12029), "", 0, 0.0,
+         "Error 12029 has occurred.\n"},
+        {"asking for data failed", FakeHttpTransport::failure(HttpFailure::kQueryData, 12030), "",
+         0, 0.0, "\n QRD Link Error 12030 on Query.\n"},
+        {"read failed", FakeHttpTransport::failure(HttpFailure::kReadData, 12002), "", 0, 0.0,
+         "\n QRD Link Error 12002 on Read.\n"},
+    };
+    for (const Case& c : cases) {
+        http.push(FakeHttpTransport::answer("2"));
+        ASSERT_STREQ(links::QueryServiceCommand("qrdtireschange", 4000), "2");
+        console.clear();
+        http.push(c.response);
+        const char* reply = links::QueryPreviousFuelBurn();
+        EXPECT_STREQ(reply, c.text) << c.name;
+        EXPECT_EQ(std::atoi(reply), c.asInt) << c.name;
+        EXPECT_DOUBLE_EQ(std::atof(reply), c.asReal) << c.name;
+        EXPECT_STREQ(links::LastServiceReply(), c.text) << c.name;
+        EXPECT_EQ(console, c.message) << c.name;
+    }
+}
+
+TEST_F(WebServiceLink, ReportsLeaveTheLastAnswerAndSayWhenTheyAreLost) {
+    http.push(FakeHttpTransport::answer("1.85"));
+    links::QueryPreviousFuelBurn();
+    http.push(FakeHttpTransport::answer("1"));
+    http.push(FakeHttpTransport::failure(HttpFailure::kConnect, 12007));
+    http.push(FakeHttpTransport::answer("Bad request: missing field 'sid'\n", 400));
+    links::SendLapReport(sampleValues());
+    links::SendDataReport(sampleValues());
+    links::SendLapReport(sampleValues());
+    EXPECT_STREQ(links::LastServiceReply(), "1.85");
+    EXPECT_EQ(console,
+              "Error 12007 has occurred.\n"
+              "\n QRD Link Error: the service answered HTTP 400.\n");
+}
+
+TEST_F(WebServiceLink, ServiceSectionPointsTheLinkElsewhere) {
+    struct Case {
+        const char* name;
+        const char* ini;  // nullptr: no settings file at all
+        platform::HttpEndpoint expected;
+    };
+    const Case cases[] = {
+        {"no settings file", nullptr, {}},
+        {"file without the section", "[Setup]\nPassiveMode=0\n", {}},
+        {"host only", "[Service]\nHost=127.0.0.1\n", {"127.0.0.1", 443, true, ""}},
+        {"self-hosted with its certificate",
+         "[Service]\nHost=qrd.example.org\nPort=8443\nCACertificate=/srv/qrd/ca.pem\n",
+         {"qrd.example.org", 8443, true, "/srv/qrd/ca.pem"}},
+        {"plain http",
+         "[service]\nhost=localhost\nport=8080\nsecure=0\n",
+         {"localhost", 8080, false, ""}},
+        {"port out of range", "[Service]\nPort=70000\n", {platform::kServiceHost, 443, true, ""}},
+        {"port zero", "[Service]\nPort=0\n", {platform::kServiceHost, 443, true, ""}},
+        {"empty host", "[Service]\nHost=\n", {platform::kServiceHost, 443, true, ""}},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove(settings);
+        if (c.ini) {
+            std::ofstream(settings) << c.ini;
+        }
+        http.clear();
+        links::QueryPreviousFuelBurn();
+        ASSERT_EQ(http.requests().size(), 1u) << c.name;
+        const platform::HttpEndpoint& got = http.requests()[0].endpoint;
+        EXPECT_EQ(got.host, c.expected.host) << c.name;
+        EXPECT_EQ(got.port, c.expected.port) << c.name;
+        EXPECT_EQ(got.secure, c.expected.secure) << c.name;
+        EXPECT_EQ(got.caCertificate, c.expected.caCertificate) << c.name;
+    }
+}
+
+TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire) {
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock useClock(clock);
+    // The outer-side readings are published too, so a wrong side cannot go unnoticed.
+    auto vars = testsupport::catalogueVarSpecs();
+    for (const char* outer : {"LFwearL", "RFwearR", "LRwearL", "RRwearR", "LFtempCL", "RFtempCR",
+                              "LRtempCL", "RRtempCR"}) {
+        vars.push_back({outer, telemetry::kFloat, 1, "", ""});
+    }
+    testsupport::FakeSimulator sim(vars);
+    sim.attach(telemetry::Telemetry());
+    sim.setConnected(true);
+    const std::pair<const char*, double> values[] = {
+        {"SessionState", 4},
+        {"AirTemp", 18.5},
+        {"TrackTempCrew", 31.25},
+        {"PitSvFlags", 31},
+        {"Lap", 7},
+        {"SessionLapsRemainEx", 13},
+        {"SessionTime", 1805.9},
+        {"SessionTimeRemain", 600.7},
+        {"FuelLevel", 23.5},
+        {"PlayerCarPosition", 5},
+        {"LFwearR", 0.91},
+        {"RFwearL", 0.92},
+        {"LRwearR", 0.93},
+        {"RRwearL", 0.94},
+        {"LFwearL", 0.11},
+        {"RFwearR", 0.12},
+        {"LRwearL", 0.13},
+        {"RRwearR", 0.14},
+        {"LFtempCR", 81},
+        {"RFtempCL", 82},
+        {"LRtempCR", 83},
+        {"RRtempCL", 84},
+        {"LFtempCL", 11},
+        {"RFtempCR", 12},
+        {"LRtempCL", 13},
+        {"RRtempCR", 14},
+        {"PitSvLFP", 171},
+        {"PitSvRFP", 172},
+        {"PitSvLRP", 173},
+        {"PitSvRRP", 174},
+        {"LFcoldPressure", 161},
+        {"RFcoldPressure", 162},
+        {"LRcoldPressure", 163},
+        {"RRcoldPressure", 164},
+    };
+    for (const auto& [name, value] : values) {
+        ASSERT_TRUE(sim.set(name, value)) << name;
+    }
+    ASSERT_TRUE(sim.deliver(telemetry::Telemetry()));
+
+    engineer::RaceState& race = engineer::Race();
+    race.SubSessionID = 9;
+    race.SessionKind = 4;
+    race.TrackID = 252;
+    race.CarID = 67;
+    race.DriverUserID = 77;
+    race.FuelTankLiters = 45;
+    race.LitersToAdd = 12.5;
+    race.FuelBurnMax = 2.75f;
+    race.TireDistance = 12345.9;
+
+    links::ReportValues v = links::CurrentReportValues();
+    EXPECT_EQ(v.SessionState, 4);
+    EXPECT_FLOAT_EQ(v.AirTemp, 18.5f);
+    EXPECT_FLOAT_EQ(v.TrackTempCrew, 31.25f);
+    EXPECT_EQ(v.PitSvFlags, 31);
+    EXPECT_EQ(v.Lap, 7);
+    EXPECT_EQ(v.SessionLapsRemainEx, 13);
+    EXPECT_EQ(v.SessionTime, 1805);
+    EXPECT_EQ(v.SessionTimeRemain, 600);
+    EXPECT_FLOAT_EQ(v.FuelLevel, 23.5f);
+    EXPECT_EQ(v.PlayerCarPosition, 5);
+    for (int w = 0; w < 4; ++w) {
+        EXPECT_NEAR(v.Wheels[w].Wear, 0.91 + 0.01 * w, 1e-6) << w;
+        EXPECT_FLOAT_EQ(v.Wheels[w].CarcassTemp, 81.0f + w) << w;
+        EXPECT_FLOAT_EQ(v.Wheels[w].PitPressure, 171.0f + w) << w;
+        EXPECT_FLOAT_EQ(v.Wheels[w].ColdPressure, 161.0f + w) << w;
+    }
+    EXPECT_EQ(v.SubSessionID, 9);
+    EXPECT_EQ(v.SessionKind, 4);
+    EXPECT_EQ(v.TrackID, 252);
+    EXPECT_EQ(v.CarID, 67);
+    EXPECT_EQ(v.DriverUserID, 77);
+    EXPECT_EQ(v.FuelTankLiters, 45);
+    EXPECT_DOUBLE_EQ(v.LitersToAdd, 12.5);
+    EXPECT_FLOAT_EQ(v.FuelBurnMax, 2.75f);
+    EXPECT_EQ(v.TireDistance, 12345);
+    telemetry::Telemetry().closeTelemetry();
+}
+
+}  // namespace
