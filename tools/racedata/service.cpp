@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,9 @@ void answer(httplib::Response& response, const std::string& body) {
 }
 
 std::string number(double value) {
+    if (std::fabs(value) < 0.005) {
+        value = 0;  // never "-0.00"
+    }
     char text[64];
     std::snprintf(text, sizeof text, "%.2f", value);
     return text;
