@@ -108,6 +108,8 @@ std::string RaceDataService::start() {
 
     int threads = options_.threads > 0 ? options_.threads : 1;
     server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // Without it each TLS answer waits out the client's delayed acknowledgement (~40 ms).
+    server_->set_tcp_nodelay(true);
     server_->set_read_timeout(5, 0);
     server_->set_write_timeout(5, 0);
     server_->set_payload_max_length(64 * 1024);
