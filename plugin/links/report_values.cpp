@@ -4,35 +4,20 @@
 
 #include "plugin/engineer/race_state.h"
 #include "plugin/links/web_service_link.h"
-#include "plugin/telemetry/telemetry_variable.h"
+#include "plugin/telemetry/catalogue.h"
 
 namespace links {
 
 namespace {
 
-using telemetry::TelemetryVariable;
-
-TelemetryVariable SessionState("SessionState");
-TelemetryVariable AirTemp("AirTemp");
-TelemetryVariable TrackTempCrew("TrackTempCrew");
-TelemetryVariable PitSvFlags("PitSvFlags");
-TelemetryVariable Lap("Lap");
-TelemetryVariable SessionLapsRemainEx("SessionLapsRemainEx");
-TelemetryVariable SessionTime("SessionTime");
-TelemetryVariable SessionTimeRemain("SessionTimeRemain");
-TelemetryVariable FuelLevel("FuelLevel");
-TelemetryVariable PlayerCarPosition("PlayerCarPosition");
+using namespace telemetry::vars;
 
 // Wheel by wheel; wear and carcass temperature on the inner side of each tire.
-TelemetryVariable Wear[4] = {TelemetryVariable("LFwearR"), TelemetryVariable("RFwearL"),
-                             TelemetryVariable("LRwearR"), TelemetryVariable("RRwearL")};
-TelemetryVariable CarcassTemp[4] = {TelemetryVariable("LFtempCR"), TelemetryVariable("RFtempCL"),
-                                    TelemetryVariable("LRtempCR"), TelemetryVariable("RRtempCL")};
-TelemetryVariable PitPressure[4] = {TelemetryVariable("PitSvLFP"), TelemetryVariable("PitSvRFP"),
-                                    TelemetryVariable("PitSvLRP"), TelemetryVariable("PitSvRRP")};
-TelemetryVariable ColdPressure[4] = {
-    TelemetryVariable("LFcoldPressure"), TelemetryVariable("RFcoldPressure"),
-    TelemetryVariable("LRcoldPressure"), TelemetryVariable("RRcoldPressure")};
+telemetry::TelemetryVariable* const Wear[4] = {&LFwearR, &RFwearL, &LRwearR, &RRwearL};
+telemetry::TelemetryVariable* const CarcassTemp[4] = {&LFtempCR, &RFtempCL, &LRtempCR, &RRtempCL};
+telemetry::TelemetryVariable* const PitPressure[4] = {&PitSvLFP, &PitSvRFP, &PitSvLRP, &PitSvRRP};
+telemetry::TelemetryVariable* const ColdPressure[4] = {&LFcoldPressure, &RFcoldPressure,
+                                                       &LRcoldPressure, &RRcoldPressure};
 
 // Truncation toward zero that stays defined for values no int holds.
 int32_t truncated(double value) {
@@ -74,10 +59,10 @@ ReportValues CurrentReportValues() {
     v.FuelBurnPerMin = race.FuelBurnPerMin;
     v.RaceSessionType = race.RaceSessionType;
     for (int w = 0; w < 4; ++w) {
-        v.Wheels[w].Wear = Wear[w].readFloat();
-        v.Wheels[w].CarcassTemp = CarcassTemp[w].readFloat();
-        v.Wheels[w].PitPressure = PitPressure[w].readFloat();
-        v.Wheels[w].ColdPressure = ColdPressure[w].readFloat();
+        v.Wheels[w].Wear = Wear[w]->readFloat();
+        v.Wheels[w].CarcassTemp = CarcassTemp[w]->readFloat();
+        v.Wheels[w].PitPressure = PitPressure[w]->readFloat();
+        v.Wheels[w].ColdPressure = ColdPressure[w]->readFloat();
     }
     v.PlayerCarPosition = PlayerCarPosition.readInt();
     v.FuelLapsLeft = race.FuelLapsLeft;
