@@ -248,7 +248,7 @@ TEST_F(WebServiceLink, ServiceSectionPointsTheLinkElsewhere) {
         http.clear();
         links::QueryPreviousFuelBurn();
         ASSERT_EQ(http.requests().size(), 1u) << c.name;
-        const platform::HttpEndpoint& got = http.requests()[0].endpoint;
+        const platform::HttpEndpoint got = http.requests()[0].endpoint;
         EXPECT_EQ(got.host, c.expected.host) << c.name;
         EXPECT_EQ(got.port, c.expected.port) << c.name;
         EXPECT_EQ(got.secure, c.expected.secure) << c.name;
