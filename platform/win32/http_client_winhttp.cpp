@@ -77,6 +77,23 @@ class WinHttpTransport final : public HttpTransport {
         if (!exchange) {
             return fail(HttpFailure::kConnect);
         }
+        // WinHTTP has no whole-exchange time-out: each later step gets what is left of it.
+        auto shortenTimeouts = [&]() {
+            ULONGLONG now = GetTickCount64();
+            if (now >= deadline) {
+                SetLastError(ERROR_WINHTTP_TIMEOUT);
+                return false;
+            }
+            DWORD left = static_cast<DWORD>(deadline - now);
+            WinHttpSetOption(exchange.get(), WINHTTP_OPTION_SEND_TIMEOUT, &left, sizeof(left));
+            WinHttpSetOption(exchange.get(), WINHTTP_OPTION_RECEIVE_TIMEOUT, &left, sizeof(left));
+            WinHttpSetOption(exchange.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &left,
+                             sizeof(left));
+            return true;
+        };
+        if (!shortenTimeouts()) {
+            return fail(HttpFailure::kConnect);
+        }
         if (!WinHttpSendRequest(exchange.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                 WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
             !WinHttpReceiveResponse(exchange.get(), nullptr)) {
@@ -94,6 +111,9 @@ class WinHttpTransport final : public HttpTransport {
         std::vector<char> chunk;
         for (;;) {
             DWORD available = 0;
+            if (!shortenTimeouts()) {
+                return fail(HttpFailure::kReadData);
+            }
             if (!WinHttpQueryDataAvailable(exchange.get(), &available)) {
                 return fail(HttpFailure::kQueryData);
             }
@@ -114,11 +134,6 @@ class WinHttpTransport final : public HttpTransport {
                 break;
             }
             response.body.append(chunk.data(), read);
-            // A service that trickles bytes must not hold the caller past its time-out.
-            if (GetTickCount64() > deadline) {
-                SetLastError(ERROR_WINHTTP_TIMEOUT);
-                return fail(HttpFailure::kReadData);
-            }
         }
         return response;
     }

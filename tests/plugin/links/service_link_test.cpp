@@ -5,13 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "plugin/engineer/race_state.h"
@@ -332,6 +335,40 @@ TEST_F(ServiceLink, AnswerInSeveralChunksIsKeptWhole) {
     serving.join();
     EXPECT_EQ(reply, "1234.5");
     EXPECT_EQ(console, "");
+}
+
+TEST_F(ServiceLink, ServiceThatNeverAnswersIsGivenUpAtTheTimeOut) {
+    std::mutex mutex;
+    std::condition_variable released;
+    bool release = false;
+    httplib::Server silent;
+    silent.Get(R"(/qrd/api\.php)", [&](const httplib::Request&, httplib::Response& response) {
+        std::unique_lock<std::mutex> lock(mutex);
+        released.wait(lock, [&] { return release; });
+        response.set_content("2", "text/plain");
+    });
+    int port = silent.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&] { silent.listen_after_bind(); });
+
+    platform::HttpRequest request;
+    request.endpoint = {"127.0.0.1", port, false, ""};
+    request.path = "/qrd/api.php?c=qrdtireschange&s=1&r=2&f=3";
+    request.totalTimeoutMs = 300;
+    auto start = std::chrono::steady_clock::now();
+    platform::HttpResponse response = platform::httpTransport().get(request);
+    double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        release = true;
+    }
+    released.notify_all();
+    silent.stop();
+    serving.join();
+    EXPECT_EQ(response.failure, platform::HttpFailure::kConnect);
+    EXPECT_EQ(response.errorCode, 28u);  // CURLE_OPERATION_TIMEDOUT
+    EXPECT_LT(seconds, 3.0);
 }
 
 TEST_F(ServiceLink, PlainServiceWhenSecureIsOff) {
