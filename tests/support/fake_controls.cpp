@@ -9,7 +9,9 @@ void FakeJoysticks::plug(unsigned index, uint16_t manufacturerId, uint16_t produ
     controllers_[index] = c;
 }
 
-void FakeJoysticks::unplug(unsigned index) { controllers_.erase(index); }
+void FakeJoysticks::unplug(unsigned index) {
+    controllers_.erase(index);
+}
 
 void FakeJoysticks::setAnswering(unsigned index, bool answering) {
     auto it = controllers_.find(index);
@@ -71,7 +73,9 @@ void FakeKeyboard::setDown(int virtualKey, bool down) {
     }
 }
 
-void FakeKeyboard::tap(int virtualKey) { tapped_.insert(virtualKey); }
+void FakeKeyboard::tap(int virtualKey) {
+    tapped_.insert(virtualKey);
+}
 
 void FakeKeyboard::releaseAll() {
     down_.clear();

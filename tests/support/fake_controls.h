@@ -14,7 +14,7 @@
 namespace testsupport {
 
 class FakeJoysticks : public platform::Joysticks {
-public:
+  public:
     explicit FakeJoysticks(unsigned indexCount = 16) : indexCount_(indexCount) {}
 
     // A controller of the given model at `index`, answering, no button down.
@@ -37,7 +37,7 @@ public:
     bool readButtons(unsigned index, uint32_t& buttons) override;
     platform::JoystickIds ids(unsigned index) override;
 
-private:
+  private:
     struct Controller {
         platform::JoystickIds ids;
         uint32_t buttons = 0;
@@ -50,7 +50,7 @@ private:
 };
 
 class FakeKeyboard : public platform::Keyboard {
-public:
+  public:
     void setDown(int virtualKey, bool down);
     // The key went down and up again between two queries: the next query of it reports the
     // press, later ones do not.
@@ -65,7 +65,7 @@ public:
     std::string unavailableReason() override { return reason_; }
     uint16_t asyncKeyState(int virtualKey) override;
 
-private:
+  private:
     std::set<int> down_;
     std::set<int> tapped_;
     std::vector<int> queries_;
@@ -75,7 +75,7 @@ private:
 // Installs fakes for the life of the scope and restores the machine's devices afterwards.
 // (Inline, so the support library itself needs no platform controls.)
 class ScopedControlDevices {
-public:
+  public:
     ScopedControlDevices(platform::Joysticks& joysticks, platform::Keyboard& keyboard) {
         platform::setJoysticks(&joysticks);
         platform::setKeyboard(&keyboard);
