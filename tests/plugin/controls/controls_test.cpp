@@ -253,40 +253,12 @@ TEST_F(ControlsTest, ControllerThatStopsAnsweringIsSkippedUntilItAnswersAgain) {
     EXPECT_EQ(poll(), kFuel);
 }
 
-TEST_F(ControlsTest, TheAnsweringTestIsTheFirstReading) {
-    joysticks_.plug(0, kMid, kPid);
-    startWithBindings({bindingFor(1)});
-    joysticks_.hold(0, 1);
-    // Every answering index is read twice per poll; silent ones once.
-    const int before0 = joysticks_.readings(0);
-    const int before5 = joysticks_.readings(5);
-    poll();
-    EXPECT_EQ(joysticks_.readings(0) - before0, 2);
-    EXPECT_EQ(joysticks_.readings(5) - before5, 1);
-    // The mask comes from the second reading: a press that arrives between the two counts.
-    joysticks_.releaseAll();
-    int reads = 0;
-    joysticks_.setReadHook([&](unsigned index) {
-        if (index == 0 && ++reads == 2) {
-            joysticks_.hold(0, 1);
-        }
-    });
-    EXPECT_EQ(poll(), kFuel);
-}
-
 TEST_F(ControlsTest, HandEditedNoButtonTextMatchesNothing) {
     joysticks_.plug(0, kMid, kPid);
     startWithBindings({"n", bindingFor(1)});
     EXPECT_EQ(poll(), 0u) << "no button down must not raise a binding that reads \"n\"";
     joysticks_.hold(0, 1);
     EXPECT_EQ(poll(), kTire);
-}
-
-TEST_F(ControlsTest, LongBindingIsCutToItsBuffer) {
-    joysticks_.plug(0, kMid, kPid);
-    const std::string longText(40, '7');
-    startWithBindings({longText});
-    EXPECT_EQ(controls::Controls().FuelBinding, longText.substr(0, 31));
 }
 
 // Presses the next scripted mask on index `index` after a few idle passes of the dialogue, and
