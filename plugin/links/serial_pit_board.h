@@ -1,6 +1,8 @@
 #pragma once
 // The serial pit board: a display on the highest-numbered COM port fed with one line per refresh.
 
+#include <string>
+
 namespace links {
 
 // Opens the port when "Setup"/"UseSerial" asks for it. False only when a port was wanted and
@@ -17,5 +19,11 @@ int WriteSerialLine(const char* format, ...);
 
 // Closes the port if open (orderly shutdown and the ctrl-c handler).
 void CloseSerialPitBoard();
+
+// Where FindComPorts gets the system's device-name list (zero-separated names ended by an
+// empty name); false with the system error code when there is none. Tests give their own
+// list; nullptr restores the system's.
+using DeviceNameSource = bool (*)(std::string* names, int* errorCode);
+void SetDeviceNameSource(DeviceNameSource source);
 
 }  // namespace links

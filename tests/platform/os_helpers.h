@@ -29,4 +29,26 @@ class StdinPipe {
     long long writer_ = -1;
 };
 
+// A pseudo-terminal pair: the platform layer opens the device side as a serial port, the test
+// reads what arrives on the other side. Not available on Windows (ok() is false there).
+class PseudoTerminal {
+  public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+    bool ok() const { return controller_ >= 0; }
+    // The device a program opens, e.g. /dev/pts/3.
+    const std::string& devicePath() const { return devicePath_; }
+    // Reads until `want` bytes arrived or `timeoutMs` passed.
+    std::string read(size_t want, int timeoutMs);
+    // Hangs up the line, as when a device is unplugged.
+    void hangUp();
+
+  private:
+    int controller_ = -1;
+    int device_ = -1;
+    std::string devicePath_;
+};
+
 }  // namespace platform_test

@@ -1,3 +1,6 @@
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -51,6 +54,58 @@ void StdinPipe::closeWriter() {
     if (writer_ >= 0) {
         ::close(static_cast<int>(writer_));
         writer_ = -1;
+    }
+}
+
+PseudoTerminal::PseudoTerminal() {
+    char name[256] = {0};
+    int controller = -1;
+    int device = -1;
+    if (::openpty(&controller, &device, name, nullptr, nullptr) != 0) {
+        return;
+    }
+    ::fcntl(controller, F_SETFL, ::fcntl(controller, F_GETFL) | O_NONBLOCK);
+    controller_ = controller;
+    device_ = device;
+    devicePath_ = name;
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    hangUp();
+    if (device_ >= 0) {
+        ::close(device_);
+    }
+}
+
+std::string PseudoTerminal::read(size_t want, int timeoutMs) {
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (controller_ >= 0 && got.size() < want) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                              deadline - std::chrono::steady_clock::now())
+                              .count();
+        if (left <= 0) {
+            break;
+        }
+        pollfd p{controller_, POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0) {
+            continue;
+        }
+        char buf[512];
+        const ssize_t n = ::read(controller_, buf, sizeof buf);
+        if (n > 0) {
+            got.append(buf, static_cast<size_t>(n));
+        } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            break;
+        }
+    }
+    return got;
+}
+
+void PseudoTerminal::hangUp() {
+    if (controller_ >= 0) {
+        ::close(controller_);
+        controller_ = -1;
     }
 }
 

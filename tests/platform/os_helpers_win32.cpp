@@ -63,4 +63,11 @@ void StdinPipe::closeWriter() {
     }
 }
 
+PseudoTerminal::PseudoTerminal() = default;
+PseudoTerminal::~PseudoTerminal() = default;
+std::string PseudoTerminal::read(size_t, int) {
+    return {};
+}
+void PseudoTerminal::hangUp() {}
+
 }  // namespace platform_test

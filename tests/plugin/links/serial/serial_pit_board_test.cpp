@@ -1,0 +1,266 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/settings_file.h"
+#include "os_helpers.h"
+#include "platform/serial_port.h"
+#include "plugin/engineer/race_state.h"
+#include "plugin/links/serial_pit_board.h"
+#include "support/virtual_clock.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The device list the fake source hands out, and the error it fails with (0: it succeeds).
+std::string fakeNames;
+int fakeError = 0;
+
+bool fakeSource(std::string* names, int* errorCode) {
+    if (fakeError != 0) {
+        *errorCode = fakeError;
+        return false;
+    }
+    *names = fakeNames;
+    return true;
+}
+
+std::string list(std::initializer_list<const char*> names) {
+    std::string s;
+    for (const char* n : names) {
+        s += n;
+        s += '\0';
+    }
+    s += '\0';
+    return s;
+}
+
+class SerialPitBoard : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / platform_test::uniqueName("korvane_serial");
+        fs::create_directories(dir_);
+        common::setSettingsPath((dir_ / "Qm_Korvane_Launcher.ini").string());
+        engineer::ResetRaceState();
+        fakeNames.clear();
+        fakeError = 0;
+    }
+    void TearDown() override {
+        links::CloseSerialPitBoard();
+        links::SetDeviceNameSource(nullptr);
+        platform::setSerialDeviceDirectory("");
+        common::setSettingsPath("");
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    void useSerial(int value) {
+        std::ofstream(dir_ / "Qm_Korvane_Launcher.ini") << "[Setup]\nUseSerial=" << value << "\n";
+    }
+    // Runs OpenSerialPitBoard on a virtual clock; returns its result, the console text and
+    // the waits it made.
+    bool open(std::string* console, std::vector<int>* sleeps) {
+        testsupport::VirtualClock clock;
+        testsupport::ScopedClock installed(clock);
+        ::testing::internal::CaptureStdout();
+        const bool ok = links::OpenSerialPitBoard();
+        *console = ::testing::internal::GetCapturedStdout();
+        *sleeps = clock.sleeps();
+        return ok;
+    }
+    fs::path dir_;
+};
+
+TEST_F(SerialPitBoard, FindComPortsReadsTheDeviceList) {
+    struct Case {
+        const char* name;
+        std::string names;
+        int capacity;
+        int highest;
+        std::vector<int> stored;
+    };
+    const Case cases[] = {
+        {"highest by number, not by text", list({"COM1", "COM10", "COM3"}), 32, 10, {1, 10, 3}},
+        {"other devices ignored",
+         list({"C:", "LPT1", "COM2", "NUL", "PhysicalDrive0"}),
+         32,
+         2,
+         {2}},
+        {"bare COM and COMx do not count",
+         list({"COM", "COMx", "COM_1", "com5", "xCOM7"}),
+         32,
+         -1,
+         {}},
+        {"digits after COM", list({"COM4A", "COM12"}), 32, 12, {4, 12}},
+        {"highest kept beyond the capacity", list({"COM1", "COM3", "COM10"}), 2, 10, {1, 3}},
+        {"no capacity", list({"COM5"}), 0, 5, {}},
+        {"empty list", list({}), 32, -1, {}},
+        {"list without its closing empty name", std::string("COM6\0COM8", 9), 32, 8, {6, 8}},
+    };
+    links::SetDeviceNameSource(fakeSource);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fakeNames = c.names;
+        int ports[32] = {0};
+        int count = c.capacity;
+        EXPECT_EQ(links::FindComPorts(ports, &count), c.highest);
+        EXPECT_EQ(std::vector<int>(ports, ports + count), c.stored);
+    }
+}
+
+TEST_F(SerialPitBoard, FindComPortsWhenTheListCannotBeHad) {
+    links::SetDeviceNameSource(fakeSource);
+    int ports[32];
+    int count = 32;
+    fakeError = 122;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(links::FindComPorts(ports, &count), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "needs more room!\n");
+    EXPECT_EQ(count, 0);
+    fakeError = 5;
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(links::FindComPorts(ports, &count), -1);
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
+}
+
+TEST_F(SerialPitBoard, SerialOffWhenTheSettingSaysSo) {
+    useSerial(0);
+    std::string console;
+    std::vector<int> sleeps;
+    EXPECT_TRUE(open(&console, &sleeps));
+    EXPECT_EQ(console, " [\033[32m  OK  \033[0m]  Setting Serial Offline.\n");
+    EXPECT_EQ(sleeps, std::vector<int>{2000});
+    EXPECT_EQ(engineer::Race().UseSerial, 0);
+    EXPECT_EQ(links::WriteSerialLine("%s", "line\r"), 0);
+}
+
+TEST_F(SerialPitBoard, NoPortIsAFailureWithPortMinusOne) {
+    useSerial(1);
+    links::SetDeviceNameSource(fakeSource);
+    fakeNames = list({"C:", "LPT1"});
+    std::string console;
+    std::vector<int> sleeps;
+    EXPECT_FALSE(open(&console, &sleeps));
+    EXPECT_EQ(console,
+              " [\033[32m  OK  \033[0m]  Initilaising Serial..\n"
+              " [\033[33m FAIL \033[0m]  Unable to open a Serial Port -1\n");
+    EXPECT_EQ(sleeps, std::vector<int>{3000});
+    EXPECT_EQ(engineer::Race().UseSerial, 0);
+    EXPECT_EQ(links::WriteSerialLine("%s", "line\r"), 0);
+}
+
+TEST_F(SerialPitBoard, NoFormatWritesNothing) {
+    EXPECT_EQ(links::WriteSerialLine(nullptr), 0);
+}
+
+constexpr const char* kLine = " 5, 12, 30,12.50, 40,  0,  0\r";
+
+#ifndef _WIN32
+TEST_F(SerialPitBoard, TheLineArrivesByteForByteOnTheHighestPort) {
+    platform_test::PseudoTerminal board;
+    platform_test::PseudoTerminal other;
+    ASSERT_TRUE(board.ok() && other.ok());
+    fs::create_symlink(board.devicePath(), dir_ / "COM10");
+    fs::create_symlink(other.devicePath(), dir_ / "COM3");
+    platform::setSerialDeviceDirectory(dir_.string());
+    useSerial(1);
+
+    std::string console;
+    std::vector<int> sleeps;
+    ASSERT_TRUE(open(&console, &sleeps));
+    EXPECT_EQ(console,
+              " [\033[32m  OK  \033[0m]  Initilaising Serial..\n"
+              " [\033[32m  OK  \033[0m]  Setting Highest Available Serial Port:10\n");
+    EXPECT_EQ(sleeps, std::vector<int>{3000});
+    EXPECT_EQ(engineer::Race().UseSerial, 1);
+
+    EXPECT_EQ(links::WriteSerialLine("%s", kLine), 29);
+    EXPECT_EQ(board.read(29, 5000), kLine);  // the carriage return untranslated
+    EXPECT_EQ(other.read(1, 50), "");
+
+    // The port is not shared while the pit board holds it.
+    platform::SerialOpenFailure why = platform::SerialOpenFailure::kNone;
+    EXPECT_EQ(platform::openSerialPort(10, &why), nullptr);
+    EXPECT_EQ(why, platform::SerialOpenFailure::kOpen);
+
+    // An unplugged device costs at most the write time-out, and the tick goes on.
+    board.hangUp();
+    const auto start = std::chrono::steady_clock::now();
+    links::WriteSerialLine("%s", kLine);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+    links::CloseSerialPitBoard();
+    EXPECT_EQ(links::WriteSerialLine("%s", kLine), 0);
+}
+
+TEST(SerialDevices, DeviceNamesBecomeComNumbers) {
+    const fs::path dir = fs::temp_directory_path() / platform_test::uniqueName("korvane_dev");
+    fs::create_directories(dir);
+    for (const char* name : {"ttyS0", "ttyS3", "ttyUSB0", "ttyUSB2", "ttyACM1", "COM7", "tty1",
+                             "ttyUSBx", "console", "COM"}) {
+        std::ofstream(dir / name) << "";
+    }
+    platform::setSerialDeviceDirectory(dir.string());
+    std::string names;
+    int error = -1;
+    ASSERT_TRUE(platform::listDeviceNames(&names, &error));
+    EXPECT_EQ(error, 0);
+    EXPECT_EQ(names, list({"COM1", "COM4", "COM7", "COM100", "COM102", "COM201"}));
+    EXPECT_FALSE(platform::listDeviceNames(&names, &error, 10));
+    EXPECT_EQ(error, 122);
+    // A plain file is no serial device: found, but its settings cannot be made.
+    platform::SerialOpenFailure why = platform::SerialOpenFailure::kNone;
+    EXPECT_EQ(platform::openSerialPort(7, &why), nullptr);
+    EXPECT_EQ(why, platform::SerialOpenFailure::kSettings);
+    EXPECT_EQ(platform::openSerialPort(8, &why), nullptr);
+    EXPECT_EQ(why, platform::SerialOpenFailure::kOpen);
+    platform::setSerialDeviceDirectory("");
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+}
+#else
+TEST(SerialDevices, TheSystemListsItsDevices) {
+    std::string names;
+    int error = -1;
+    ASSERT_TRUE(platform::listDeviceNames(&names, &error));
+    EXPECT_GT(names.size(), 2u);
+    EXPECT_FALSE(platform::listDeviceNames(&names, &error, 10));
+    EXPECT_EQ(error, 122);
+}
+
+// Run by wine_serial_test.sh, which links COM<KORVANE_TEST_COM_PORT> in the Wine prefix to a
+// pseudo-terminal whose output it records in the file KORVANE_TEST_COM_CAPTURE.
+TEST_F(SerialPitBoard, TheLineArrivesByteForByteOnTheHighestPort) {
+    const char* port = std::getenv("KORVANE_TEST_COM_PORT");
+    const char* capture = std::getenv("KORVANE_TEST_COM_CAPTURE");
+    if (!port || !capture) {
+        GTEST_SKIP() << "needs the pseudo-terminal of wine_serial_test.sh";
+    }
+    links::SetDeviceNameSource(fakeSource);
+    fakeNames = list({"COM1", (std::string("COM") + port).c_str(), "LPT1"});
+    useSerial(1);
+    std::string console;
+    std::vector<int> sleeps;
+    ASSERT_TRUE(open(&console, &sleeps)) << console;
+    EXPECT_NE(console.find(std::string("Setting Highest Available Serial Port:") + port + "\n"),
+              std::string::npos);
+    EXPECT_EQ(links::WriteSerialLine("%s", kLine), 29);
+    links::CloseSerialPitBoard();
+    std::string got;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (got.size() < 29 && std::chrono::steady_clock::now() < deadline) {
+        std::ifstream in(capture, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        got = ss.str();
+    }
+    EXPECT_EQ(got, kLine);
+}
+#endif
+
+}  // namespace
