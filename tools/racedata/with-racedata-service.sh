@@ -28,12 +28,16 @@ mkdir -p "$dir/files"
 "$service" --bind 127.0.0.1 --port 0 --port-file "$dir/port" --database "$dir/racedata.db" \
     --files "$dir/files" --request-log "$dir/requests.log" "${extra[@]}" >"$dir/service.out" 2>&1 &
 pid=$!
+child=
 cleanup() {
+    [ -n "$child" ] && kill "$child" 2>/dev/null
     kill "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
     rm -rf "$dir"
 }
 trap cleanup EXIT
+# A test runner that gives up on us must not leave the service (or the command) behind.
+trap 'exit 143' TERM INT HUP
 
 for _ in $(seq 200); do
     [ -s "$dir/port" ] && break
@@ -54,8 +58,11 @@ export KORVANE_RACEDATA_SECURE=$secure
 export KORVANE_RACEDATA_CERT=$dir/racedata.crt
 export KORVANE_RACEDATA_REQUEST_LOG=$dir/requests.log
 export KORVANE_RACEDATA_FILES=$dir/files
-"$@"
+"$@" &
+child=$!
+wait "$child"
 status=$?
+child=
 if [ $status -ne 0 ]; then
     echo "--- race-data service output" >&2
     cat "$dir/service.out" >&2
