@@ -1,6 +1,8 @@
 // The simulator's kernel objects through the platform layer.
 
 #include <memory>
+#include <string>
+#include <utility>
 
 #include "platform/named_event.h"
 #include "platform/shared_memory.h"
@@ -12,9 +14,12 @@ namespace {
 
 class SystemConnection : public SimulatorConnection {
   public:
+    SystemConnection(std::string mappingName, std::string eventName)
+        : mappingName_(std::move(mappingName)), eventName_(std::move(eventName)) {}
+
     bool openMapping() override {
         // The platform opens and maps in one step; the view is taken in mapView().
-        pending_ = platform::openSharedMemoryReadOnly(kMemMapName);
+        pending_ = platform::openSharedMemoryReadOnly(mappingName_);
         return pending_ != nullptr;
     }
     bool mapView() override {
@@ -25,7 +30,7 @@ class SystemConnection : public SimulatorConnection {
         return true;
     }
     bool openEvent() override {
-        event_ = platform::openNamedEvent(kDataValidEventName);
+        event_ = platform::openNamedEvent(eventName_);
         return event_ != nullptr;
     }
     bool hasMapping() const override { return pending_ != nullptr || memory_ != nullptr; }
@@ -42,6 +47,8 @@ class SystemConnection : public SimulatorConnection {
     bool stale() const override { return memory_ && memory_->stale(); }
 
   private:
+    std::string mappingName_;
+    std::string eventName_;
     std::unique_ptr<platform::SharedMemory> pending_;
     std::unique_ptr<platform::SharedMemory> memory_;
     std::unique_ptr<platform::NamedEventWaiter> event_;
@@ -50,7 +57,12 @@ class SystemConnection : public SimulatorConnection {
 }  // namespace
 
 std::unique_ptr<SimulatorConnection> makeSystemConnection() {
-    return std::make_unique<SystemConnection>();
+    return makeSystemConnection(kMemMapName, kDataValidEventName);
+}
+
+std::unique_ptr<SimulatorConnection> makeSystemConnection(const std::string& mappingName,
+                                                          const std::string& eventName) {
+    return std::make_unique<SystemConnection>(mappingName, eventName);
 }
 
 }  // namespace telemetry

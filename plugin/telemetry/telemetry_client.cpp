@@ -183,14 +183,28 @@ bool TelemetryClient::fetchNewData(uint8_t* destination, size_t capacity) {
     return false;
 }
 
+bool TelemetryClient::fetchRow() {
+    if (data_.empty()) {
+        return fetchNewData(nullptr, 0);
+    }
+    // The row goes into a second buffer first: a copy torn twice must not leave a half-new
+    // row where every typed read would find it.
+    scratch_.resize(data_.size());
+    if (!fetchNewData(scratch_.data(), scratch_.size())) {
+        return false;
+    }
+    data_.swap(scratch_);
+    return true;
+}
+
 bool TelemetryClient::waitForTelemetry(int timeoutMs) {
     if (!initialised_ && !openTelemetry()) {
         platform::clock().sleepMs(timeoutMs);
     } else {
-        bool fresh = fetchNewData(data_.empty() ? nullptr : data_.data(), data_.size());
+        bool fresh = fetchRow();
         if (!fresh) {
             connection_->waitEvent(timeoutMs);
-            fresh = fetchNewData(data_.empty() ? nullptr : data_.data(), data_.size());
+            fresh = fetchRow();
         }
         HeaderSnapshot h;
         if (fresh && initialised_ && readHeader(&h)) {
@@ -199,8 +213,7 @@ bool TelemetryClient::waitForTelemetry(int timeoutMs) {
             }
             // First row after a connection, or the row size changed: a new copy, and a new
             // generation so every variable looks its index up again.
-            data_.clear();
-            data_.shrink_to_fit();
+            releaseCopy();
             dataLength_ = h.bufferLength;
             data_.assign(static_cast<size_t>(dataLength_), 0);
             ++generation_;
@@ -210,8 +223,7 @@ bool TelemetryClient::waitForTelemetry(int timeoutMs) {
     if (!data_.empty() && isTelemetryLive()) {
         return false;
     }
-    data_.clear();
-    data_.shrink_to_fit();
+    releaseCopy();
     return false;
 }
 
@@ -238,8 +250,14 @@ void TelemetryClient::closeTelemetry() {
     }
     initialised_ = false;
     lastTick_ = kNoTick;
+    releaseCopy();
+}
+
+void TelemetryClient::releaseCopy() {
     data_.clear();
     data_.shrink_to_fit();
+    scratch_.clear();
+    scratch_.shrink_to_fit();
 }
 
 int TelemetryClient::numVars() const {

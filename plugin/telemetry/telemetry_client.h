@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "plugin/telemetry/block_layout.h"
@@ -36,6 +37,9 @@ class SimulatorConnection {
 };
 
 std::unique_ptr<SimulatorConnection> makeSystemConnection();
+// The same over other object names (tests that must not meet a running simulator feed).
+std::unique_ptr<SimulatorConnection> makeSystemConnection(const std::string& mappingName,
+                                                          const std::string& eventName);
 
 class TelemetryClient {
   public:
@@ -93,12 +97,16 @@ class TelemetryClient {
     // the mapping.
     bool readHeader(HeaderSnapshot* out) const;
     int32_t tickCount(int buffer) const;
+    // fetchNewData into the data copy (or without a destination while there is none).
+    bool fetchRow();
+    void releaseCopy();
 
     std::unique_ptr<SimulatorConnection> connection_;
     bool initialised_ = false;
     int32_t lastTick_ = 2147483647;
     int64_t lastValidTime_ = 0;
     std::vector<uint8_t> data_;
+    std::vector<uint8_t> scratch_;
     int dataLength_ = 0;
     int generation_ = 0;
 };

@@ -363,7 +363,7 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
         ++copies_;
         if (sim_.tearsLeft_ > 0) {
             --sim_.tearsLeft_;
-            sim_.publish();
+            sim_.rewriteNewestBuffer();
         }
         if (sim_.onRowCopied) {
             sim_.onRowCopied(copies_);
@@ -443,11 +443,28 @@ void FakeSimulator::tearNextCopies(int copies) {
     tearsLeft_ = copies;
 }
 
+void FakeSimulator::rewriteNewestBuffer() {
+    telemetry::BlockHeader* h = header();
+    int newest = 0;
+    for (int i = 1; i < writer_->layout().numBuffers; ++i) {
+        if (h->buffers[i].tickCount > h->buffers[newest].tickCount) {
+            newest = i;
+        }
+    }
+    std::vector<uint8_t>& row = writer_->stagingRow();
+    std::memcpy(region_.data() + writer_->layout().bufferOffsets[newest], row.data(), row.size());
+    int32_t tick = writer_->lastTick() + 1;
+    h->buffers[newest].tickCount = tick;
+    writer_->setTickCounter(tick);
+    signalled_ = true;
+}
+
 bool FakeSimulator::changeLayout(std::vector<simblock::VarSpec> vars) {
     const simblock::BlockLayout& l = writer_->layout();
-    std::string text(reinterpret_cast<const char*>(region_.data() + l.sessionInfoOffset),
-                     strnlen(reinterpret_cast<const char*>(region_.data() + l.sessionInfoOffset),
-                             static_cast<size_t>(l.sessionCapacity)));
+    const char* area = reinterpret_cast<const char*>(region_.data() + l.sessionInfoOffset);
+    const void* nul = std::memchr(area, 0, static_cast<size_t>(l.sessionCapacity));
+    std::string text(area, nul ? static_cast<const char*>(nul) - area
+                               : static_cast<ptrdiff_t>(l.sessionCapacity - 1));
     int32_t tick = writer_->lastTick();
     int32_t update = writer_->sessionInfoUpdate();
     bool connected = writer_->connected();

@@ -102,9 +102,11 @@ class FakeSimulator {
 
     void setBufferTick(int buffer, int32_t tick);
     void restartTicks(int32_t tick = 0) { writer_->restartTicks(tick); }
-    // Publishes a fresh row from inside each of the reader's next `copies` row copies, so the
-    // tick count changes under them.
+    // From inside each of the reader's next `copies` row copies, rewrites the buffer being
+    // read (the newest) with the staged row under the next tick, as a simulator lapping the
+    // reader would.
     void tearNextCopies(int copies);
+    void rewriteNewestBuffer();
 
     // Lays the block out anew with `vars` (the region may move; connections follow it). The
     // tick counter, the connected bit and the session text carry over; staged values do not.

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "plugin/telemetry/block_layout.h"
@@ -23,6 +24,16 @@
 namespace simblock {
 
 struct VarSpec {
+    VarSpec() = default;
+    // Not explicit, so lists read {"Lap", telemetry::kInt} or {"CarIdxLapDistPct", kFloat, 64}.
+    VarSpec(std::string name_, int32_t type_ = telemetry::kFloat, int32_t count_ = 1,
+            std::string desc_ = {}, std::string unit_ = {})
+        : name(std::move(name_)),
+          type(type_),
+          count(count_),
+          desc(std::move(desc_)),
+          unit(std::move(unit_)) {}
+
     std::string name;  // at most 31 characters are stored
     int32_t type = telemetry::kFloat;
     int32_t count = 1;

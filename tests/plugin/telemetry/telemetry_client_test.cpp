@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "plugin/telemetry/catalogue.h"
+#include <climits>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
 #include "plugin/telemetry/session_query.h"
 #include "plugin/telemetry/telemetry_client.h"
 #include "plugin/telemetry/telemetry_variable.h"
@@ -9,23 +14,374 @@
 
 namespace {
 
+using telemetry::TelemetryClient;
+using telemetry::TelemetryVariable;
 using testsupport::FakeSimulator;
 
-TEST(Smoke, DeliversARow) {
+class ClientTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim.setSessionText(testsupport::sampleSessionText());
+        sim.setConnected(true);
+    }
+
+    // Brings the client to processing rows with FuelLevel = `fuel`.
+    void goLive(float fuel = 10.0f) {
+        sim.set("FuelLevel", fuel);
+        ASSERT_TRUE(sim.deliver(client));
+        ASSERT_TRUE(client.isTelemetryLive());
+    }
+
+    // Writes `fuel` straight into the row of `buffer`, bypassing the writer.
+    void pokeFuel(int buffer, float fuel) {
+        const telemetry::VarHeader* vh = sim.varHeader("FuelLevel");
+        uint8_t* row = sim.region() + sim.header()->buffers[buffer].bufferOffset;
+        std::memcpy(row + vh->offset, &fuel, sizeof fuel);
+    }
+
+    float fuel() { return fuelVar.readFloat(); }
+
     testsupport::VirtualClock clock;
-    testsupport::ScopedClock use(clock);
+    testsupport::ScopedClock useClock{clock};
     FakeSimulator sim;
-    telemetry::TelemetryClient client(sim.connection());
-    sim.setConnected(true);
-    sim.setSessionText(testsupport::sampleSessionText());
-    sim.set("FuelLevel", 42.5);
-    sim.setInt("Lap", 7);
+    TelemetryClient client{sim.connection()};
+    TelemetryVariable fuelVar{"FuelLevel", client};
+};
+
+TEST_F(ClientTest, SimulatorAbsentSleepsEachTickAndAllocatesNothing) {
+    sim.failOpenMapping = true;
+    for (int tick = 0; tick < 3; ++tick) {
+        EXPECT_FALSE(client.waitForTelemetry(16));
+    }
+    EXPECT_EQ(clock.sleeps(), (std::vector<int>{16, 16, 16}));
+    EXPECT_EQ(sim.openMappingCalls, 3);
+    EXPECT_EQ(client.dataCopy(), nullptr);
+    EXPECT_EQ(client.generation(), 0);
+    EXPECT_FALSE(client.isTelemetryLive());
+}
+
+TEST_F(ClientTest, ObjectsOpenedInAFailedAttemptAreNotReopened) {
+    sim.failOpenEvent = true;
+    EXPECT_FALSE(client.openTelemetry());
+    EXPECT_FALSE(client.openTelemetry());
+    EXPECT_EQ(sim.openMappingCalls, 1);
+    EXPECT_EQ(sim.mapViewCalls, 1);
+    EXPECT_EQ(sim.openEventCalls, 2);
+    sim.failOpenEvent = false;
+    EXPECT_TRUE(client.openTelemetry());
+    EXPECT_EQ(sim.openMappingCalls, 1);
+    EXPECT_EQ(sim.openEventCalls, 3);
+}
+
+TEST_F(ClientTest, FirstRowAllocatesAndIsProcessedOnTheFollowingTick) {
+    sim.set("FuelLevel", 5.0f);
+    // The first tick only learns the simulator's tick count.
+    sim.publish();
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    EXPECT_EQ(client.dataCopy(), nullptr);
+    EXPECT_EQ(sim.lastWaitTimeoutMs, 16);
+    // The next new row allocates the copy and raises the generation, but is not processed.
+    sim.publish();
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    ASSERT_NE(client.dataCopy(), nullptr);
+    EXPECT_EQ(client.generation(), 1);
+    EXPECT_EQ(client.dataLength(), sim.header()->bufferLength);
+    // Then rows are processed.
+    sim.publish();
+    EXPECT_TRUE(client.waitForTelemetry(16));
+    EXPECT_EQ(client.generation(), 1);
+    EXPECT_FLOAT_EQ(fuel(), 5.0f);
+    // Nothing new: false, the copy stays.
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    EXPECT_TRUE(client.isTelemetryLive());
+}
+
+TEST_F(ClientTest, RowArrivingDuringTheWaitIsTaken) {
+    goLive();
+    sim.set("FuelLevel", 33.0f);
+    sim.onWait = [&](int) { sim.publish(); };
+    EXPECT_TRUE(client.waitForTelemetry(16));
+    EXPECT_FLOAT_EQ(fuel(), 33.0f);
+}
+
+struct NewestCase {
+    int32_t ticks[3];
+    int expectedBuffer;
+};
+
+TEST_F(ClientTest, NewestBufferIsCopiedAndTiesKeepTheLowerIndex) {
+    const NewestCase cases[] = {
+        {{101, 102, 103}, 2}, {{103, 101, 102}, 0}, {{101, 103, 102}, 1},
+        {{103, 103, 101}, 0}, {{101, 103, 103}, 1}, {{103, 103, 103}, 0},
+    };
+    goLive();
+    int32_t base = 1000;
+    for (const NewestCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.ticks[0] << "," << c.ticks[1] << "," << c.ticks[2]);
+        for (int b = 0; b < 3; ++b) {
+            pokeFuel(b, 100.0f + static_cast<float>(b));
+            sim.setBufferTick(b, base + c.ticks[b]);
+        }
+        base += 1000;
+        EXPECT_TRUE(client.waitForTelemetry(16));
+        EXPECT_FLOAT_EQ(fuel(), 100.0f + static_cast<float>(c.expectedBuffer));
+    }
+}
+
+TEST(ClientBuffers, OneAndFourBuffersWork) {
+    for (int buffers : {1, 4}) {
+        SCOPED_TRACE(buffers);
+        testsupport::VirtualClock clock;
+        testsupport::ScopedClock use(clock);
+        simblock::BlockOptions options = testsupport::defaultFakeBlockOptions();
+        options.numBuffers = buffers;
+        FakeSimulator sim(testsupport::catalogueVarSpecs(), options);
+        sim.setConnected(true);
+        TelemetryClient client(sim.connection());
+        TelemetryVariable lap("Lap", client);
+        for (int i = 1; i <= 6; ++i) {
+            sim.setInt("Lap", i);
+            if (i <= 2) {
+                sim.publish();
+                EXPECT_FALSE(client.waitForTelemetry(16));
+            } else {
+                ASSERT_TRUE(sim.deliver(client, 1));
+                EXPECT_EQ(lap.readInt(), i);
+            }
+        }
+    }
+}
+
+TEST_F(ClientTest, RowTornOnceIsTakenOnTheSecondAttempt) {
+    goLive(10.0f);
+    sim.publish();
+    sim.set("FuelLevel", 20.0f);
+    sim.tearNextCopies(1);
+    EXPECT_TRUE(client.waitForTelemetry(16));
+    EXPECT_FLOAT_EQ(fuel(), 20.0f);
+}
+
+TEST_F(ClientTest, RowTornOnBothAttemptsIsNotTakenAndTriedAgain) {
+    goLive(10.0f);
+    std::vector<uint8_t> row(static_cast<size_t>(client.dataLength()));
+    sim.set("FuelLevel", 20.0f);
+    sim.publish();
+    sim.tearNextCopies(2);
+    EXPECT_FALSE(client.fetchNewData(row.data(), row.size()));
+    // The last tick was left alone, so the row that settled is still new.
+    EXPECT_TRUE(client.fetchNewData(row.data(), row.size()));
+}
+
+TEST_F(ClientTest, TickSkippedWhenEveryCopyIsTornKeepsTheLastIntactRow) {
+    goLive(10.0f);
+    sim.set("FuelLevel", 20.0f);
+    sim.publish();
+    sim.tearNextCopies(4);
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    EXPECT_TRUE(client.isTelemetryLive());
+    EXPECT_FLOAT_EQ(fuel(), 10.0f);
+    EXPECT_TRUE(client.waitForTelemetry(16));
+    EXPECT_FLOAT_EQ(fuel(), 20.0f);
+}
+
+TEST_F(ClientTest, TickCountGoingBackwardsIsNotNewThenCountsUpAgain) {
+    goLive(10.0f);
+    sim.restartTicks(0);
+    sim.set("FuelLevel", 11.0f);
+    sim.publish();  // tick 1, below the last tick taken
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    EXPECT_FLOAT_EQ(fuel(), 10.0f);
+    sim.set("FuelLevel", 12.0f);
+    sim.publish();  // tick 2
+    EXPECT_TRUE(client.waitForTelemetry(16));
+    EXPECT_FLOAT_EQ(fuel(), 12.0f);
+}
+
+TEST_F(ClientTest, RowSizeChangeReallocatesAndVariablesResolveAgain) {
+    goLive(10.0f);
+    TelemetryVariable lap("Lap", client);
+    EXPECT_EQ(lap.readInt(), 0);
+    EXPECT_FLOAT_EQ(fuel(), 10.0f);
+    int oldIndex = fuelVar.index();
+    ASSERT_GE(oldIndex, 0);
+    int oldLength = client.dataLength();
+
+    for (int extra : {64, 0}) {  // grows, then shrinks back
+        SCOPED_TRACE(extra);
+        std::vector<simblock::VarSpec> vars = testsupport::catalogueVarSpecs();
+        if (extra > 0) {
+            vars.insert(vars.begin(), {"CarIdxRPM", telemetry::kDouble, extra, "", "revs/min"});
+        }
+        ASSERT_TRUE(sim.changeLayout(vars));
+        sim.set("FuelLevel", 30.0f + static_cast<float>(extra));
+        sim.setInt("Lap", 4);
+        int generation = client.generation();
+        sim.publish();
+        EXPECT_FALSE(client.waitForTelemetry(16));
+        EXPECT_EQ(client.generation(), generation + 1);
+        EXPECT_EQ(client.dataLength(), sim.header()->bufferLength);
+        sim.publish();
+        EXPECT_TRUE(client.waitForTelemetry(16));
+        EXPECT_FLOAT_EQ(fuel(), 30.0f + static_cast<float>(extra));
+        EXPECT_EQ(lap.readInt(), 4);
+        if (extra > 0) {
+            EXPECT_GT(client.dataLength(), oldLength);
+            EXPECT_EQ(fuelVar.index(), oldIndex + 1);
+        } else {
+            EXPECT_EQ(client.dataLength(), oldLength);
+            EXPECT_EQ(fuelVar.index(), oldIndex);
+        }
+    }
+}
+
+TEST_F(ClientTest, LiveUnder30SecondsWithoutRowsNotLiveAt30) {
+    goLive(10.0f);
+    int generation = client.generation();
+    clock.advanceSeconds(29);
+    clock.advanceMs(999);
+    EXPECT_TRUE(client.isTelemetryLive());
+    EXPECT_FALSE(client.waitForTelemetry(16));  // nothing new, copy kept
+    EXPECT_NE(client.dataCopy(), nullptr);
+    EXPECT_FLOAT_EQ(fuel(), 10.0f);
+
+    clock.advanceMs(1);  // 30 whole seconds
+    EXPECT_FALSE(client.isTelemetryLive());
+    EXPECT_FLOAT_EQ(fuel(), 0.0f);
+    EXPECT_NE(client.dataCopy(), nullptr);
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    EXPECT_EQ(client.dataCopy(), nullptr);
+    EXPECT_EQ(client.generation(), generation);
+
+    // The next row starts over: allocation, a new generation, then data.
+    sim.set("FuelLevel", 14.0f);
     ASSERT_TRUE(sim.deliver(client));
-    telemetry::TelemetryVariable fuel("FuelLevel", client), lap("Lap", client);
-    EXPECT_FLOAT_EQ(fuel.readFloat(), 42.5f);
-    EXPECT_EQ(lap.readInt(), 7);
-    EXPECT_EQ(telemetry::querySessionValue(client, "WeekendInfo:TrackID:"), 1);
-    EXPECT_STREQ(telemetry::QueryResult, "47");
+    EXPECT_EQ(client.generation(), generation + 1);
+    EXPECT_FLOAT_EQ(fuel(), 14.0f);
+}
+
+TEST_F(ClientTest, StatusBitClearedStopsRowsAndResetsTheLastTick) {
+    goLive(10.0f);
+    sim.setConnected(false);
+    sim.publish();
+    EXPECT_FALSE(client.isTelemetryLive());
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    EXPECT_EQ(client.dataCopy(), nullptr);
+    EXPECT_FLOAT_EQ(fuel(), 0.0f);
+    EXPECT_EQ(telemetry::querySessionValue(client, "WeekendInfo:TrackID:"), 0);
+
+    // Back again: with the last tick forgotten, the first row only sets it.
+    sim.setConnected(true);
+    sim.set("FuelLevel", 15.0f);
+    std::vector<bool> results;
+    for (int i = 0; i < 3; ++i) {
+        sim.publish();
+        results.push_back(client.waitForTelemetry(16));
+    }
+    EXPECT_EQ(results, (std::vector<bool>{false, false, true}));
+    EXPECT_FLOAT_EQ(fuel(), 15.0f);
+}
+
+TEST_F(ClientTest, CloseReleasesEverythingAndReopens) {
+    goLive(10.0f);
+    client.closeTelemetry();
+    EXPECT_EQ(sim.closeCalls, 1);
+    EXPECT_EQ(client.dataCopy(), nullptr);
+    EXPECT_FALSE(client.isTelemetryLive());
+    EXPECT_FALSE(client.connection()->hasMapping());
+    ASSERT_TRUE(sim.deliver(client));
+    EXPECT_EQ(sim.openMappingCalls, 2);
+}
+
+TEST(ClientProcessWide, TelemetryIsOneObject) {
+    EXPECT_EQ(&telemetry::Telemetry(), &telemetry::Telemetry());
+}
+
+// Headers a broken or hostile publisher might leave: none may lead the reader outside the
+// mapping (the sanitizer build turns any such read into a failure), and each makes the block
+// count as not live.
+struct HostileCase {
+    const char* name;
+    std::function<void(FakeSimulator&)> poke;
+};
+
+TEST_F(ClientTest, HeadersThatDoNotFitTheMappingAreRejected) {
+    auto size = [](FakeSimulator& s) { return static_cast<int32_t>(s.regionSize()); };
+    const HostileCase cases[] = {
+        {"huge numVars", [](FakeSimulator& s) { s.header()->numVars = INT_MAX; }},
+        {"negative numVars", [](FakeSimulator& s) { s.header()->numVars = -1; }},
+        {"one variable too many",
+         [&](FakeSimulator& s) {
+             telemetry::BlockHeader* h = s.header();
+             h->numVars = (size(s) - h->varHeaderOffset) / 144 + 1;
+         }},
+        {"var table past the end",
+         [&](FakeSimulator& s) { s.header()->varHeaderOffset = size(s); }},
+        {"negative var table", [](FakeSimulator& s) { s.header()->varHeaderOffset = -144; }},
+        {"misaligned var table", [](FakeSimulator& s) { s.header()->varHeaderOffset += 2; }},
+        {"no buffers", [](FakeSimulator& s) { s.header()->numBuffers = 0; }},
+        {"five buffers", [](FakeSimulator& s) { s.header()->numBuffers = 5; }},
+        {"negative buffers", [](FakeSimulator& s) { s.header()->numBuffers = -3; }},
+        {"zero row length", [](FakeSimulator& s) { s.header()->bufferLength = 0; }},
+        {"negative row length", [](FakeSimulator& s) { s.header()->bufferLength = -16; }},
+        {"row longer than the mapping",
+         [&](FakeSimulator& s) { s.header()->bufferLength = size(s) + 1; }},
+        {"huge row length", [](FakeSimulator& s) { s.header()->bufferLength = INT_MAX; }},
+        {"row running past the end",
+         [&](FakeSimulator& s) { s.header()->buffers[1].bufferOffset = size(s) - 8; }},
+        {"negative row offset", [](FakeSimulator& s) { s.header()->buffers[0].bufferOffset = -1; }},
+        {"row offset near INT_MAX",
+         [](FakeSimulator& s) { s.header()->buffers[2].bufferOffset = INT_MAX; }},
+        {"session text past the end",
+         [&](FakeSimulator& s) { s.header()->sessionInfoOffset = size(s); }},
+        {"negative session text", [](FakeSimulator& s) { s.header()->sessionInfoOffset = -5; }},
+        {"mapping smaller than the header", [](FakeSimulator& s) { s.reportedViewSize = 40; }},
+        {"mapping ends inside the buffer table", [](FakeSimulator& s) { s.reportedViewSize = 60; }},
+        {"mapping ends inside the var table",
+         [](FakeSimulator& s) {
+             s.reportedViewSize = static_cast<size_t>(s.header()->varHeaderOffset + 100);
+         }},
+        {"mapping ends inside the last row",
+         [](FakeSimulator& s) { s.reportedViewSize = s.regionSize() - 1; }},
+    };
+    for (const HostileCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeSimulator hostile;
+        hostile.setSessionText(testsupport::sampleSessionText());
+        hostile.setConnected(true);
+        TelemetryClient reader(hostile.connection());
+        TelemetryVariable fuelLevel("FuelLevel", reader);
+        hostile.set("FuelLevel", 10.0f);
+        ASSERT_TRUE(hostile.deliver(reader));
+        ASSERT_FLOAT_EQ(fuelLevel.readFloat(), 10.0f);
+
+        c.poke(hostile);
+        EXPECT_FALSE(reader.isTelemetryLive());
+        EXPECT_FLOAT_EQ(fuelLevel.readFloat(), 0.0f);
+        EXPECT_EQ(telemetry::querySessionValue(reader, "WeekendInfo:TrackID:"), 0);
+        EXPECT_EQ(reader.numVars(), 0);
+        EXPECT_EQ(reader.varHeader(0), nullptr);
+        EXPECT_EQ(reader.sessionText(), nullptr);
+        EXPECT_EQ(reader.sessionTextLimit(), 0u);
+        hostile.publish();
+        EXPECT_FALSE(reader.waitForTelemetry(16));
+        EXPECT_EQ(reader.dataCopy(), nullptr);
+
+        // A reader that meets the block in this state never takes a row from it.
+        TelemetryClient fresh(hostile.connection());
+        EXPECT_FALSE(hostile.deliver(fresh, 4));
+        EXPECT_FALSE(fresh.isTelemetryLive());
+    }
+}
+
+TEST_F(ClientTest, SessionTextWithoutNulAtTheEndOfTheMappingIsNotOverrun) {
+    goLive();
+    // The text now starts 12 bytes before the end of the mapping and has no NUL.
+    size_t size = sim.regionSize();
+    std::memset(sim.region() + size - 12, 'A', 12);
+    sim.header()->sessionInfoOffset = static_cast<int32_t>(size - 12);
+    EXPECT_TRUE(client.isTelemetryLive());
+    EXPECT_EQ(client.sessionTextLimit(), 12u);
+    EXPECT_EQ(telemetry::querySessionValue(client, "AAAAAAAAAAAA:"), 0);
 }
 
 }  // namespace

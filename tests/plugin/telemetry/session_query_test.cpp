@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "plugin/telemetry/session_query.h"
+#include "plugin/telemetry/telemetry_client.h"
+#include "tests/support/fake_simulator.h"
+#include "tests/support/virtual_clock.h"
+
+namespace {
+
+using telemetry::findSessionValue;
+using telemetry::QueryPath;
+using telemetry::QueryResult;
+using telemetry::querySessionValue;
+
+// The value found, or "<none>".
+std::string find(const std::string& text, const char* path) {
+    const char* start = nullptr;
+    int length = -1;
+    if (!findSessionValue(text.c_str(), text.size() + 1, path, &start, &length)) {
+        return "<none>";
+    }
+    return std::string(start, static_cast<size_t>(length));
+}
+
+struct ScanCase {
+    const char* name;
+    const char* text;
+    const char* path;
+    const char* expected;
+};
+
+TEST(SessionScanner, LineRules) {
+    const ScanCase cases[] = {
+        {"nested key", "WeekendInfo:\n TrackID: 12\n", "WeekendInfo:TrackID:", "12"},
+        {"selector must match the whole value",
+         "Drivers:\n- CarIdx: 10\n  CarID: 5\n- CarIdx: 1\n  CarID: 7\n",
+         "Drivers:CarIdx:{1}CarID:", "7"},
+        {"selector absent from the list, search leaves the section",
+         "S:\n Sessions:\n - Num: 0\n   Name: A\n - Num: 1\n   Name: B\n - Num: 2\n   Name: C\n"
+         "Next:\n Sessions:\n - Num: 3\n   Name: D\n",
+         "S:Sessions:Num:{3}Name:", "<none>"},
+        {"CR LF line ends", "A:\r\n B: 5\r\n C: 6\r\n", "A:C:", "6"},
+        {"CR line ends", "A:\r B: 5\r", "A:B:", "5"},
+        {"last line without a line end", "A:\n B: 5", "A:B:", "<none>"},
+        {"minus sign kept", "A:\n B: -3\n", "A:B:", "-3"},
+        {"list dash directly after the colon blank", "A:\n B: - x\n", "A:B:", "- x"},
+        {"inner and trailing blanks kept", "A:\n B: two words  \n", "A:B:", "two words  "},
+        {"number with unit", "A:\n TrackLength: 5.15 km\n", "A:TrackLength:", "5.15 km"},
+        {"key with blanks", "A:\n Some Key: x\n", "A:Some Key:", "x"},
+        {"quotes kept", "A:\n B: \"7\"\n", "A:B:", "\"7\""},
+        {"case-sensitive keys", "A:\n B: 1\n", "a:B:", "<none>"},
+        {"case-sensitive selector", "A:\n- N: Race\n  V: 1\n", "A:N:{race}V:", "<none>"},
+        {"key deeper than its parent line, then shallower", "A:\n  B:\n C: 9\n",
+         "A:B:C:", "<none>"},
+        {"key at the depth of the last match", "A:\n B:\n C: 9\n", "A:B:C:", "9"},
+        {"empty value", "A:\n B:\n  C: 1\n", "A:B:", ""},
+        {"blank lines between", "A:\n\n\n B: 1\n", "A:B:", "1"},
+        {"longer key with the same start", "A:\n TrackIDX: 1\n TrackID: 2\n", "A:TrackID:", "2"},
+        {"shorter key with the same start", "A:\n Track: 1\n TrackID: 2\n", "A:TrackID:", "2"},
+        {"top-level key not first", "X:\n Y: 1\nA:\n B: 2\n", "A:B:", "2"},
+        {"empty path never matches a line", "A:\n B: 1\n", "", "<none>"},
+    };
+    for (const ScanCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(find(c.text, c.path), c.expected);
+    }
+}
+
+TEST(SessionScanner, NeverReadsPastTheLimit) {
+    const std::string text = "A:\n B: 1\n";
+    // An exact-size heap copy without a NUL: the sanitizer build catches any read past it.
+    auto bytes = std::make_unique<char[]>(text.size());
+    std::memcpy(bytes.get(), text.data(), text.size());
+    const char* start = nullptr;
+    int length = 0;
+    EXPECT_TRUE(findSessionValue(bytes.get(), text.size(), "A:B:", &start, &length));
+    EXPECT_EQ(std::string(start, static_cast<size_t>(length)), "1");
+    EXPECT_FALSE(findSessionValue(bytes.get(), text.size(), "A:C:", &start, &length));
+    EXPECT_FALSE(findSessionValue(bytes.get(), text.size() - 1, "A:B:", &start, &length));
+    EXPECT_FALSE(findSessionValue(nullptr, 10, "A:", &start, &length));
+    EXPECT_FALSE(findSessionValue(bytes.get(), text.size(), nullptr, &start, &length));
+}
+
+class SessionQueryTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim.setConnected(true);
+        sim.setSessionText(testsupport::sampleSessionText(12));
+        ASSERT_TRUE(sim.deliver(client));
+    }
+
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock useClock{clock};
+    testsupport::FakeSimulator sim;
+    telemetry::TelemetryClient client{sim.connection()};
+};
+
+TEST_F(SessionQueryTest, EveryPathThePluginAsksIsFoundInTheSimulatorsLayout) {
+    struct PathCase {
+        const char* format;
+        int number;
+        const char* expected;
+    };
+    const PathCase cases[] = {
+        {"DriverInfo:DriverUserID:", 0, "100001"},
+        {"DriverInfo:DriverCarSLShiftRPM:", 0, "6800.000"},
+        {"WeekendInfo:SubSessionID:", 0, "61234567"},
+        {"WeekendInfo:TrackID:", 0, "47"},
+        {"WeekendInfo:TrackDisplayName:", 0, "WeatherTech Raceway at Laguna Seca"},
+        {"DriverInfo:Drivers:CarIdx:{%d}CarID:", 1, "67"},
+        {"DriverInfo:Drivers:CarIdx:{%d}CarID:", 0, "120"},
+        {"DriverInfo:Drivers:CarIdx:{%d}CarScreenName:", 1, "Mazda MX-5 Cup"},
+        {"DriverInfo:Drivers:CarIdx:{%d}UserName:", 11, "Driver 11"},
+        {"WeekendInfo:TrackAirTemp:", 0, "25.55 C"},
+        {"WeekendInfo:TrackSurfaceTemp:", 0, "34.27 C"},
+        {"WeekendInfo:TrackLength:", 0, "3.60 km"},
+        {"DriverInfo:DriverPitTrkPct:", 0, "0.921522"},
+        {"DriverInfo:DriverCarFuelMaxLtr:", 0, "45.000"},
+        {"DriverInfo:Drivers:CarIdx:{%d}CarClassMaxFuelPct:", 1, "1.000 %"},
+        {"SessionInfo:Sessions:SessionNum:{%d}SessionName:", 0, "PRACTICE"},
+        {"SessionInfo:Sessions:SessionNum:{%d}SessionName:", 2, "RACE"},
+        {"SessionInfo:Sessions:SessionNum:{%d}SessionLaps:", 2, "20"},
+        {"SessionInfo:Sessions:SessionNum:{%d}SessionTime:", 2, "unlimited"},
+        {"SessionInfo:Sessions:SessionNum:{%d}SessionTime:", 0, "1800.0000 sec"},
+        {"CarSetup:Tires:RightFront:StartingPressure:", 0, "165 kPa"},
+        {"WeekendInfo:TrackPitSpeedLimit:", 0, "72.42 kph"},
+    };
+    for (const PathCase& c : cases) {
+        std::snprintf(QueryPath, sizeof QueryPath, c.format, c.number);
+        SCOPED_TRACE(QueryPath);
+        EXPECT_EQ(querySessionValue(client, QueryPath), 1);
+        EXPECT_STREQ(QueryResult, c.expected);
+    }
+    // The conversions callers apply.
+    ASSERT_EQ(querySessionValue(client, "WeekendInfo:TrackLength:"), 1);
+    EXPECT_DOUBLE_EQ(std::atof(QueryResult) * 1000, 3600.0);
+    ASSERT_EQ(querySessionValue(client, "WeekendInfo:TrackPitSpeedLimit:"), 1);
+    EXPECT_EQ(std::atoi(QueryResult), 72);
+}
+
+TEST_F(SessionQueryTest, MissingEntriesAreNotFoundAndKeepTheLastResult) {
+    ASSERT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
+    const char* missing[] = {
+        "SessionInfo:Sessions:SessionNum:{3}SessionName:",  // only sessions 0 to 2
+        "DriverInfo:Drivers:CarIdx:{12}CarID:",             // only cars 0 to 11
+        "WeekendInfo:NoSuchKey:",
+        "CarSetup:Tires:RightFront:NoSuchKey:",
+    };
+    for (const char* path : missing) {
+        SCOPED_TRACE(path);
+        EXPECT_EQ(querySessionValue(client, path), 0);
+        EXPECT_STREQ(QueryResult, "47");
+    }
+    EXPECT_EQ(querySessionValue(client, nullptr), 0);
+}
+
+TEST_F(SessionQueryTest, LongValuesAreCutAndReportedNegative) {
+    struct Case {
+        size_t length;
+        int expected;
+    };
+    for (Case c : {Case{512, 1}, Case{513, -513}, Case{600, -600}}) {
+        SCOPED_TRACE(c.length);
+        std::string value(c.length, 'x');
+        value[0] = 'v';
+        ASSERT_TRUE(sim.setSessionText("A:\n B: " + value + "\n"));
+        EXPECT_EQ(querySessionValue(client, "A:B:"), c.expected);
+        EXPECT_EQ(std::strlen(QueryResult), std::min<size_t>(c.length, 512));
+        EXPECT_EQ(std::string(QueryResult), value.substr(0, 512));
+    }
+}
+
+TEST_F(SessionQueryTest, NothingIsFoundWhileNotLive) {
+    sim.setConnected(false);
+    EXPECT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 0);
+    sim.setConnected(true);
+    EXPECT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
+    clock.advanceSeconds(30);
+    EXPECT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 0);
+}
+
+TEST_F(SessionQueryTest, TextChangedInPlaceIsReadAsItIsNow) {
+    sim.overwriteSessionText("WeekendInfo:\n TrackID: 99\n");
+    EXPECT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
+    EXPECT_STREQ(QueryResult, "99");
+}
+
+}  // namespace

@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "plugin/telemetry/catalogue.h"
+#include "plugin/telemetry/telemetry_client.h"
+#include "plugin/telemetry/telemetry_variable.h"
+#include "tests/support/fake_simulator.h"
+#include "tests/support/virtual_clock.h"
+
+namespace {
+
+using telemetry::TelemetryClient;
+using telemetry::TelemetryVariable;
+using testsupport::FakeSimulator;
+
+struct ConversionCase {
+    int32_t type;
+    double stored;  // written in the variable's own type
+    int32_t asInt;
+    float asFloat;
+    double asDouble;
+    bool asBool;
+};
+
+std::vector<uint8_t> encode(int32_t type, double v) {
+    std::vector<uint8_t> bytes(static_cast<size_t>(telemetry::varTypeSize(type)));
+    if (type == telemetry::kInt || type == telemetry::kBitField) {
+        int32_t i = static_cast<int32_t>(v);
+        std::memcpy(bytes.data(), &i, 4);
+    } else if (type == telemetry::kFloat) {
+        float f = static_cast<float>(v);
+        std::memcpy(bytes.data(), &f, 4);
+    } else if (type == telemetry::kDouble) {
+        std::memcpy(bytes.data(), &v, 8);
+    } else {
+        bytes[0] = static_cast<uint8_t>(static_cast<int8_t>(v));
+    }
+    return bytes;
+}
+
+TEST(VariableConversions, EveryTypeCodeConvertsToEveryRead) {
+    using namespace telemetry;
+    const ConversionCase cases[] = {
+        {kChar, -3, -3, -3.0f, -3.0, true},
+        {kChar, 0, 0, 0.0f, 0.0, false},
+        {kBool, 1, 1, 1.0f, 1.0, true},
+        {kInt, -7, -7, -7.0f, -7.0, true},
+        {kInt, 16777217, 16777217, 16777216.0f, 16777217.0, true},  // float rounds
+        {kBitField, 48, 48, 48.0f, 48.0, true},
+        {kFloat, 3.99, 3, 3.99f, static_cast<double>(3.99f), true},
+        {kFloat, -3.99, -3, -3.99f, static_cast<double>(-3.99f), false},
+        {kFloat, 0.5, 0, 0.5f, 0.5, false},
+        {kFloat, 1.0, 1, 1.0f, 1.0, true},
+        {kDouble, 12.9, 12, 12.9f, 12.9, true},
+        {kDouble, 0.999, 0, 0.999f, 0.999, false},
+        {kDouble, 1e10, INT_MAX, 1e10f, 1e10, true},  // saturates instead of overflowing
+        {kDouble, -1e10, INT_MIN, -1e10f, -1e10, false},
+    };
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock use(clock);
+    for (const ConversionCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.type << " value " << c.stored);
+        FakeSimulator sim({{"V", c.type}, {"W", telemetry::kDouble}});
+        sim.setConnected(true);
+        TelemetryClient client(sim.connection());
+        std::vector<uint8_t> bytes = encode(c.type, c.stored);
+        ASSERT_TRUE(sim.writer().setRaw("V", bytes.data(), bytes.size()));
+        ASSERT_TRUE(sim.deliver(client));
+        TelemetryVariable v("V", client);
+        EXPECT_EQ(v.readInt(), c.asInt);
+        EXPECT_FLOAT_EQ(v.readFloat(), c.asFloat);
+        EXPECT_DOUBLE_EQ(v.readDouble(), c.asDouble);
+        EXPECT_EQ(v.readBool(), c.asBool);
+    }
+}
+
+TEST(VariableConversions, NotANumberReadsAsZeroInteger) {
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock use(clock);
+    for (int32_t type : {telemetry::kFloat, telemetry::kDouble}) {
+        FakeSimulator sim({{"V", type}});
+        sim.setConnected(true);
+        TelemetryClient client(sim.connection());
+        sim.set("V", std::numeric_limits<double>::quiet_NaN());
+        ASSERT_TRUE(sim.deliver(client));
+        TelemetryVariable v("V", client);
+        EXPECT_EQ(v.readInt(), 0);
+        EXPECT_FALSE(v.readBool());
+        EXPECT_TRUE(std::isnan(v.readDouble()));
+    }
+}
+
+class VariableTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim.setConnected(true);
+        sim.set("FuelLevel", 21.5);
+        sim.setInt("Lap", 3);
+        ASSERT_TRUE(sim.deliver(client));
+    }
+
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock useClock{clock};
+    FakeSimulator sim;
+    TelemetryClient client{sim.connection()};
+};
+
+TEST_F(VariableTest, UnreadableVariablesReadAsZero) {
+    struct Case {
+        const char* name;
+        const char* variable;
+        std::function<void(telemetry::VarHeader&)> poke;
+        int expectedIndex;  // -1: not found; 1: found
+    };
+    const int32_t rowLength = sim.header()->bufferLength;
+    const Case cases[] = {
+        {"unknown name", "NoSuchVariable", nullptr, -1},
+        {"name differing in case", "fuellevel", nullptr, -1},
+        {"count 0", "FuelLevel", [](telemetry::VarHeader& h) { h.count = 0; }, 1},
+        {"negative count", "FuelLevel", [](telemetry::VarHeader& h) { h.count = -2; }, 1},
+        {"type code 6", "FuelLevel", [](telemetry::VarHeader& h) { h.type = 6; }, 1},
+        {"type code -1", "FuelLevel", [](telemetry::VarHeader& h) { h.type = -1; }, 1},
+        {"value past the row", "FuelLevel",
+         [&](telemetry::VarHeader& h) { h.offset = rowLength - 2; }, 1},
+        {"negative value offset", "FuelLevel", [](telemetry::VarHeader& h) { h.offset = -4; }, 1},
+        {"double reaching past the row", "SessionTime",
+         [&](telemetry::VarHeader& h) { h.offset = rowLength - 4; }, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        telemetry::VarHeader saved{};
+        telemetry::VarHeader* h = sim.varHeader(c.variable);
+        if (c.poke) {
+            saved = *h;
+            c.poke(*h);
+        }
+        TelemetryVariable v(c.variable, client);
+        EXPECT_TRUE(v.resolveIndex());
+        EXPECT_EQ(v.index() >= 0 ? 1 : -1, c.expectedIndex);
+        EXPECT_EQ(v.readInt(), 0);
+        EXPECT_EQ(v.readFloat(), 0.0f);
+        EXPECT_EQ(v.readDouble(), 0.0);
+        EXPECT_FALSE(v.readBool());
+        if (c.poke) {
+            *h = saved;
+        }
+    }
+    // The neighbours stay readable.
+    TelemetryVariable lap("Lap", client);
+    EXPECT_EQ(lap.readInt(), 3);
+}
+
+TEST_F(VariableTest, NotLiveReadsZeroAndKeepsTheIndex) {
+    TelemetryVariable fuel("FuelLevel", client);
+    EXPECT_FLOAT_EQ(fuel.readFloat(), 21.5f);
+    int index = fuel.index();
+    sim.setConnected(false);
+    EXPECT_FALSE(fuel.resolveIndex());
+    EXPECT_EQ(fuel.readFloat(), 0.0f);
+    EXPECT_EQ(fuel.index(), index);
+}
+
+TEST_F(VariableTest, NamesOf32OrMoreCharactersAreCutTo31) {
+    const std::string longName = "AVeryLongTelemetryVariableNameXYZ0123456789";  // 43
+    const std::string cut = longName.substr(0, 31);
+    TelemetryVariable v(longName.c_str(), client);
+    EXPECT_EQ(std::string(v.name()), cut);
+
+    // Published with exactly those 31 characters: found.
+    FakeSimulator exact({{cut, telemetry::kInt}});
+    exact.setConnected(true);
+    exact.setInt(cut, 31);
+    TelemetryClient exactClient(exact.connection());
+    ASSERT_TRUE(exact.deliver(exactClient));
+    TelemetryVariable a(longName.c_str(), exactClient);
+    EXPECT_EQ(a.readInt(), 31);
+
+    // Published with 32 characters filling the whole name field: not the same name.
+    FakeSimulator full({{cut, telemetry::kInt}});
+    full.setConnected(true);
+    full.setInt(cut, 32);
+    std::memcpy(full.varHeader(cut)->name, longName.data(), 32);
+    TelemetryClient fullClient(full.connection());
+    ASSERT_TRUE(full.deliver(fullClient));
+    TelemetryVariable b(longName.c_str(), fullClient);
+    EXPECT_EQ(b.readInt(), 0);
+    EXPECT_EQ(b.index(), -1);
+}
+
+TEST_F(VariableTest, SetNameResetsOnlyOnAChange) {
+    TelemetryVariable v("FuelLevel", client);
+    EXPECT_FLOAT_EQ(v.readFloat(), 21.5f);
+    int index = v.index();
+    v.setName("FuelLevel");
+    EXPECT_EQ(v.index(), index);
+    v.setName("Lap");
+    EXPECT_EQ(v.index(), -1);
+    EXPECT_EQ(v.readInt(), 3);
+    EXPECT_NE(v.index(), index);
+}
+
+TEST_F(VariableTest, NewConnectionResolvesAgainWhereTheIndexMoved) {
+    TelemetryVariable lap("Lap", client);
+    EXPECT_EQ(lap.readInt(), 3);
+    int firstIndex = lap.index();
+
+    // Another simulator session: the same variable elsewhere in the table.
+    std::vector<simblock::VarSpec> vars = testsupport::catalogueVarSpecs();
+    vars.insert(vars.begin(), {{"Throttle", telemetry::kFloat}, {"Clutch", telemetry::kFloat}});
+    FakeSimulator other(vars);
+    other.setConnected(true);
+    other.setInt("Lap", 9);
+    client.replaceConnection(other.connection());
+    int generation = client.generation();
+    ASSERT_TRUE(other.deliver(client));
+    EXPECT_EQ(client.generation(), generation + 1);
+    EXPECT_EQ(lap.readInt(), 9);
+    EXPECT_EQ(lap.index(), firstIndex + 2);
+}
+
+// The program-wide catalogue against a simulator publishing every variable in its own type.
+TEST(Catalogue, EveryObjectReadsItsSimulatorVariable) {
+    namespace v = telemetry::vars;
+    struct Entry {
+        TelemetryVariable* var;
+        const char* name;
+    };
+    const Entry entries[] = {
+        {&v::AirTemp, "AirTemp"},
+        {&v::Brake, "Brake"},
+        {&v::EngineWarnings, "EngineWarnings"},
+        {&v::FuelLevel, "FuelLevel"},
+        {&v::IsOnTrack, "IsOnTrack"},
+        {&v::LFcoldPressure, "LFcoldPressure"},
+        {&v::RFcoldPressure, "RFcoldPressure"},
+        {&v::LRcoldPressure, "LRcoldPressure"},
+        {&v::RRcoldPressure, "RRcoldPressure"},
+        {&v::LFtempCR, "LFtempCR"},
+        {&v::RFtempCL, "RFtempCL"},
+        {&v::LRtempCR, "LRtempCR"},
+        {&v::RRtempCL, "RRtempCL"},
+        {&v::LFwearR, "LFwearR"},
+        {&v::RFwearL, "RFwearL"},
+        {&v::LRwearR, "LRwearR"},
+        {&v::RRwearL, "RRwearL"},
+        {&v::Lap, "Lap"},
+        {&v::LapDist, "LapDist"},
+        {&v::PitRepairLeft, "PitRepairLeft"},
+        {&v::PitOptRepairLeft, "PitOptRepairLeft"},
+        {&v::PitSvFlags, "PitSvFlags"},
+        {&v::PitSvLFP, "PitSvLFP"},
+        {&v::PitSvRFP, "PitSvRFP"},
+        {&v::PitSvLRP, "PitSvLRP"},
+        {&v::PitSvRRP, "PitSvRRP"},
+        {&v::PlayerCarIdx, "PlayerCarIdx"},
+        {&v::PlayerCarInPitStall, "PlayerCarInPitStall"},
+        {&v::PlayerCarPitSvStatus, "PlayerCarPitSvStatus"},
+        {&v::PlayerCarPosition, "PlayerCarPosition"},
+        {&v::PlayerTrackSurface, "PlayerTrackSurface"},
+        {&v::RPM, "RPM"},
+        {&v::SessionFlags, "SessionFlags"},
+        {&v::SessionLapsRemainEx, "SessionLapsRemainEx"},
+        {&v::SessionNum, "SessionNum"},
+        {&v::SessionState, "SessionState"},
+        {&v::SessionTime, "SessionTime"},
+        {&v::SessionTimeRemain, "SessionTimeRemain"},
+        {&v::Speed, "Speed"},
+        {&v::TrackTempCrew, "TrackTempCrew"},
+        {&v::TrackTempCrew2, "TrackTempCrew"},
+    };
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock use(clock);
+    FakeSimulator sim;
+    sim.setConnected(true);
+    // Whole values so every read type agrees; booleans get 1.
+    for (size_t i = 0; i < std::size(entries); ++i) {
+        double value = 2.0 + static_cast<double>(i);
+        telemetry::VarHeader* h = sim.varHeader(entries[i].name);
+        ASSERT_NE(h, nullptr) << entries[i].name;
+        ASSERT_TRUE(sim.set(entries[i].name, h->type == telemetry::kBool ? 1.0 : value));
+    }
+    sim.set("TrackTempCrew", 41.0);
+    sim.attach(telemetry::Telemetry());
+    ASSERT_TRUE(sim.deliver(telemetry::Telemetry()));
+    for (size_t i = 0; i < std::size(entries); ++i) {
+        SCOPED_TRACE(entries[i].name);
+        const Entry& e = entries[i];
+        EXPECT_STREQ(e.var->name(), e.name);
+        bool isBool = sim.varHeader(e.name)->type == telemetry::kBool;
+        double expected = std::string(e.name) == "TrackTempCrew" ? 41.0
+                          : isBool                               ? 1.0
+                                                                 : 2.0 + static_cast<double>(i);
+        EXPECT_EQ(e.var->readInt(), static_cast<int32_t>(expected));
+        EXPECT_DOUBLE_EQ(e.var->readDouble(), expected);
+        EXPECT_TRUE(e.var->readBool());
+    }
+    EXPECT_EQ(v::TrackTempCrew.index(), v::TrackTempCrew2.index());
+    telemetry::Telemetry().replaceConnection(telemetry::makeSystemConnection());
+}
+
+}  // namespace
