@@ -6,18 +6,23 @@
 #   KORVANE_RACEDATA_REQUEST_LOG, KORVANE_RACEDATA_FILES
 # The service is stopped when the command ends; the command's exit status is returned.
 #
-# usage: with-racedata-service.sh SERVICE [--plain] -- COMMAND [ARGS...]
+# usage: with-racedata-service.sh SERVICE [SERVICE OPTIONS...] -- COMMAND [ARGS...]
+# e.g. with-racedata-service.sh Qm_Korvane_RaceData --plain --publish Plugin=3.015 -- test.exe
 set -u
 service=$1
 shift
 secure=1
 extra=()
-if [ "${1:-}" = --plain ]; then
-    secure=0
-    extra+=(--plain)
+while [ $# -gt 0 ] && [ "$1" != -- ]; do
+    [ "$1" = --plain ] && secure=0
+    extra+=("$1")
     shift
-fi
+done
 [ "${1:-}" = -- ] && shift
+if [ $# -eq 0 ]; then
+    echo "usage: with-racedata-service.sh SERVICE [SERVICE OPTIONS...] -- COMMAND [ARGS...]" >&2
+    exit 2
+fi
 if [ ! -x "$service" ]; then
     echo "race-data service not found at $service (build the linux preset first)" >&2
     exit 1
@@ -26,7 +31,7 @@ fi
 dir=$(mktemp -d "${TMPDIR:-/tmp}/korvane-racedata.XXXXXX")
 mkdir -p "$dir/files"
 "$service" --bind 127.0.0.1 --port 0 --port-file "$dir/port" --database "$dir/racedata.db" \
-    --files "$dir/files" --request-log "$dir/requests.log" "${extra[@]}" >"$dir/service.out" 2>&1 &
+    --files "$dir/files" --request-log "$dir/requests.log" ${extra[@]+"${extra[@]}"} >"$dir/service.out" 2>&1 &
 pid=$!
 child=
 cleanup() {
