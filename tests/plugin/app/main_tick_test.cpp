@@ -1,0 +1,404 @@
+#include "plugin/app/main_tick.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/shared_memory.h"
+#include "plugin/app/banner.h"
+#include "plugin/engineer/race_state.h"
+#include "plugin_harness.h"
+
+namespace {
+
+using apptest::joined;
+using apptest::script;
+using engineer::Race;
+using engineer::RaceState;
+
+using Calls = std::vector<std::string>;
+
+const char* const kWaitForSim =
+    " [\033[33m WAIT \033[0m]  No connection to iRacing.. (Waiting for the sim)\n\n";
+const char* const kConnected = " [\033[32m  OK  \033[0m]  Connected to iRacing.\n\n";
+const char* const kActive = " [\033[32m  OK  \033[0m]  Plugin Mode: Active\n";
+const char* const kPassive = " [\033[32m  OK  \033[0m]  Plugin Mode: Passive\n";
+const char* const kLinkClosing = " [\033[32m  OK  \033[0m]  QRD link closing.\n";
+const char* const kLinkConnected = " [\033[32m  OK  \033[0m]  QRD Link Connected.\n";
+const char* const kWaitForTelemetry =
+    "\n [\033[33m WAIT \033[0m]  Waiting for telemetry...      \n";
+const char* const kLoaded = " [\033[32m  OK  \033[0m]  Telemetry Loaded.             \n";
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        ++n;
+    }
+    return n;
+}
+
+class MainTickTest : public apptest::PluginTest {
+  protected:
+    // A car in the world with the given track surface; the seams' calls start afresh.
+    void inTheWorld(int surface) {
+        sim_.setBool("IsOnTrack", true);
+        sim_.setInt("PlayerTrackSurface", surface);
+        script().calls.clear();
+    }
+};
+
+TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
+    telemetry::Telemetry().replaceConnection(nullptr);
+    const std::string first = tick();
+    const std::string banner = std::string(app::kPluginBanner) + "\n";
+    EXPECT_EQ(first, banner + kActive + kWaitForSim);
+    EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Waiting for the sim."});
+    EXPECT_EQ(Race().LocalLinkOpen, 0);
+
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(tick(), "");
+    }
+    EXPECT_EQ(voice_.spoken().size(), 1u);
+    // Only the connection watch ran: no per-row work without telemetry, only waits.
+    ASSERT_GE(script().calls.size(), 2u);
+    EXPECT_EQ(script().calls[0], "sleep 16");   // the missing simulator's wait
+    EXPECT_EQ(script().calls[1], "sleep 100");  // the console redraw
+    for (const std::string& call : script().calls) {
+        EXPECT_EQ(call.rfind("sleep ", 0), 0u) << call;
+    }
+}
+
+TEST_F(MainTickTest, TheBannerShowsModeAndDebugLinesFromTheSettings) {
+    struct Case {
+        const char* settings;
+        uint8_t applicationSwitch;
+        std::string expectedAfterBanner;
+        uint8_t passive;
+        uint8_t adaptive;
+    };
+    const std::string debug = " [\033[33m DEBUG \033[0m]  ApplicationSwitch: ON\n\n";
+    const Case cases[] = {
+        {"", 0, std::string(kActive) + kWaitForSim, 0, 1},
+        {"[Setup]\nPassiveMode=0\n", 1, kActive + debug + kWaitForSim, 0, 1},
+        {"[Setup]\nPassiveMode=1\n", 0, std::string(kPassive) + kWaitForSim, 1, 0},
+        {"[setup]\npassivemode=7\n", 1, kPassive + debug + kWaitForSim, 1, 0},
+    };
+    telemetry::Telemetry().replaceConnection(nullptr);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        app::ResetMainTick();
+        engineer::ResetRaceState();
+        writeSettings(c.settings);
+        Race().ApplicationSwitch = c.applicationSwitch;
+        const std::string out = tick();
+        EXPECT_EQ(out, std::string(app::kPluginBanner) + "\n" + c.expectedAfterBanner);
+        EXPECT_EQ(Race().PassiveMode.load(), c.passive);
+        EXPECT_EQ(Race().AdaptiveTireManagement, c.adaptive);
+    }
+}
+
+TEST_F(MainTickTest, ConnectingRedrawsOpensTheBlockAndLoadsTelemetryAfterThreeSeconds) {
+    const std::string offline = tick();
+    ASSERT_TRUE(contains(offline, kWaitForSim)) << offline;
+    voice_.clear();
+    script().calls.clear();
+
+    const std::string out = bringOnline();
+    // The banner is drawn anew, once, for the connection.
+    EXPECT_EQ(count(out, app::kPluginBanner), 1u) << out;
+    EXPECT_TRUE(contains(out, std::string(kConnected) + kLinkConnected)) << out;
+    EXPECT_FALSE(contains(out, kWaitForSim)) << out;
+    EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Sim connected."});
+
+    const size_t wait = out.find(kWaitForTelemetry);
+    const size_t loaded = out.find(kLoaded);
+    ASSERT_NE(wait, std::string::npos) << out;
+    ASSERT_NE(loaded, std::string::npos) << out;
+    EXPECT_LT(wait, loaded);
+
+    // The 3000 ms pass on the clock between the two lines, then the join line is logged.
+    const std::string calls = joined(script().calls);
+    EXPECT_TRUE(contains(calls, "sleep 3000, logSessionJoin, updateAudioEngine")) << calls;
+    EXPECT_EQ(count(calls, "logSessionJoin"), 1u) << calls;
+
+    // The block is there for other programs, 256 bytes, under its name.
+    ASSERT_NE(Race().LocalBlock, nullptr);
+    auto reader = platform::openSharedMemoryReadOnly("Local\\qrdlocal");
+    ASSERT_NE(reader, nullptr);
+    ASSERT_GE(reader->size(), 256u);
+    const char line[] = " 5, 12, 30,12.50, 40,  0,  0\r";
+    std::memcpy(Race().LocalBlock->data(), line, sizeof line - 1);
+    EXPECT_EQ(std::memcmp(reader->data(), line, sizeof line - 1), 0);
+
+    // Later rows load nothing again and draw nothing.
+    script().calls.clear();
+    sim_.publish();
+    const std::string later = tick();
+    EXPECT_FALSE(contains(later, kWaitForTelemetry)) << later;
+    EXPECT_FALSE(contains(later, app::kPluginBanner)) << later;
+}
+
+TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines) {
+    struct Case {
+        const char* name;
+        bool clearConnectedBit;
+        int secondsWithoutRows;
+        bool lost;
+    };
+    const Case cases[] = {
+        {"connected bit cleared", true, 0, true},
+        {"no row for 30 s", false, 30, true},
+        {"no row for 29 s", false, 29, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        app::ResetMainTick();
+        engineer::ResetRaceState();
+        sim_.attach(telemetry::Telemetry());
+        sim_.set("LFcoldPressure", 165);
+        inTheWorld(3);  // no garage row on the console
+        bringOnline();
+        RaceState& r = Race();
+        r.FuelPlan = 3;
+        ASSERT_EQ(r.BaselinePressureLF, 165);
+        // The last row at the start of a whole second, so the age counts in whole seconds.
+        clock_.setCalendarTime(1700001000);
+        sim_.publish();
+        ASSERT_EQ(tick(), "");
+        voice_.clear();
+
+        if (c.clearConnectedBit) {
+            sim_.setConnected(false);
+            sim_.publish();
+        }
+        clock_.advanceSeconds(c.secondsWithoutRows);
+        const std::string out = tick() + tick();
+
+        if (!c.lost) {
+            EXPECT_EQ(out, "");
+            EXPECT_EQ(r.LocalLinkOpen, 1);
+            EXPECT_EQ(r.FuelPlan, 3);
+            continue;
+        }
+        EXPECT_EQ(count(out, app::kPluginBanner), 1u) << out;
+        EXPECT_TRUE(contains(out, std::string(kLinkClosing) + kWaitForSim)) << out;
+        EXPECT_EQ(r.LocalLinkOpen, 0);
+        EXPECT_EQ(r.LocalBlock, nullptr);
+        EXPECT_EQ(r.TelemetryLoaded, 0);
+        EXPECT_EQ(r.FuelPlan, 0);
+        EXPECT_EQ(r.BaselinePressureLF, 0);
+        EXPECT_EQ(r.BaselinePressureRR, 0);
+        EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Waiting for the sim."});
+    }
+}
+
+TEST_F(MainTickTest, AReconnectionLoadsTelemetryAndOpensTheBlockAgain) {
+    bringOnline();
+    sim_.setConnected(false);
+    sim_.publish();
+    tick();
+    ASSERT_EQ(Race().LocalLinkOpen, 0);
+    voice_.clear();
+
+    const std::string out = bringOnline();
+    EXPECT_TRUE(contains(out, kLinkConnected)) << out;
+    EXPECT_TRUE(contains(out, kWaitForTelemetry)) << out;
+    EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Sim connected."});
+}
+
+TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirReset) {
+    bringOnline();
+    RaceState& r = Race();
+    r.RaceSessionType = 1;
+    r.TireResetDone = 0;  // back from a stint on track
+    for (int lap = 5; lap <= 6; ++lap) {
+        SCOPED_TRACE(lap);
+        sim_.setBool("IsOnTrack", false);
+        sim_.setInt("Lap", lap);
+        sim_.set("FuelLevel", 40.0 - lap);
+        // What a stint on track would have left behind.
+        r.FuelBurnPerLap = 2.5f;
+        r.FuelBurnPerLapMax = 2.7f;
+        r.FuelBurnMax = 2.7f;
+        r.NextPitLaps = 8;
+        r.FuelPlan = 2;
+        r.DistanceSinceReset = 1200;
+        r.AdaptiveTireManagement = 0;
+        r.FuelLastSet = 20;
+        r.TiresRequested = 1;
+        r.LapReportSent = 1;
+        r.TireChangeMode = 2;
+        script().calls.clear();
+        sim_.publish();
+        tick();
+
+        EXPECT_EQ(r.ResetLap, lap);
+        EXPECT_EQ(r.FuelAtReset, static_cast<float>(40.0 - lap));
+        EXPECT_EQ(r.FuelBurnPerLap, 0);
+        EXPECT_EQ(r.FuelBurnMax, 0);
+        EXPECT_EQ(r.NextPitLaps, 0);
+        EXPECT_EQ(r.FuelPlan, 0);
+        EXPECT_EQ(r.DistanceSinceReset, 0);
+        EXPECT_EQ(r.LastHighFuelBurnMax, 2.7f);
+        EXPECT_EQ(r.TireChangeLap, lap);
+        EXPECT_EQ(r.TireResetDone, 1);
+        EXPECT_EQ(r.AdaptiveTireManagement, 1);
+        EXPECT_EQ(r.FuelLastSet, 0);
+        EXPECT_EQ(r.TiresRequested, 0);
+        EXPECT_EQ(r.LapReportSent, 0);
+        EXPECT_EQ(joined(script().calls),
+                  "updateAudioEngine, pollControls, refreshSessionSnapshot, garageDriverCommands");
+        if (lap == 5) {
+            // The tire reset of the garage visit.
+            EXPECT_EQ(r.TireAgeInLaps, 0);
+            EXPECT_EQ(r.TireChangeMode, 0);
+        } else {
+            // Done once per visit: the mode chosen since stays.
+            EXPECT_EQ(r.TireChangeMode, 2);
+        }
+    }
+}
+
+TEST_F(MainTickTest, TheGarageRowShowsTheWeatherAndTheSetupState) {
+    struct Case {
+        double pitSvLFP;
+        const char* word;
+    };
+    const Case cases[] = {{0.0, " Open Garage."}, {172.0, " Setup data read."}};
+    bringOnline();
+    script().garageMarker = "<commands>";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.word);
+        sim_.setBool("IsOnTrack", false);
+        sim_.set("AirTemp", 30.5);
+        sim_.set("TrackTempCrew", 42.0);
+        sim_.set("PitSvLFP", c.pitSvLFP);
+        sim_.publish();
+        const std::string row = tick();
+        const std::string expected = std::string(" Weather: Air: 30.5 (4.9) Track: 42.0 (2.0)") +
+                                     "<commands>" + c.word + std::string(44 + 9, ' ') + "\r";
+        EXPECT_EQ(row, expected);
+    }
+}
+
+TEST_F(MainTickTest, InTheWorldTheWorkFollowsTheTrackSurface) {
+    struct Case {
+        int surface;
+        const char* calls;
+    };
+    const char* const common =
+        "updateAudioEngine, pollControls, refreshSessionSnapshot, driverCommands, "
+        "pitRoadHandling";
+    const Case cases[] = {
+        {3, "onTrackCalls"}, {2, nullptr}, {1, nullptr}, {0, nullptr}, {-1, nullptr}};
+    bringOnline();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.surface);
+        inTheWorld(c.surface);
+        sim_.publish();
+        EXPECT_EQ(tick(), "");
+        EXPECT_EQ(joined(script().calls),
+                  c.calls ? std::string(common) + ", " + c.calls : std::string(common));
+    }
+}
+
+TEST_F(MainTickTest, OutOfTheWorldTireRequestsAreDroppedAndTheTireLapTaken) {
+    struct Case {
+        int surface;
+        int32_t tireChangeLap;
+        int32_t expectedTireChangeLap;
+        uint8_t expectedTiresRequested;
+    };
+    const Case cases[] = {
+        {-1, 0, 9, 0},  // no tire lap yet: the current lap
+        {-1, 4, 4, 0},  // one already taken stays
+        {3, 0, 0, 1},   // on track nothing changes
+    };
+    bringOnline();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.surface);
+        inTheWorld(c.surface);
+        sim_.setInt("Lap", 9);
+        Race().TireChangeLap = c.tireChangeLap;
+        Race().TiresRequested = 1;
+        sim_.publish();
+        tick();
+        EXPECT_EQ(Race().TireChangeLap, c.expectedTireChangeLap);
+        EXPECT_EQ(Race().TiresRequested, c.expectedTiresRequested);
+    }
+}
+
+TEST_F(MainTickTest, AModeConfigResponseEndsTheTickBeforeTheWatch) {
+    inTheWorld(3);
+    bringOnline();
+    // The next watch counts as a change again and would redraw the console.
+    app::ResetMainTick();
+    script().driverResult = engineer::CommandResult::kTickEnded;
+    script().calls.clear();
+    sim_.publish();
+    std::string out = tick();
+    EXPECT_EQ(joined(script().calls),
+              "updateAudioEngine, pollControls, refreshSessionSnapshot, driverCommands");
+    EXPECT_EQ(out, "") << "the connection watch ran";
+
+    // The next tick that goes on runs the watch.
+    script().driverResult = engineer::CommandResult::kTickGoesOn;
+    sim_.publish();
+    out = tick();
+    EXPECT_TRUE(contains(out, kConnected)) << out;
+}
+
+TEST_F(MainTickTest, TirePositionAndBaselinesComeFromTheRow) {
+    bringOnline();
+    inTheWorld(3);
+    RaceState& r = Race();
+    sim_.setInt("Lap", 12);
+    sim_.set("LapDist", 250.5);
+    sim_.set("LFcoldPressure", 165);
+    sim_.set("RFcoldPressure", 166);
+    sim_.set("LRcoldPressure", 167);
+    sim_.set("RRcoldPressure", 168);
+    r.TireChangeLap = 10;
+    r.LocalLapLength = 3600;
+    r.BaselinePressureLF = 0;
+    sim_.publish();
+    tick();
+    EXPECT_EQ(r.TireAgeInLaps, 2);
+    EXPECT_DOUBLE_EQ(r.TireDistance, 2 * 3600 + 250.5);
+    EXPECT_EQ(r.BaselinePressureLF, 165);
+    EXPECT_EQ(r.BaselinePressureRF, 166);
+    EXPECT_EQ(r.BaselinePressureLR, 167);
+    EXPECT_EQ(r.BaselinePressureRR, 168);
+
+    // Taken baselines stay while the one of the left front is set.
+    sim_.set("LFcoldPressure", 150);
+    sim_.set("RRcoldPressure", 150);
+    r.BaselinePressureRR = 0;
+    sim_.publish();
+    tick();
+    EXPECT_EQ(r.BaselinePressureLF, 165);
+    EXPECT_EQ(r.BaselinePressureRR, 0);
+}
+
+TEST_F(MainTickTest, ThePitSpeedLimitIsTheLeadingNumberOfItsAnswer) {
+    bringOnline();
+    inTheWorld(3);
+    sim_.setSessionText(testsupport::sampleSessionText());
+    sim_.publish();
+    tick();
+    EXPECT_EQ(Race().TrackPitSpeedLimit, 72);  // "72.42 kph"
+
+    // A session text without the value leaves the limit as it was.
+    sim_.setSessionText("---\nWeekendInfo:\n TrackName: nowhere\n...\n");
+    sim_.publish();
+    tick();
+    EXPECT_EQ(Race().TrackPitSpeedLimit, 72);
+}
+
+}  // namespace

@@ -1,0 +1,150 @@
+#include "plugin_harness.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "common/log_writer.h"
+#include "common/settings_file.h"
+#include "plugin/app/main_tick.h"
+#include "plugin/engineer/race_state.h"
+#include "plugin/telemetry/telemetry_client.h"
+
+namespace apptest {
+
+namespace {
+
+void record(const char* name) {
+    script().calls.emplace_back(name);
+}
+
+app::PluginSeams recordingSeams() {
+    app::PluginSeams s{};
+    s.setupControllers = [] { record("setupControllers"); };
+    s.createAudioEngine = [] {
+        record("createAudioEngine");
+        return script().audioEngineStarts;
+    };
+    s.selectAudioDeviceInteractive = [] { record("selectAudioDeviceInteractive"); };
+    s.selectAudioDevicePredefined = [] { record("selectAudioDevicePredefined"); };
+    s.shutdownAudioEngine = [] { record("shutdownAudioEngine"); };
+    s.openSerialPitBoard = [] {
+        record("openSerialPitBoard");
+        return script().serialOpens;
+    };
+    s.closeSerialPitBoard = [] { record("closeSerialPitBoard"); };
+    s.keyWaiting = [] { return script().keyChecks++ >= script().keyAtCheck; };
+    s.updateAudioEngine = [] { record("updateAudioEngine"); };
+    s.pollControls = [] { record("pollControls"); };
+    s.refreshSessionSnapshot = [] { record("refreshSessionSnapshot"); };
+    s.logSessionJoin = [] { record("logSessionJoin"); };
+    s.driverCommands = [] {
+        record("driverCommands");
+        return script().driverResult;
+    };
+    s.garageDriverCommands = [] {
+        record("garageDriverCommands");
+        std::printf("%s", script().garageMarker);
+    };
+    s.pitRoadHandling = [] { record("pitRoadHandling"); };
+    s.onTrackCalls = [] { record("onTrackCalls"); };
+    return s;
+}
+
+}  // namespace
+
+SeamScript& script() {
+    static SeamScript s;
+    return s;
+}
+
+void RecordingVoice::speak(const std::wstring& text, bool background) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    spoken_.push_back(background ? text : L"(sync) " + text);
+}
+
+std::vector<std::wstring> RecordingVoice::spoken() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return spoken_;
+}
+
+void RecordingVoice::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    spoken_.clear();
+}
+
+void PluginTest::SetUp() {
+    namespace fs = std::filesystem;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
+    for (char& c : name) {
+        if (c == '/') {
+            c = '_';
+        }
+    }
+    dir_ = fs::temp_directory_path() / ("korvane_app_" + name);
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    common::setSettingsPath((dir_ / "Qm_Korvane_Launcher.ini").string());
+    common::PluginLog().setPath((dir_ / "Qm_Korvane_Plugin.log").string());
+
+    engineer::ResetRaceState();
+    app::ResetMainTick();
+    script() = SeamScript{};
+    app::Seams() = recordingSeams();
+    audio::setVoiceSink(&voice_);
+    clock_.setSleepHook([](int ms) { script().calls.push_back("sleep " + std::to_string(ms)); });
+    sim_.attach(telemetry::Telemetry());
+}
+
+void PluginTest::TearDown() {
+    app::ResetMainTick();
+    telemetry::Telemetry().replaceConnection(nullptr);
+    audio::setVoiceSink(nullptr);
+    app::RestoreDefaultSeams();
+    engineer::ResetRaceState();
+    common::setSettingsPath("");
+    common::PluginLog().setPath("");
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+}
+
+std::string PluginTest::tick() {
+    ::testing::internal::CaptureStdout();
+    app::MainTick();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+std::string PluginTest::bringOnline() {
+    sim_.setConnected(true);
+    std::string out;
+    const engineer::RaceState& r = engineer::Race();
+    for (int i = 0; i < 8 && !(r.TelemetryLoaded && r.LocalLinkOpen); ++i) {
+        sim_.publish();
+        out += tick();
+    }
+    EXPECT_EQ(r.TelemetryLoaded, 1) << out;
+    EXPECT_EQ(r.LocalLinkOpen, 1) << out;
+    return out;
+}
+
+void PluginTest::writeSettings(const std::string& text) {
+    std::ofstream(dir_ / "Qm_Korvane_Launcher.ini") << text;
+}
+
+std::string PluginTest::readLog() const {
+    std::ifstream in(dir_ / "Qm_Korvane_Plugin.log");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string joined(const std::vector<std::string>& calls) {
+    std::string s;
+    for (const std::string& c : calls) {
+        s += (s.empty() ? "" : ", ") + c;
+    }
+    return s;
+}
+
+}  // namespace apptest

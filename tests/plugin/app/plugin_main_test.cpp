@@ -1,0 +1,189 @@
+#include "plugin/app/plugin_main.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "plugin/app/banner.h"
+#include "plugin/engineer/race_state.h"
+#include "plugin_harness.h"
+
+namespace {
+
+using apptest::joined;
+using apptest::script;
+using engineer::Race;
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The log with every time stamp written as 0, as the sleeps of start-up move the clock on.
+std::string unstamped(const std::string& log) {
+    return std::regex_replace(log, std::regex("KV: [0-9]+ : "), "KV: 0 : ");
+}
+
+class RunPluginTest : public apptest::PluginTest {
+  protected:
+    // Runs the plugin with `args` after the program name; returns the exit code.
+    int run(std::vector<std::string> args) {
+        std::vector<char*> argv;
+        std::string program = "Qm_Korvane_Plugin";
+        argv.push_back(program.data());
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        ::testing::internal::CaptureStdout();
+        const int code = app::RunPlugin(static_cast<int>(argv.size()) - 1, argv.data());
+        out_ = ::testing::internal::GetCapturedStdout();
+        return code;
+    }
+    // The seam calls without the clock's sleeps.
+    std::string seamCalls() const {
+        std::vector<std::string> calls;
+        for (const std::string& c : script().calls) {
+            if (c.rfind("sleep ", 0) != 0) {
+                calls.push_back(c);
+            }
+        }
+        return joined(calls);
+    }
+
+    std::string out_;
+};
+
+const char* const kStartLine = "KV: 0 :  Starting Up. \n";
+const char* const kCloseLine = "KV: 0 :  Closing Down.\n";
+const char* const kShuttingDown =
+    " [ INFO ]  Shutting down.                                       \n\n";
+const char* const kEngineClosed = " [ FMOD ]  Audio engine closed.\n";
+
+TEST_F(RunPluginTest, TheAudioInterfaceComesFromTheFirstArgument) {
+    struct Case {
+        std::vector<std::string> args;
+        int32_t interfaceId;
+        const char* line;
+        const char* selection;
+    };
+    const Case cases[] = {
+        {{},
+         1024,
+         "\n [ FMOD ]  No predefined audio interface set. \n",
+         "selectAudioDeviceInteractive"},
+        {{"3"},
+         3,
+         "\n [ FMOD ]  Using predefined audio interface: 3\n",
+         "selectAudioDevicePredefined"},
+        {{"3", "7"},
+         3,
+         "\n [ FMOD ]  Using predefined audio interface: 3\n",
+         "selectAudioDevicePredefined"},
+        // atoi: no validation, a non-number is interface 0.
+        {{"speakers"},
+         0,
+         "\n [ FMOD ]  Using predefined audio interface: 0\n",
+         "selectAudioDevicePredefined"},
+        // 1024 given by hand asks as no argument does.
+        {{"1024"},
+         1024,
+         "\n [ FMOD ]  Using predefined audio interface: 1024\n",
+         "selectAudioDeviceInteractive"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
+        engineer::ResetRaceState();
+        script() = apptest::SeamScript{};
+        ASSERT_EQ(run(c.args), 0);
+        EXPECT_EQ(Race().AudioInterfaceId, c.interfaceId);
+        const std::string expected = std::string(" [\033[32m  OK  \033[0m]  Initialising.") +
+                                     c.line + " [\033[32m INIT \033[0m]  Adjusting...\n";
+        EXPECT_TRUE(contains(out_, expected)) << out_;
+        EXPECT_EQ(seamCalls(), std::string("setupControllers, createAudioEngine, ") + c.selection +
+                                   ", openSerialPitBoard, closeSerialPitBoard, " +
+                                   "shutdownAudioEngine");
+    }
+}
+
+TEST_F(RunPluginTest, StartUpPrintsTheBannerAndWaitsAsItShould) {
+    ASSERT_EQ(run({"3"}), 0);
+    const std::string banner = std::string(app::kPluginBanner) + "\n";
+    EXPECT_EQ(out_.rfind(banner, 0), 0u) << out_;
+    // The console clear first; the adjusting pause before the engine starts. Nothing waits
+    // in real time.
+    const std::vector<std::string>& calls = script().calls;
+    EXPECT_EQ(calls.front(), "sleep 100") << joined(calls);
+    const auto pause = std::find(calls.begin(), calls.end(), "sleep 1000");
+    const auto engine = std::find(calls.begin(), calls.end(), "createAudioEngine");
+    EXPECT_LT(pause, engine) << joined(calls);
+}
+
+TEST_F(RunPluginTest, PassiveModeStartsWithoutControllersOrAudio) {
+    writeSettings("[Setup]\nPassiveMode=1\n");
+    script().keyAtCheck = 3;
+    ASSERT_EQ(run({"3"}), 0);
+    EXPECT_EQ(Race().PassiveMode.load(), 1);
+    EXPECT_EQ(Race().AdaptiveTireManagement, 0);
+    EXPECT_EQ(Race().AudioInterfaceId, 1024);
+    EXPECT_EQ(seamCalls(), "openSerialPitBoard, closeSerialPitBoard, shutdownAudioEngine");
+
+    const size_t loop = out_.find(kShuttingDown);
+    ASSERT_NE(loop, std::string::npos) << out_;
+    const std::string beforeLoop = out_.substr(0, loop);
+    EXPECT_FALSE(contains(beforeLoop, "Initialising.")) << out_;
+    EXPECT_FALSE(contains(beforeLoop, "[ FMOD ]")) << out_;
+    // The tick loop ran: three ticks, each watched; the first drew the passive banner.
+    EXPECT_EQ(script().keyChecks, 4);
+    EXPECT_TRUE(contains(beforeLoop, " [\033[32m  OK  \033[0m]  Plugin Mode: Passive\n")) << out_;
+    EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
+}
+
+TEST_F(RunPluginTest, AKeyBeforeTheFirstTickShutsDownAtOnce) {
+    script().keyAtCheck = 0;
+    ASSERT_EQ(run({"3"}), 0);
+    EXPECT_EQ(script().keyChecks, 1);
+    EXPECT_FALSE(contains(out_, "Waiting for the sim")) << "a tick ran";
+    const std::string tail = std::string(kShuttingDown) + kEngineClosed;
+    ASSERT_GE(out_.size(), tail.size());
+    EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
+    EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
+}
+
+TEST_F(RunPluginTest, TheLogStartsAfreshAtEveryRun) {
+    for (int runNumber = 0; runNumber < 2; ++runNumber) {
+        ASSERT_EQ(run({"3"}), 0);
+        EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine)
+            << "run " << runNumber;
+    }
+}
+
+TEST_F(RunPluginTest, AnAudioEngineThatCannotStartEndsWithCodeOne) {
+    { std::ofstream(dir_ / "Qm_Korvane_Plugin.log") << "the previous run\n"; }
+    script().audioEngineStarts = false;
+    EXPECT_EQ(run({"3"}), 1);
+    const std::string failed = " [ FMOD ]  Audio engine init failed.\n";
+    ASSERT_GE(out_.size(), failed.size());
+    EXPECT_EQ(out_.substr(out_.size() - failed.size()), failed);
+    EXPECT_EQ(seamCalls(), "setupControllers, createAudioEngine");
+    EXPECT_EQ(readLog(), "the previous run\n");
+}
+
+TEST_F(RunPluginTest, APitBoardThatCannotOpenSkipsTheLoop) {
+    script().serialOpens = false;
+    ASSERT_EQ(run({"3"}), 0);
+    EXPECT_EQ(script().keyChecks, 0);
+    EXPECT_EQ(seamCalls(),
+              "setupControllers, createAudioEngine, selectAudioDevicePredefined, "
+              "openSerialPitBoard, shutdownAudioEngine");
+    const std::string tail = std::string(" [ INFO ]  init failed\n") + kEngineClosed;
+    ASSERT_GE(out_.size(), tail.size());
+    EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
+    EXPECT_EQ(unstamped(readLog()), kStartLine);
+}
+
+}  // namespace

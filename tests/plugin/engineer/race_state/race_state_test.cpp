@@ -1,0 +1,193 @@
+#include "plugin/engineer/race_state.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "plugin/telemetry/telemetry_client.h"
+#include "support/fake_simulator.h"
+#include "support/virtual_clock.h"
+
+namespace {
+
+using engineer::Race;
+using engineer::RaceState;
+
+class RaceStateTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        engineer::ResetRaceState();
+        sim_.attach(telemetry::Telemetry());
+        sim_.setConnected(true);
+    }
+    void TearDown() override {
+        telemetry::Telemetry().replaceConnection(nullptr);
+        engineer::ResetRaceState();
+    }
+    // Publishes the staged values and lets the client take them.
+    void deliver() { ASSERT_TRUE(sim_.deliver(telemetry::Telemetry())); }
+
+    testsupport::VirtualClock clock_;
+    testsupport::ScopedClock useClock_{clock_};
+    testsupport::FakeSimulator sim_;
+};
+
+TEST_F(RaceStateTest, StartsZeroFilledApartFromItsInitialValues) {
+    RaceState& r = Race();
+    r.AdaptiveTireManagement = 0;
+    r.AudioInterfaceId = 3;
+    r.CarClassMaxFuelPct = 0.5;
+    r.RaceUnitWord = "Laps";
+    r.FuelPlan = 4;
+    r.PassiveMode = 1;
+    std::strcpy(r.SessionName, "RACE");
+    engineer::ResetRaceState();
+
+    EXPECT_EQ(r.AdaptiveTireManagement, 1);
+    EXPECT_EQ(r.AudioInterfaceId, 1024);
+    EXPECT_EQ(r.CarClassMaxFuelPct, 1.0);
+    EXPECT_STREQ(r.RaceUnitWord, "Minutes");
+    EXPECT_EQ(r.FuelPlan, 0);
+    EXPECT_EQ(r.PassiveMode.load(), 0);
+    EXPECT_STREQ(r.SessionName, "");
+    EXPECT_EQ(r.LocalBlock, nullptr);
+}
+
+TEST_F(RaceStateTest, FuelResetStartsTheWindowFromTelemetry) {
+    sim_.set("SessionTime", 1234.97);
+    sim_.setInt("Lap", 7);
+    sim_.set("FuelLevel", 42.5);
+    deliver();
+
+    RaceState& r = Race();
+    r.DistanceSinceReset = 880;
+    r.NextPitLaps = 3;
+    r.FuelPlanFraction = 0.5;
+    r.FuelBurnPerLapMax = 2.6;
+    r.FuelBurnPerMinMax = 1.3;
+    r.FuelPlan = 2;
+    r.FuelBurnMax = 2.6;
+    r.FuelBurnPerLap = 2.4;
+    r.FuelBurnPerMin = 1.2;
+    r.FuelUsed = 9;
+    r.LitersToAdd = 30;
+    engineer::FuelReset();
+
+    EXPECT_EQ(r.ResetSessionTime, 1234.0);  // whole seconds, truncated
+    EXPECT_EQ(r.ResetLap, 7);
+    EXPECT_EQ(r.FuelAtReset, 42.5f);
+    EXPECT_EQ(r.DistanceSinceReset, 0);
+    for (double v : {r.NextPitLaps, r.FuelPlanFraction, double(r.FuelBurnPerLapMax),
+                     double(r.FuelBurnPerMinMax), double(r.FuelPlan), double(r.FuelBurnMax),
+                     double(r.FuelBurnPerLap), double(r.FuelBurnPerMin)}) {
+        EXPECT_EQ(v, 0);
+    }
+    // Not part of the window's reset.
+    EXPECT_EQ(r.FuelUsed, 9);
+    EXPECT_EQ(r.LitersToAdd, 30);
+}
+
+TEST_F(RaceStateTest, FuelResetKeepsTheFirstHighBurn) {
+    struct Case {
+        const char* name;
+        int32_t raceSessionType;
+        float lastHigh;
+        float expected;
+    };
+    const Case cases[] = {
+        {"lap-limited takes the per-lap maximum", 1, 0, 2.5f},
+        {"time-limited takes the per-minute maximum", 2, 0, 1.25f},
+        {"no session read yet leaves it 0", 0, 0, 0},
+        {"an unknown session type leaves it 0", 3, 0, 0},
+        {"one already kept stays", 1, 3.0f, 3.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        RaceState& r = Race();
+        r.RaceSessionType = c.raceSessionType;
+        r.LastHighFuelBurnMax = c.lastHigh;
+        r.FuelBurnPerLapMax = 2.5f;
+        r.FuelBurnPerMinMax = 1.25f;
+        engineer::FuelReset();
+        EXPECT_EQ(r.LastHighFuelBurnMax, c.expected);
+
+        // A second reset after a higher burn does not replace it.
+        r.FuelBurnPerLapMax = 4.0f;
+        r.FuelBurnPerMinMax = 4.0f;
+        engineer::FuelReset();
+        EXPECT_EQ(r.LastHighFuelBurnMax, c.expected) << "second reset";
+    }
+}
+
+TEST_F(RaceStateTest, ASecondResetAfterAZeroFirstWindowTakesTheNextMaximum) {
+    // With nothing kept yet (the first window had no burn), the next window's maximum is
+    // the first high burn.
+    RaceState& r = Race();
+    r.RaceSessionType = 1;
+    engineer::FuelReset();
+    EXPECT_EQ(r.LastHighFuelBurnMax, 0);
+    r.FuelBurnPerLapMax = 2.75f;
+    engineer::FuelReset();
+    EXPECT_EQ(r.LastHighFuelBurnMax, 2.75f);
+}
+
+TEST_F(RaceStateTest, UnreadableTelemetryResetsToZero) {
+    telemetry::Telemetry().replaceConnection(nullptr);
+    RaceState& r = Race();
+    r.ResetLap = 5;
+    r.FuelAtReset = 20;
+    r.ResetSessionTime = 99;
+    r.TireChangeLap = 5;
+    engineer::FuelReset();
+    engineer::TireReset();
+    EXPECT_EQ(r.ResetLap, 0);
+    EXPECT_EQ(r.FuelAtReset, 0);
+    EXPECT_EQ(r.ResetSessionTime, 0);
+    EXPECT_EQ(r.TireChangeLap, 0);
+}
+
+TEST_F(RaceStateTest, TireResetStartsTheTireWindowAtTheCurrentLap) {
+    sim_.setInt("Lap", 14);
+    deliver();
+    RaceState& r = Race();
+    r.TireAgeInLaps = 9;
+    r.TireChangeLap = 5;
+    r.TireDistance = 46000;
+    r.TireResetDone = 0;
+    r.TireChangeMode = 2;
+    r.TiresRequested = 1;
+    engineer::TireReset();
+    EXPECT_EQ(r.TireAgeInLaps, 0);
+    EXPECT_EQ(r.TireChangeLap, 14);
+    EXPECT_EQ(r.TireDistance, 0);
+    EXPECT_EQ(r.TireResetDone, 1);
+    EXPECT_EQ(r.TireChangeMode, 0);
+    EXPECT_EQ(r.TiresRequested, 1);  // the stop's order stands
+}
+
+TEST_F(RaceStateTest, DisconnectResetForgetsPlanAndBaselinesOnly) {
+    RaceState& r = Race();
+    r.TelemetryLoaded = 1;
+    r.FuelPlan = 3;
+    r.BaselinePressureLF = 165;
+    r.BaselinePressureRF = 166;
+    r.BaselinePressureLR = 167;
+    r.BaselinePressureRR = 168;
+    r.FuelBurnPerLap = 2.5f;
+    r.LastHighFuelBurnMax = 2.8f;
+    r.TireChangeLap = 4;
+    engineer::DisconnectReset();
+    EXPECT_EQ(r.TelemetryLoaded, 0);
+    EXPECT_EQ(r.FuelPlan, 0);
+    EXPECT_EQ(r.BaselinePressureLF, 0);
+    EXPECT_EQ(r.BaselinePressureRF, 0);
+    EXPECT_EQ(r.BaselinePressureLR, 0);
+    EXPECT_EQ(r.BaselinePressureRR, 0);
+    // A new connection does not clear the rest of the record.
+    EXPECT_EQ(r.FuelBurnPerLap, 2.5f);
+    EXPECT_EQ(r.LastHighFuelBurnMax, 2.8f);
+    EXPECT_EQ(r.TireChangeLap, 4);
+}
+
+}  // namespace
