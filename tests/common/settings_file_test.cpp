@@ -29,11 +29,6 @@ class SettingsFileTest : public ::testing::Test {
     fs::path file_;
 };
 
-TEST_F(SettingsFileTest, TheDefaultFileIsTheLaunchersInTheWorkingDirectory) {
-    common::setSettingsPath("");
-    EXPECT_EQ(common::settingsPath(), ".\\Qm_Korvane_Launcher.ini");
-}
-
 TEST_F(SettingsFileTest, MissingKeysTakeTheirDefaults) {
     write("[Other]\nPassiveMode=1\n");
     EXPECT_FALSE(common::readPassiveMode());

@@ -147,47 +147,4 @@ TEST_F(RaceStateTest, UnreadableTelemetryResetsToZero) {
     EXPECT_EQ(r.TireChangeLap, 0);
 }
 
-TEST_F(RaceStateTest, TireResetStartsTheTireWindowAtTheCurrentLap) {
-    sim_.setInt("Lap", 14);
-    deliver();
-    RaceState& r = Race();
-    r.TireAgeInLaps = 9;
-    r.TireChangeLap = 5;
-    r.TireDistance = 46000;
-    r.TireResetDone = 0;
-    r.TireChangeMode = 2;
-    r.TiresRequested = 1;
-    engineer::TireReset();
-    EXPECT_EQ(r.TireAgeInLaps, 0);
-    EXPECT_EQ(r.TireChangeLap, 14);
-    EXPECT_EQ(r.TireDistance, 0);
-    EXPECT_EQ(r.TireResetDone, 1);
-    EXPECT_EQ(r.TireChangeMode, 0);
-    EXPECT_EQ(r.TiresRequested, 1);  // the stop's order stands
-}
-
-TEST_F(RaceStateTest, DisconnectResetForgetsPlanAndBaselinesOnly) {
-    RaceState& r = Race();
-    r.TelemetryLoaded = 1;
-    r.FuelPlan = 3;
-    r.BaselinePressureLF = 165;
-    r.BaselinePressureRF = 166;
-    r.BaselinePressureLR = 167;
-    r.BaselinePressureRR = 168;
-    r.FuelBurnPerLap = 2.5f;
-    r.LastHighFuelBurnMax = 2.8f;
-    r.TireChangeLap = 4;
-    engineer::DisconnectReset();
-    EXPECT_EQ(r.TelemetryLoaded, 0);
-    EXPECT_EQ(r.FuelPlan, 0);
-    EXPECT_EQ(r.BaselinePressureLF, 0);
-    EXPECT_EQ(r.BaselinePressureRF, 0);
-    EXPECT_EQ(r.BaselinePressureLR, 0);
-    EXPECT_EQ(r.BaselinePressureRR, 0);
-    // A new connection does not clear the rest of the record.
-    EXPECT_EQ(r.FuelBurnPerLap, 2.5f);
-    EXPECT_EQ(r.LastHighFuelBurnMax, 2.8f);
-    EXPECT_EQ(r.TireChangeLap, 4);
-}
-
 }  // namespace
