@@ -1,0 +1,104 @@
+#pragma once
+// Qm_Korvane_Launcher: brings itself and the plugin up to date from the race-data service,
+// starts the plugin in the same console and waits for it, then waits for a key.
+//
+// Everything works on names relative to the working directory, which is the folder that holds
+// both programs and the settings file.
+
+#include <string>
+
+namespace launcher {
+
+inline constexpr const char* kLauncherBanner =
+    "\n\n Brenvik Korvane Launcher (Release 3.014)\n Fuel & Tire Adaptive Analytics\n"
+    " Vantreau Edition\n\n";
+
+inline constexpr const char* kLauncherComponent = "Launcher";
+inline constexpr const char* kPluginComponent = "Plugin";
+
+inline constexpr const char* kCacheFile = "Qm_Korvane_Cache.dat";
+inline constexpr const char* kReadmeFile = "Qm_Korvane_README.txt";
+inline constexpr const char* kLauncherServerBinary = "Qm_Korvane_Launcher.bin";
+inline constexpr const char* kPluginServerBinary = "Qm_Korvane_Plugin.bin";
+// The service keeps the Windows names; on other systems the executables carry no suffix.
+#ifdef _WIN32
+inline constexpr const char* kLauncherExecutable = "Qm_Korvane_Launcher.exe";
+inline constexpr const char* kPluginExecutable = "Qm_Korvane_Plugin.exe";
+inline constexpr const char* kPluginCommandFormat = "Qm_Korvane_Plugin.exe %d";
+#else
+inline constexpr const char* kLauncherExecutable = "Qm_Korvane_Launcher";
+inline constexpr const char* kPluginExecutable = "Qm_Korvane_Plugin";
+inline constexpr const char* kPluginCommandFormat = "./Qm_Korvane_Plugin %d";
+#endif
+
+inline constexpr const char* kUserAgent = "WinHTTP Example/1.0";
+
+// --- Log -------------------------------------------------------------------------------------
+
+// The message the next WriteLauncherLog call writes.
+extern char LogMessage[256];
+// Appends one line "Launcher: <seconds> :  <LogMessage>" to "Qm_Korvane_Launcher.log".
+void WriteLauncherLog();
+// The first line of a run: truncates the log.
+void StartLauncherLog();
+// Formats into LogMessage and appends it.
+void LogLauncherf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// --- Console ---------------------------------------------------------------------------------
+
+// Everything the launcher prints goes through here (and on to the seams' writer).
+void Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// --- Version check and update ----------------------------------------------------------------
+
+// The leading decimal number of `text` ("3.014 anything" is 3.014); 0 when there is none.
+float ParseLeadingDecimal(const char* text);
+
+// "Qm_Korvane_<component>.ver".
+std::string VersionFileName(const char* component);
+
+// The version the service publishes for `component`; 0 when it cannot be had.
+float FetchPublishedVersion(const char* component);
+// True when the published version is above the one in the local version file.
+bool IsUpdateAvailable(const char* component);
+
+// Fetches "/files/R3/<serverName>" and puts the body in place of `localName`. Only a complete
+// 200 answer is stored; on any failure `localName` is left exactly as it was. True when the
+// file was replaced.
+bool DownloadUpdateFile(const char* serverName, const char* localName, bool executable = false);
+
+// The restart prompt after a self-update; ends the process with code 0.
+[[noreturn]] void RequireRestart(const char* component);
+
+// The launcher's self-update; ends in the restart prompt.
+[[noreturn]] void UpdateLauncher();
+// The plugin's update; returns once its files are in place (or the attempt failed).
+void UpdatePlugin();
+
+// --- Plugin launch ---------------------------------------------------------------------------
+
+// "Qm_Korvane_Plugin.exe <device>" ("./Qm_Korvane_Plugin <device>" off Windows).
+std::string PluginCommandLine(int preferedDevice);
+// Starts the plugin through the command processor on a worker task and returns once it ended.
+void LaunchPlugin(const char* component);
+
+// --- The program -----------------------------------------------------------------------------
+
+// The whole run; returns the exit code (0).
+int RunLauncher();
+
+// Where the launcher meets the console, the command processor and the end of the process.
+// Tests replace entries before the code under test runs; only the main thread reads them
+// (runCommand is called on the launch task while the main thread waits for it).
+struct LauncherSeams {
+    void (*write)(const char* text);
+    int (*runCommand)(const std::string& commandLine);
+    bool (*keyWaiting)();
+    int (*readKey)();
+    void (*exitProcess)(int code);
+};
+
+LauncherSeams& Seams();
+void RestoreDefaultSeams();
+
+}  // namespace launcher
