@@ -314,64 +314,92 @@ simblock::BlockOptions defaultFakeBlockOptions() {
     return o;
 }
 
+// A connection outliving its fake (a process-wide client a test forgot to detach) behaves
+// like a simulator that is not there instead of touching freed memory.
 class FakeSimulator::Connection : public telemetry::SimulatorConnection {
   public:
-    explicit Connection(FakeSimulator& sim) : sim_(sim) {}
+    explicit Connection(FakeSimulator& sim) : sim_(&sim) { sim.connections_.push_back(this); }
+    ~Connection() override {
+        if (sim_) {
+            std::erase(sim_->connections_, this);
+        }
+    }
+    void orphan() {
+        sim_ = nullptr;
+        mapping_ = view_ = event_ = false;
+    }
 
     bool openMapping() override {
-        ++sim_.openMappingCalls;
-        mapping_ = !sim_.failOpenMapping;
+        if (!sim_) {
+            return false;
+        }
+        ++sim_->openMappingCalls;
+        mapping_ = !sim_->failOpenMapping;
         return mapping_;
     }
     bool mapView() override {
-        ++sim_.mapViewCalls;
-        view_ = mapping_ && !sim_.failMapView;
+        if (!sim_) {
+            return false;
+        }
+        ++sim_->mapViewCalls;
+        view_ = mapping_ && !sim_->failMapView;
         return view_;
     }
     bool openEvent() override {
-        ++sim_.openEventCalls;
-        event_ = !sim_.failOpenEvent;
+        if (!sim_) {
+            return false;
+        }
+        ++sim_->openEventCalls;
+        event_ = !sim_->failOpenEvent;
         return event_;
     }
     bool hasMapping() const override { return mapping_; }
     bool hasView() const override { return view_; }
     bool hasEvent() const override { return event_; }
-    const uint8_t* view() const override { return view_ ? sim_.region() : nullptr; }
+    const uint8_t* view() const override { return view_ ? sim_->region() : nullptr; }
     size_t viewSize() const override {
         if (!view_) {
             return 0;
         }
-        return sim_.reportedViewSize ? *sim_.reportedViewSize : sim_.regionSize();
+        return sim_->reportedViewSize ? *sim_->reportedViewSize : sim_->regionSize();
     }
     bool waitEvent(int timeoutMs) override {
-        ++sim_.waitCalls;
-        sim_.lastWaitTimeoutMs = timeoutMs;
-        if (sim_.onWait) {
-            sim_.onWait(timeoutMs);
+        if (!sim_) {
+            return false;
         }
-        bool signalled = event_ && sim_.takeSignal();
-        if (!signalled && sim_.waitPassesTime) {
+        ++sim_->waitCalls;
+        sim_->lastWaitTimeoutMs = timeoutMs;
+        if (sim_->onWait) {
+            sim_->onWait(timeoutMs);
+        }
+        bool signalled = event_ && sim_->takeSignal();
+        if (!signalled && sim_->waitPassesTime) {
             platform::clock().sleepMs(timeoutMs);
         }
         return signalled;
     }
     void close() override {
-        ++sim_.closeCalls;
+        if (sim_) {
+            ++sim_->closeCalls;
+        }
         mapping_ = view_ = event_ = false;
     }
     void rowCopied() override {
-        ++copies_;
-        if (sim_.tearsLeft_ > 0) {
-            --sim_.tearsLeft_;
-            sim_.rewriteNewestBuffer();
+        if (!sim_) {
+            return;
         }
-        if (sim_.onRowCopied) {
-            sim_.onRowCopied(copies_);
+        ++copies_;
+        if (sim_->tearsLeft_ > 0) {
+            --sim_->tearsLeft_;
+            sim_->rewriteNewestBuffer();
+        }
+        if (sim_->onRowCopied) {
+            sim_->onRowCopied(copies_);
         }
     }
 
   private:
-    FakeSimulator& sim_;
+    FakeSimulator* sim_;
     bool mapping_ = false;
     bool view_ = false;
     bool event_ = false;
@@ -383,7 +411,11 @@ FakeSimulator::FakeSimulator(std::vector<simblock::VarSpec> vars, simblock::Bloc
     build(std::move(vars), options_);
 }
 
-FakeSimulator::~FakeSimulator() = default;
+FakeSimulator::~FakeSimulator() {
+    for (Connection* c : connections_) {
+        c->orphan();
+    }
+}
 
 bool FakeSimulator::build(std::vector<simblock::VarSpec> vars,
                           const simblock::BlockOptions& options) {

@@ -128,6 +128,7 @@ class FakeSimulator {
     std::unique_ptr<simblock::BlockWriter> writer_;
     bool signalled_ = false;
     int tearsLeft_ = 0;
+    std::vector<Connection*> connections_;
 };
 
 }  // namespace testsupport

@@ -184,6 +184,25 @@ TEST_F(ClientTest, TickSkippedWhenEveryCopyIsTornKeepsTheLastIntactRow) {
     EXPECT_FLOAT_EQ(fuel(), 20.0f);
 }
 
+TEST_F(ClientTest, BufferCaughtMidRewriteIsNotTaken) {
+    goLive(10.0f);
+    sim.set("FuelLevel", 20.0f);
+    int32_t tick = sim.publish();
+    int buffer = 0;
+    while (sim.header()->buffers[buffer].tickCount != tick) {
+        ++buffer;
+    }
+    // The publisher starts rewriting the buffer during the first copy (its tick drops to 0)
+    // and is still at it during the second: neither copy is a row.
+    sim.onRowCopied = [&](int) { sim.setBufferTick(buffer, 0); };
+    std::vector<uint8_t> row(static_cast<size_t>(client.dataLength()));
+    EXPECT_FALSE(client.fetchNewData(row.data(), row.size()));
+    sim.onRowCopied = nullptr;
+    sim.setBufferTick(buffer, tick + 1);
+    EXPECT_TRUE(client.waitForTelemetry(16));
+    EXPECT_FLOAT_EQ(fuel(), 20.0f);
+}
+
 TEST_F(ClientTest, TickCountGoingBackwardsIsNotNewThenCountsUpAgain) {
     goLive(10.0f);
     sim.restartTicks(0);
@@ -290,6 +309,21 @@ TEST_F(ClientTest, CloseReleasesEverythingAndReopens) {
     EXPECT_FALSE(client.connection()->hasMapping());
     ASSERT_TRUE(sim.deliver(client));
     EXPECT_EQ(sim.openMappingCalls, 2);
+}
+
+TEST(ClientFakeGone, ClientOutlivingItsSimulatorSeesNoSimulator) {
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock use(clock);
+    TelemetryClient client(nullptr);
+    {
+        FakeSimulator sim;
+        sim.setConnected(true);
+        sim.attach(client);
+        ASSERT_TRUE(sim.deliver(client));
+    }
+    EXPECT_FALSE(client.isTelemetryLive());
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    EXPECT_FALSE(client.openTelemetry());
 }
 
 TEST(ClientProcessWide, TelemetryIsOneObject) {
