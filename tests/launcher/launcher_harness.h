@@ -1,0 +1,58 @@
+#pragma once
+// A launcher under test: a working directory of its own, the virtual clock, the console
+// collected into a string, the command processor and the key recorded, and the end of the
+// process turned into an exception that the test catches.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/virtual_clock.h"
+
+namespace launchertest {
+
+// Thrown by the test's stand-in for the end of the process.
+struct ProcessExit {
+    int code;
+};
+
+struct Recorded {
+    std::string console;
+    // Each command line with the console as it stood when the command processor got it.
+    std::vector<std::string> commands;
+    std::vector<std::string> consoleAtCommand;
+    int keyChecks = 0;
+    // keyWaiting answers true from this check on (1: at the first).
+    int keyAtCheck = 1;
+    int keysRead = 0;
+};
+
+Recorded& recorded();
+
+class LauncherTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // RunLauncher, or the process end it ran into; returns the exit code.
+    int run();
+    // A file of the working directory.
+    static void writeFile(const std::string& name, const std::string& bytes);
+    static std::string readFile(const std::string& name);
+    static bool exists(const std::string& name);
+    std::vector<std::string> logLines() const;
+
+    testsupport::VirtualClock clock_;
+    testsupport::ScopedClock useClock_{clock_};
+    std::filesystem::path dir_;
+    std::filesystem::path previousDir_;
+};
+
+// True when `text` contains `part`.
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+}  // namespace launchertest
