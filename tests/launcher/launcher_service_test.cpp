@@ -1,0 +1,302 @@
+// The launcher against a real race-data service on 127.0.0.1 through the machine's own HTTP
+// client, the way a driver's launcher meets the maker's service. The service publishes
+// Launcher 3.015 and Plugin 3.014; each test lays out the working directory and the service's
+// files folder it needs. The service is started by with-racedata-service.sh (which says where
+// through KORVANE_RACEDATA_* variables) or, in the Linux build, inside this process.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "launcher/launcher.h"
+#include "launcher_harness.h"
+
+#ifdef KORVANE_INPROCESS_SERVICE
+#include <httplib.h>
+
+#include "tools/racedata/service.h"
+#endif
+
+namespace launchertest {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The wrapper hands over POSIX paths; a Windows program reaches them through Wine's Z: drive.
+std::string hostPath(std::string path) {
+#ifdef _WIN32
+    if (!path.empty() && path[0] == '/') {
+        for (char& c : path) {
+            if (c == '/') {
+                c = '\\';
+            }
+        }
+        path = "Z:" + path;
+    }
+#endif
+    return path;
+}
+
+struct Service {
+    int port = 0;
+    bool secure = true;
+    std::string certificate;
+    std::string requestLog;
+    fs::path files;
+#ifdef KORVANE_INPROCESS_SERVICE
+    fs::path folder;
+    std::unique_ptr<racedata::RaceDataService> service;
+#endif
+};
+
+Service* service = nullptr;
+
+class ServiceEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        service = new Service;
+        std::string port = env("KORVANE_RACEDATA_PORT");
+        if (!port.empty()) {
+            service->port = std::atoi(port.c_str());
+            service->secure = env("KORVANE_RACEDATA_SECURE") != "0";
+            service->certificate = env("KORVANE_RACEDATA_CERT");
+            service->requestLog = hostPath(env("KORVANE_RACEDATA_REQUEST_LOG"));
+            service->files = hostPath(env("KORVANE_RACEDATA_FILES"));
+            return;
+        }
+#ifdef KORVANE_INPROCESS_SERVICE
+        service->folder = fs::temp_directory_path() /
+                          ("korvane_launcher_service_" + std::to_string(std::random_device{}()));
+        fs::create_directories(service->folder / "files");
+        racedata::ServiceOptions options;
+        options.bindAddress = "127.0.0.1";
+        options.port = 0;
+        options.databasePath = (service->folder / "racedata.db").string();
+        options.filesDirectory = (service->folder / "files").string();
+        options.requestLogPath = (service->folder / "requests.log").string();
+        service->service = std::make_unique<racedata::RaceDataService>(options);
+        ASSERT_EQ(service->service->start(), "");
+        service->service->store().publishVersion("Launcher", "3.015");
+        service->service->store().publishVersion("Plugin", "3.014");
+        service->port = service->service->port();
+        service->certificate = service->service->certificatePath();
+        service->requestLog = options.requestLogPath;
+        service->files = options.filesDirectory;
+#else
+        FAIL() << "run through tools/racedata/with-racedata-service.sh";
+#endif
+    }
+    void TearDown() override {
+#ifdef KORVANE_INPROCESS_SERVICE
+        if (service->service) {
+            service->service->stop();
+            service->service.reset();
+            std::error_code ignored;
+            fs::remove_all(service->folder, ignored);
+        }
+#endif
+        delete service;
+        service = nullptr;
+    }
+};
+
+const auto* const registered = ::testing::AddGlobalTestEnvironment(new ServiceEnvironment);
+
+// Bytes no text conversion would leave alone.
+std::string binary(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    std::mt19937 random(seed);
+    for (char& b : bytes) {
+        b = static_cast<char>(random() & 0xff);
+    }
+    bytes[0] = 'M';
+    bytes[1] = 'Z';
+    return bytes;
+}
+
+class LauncherService : public LauncherTest {
+  protected:
+    void SetUp() override {
+        ASSERT_NE(service, nullptr);
+        LauncherTest::SetUp();
+        useService(service->port);
+        std::error_code ignored;
+        for (const char* name :
+             {"Qm_Korvane_Launcher.ver", "Qm_Korvane_Launcher.bin", "Qm_Korvane_Plugin.ver",
+              "Qm_Korvane_Plugin.bin", "Qm_Korvane_README.txt"}) {
+            fs::remove(service->files / name, ignored);
+        }
+    }
+
+    void useService(int port) {
+        std::string settings = "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+                               "\nSecure=" + (service->secure ? "1" : "0") + "\n";
+        if (!service->certificate.empty()) {
+            settings += "CACertificate=" + service->certificate + "\n";
+        }
+        writeFile("Qm_Korvane_Launcher.ini", settings);
+    }
+
+    static void publishFile(const std::string& name, const std::string& bytes) {
+        std::ofstream out(service->files / name, std::ios::binary | std::ios::trunc);
+        out << bytes;
+    }
+
+    // How many file downloads the service has answered so far.
+    static int downloadsServed() {
+        std::ifstream in(service->requestLog);
+        int count = 0;
+        for (std::string line; std::getline(in, line);) {
+            count += contains(line, "/files/R3/") ? 1 : 0;
+        }
+        return count;
+    }
+};
+
+TEST_F(LauncherService, NewerLauncherIsFetchedAndAsksForARestartWithoutStartingThePlugin) {
+    const std::string oldLauncher = binary(30000, 1);
+    const std::string newLauncher = binary(40000, 2);
+    writeFile(launcher::kLauncherExecutable, oldLauncher);
+    writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
+    publishFile("Qm_Korvane_Launcher.ver", "3.015\n");
+    publishFile("Qm_Korvane_Launcher.bin", newLauncher);
+    publishFile("Qm_Korvane_README.txt", "read me\n");
+
+    EXPECT_EQ(run(), 0);
+    EXPECT_EQ(readFile(launcher::kLauncherExecutable), newLauncher);
+    EXPECT_EQ(readFile("Qm_Korvane_Cache.dat"), oldLauncher);
+    EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.015\n");
+    EXPECT_EQ(readFile("Qm_Korvane_README.txt"), "read me\n");
+    EXPECT_TRUE(recorded().commands.empty());
+    EXPECT_TRUE(contains(recorded().console, "Launcher Requires Restart."));
+}
+
+TEST_F(LauncherService, NothingChangesWhenUpToDateOrWhenTheServiceIsDown) {
+    struct Case {
+        const char* name;
+        bool serviceDown;
+        const char* console;
+    } cases[] = {
+        {"equal versions", false,
+         "\n Launcher is up to date.\n\n Checking Plugin Version.. "
+         "\n Plugin is up to date.\n"},
+        // Nothing listens on port 1: the version counts as 0.
+        {"service down", true, "has occurred.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        recorded() = Recorded{};
+        useService(c.serviceDown ? 1 : service->port);
+        writeFile(launcher::kLauncherExecutable, "launcher");
+        writeFile(launcher::kPluginExecutable, "plugin");
+        writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
+        writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
+        publishFile("Qm_Korvane_Plugin.bin", "a plugin that must not be fetched");
+        const int before = downloadsServed();
+
+        EXPECT_EQ(run(), 0);
+        EXPECT_EQ(downloadsServed(), before);
+        EXPECT_EQ(readFile(launcher::kLauncherExecutable), "launcher");
+        EXPECT_EQ(readFile(launcher::kPluginExecutable), "plugin");
+        EXPECT_FALSE(exists("Qm_Korvane_Cache.dat"));
+        EXPECT_EQ(recorded().commands.size(), 1u);
+        EXPECT_TRUE(contains(recorded().console, c.console)) << recorded().console;
+    }
+}
+
+TEST_F(LauncherService, MissingVersionFileUpdatesThePlugin) {
+    const std::string newPlugin = binary(70000, 3);
+    writeFile("Qm_Korvane_Launcher.ver", "3.015 launcher");
+    writeFile(launcher::kPluginExecutable, "old plugin");
+    publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
+    publishFile("Qm_Korvane_Plugin.bin", newPlugin);
+    publishFile("Qm_Korvane_README.txt", "read me\n");
+
+    EXPECT_EQ(run(), 0);
+    EXPECT_TRUE(
+        contains(recorded().console, "Checking Plugin Version.. \n Error opening version file."));
+    EXPECT_EQ(readFile(launcher::kPluginExecutable), newPlugin);
+    EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), "3.014\n");
+    ASSERT_EQ(recorded().commands.size(), 1u);
+    // Started after the update.
+    EXPECT_TRUE(contains(recorded().consoleAtCommand[0], "\n Done."));
+}
+
+TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
+    const std::string oldPlugin = binary(100000, 4);
+    const std::string shorter = binary(1000, 5);
+    struct Case {
+        const char* name;
+        bool published;
+        std::string expected;
+        const char* version;
+    } cases[] = {
+        {"shorter download", true, shorter, "3.014\n"},
+        {"not on the service", false, oldPlugin, "3.000\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        recorded() = Recorded{};
+        writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
+        writeFile("Qm_Korvane_Plugin.ver", "3.000\n");
+        writeFile(launcher::kPluginExecutable, oldPlugin);
+        publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
+        std::error_code ignored;
+        fs::remove(service->files / "Qm_Korvane_Plugin.bin", ignored);
+        if (c.published) {
+            publishFile("Qm_Korvane_Plugin.bin", shorter);
+        }
+        EXPECT_EQ(run(), 0);
+        EXPECT_EQ(readFile(launcher::kPluginExecutable), c.expected);
+        // Without the new plugin the old version stays, so the next start tries again.
+        EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), c.version);
+        EXPECT_EQ(recorded().commands.size(), 1u);
+    }
+}
+
+#ifdef KORVANE_INPROCESS_SERVICE
+// A server that promises a whole file and drops the connection half-way through it.
+TEST_F(LauncherService, ConnectionCutMidBodyLeavesTheOldFile) {
+    httplib::Server cutting;
+    cutting.Get("/files/R3/Qm_Korvane_Plugin.bin", [](const httplib::Request&,
+                                                      httplib::Response& response) {
+        response.set_content_provider(100000, "application/octet-stream",
+                                      [](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (offset >= 50000) {
+                                              return false;  // gone mid-body
+                                          }
+                                          std::string half(50000, 'N');
+                                          sink.write(half.data(), half.size());
+                                          return true;
+                                      });
+    });
+    const int port = cutting.bind_to_any_port("127.0.0.1");
+    ASSERT_GT(port, 0);
+    std::thread serving([&cutting] { cutting.listen_after_bind(); });
+    writeFile("Qm_Korvane_Launcher.ini",
+              "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\nSecure=0\n");
+    const std::string oldPlugin = binary(80000, 6);
+    writeFile(launcher::kPluginExecutable, oldPlugin);
+
+    EXPECT_FALSE(
+        launcher::DownloadUpdateFile("Qm_Korvane_Plugin.bin", launcher::kPluginExecutable, true));
+    cutting.stop();
+    serving.join();
+    EXPECT_EQ(readFile(launcher::kPluginExecutable), oldPlugin);
+    EXPECT_TRUE(contains(recorded().console, "in WinHttpReadData.\n")) << recorded().console;
+}
+#endif
+
+}  // namespace
+}  // namespace launchertest
