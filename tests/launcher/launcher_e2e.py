@@ -1,0 +1,187 @@
+#!/usr/bin/env python3
+"""Runs Qm_Korvane_Launcher end to end in a scratch working directory beside a stand-in
+plugin: with the service out of reach both components count as up to date, so the launcher
+starts the plugin through the command processor with the preferred device, waits for it to
+end, and only then asks for a key.
+
+Linux: one run with a key waiting on its input, then two on a pseudo-terminal: a key typed
+after the prompt, and ctrl-c after the prompt.
+Windows (--wine): the run with a key waiting on its input, under Wine.
+"""
+import argparse
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+PROMPT = " Press enter to exit:\n\n"
+SHUTDOWN = " Shutting down." + " " * 39 + "\n\n"
+CTRL_C = "\n\n Recieved ctrl-c, Exiting\n\n"
+SETTINGS = "[Service]\nHost=127.0.0.1\nPort=1\nSecure=0\n[Audio]\nPreferedDevice=7\n"
+
+
+class Failure(Exception):
+    pass
+
+
+def clean(raw):
+    text = raw.decode("utf-8", "replace").replace("\r", "")
+    return re.sub("\x1b" + r"\[\?25[hl]", "", text)
+
+
+def prepare(scratch, name, launcher, plugin, windows):
+    workdir = os.path.join(scratch, name)
+    shutil.rmtree(workdir, ignore_errors=True)
+    os.makedirs(workdir)
+    suffix = ".exe" if windows else ""
+    shutil.copy(launcher, os.path.join(workdir, "Qm_Korvane_Launcher" + suffix))
+    shutil.copy(plugin, os.path.join(workdir, "Qm_Korvane_Plugin" + suffix))
+    files = {
+        "Qm_Korvane_Launcher.ini": SETTINGS,
+        "Qm_Korvane_Launcher.ver": "3.014\n",
+        "Qm_Korvane_Plugin.ver": "3.014\n",
+        # A long log of an earlier run, to be discarded.
+        "Qm_Korvane_Launcher.log": "Launcher: 1 :  earlier run\n" * 500,
+    }
+    for file_name, text in files.items():
+        with open(os.path.join(workdir, file_name), "w", newline="\n") as f:
+            f.write(text)
+    return workdir
+
+
+def expect_in_order(text, parts):
+    at = 0
+    for part in parts:
+        found = text.find(part, at)
+        if found < 0:
+            raise Failure("missing %r (in order) in the console:\n%s" % (part, text))
+        at = found + len(part)
+
+
+def check_run(workdir, text):
+    expect_in_order(text, [" Brenvik Korvane Launcher (Release 3.014)\n",
+                           " Checking Launcher Version.. ", "\n Launcher is up to date.\n",
+                           " Checking Plugin Version.. ", "\n Plugin is up to date.\n",
+                           "\n Plugin Ready..\n", "\n Launching plugin...\n",
+                           " fake plugin started: 7\n", " fake plugin ended\n", PROMPT])
+    with open(os.path.join(workdir, "fake_plugin.args")) as f:
+        if f.read() != "7":
+            raise Failure("the plugin was not given the preferred device 7")
+    with open(os.path.join(workdir, "Qm_Korvane_Launcher.log")) as f:
+        lines = f.read().splitlines()
+    if not lines or not re.match(r"^Launcher: \d+ :  Starting Up\.$", lines[0]):
+        raise Failure("the log does not start with the start line: %r" % lines[:2])
+    if len(lines) < 2 or " :  Remove Qm_Korvane_Cache.dat failed. " not in lines[1]:
+        raise Failure("no failed removal of the cache file logged: %r" % lines[:3])
+    if not lines[-1].endswith(" :  Launching Plugin."):
+        raise Failure("the log does not end with the launch: %r" % lines[-3:])
+
+
+def run_with_input(args, workdir, windows_exe=None, wine=None):
+    """A key already waiting on the launcher's input."""
+    key = os.path.join(workdir, "key.txt")
+    with open(key, "w") as f:
+        f.write("x")
+    command = [wine, windows_exe] if wine else [os.path.join(workdir, "Qm_Korvane_Launcher")]
+    with open(key) as stdin:
+        proc = subprocess.run(command, cwd=workdir, stdin=stdin, stdout=subprocess.PIPE,
+                              stderr=subprocess.DEVNULL, timeout=180)
+    text = clean(proc.stdout)
+    if proc.returncode != 0:
+        raise Failure("exit code %d; console:\n%s" % (proc.returncode, text))
+    check_run(workdir, text)
+    if not text.endswith(PROMPT + SHUTDOWN):
+        raise Failure("the run does not end with the prompt and the shutdown line:\n" + text)
+
+
+def run_on_pty(workdir, after_prompt, expected_end):
+    import pty
+    pid, fd = pty.fork()
+    if pid == 0:
+        try:
+            os.chdir(workdir)
+            os.execv("./Qm_Korvane_Launcher", ["./Qm_Korvane_Launcher"])
+        finally:
+            os._exit(127)
+    raw = b""
+    sent = False
+    status = None
+    deadline = time.time() + 120
+    while time.time() < deadline:
+        if not sent and PROMPT in clean(raw):
+            os.write(fd, after_prompt)
+            sent = True
+        r, _, _ = select.select([fd], [], [], 0.1)
+        if r:
+            try:
+                data = os.read(fd, 65536)
+            except OSError:
+                data = b""
+            if not data:
+                break
+            raw += data
+        done, st = os.waitpid(pid, os.WNOHANG)
+        if done:
+            status = st
+            break
+    if status is None:
+        try:
+            _, status = os.waitpid(pid, os.WNOHANG if sent else 0)
+        except ChildProcessError:
+            pass
+    if status is None or status == 0 and not sent:
+        os.kill(pid, signal.SIGKILL)
+        os.waitpid(pid, 0)
+        raise Failure("the launcher did not end; console:\n" + clean(raw))
+    while True:
+        r, _, _ = select.select([fd], [], [], 0.2)
+        if not r:
+            break
+        try:
+            data = os.read(fd, 65536)
+        except OSError:
+            break
+        if not data:
+            break
+        raw += data
+    os.close(fd)
+    text = clean(raw)
+    if not os.WIFEXITED(status) or os.WEXITSTATUS(status) != 0:
+        raise Failure("the launcher did not end with code 0 (%r); console:\n%s" % (status, text))
+    check_run(workdir, text)
+    if not text.endswith(expected_end):
+        raise Failure("the console does not end with %r:\n%s" % (expected_end, text))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--launcher", required=True)
+    parser.add_argument("--plugin", required=True)
+    parser.add_argument("--scratch", required=True)
+    parser.add_argument("--wine")
+    args = parser.parse_args()
+    windows = args.wine is not None
+    try:
+        workdir = prepare(args.scratch, "key_waiting", args.launcher, args.plugin, windows)
+        if windows:
+            exe = "Z:" + os.path.abspath(os.path.join(workdir, "Qm_Korvane_Launcher.exe"))
+            run_with_input(args, workdir, exe.replace("/", "\\"), args.wine)
+        else:
+            run_with_input(args, workdir)
+            workdir = prepare(args.scratch, "any_key", args.launcher, args.plugin, windows)
+            run_on_pty(workdir, b"z", PROMPT + SHUTDOWN)
+            workdir = prepare(args.scratch, "ctrl_c", args.launcher, args.plugin, windows)
+            run_on_pty(workdir, b"\x03", CTRL_C)
+    except (Failure, subprocess.TimeoutExpired) as failure:
+        print("FAIL: %s" % failure)
+        return 1
+    print("launcher end to end: ok")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
