@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <random>
 #include <string>
@@ -179,7 +180,21 @@ TEST_F(LauncherService, NewerLauncherIsFetchedAndAsksForARestartWithoutStartingT
     EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.015\n");
     EXPECT_EQ(readFile("Qm_Korvane_README.txt"), "read me\n");
     EXPECT_TRUE(recorded().commands.empty());
-    EXPECT_TRUE(contains(recorded().console, "Launcher Requires Restart."));
+    EXPECT_TRUE(contains(recorded().console,
+                         "\n Launcher Requires Restart. Please allow the Launcher to restart. \n"
+                         "\n Any key to Close.\n ..Closing.."));
+    const char* expected[] = {"Starting Up.",
+                              "Remove Qm_Korvane_Cache.dat failed. ",
+                              "Version Check Remote: 3.015 (Launcher)",
+                              "Version Check Local : 3.014 (Launcher)",
+                              "Fetching Updates for Launcher...",
+                              "Updated Cache ok.",
+                              "Launcher Requires Restart."};
+    std::vector<std::string> lines = logLines();
+    ASSERT_EQ(lines.size(), std::size(expected));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(contains(lines[i], std::string(" :  ") + expected[i])) << lines[i];
+    }
 }
 
 TEST_F(LauncherService, NothingChangesWhenUpToDateOrWhenTheServiceIsDown) {

@@ -205,12 +205,6 @@ TEST_F(LauncherUnit, DownloadReplacesOnlyWithACompleteAnswer) {
     EXPECT_TRUE(http_.requests()[0].endpoint.secure);
 }
 
-TEST_F(LauncherUnit, DownloadCreatesAMissingFile) {
-    http_.file("Qm_Korvane_README.txt", "read me");
-    EXPECT_TRUE(launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt"));
-    EXPECT_EQ(readFile("Qm_Korvane_README.txt"), "read me");
-}
-
 TEST_F(LauncherUnit, DownloadsGoToTheServiceOfTheSettingsFile) {
     writeFile("Qm_Korvane_Launcher.ini", "[Service]\nHost=127.0.0.1\nPort=8443\n");
     http_.file("Qm_Korvane_README.txt", "x");
@@ -219,49 +213,6 @@ TEST_F(LauncherUnit, DownloadsGoToTheServiceOfTheSettingsFile) {
     EXPECT_EQ(http_.requests()[0].endpoint.host, "127.0.0.1");
     EXPECT_EQ(http_.requests()[0].endpoint.port, 8443);
     EXPECT_TRUE(http_.requests()[0].endpoint.secure);
-}
-
-TEST_F(LauncherUnit, SelfUpdateSwapsTheLauncherAndAsksForARestart) {
-    writeFile(launcher::kLauncherExecutable, "old launcher");
-    writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
-    writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-    http_.version("Launcher", "3.015");
-    http_.version("Plugin", "3.015");
-    http_.file("Qm_Korvane_Launcher.ver", "3.015\n");
-    http_.file("Qm_Korvane_Launcher.bin", "new launcher");
-    http_.file("Qm_Korvane_README.txt", "read me");
-
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(readFile(launcher::kLauncherExecutable), "new launcher");
-    EXPECT_EQ(readFile("Qm_Korvane_Cache.dat"), "old launcher");
-    EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.015\n");
-    EXPECT_EQ(readFile("Qm_Korvane_README.txt"), "read me");
-    // The plugin is neither checked nor started in this run.
-    EXPECT_TRUE(recorded().commands.empty());
-    for (const std::string& path : http_.paths()) {
-        EXPECT_FALSE(contains(path, "Plugin")) << path;
-    }
-    const std::string& console = recorded().console;
-    EXPECT_TRUE(contains(console, "\n Fetching Updates for Launcher...\n\n Done."));
-    EXPECT_TRUE(contains(console,
-                         "\n Launcher Requires Restart. Please allow the Launcher to restart. \n"
-                         "\n Any key to Close.\n ..Closing.."));
-    EXPECT_EQ(recorded().keysRead, 1);
-
-    std::vector<std::string> lines = logLines();
-    std::vector<std::string> expected = {
-        "Starting Up.",
-        "Remove Qm_Korvane_Cache.dat failed. ",
-        "Version Check Remote: 3.015 (Launcher)",
-        "Version Check Local : 3.014 (Launcher)",
-        "Fetching Updates for Launcher...",
-        "Updated Cache ok.",
-        "Launcher Requires Restart.",
-    };
-    ASSERT_EQ(lines.size(), expected.size());
-    for (size_t i = 0; i < lines.size(); ++i) {
-        EXPECT_TRUE(contains(lines[i], " :  " + expected[i])) << lines[i];
-    }
 }
 
 TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncher) {
@@ -282,50 +233,6 @@ TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncher) {
     ASSERT_GE(lines.size(), 2u);
     EXPECT_TRUE(contains(lines[lines.size() - 2],
                          "Restore " + std::string(launcher::kLauncherExecutable) + " ok."));
-}
-
-TEST_F(LauncherUnit, PluginUpdateThenLaunch) {
-    writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
-    writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-    writeFile(launcher::kPluginExecutable, "old plugin, a longer file than the new one");
-    http_.version("Launcher", "3.015");
-    http_.version("Plugin", "3.015");
-    http_.file("Qm_Korvane_Plugin.ver", "3.015\n");
-    http_.file("Qm_Korvane_Plugin.bin", "new plugin");
-    http_.file("Qm_Korvane_README.txt", "read me");
-
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(readFile(launcher::kPluginExecutable), "new plugin");
-    EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), "3.015\n");
-    ASSERT_EQ(recorded().commands.size(), 1u);
-    EXPECT_TRUE(contains(recorded().console,
-                         "\n Launcher is up to date.\n\n Checking Plugin Version.. "
-                         "\n Fetching Updates for Plugin...\n\n Done.\n Plugin Ready..\n"));
-    std::vector<std::string> expectedFiles = {"/files/R3/Qm_Korvane_Plugin.ver",
-                                              "/files/R3/Qm_Korvane_Plugin.bin",
-                                              "/files/R3/Qm_Korvane_README.txt"};
-    std::vector<std::string> files;
-    for (const std::string& p : http_.paths()) {
-        if (contains(p, "/files/")) {
-            files.push_back(p);
-        }
-    }
-    EXPECT_EQ(files, expectedFiles);
-}
-
-TEST_F(LauncherUnit, FailedPluginDownloadKeepsPluginAndVersionAndStillLaunches) {
-    writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
-    writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-    writeFile(launcher::kPluginExecutable, "old plugin");
-    http_.version("Launcher", "3.015");
-    http_.version("Plugin", "3.015");
-    http_.file("Qm_Korvane_Plugin.ver", "3.015\n");
-    // No Qm_Korvane_Plugin.bin on the service: 404.
-
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(readFile(launcher::kPluginExecutable), "old plugin");
-    EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), "3.014\n");
-    EXPECT_EQ(recorded().commands.size(), 1u);
 }
 
 TEST_F(LauncherUnit, LaunchWithThePreferedDeviceAndWaitForAKeyAfterThePlugin) {
