@@ -1,0 +1,225 @@
+// The driver's functions through the real tick, by where the car is.
+
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "race_work_harness.h"
+
+namespace racework {
+namespace {
+
+using engineer::kFuel;
+using engineer::kModeConfig;
+using engineer::kModeOption;
+using engineer::kStint;
+using engineer::kTire;
+using engineer::kWeather;
+using Events = std::vector<std::string>;
+
+class DriverCommandsTest : public RaceWorkTest {};
+
+TEST_F(DriverCommandsTest, StintCyclesThroughThePlansAndSaysWhetherThePlanApplies) {
+    struct Case {
+        double tanks;
+        bool available;
+    };
+    // The plan applies only strictly between one and three tanks.
+    const Case cases[] = {{2.0, true}, {1.01, true}, {1.0, false}, {3.0, false}, {0.8, false}};
+    onSurface(3);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.tanks);
+        race().FuelPlan = 0;
+        race().TanksToFinish = c.tanks;
+        race().NextPitLaps = 7.9;
+        Events said;
+        for (int press = 1; press <= 5; ++press) {
+            timeline_.clear();
+            tick(kStint);
+            const Events spoken = timeline_.starting("say");
+            ASSERT_EQ(spoken.size(), 1u);
+            said.push_back(spoken[0]);
+        }
+        EXPECT_EQ(race().FuelPlan, 0);
+        for (int plan = 1; plan <= 5; ++plan) {
+            const int expected = plan % 5;
+            const std::string text =
+                c.available ? "say:  Setting Stint Fuel plan " + std::to_string(expected)
+                            : "say:  Fuel Plan change not available yet. Setting plan " +
+                                  std::to_string(expected) + ", Next Pit window in 7 laps";
+            EXPECT_EQ(said[plan - 1], text);
+        }
+    }
+}
+
+TEST_F(DriverCommandsTest, FuelNumbersComeBeforeThePlanChange) {
+    onSurface(3);
+    race().FuelLapsLeft = 12.34f;
+    race().FuelToFinish = 45.9;
+    race().FuelBurnPerLap = 2.46f;
+    race().FuelPlan = 2;
+    race().NextPitLaps = 7.9;
+    race().TanksToFinish = 1.5;
+    tick(kFuel | kStint);
+    EXPECT_EQ(timeline_.starting("say"),
+              (Events{"say:  Checking the numbers there is 12.3 laps of fuel left, we will need 45 "
+                      "more liters at the current burn of 2.5 liters per lap. Current Fuel plan 2, "
+                      "Next Pit window in 7 laps",
+                      "say:  Setting Stint Fuel plan 3"}));
+}
+
+TEST_F(DriverCommandsTest, NumbersNoIntHoldsAreSpokenWithoutFault) {
+    onSurface(3);
+    race().FuelToFinish = 1e300;
+    race().NextPitLaps = std::numeric_limits<double>::quiet_NaN();
+    race().FuelLapsLeft = 999;
+    tick(kFuel);
+    const Events spoken = timeline_.starting("say");
+    ASSERT_EQ(spoken.size(), 1u);
+    EXPECT_TRUE(contains(spoken[0], "we will need 2147483647 more liters")) << spoken[0];
+    EXPECT_TRUE(contains(spoken[0], "Next Pit window in 0 laps")) << spoken[0];
+}
+
+TEST_F(DriverCommandsTest, ModeConfigTogglesAfterTheOtherFunctionsAndEndsTheTick) {
+    struct Case {
+        int surface;
+        uint32_t pressed;
+        Events spoken;
+    };
+    const Case cases[] = {
+        {3,
+         kModeOption | kModeConfig,
+         {"say:  Fuel Reset.", "say:  Adaptive Tire management is now disabled"}},
+        {2, kModeConfig, {"say:  Adaptive Tire management is now disabled"}},
+        {1, kModeConfig, {"say:  Adaptive Tire management is now disabled"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.surface);
+        onSurface(c.surface);
+        race().AdaptiveTireManagement = 1;
+        race().FuelBurnMax = 3.2f;
+        race().TrackPitSpeedLimit = 0;
+        race().PitInArmed = 0;
+        race().DistanceToPitEntry = 10;  // a lap report would be due on track
+        race().LapReportSent = 0;
+        timeline_.clear();
+        const std::string out = tick(c.pressed);
+        EXPECT_EQ(timeline_.starting("say"), c.spoken);
+        EXPECT_EQ(race().AdaptiveTireManagement, 0);
+        EXPECT_EQ(race().FuelBurnMax, c.surface == 3 ? 0.0f : 3.2f);
+        // Nothing after the message: no speed-limit query, no pit-road row, no on-track calls.
+        EXPECT_EQ(race().TrackPitSpeedLimit, 0);
+        EXPECT_EQ(out, "");
+        EXPECT_TRUE(timeline_.starting("GET").empty());
+        EXPECT_EQ(race().PitInArmed, 0);
+
+        // Pressed again: enabled, and without a press the tick goes on to the rest.
+        timeline_.clear();
+        tick(kModeConfig);
+        EXPECT_EQ(timeline_.starting("say"),
+                  Events{"say:  Adaptive Tire management is now enabled"});
+        tick();
+        EXPECT_EQ(race().TrackPitSpeedLimit, 72);
+    }
+}
+
+TEST_F(DriverCommandsTest, TirePressesOnPitRoadCycleTheTireChoiceWithALogLineEach) {
+    onSurface(2);
+    sim_.setInt("Lap", 7);
+    race().TireChangeLap = 4;
+    race().PitInArmed = 0;
+    const Events expected[] = {
+        {"say:  Setting all tires."},
+        {"say:  Setting right sides only."},
+        {"say:  Setting no tires."},
+    };
+    for (int press = 0; press < 3; ++press) {
+        timeline_.clear();
+        tick(kTire);
+        EXPECT_EQ(timeline_.starting("say"), expected[press]);
+        EXPECT_EQ(race().TireChangeMode, (press + 1) % 3);
+    }
+    EXPECT_EQ(logMessages(), (Events{"LOG: Lap 7 TireChangeMode: 1 TireAgeInLaps 3 ",
+                                     "LOG: Lap 7 TireChangeMode: 2 TireAgeInLaps 3 ",
+                                     "LOG: Lap 7 TireChangeMode: 0 TireAgeInLaps 3 "}));
+}
+
+TEST_F(DriverCommandsTest, TheTireChoiceIsOrderedBeforeItIsSpoken) {
+    REQUIRE_ANALYTICS();
+    onSurface(2);
+    race().PitInArmed = 0;
+    race().BaselinePressureLF = race().BaselinePressureRF = 170;
+    race().BaselinePressureLR = race().BaselinePressureRR = 170;
+    // all tires, right sides, none
+    const std::vector<int> codes[] = {{3, 4, 5, 6}, {7, 4, 6}, {7}};
+    for (const auto& expected : codes) {
+        timeline_.clear();
+        tick(kTire);
+        const Events events = timeline_.events();
+        std::vector<int> sent;
+        size_t lastPit = 0;
+        size_t said = 0;
+        for (size_t i = 0; i < events.size(); ++i) {
+            if (events[i].rfind("pit ", 0) == 0) {
+                sent.push_back(std::stoi(events[i].substr(4)));
+                lastPit = i;
+            } else if (events[i].rfind("say: ", 0) == 0) {
+                said = i;
+            }
+        }
+        EXPECT_EQ(sent, expected);
+        EXPECT_LT(lastPit, said);
+    }
+}
+
+TEST_F(DriverCommandsTest, FunctionsOffTrackOrOutOfTheWorldDoNothing) {
+    for (int surface : {0, -1}) {
+        SCOPED_TRACE(surface);
+        onSurface(surface);
+        timeline_.clear();
+        tick(kFuel | kTire | kWeather | kStint | kModeOption | kModeConfig);
+        EXPECT_TRUE(timeline_.starting("say").empty());
+        EXPECT_TRUE(timeline_.starting("pit").empty());
+        EXPECT_EQ(race().AdaptiveTireManagement, 1);
+        EXPECT_EQ(race().FuelPlan, 0);
+    }
+}
+
+TEST_F(DriverCommandsTest, GarageModeConfigTakesTheBaselinesWhateverElseIsPressed) {
+    inGarage();
+    sim_.set("LFcoldPressure", 165.5);
+    sim_.set("RFcoldPressure", 166);
+    sim_.set("LRcoldPressure", 167);
+    sim_.set("RRcoldPressure", 168);
+    race().BaselinePressureLF = 150;  // taken at an earlier row
+    race().BaselinePressureRF = 150;
+    struct Case {
+        uint32_t pressed;
+        bool baselines;
+        size_t sentences;
+    };
+    // 6 is ModeConfig with Fuel: the baselines, but no starting fuel (that needs Fuel alone).
+    // Stint and ModeOption say nothing in the garage; Fuel with Tire is no single function.
+    const Case cases[] = {
+        {kModeConfig | kFuel, true, 1}, {kModeConfig, true, 1},    {kStint, false, 0},
+        {kModeOption, false, 0},        {kFuel | kTire, false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.pressed);
+        race().BaselinePressureLF = 150;
+        timeline_.clear();
+        tick(c.pressed);
+        const Events spoken = timeline_.starting("say");
+        EXPECT_EQ(spoken.size(), c.sentences);
+        if (c.baselines) {
+            EXPECT_EQ(spoken, Events{"say:  Baseline starting pressures have been updated."});
+            EXPECT_EQ(race().BaselinePressureLF, 165.5);
+            EXPECT_EQ(race().BaselinePressureRR, 168);
+        } else {
+            EXPECT_EQ(race().BaselinePressureLF, 150);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace racework

@@ -1,0 +1,218 @@
+// The calls made on track without being asked, through the real tick.
+
+#include <string>
+#include <vector>
+
+#include "race_work_harness.h"
+
+namespace racework {
+namespace {
+
+using Events = std::vector<std::string>;
+
+class OnTrackCallsTest : public RaceWorkTest {
+  protected:
+    void SetUp() override {
+        RaceWorkTest::SetUp();
+        onSurface(3);
+        sim_.setInt("Lap", 9);
+        race().DistanceToPitEntry = 1000;
+        race().PitInArmed = 1;
+    }
+    Events said() const { return timeline_.starting("say"); }
+};
+
+TEST_F(OnTrackCallsTest, LowFuelIsCalledStrictlyBetweenOneAndTwoLapsOncePerFall) {
+    const std::string warning =
+        "say later: Warning for low fuel, there is 2 laps left in the tank.";
+    struct Case {
+        std::vector<float> lapsLeft;
+        size_t warnings;
+    };
+    const Case cases[] = {
+        {{2.0f}, 0},
+        {{1.0f}, 0},
+        {{1.99f}, 1},
+        {{2.5f, 1.5f, 1.5f, 1.2f}, 1},
+        // Refuelled and falling again: a second warning.
+        {{2.5f, 1.5f, 2.5f, 1.5f}, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lapsLeft.size());
+        race().LowFuelWarned = 0;
+        timeline_.clear();
+        for (float laps : c.lapsLeft) {
+            race().FuelLapsLeft = laps;
+            tick();
+        }
+        EXPECT_EQ(said(), Events(c.warnings, warning));
+    }
+}
+
+TEST_F(OnTrackCallsTest, TheBoxCallIsMadeAgainAfterThePlanLeavesTheLastLap) {
+    const std::string call = "say later: Ok, Fuel plan says box next lap, Copy Box next lap?";
+    for (double laps : {1.5, 1.4, 0.9, 1.5, 2.0, 1.0}) {
+        race().NextPitLaps = laps;
+        tick();
+    }
+    EXPECT_EQ(said(), Events(2, call));
+}
+
+TEST_F(OnTrackCallsTest, TheWhiteFlagIsCalledOnceWithTheLapsInTheTank) {
+    race().FuelLapsLeft = 999;  // no burn measured yet
+    sim_.setInt("SessionFlags", 2);
+    tick();
+    tick();
+    EXPECT_EQ(said(),
+              Events{"say later: White flag, last lap, with 999.00 laps left in the tank."});
+    sim_.setInt("SessionFlags", 0);
+    tick();
+    race().FuelLapsLeft = 3.256f;
+    sim_.setInt("SessionFlags", 2);
+    tick();
+    EXPECT_EQ(said().back(), "say later: White flag, last lap, with 3.26 laps left in the tank.");
+}
+
+TEST_F(OnTrackCallsTest, TheCheckeredFlagSendsOneDataReportWhileItShows) {
+    for (int flags : {1, 1, 3, 0, 1}) {
+        sim_.setInt("SessionFlags", flags);
+        tick();
+    }
+    Events reports;
+    for (const std::string& get : timeline_.starting("GET ")) {
+        reports.push_back(get.substr(0, get.find('?')));
+    }
+    EXPECT_EQ(reports, Events(2, "GET /qrd/data.php"));
+}
+
+TEST_F(OnTrackCallsTest, TheLapReportIsSentOnceALapNearThePitEntry) {
+    for (double distance : {80.0, 75.0, 74.9, 50.0, 10.0, 300.0, 60.0}) {
+        race().DistanceToPitEntry = distance;
+        tick();
+    }
+    const Events gets = timeline_.starting("GET ");
+    ASSERT_EQ(gets.size(), 2u);
+    for (const std::string& get : gets) {
+        EXPECT_EQ(get.rfind("GET /qrd/lap.php?", 0), 0u) << get;
+    }
+}
+
+TEST_F(OnTrackCallsTest, FuelSavingIsAdvisedAtTheLapReportOfARacingLapInTheLastTank) {
+    struct Case {
+        const char* name;
+        int kind;
+        int state;
+        int type;
+        double tanks;
+        float burnMax;
+        Events spoken;
+        Events log;
+        uint8_t advised;
+    };
+    const Case cases[] = {
+        {"lap-limited",
+         4,
+         4,
+         1,
+         0.8,
+         2.8f,
+         {"say later:  On current fuel burn, we need to fuel save 0.20 Liters per lap."},
+         {"LOG: Lap 9 On current fuel burn, we need to fuel save 0.20 Liters. (2.50  2.50)"},
+         1},
+        {"time-limited",
+         4,
+         4,
+         2,
+         0.8,
+         2.8f,
+         {"say later:  On current fuel burn, we need to fuel save -1.20 Liters per minute."},
+         {"LOG: Lap 9 On current fuel burn, we need to fuel save -1.20 Liters. (2.50  2.50)"},
+         1},
+        {"burn at the old maximum", 4, 4, 1, 0.8, 2.5f, {}, {}, 1},
+        {"practice", 2, 4, 1, 0.8, 2.8f, {}, {}, 0},
+        {"not racing yet", 4, 3, 1, 0.8, 2.8f, {}, {}, 0},
+        {"more than a tank to go", 4, 4, 1, 1.0, 2.8f, {}, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        race().SessionKind = c.kind;
+        sim_.setInt("SessionState", c.state);
+        race().RaceSessionType = c.type;
+        race().TanksToFinish = c.tanks;
+        race().FuelBurnMax = c.burnMax;
+        race().LastHighFuelBurnMax = 2.5f;
+        race().FuelBurnPerLap = 2.7f;
+        race().FuelBurnPerMin = 1.3f;
+        race().DistanceToPitEntry = 500;
+        tick();
+        timeline_.clear();
+        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        race().DistanceToPitEntry = 40;
+        tick();
+        tick();
+        EXPECT_EQ(timeline_.starting("GET ").size(), 1u);
+        EXPECT_EQ(said(), c.spoken);
+        EXPECT_EQ(logMessages(), c.log);
+        EXPECT_EQ(race().FuelSaveAdvised, c.advised);
+    }
+}
+
+TEST_F(OnTrackCallsTest, TireRequestsFromThePitMenuAreTakenBackOnTrack) {
+    struct Case {
+        const char* name;
+        uint8_t adaptive;
+        uint8_t passive;
+        int flags;
+        bool cleared;
+    };
+    const Case cases[] = {
+        {"adaptive", 1, 0, 4, true},    {"all four", 1, 0, 15, true},
+        {"fuel only", 1, 0, 16, false}, {"adaptive off", 0, 0, 15, false},
+        {"passive", 1, 1, 15, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        race().AdaptiveTireManagement = c.adaptive;
+        race().PassiveMode = c.passive;
+        race().TiresRequested = 1;
+        race().ServiceType = 1;
+        sim_.setInt("PitSvFlags", c.flags);
+        timeline_.clear();
+        tick();
+        EXPECT_EQ(timeline_.starting("pit"), c.cleared ? Events{"pit 7 0"} : Events{});
+        EXPECT_EQ(race().TiresRequested, c.cleared ? 0 : 1);
+        EXPECT_EQ(race().ServiceType, c.cleared ? 0u : 1u);
+    }
+}
+
+TEST_F(OnTrackCallsTest, BackOnTrackThePitInConsultationIsArmedAgain) {
+    race().PitInArmed = 0;
+    race().TireResetDone = 1;
+    tick();
+    EXPECT_EQ(race().PitInArmed, 1);
+    EXPECT_EQ(race().TireResetDone, 0);
+    // Armed already: the tire reset mark of this stint stays.
+    race().TireResetDone = 1;
+    tick();
+    EXPECT_EQ(race().TireResetDone, 1);
+}
+
+TEST_F(OnTrackCallsTest, TheCallsWaitOnPitRoadAndInTheStall) {
+    race().FuelLapsLeft = 1.5f;
+    race().DistanceToPitEntry = 10;
+    race().PitInArmed = 0;
+    sim_.setInt("SessionFlags", 3);
+    for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
+        sim_.set(wear, 1.0);
+    }
+    for (int surface : {2, 1}) {
+        onSurface(surface);
+        tick();
+    }
+    EXPECT_TRUE(said().empty()) << said().front();
+    EXPECT_TRUE(timeline_.starting("GET").empty());
+    EXPECT_EQ(race().PitInArmed, 0);
+}
+
+}  // namespace
+}  // namespace racework

@@ -1,0 +1,422 @@
+// Pit road and the pit stop through the real tick: the consultation on the way in, the stall
+// timer, the tire decisions in the stall and the once-per-stop work.
+
+#include <string>
+#include <vector>
+
+#include "plugin/engineer/race_work.h"
+#include "race_work_harness.h"
+
+namespace racework {
+namespace {
+
+using Events = std::vector<std::string>;
+
+class PitRoadTest : public RaceWorkTest {
+  protected:
+    // A car on pit road after a measured stint, armed for the consultation.
+    void armedOnPitRoad() {
+        onSurface(2);
+        sim_.setInt("Lap", 9);
+        sim_.set("LapDist", 20);
+        race().TireChangeLap = 6;
+        race().LocalLapLength = 3600;
+        race().LapsSinceReset = 4;
+        race().PitInArmed = 1;
+        race().FuelBurnPerLap = 2.5f;
+        race().FuelBurnMax = 2.5f;
+        race().LitersToAdd = 30;
+        race().FuelLastSet = 20;
+        race().BaselinePressureLF = race().BaselinePressureRF = 170;
+        race().BaselinePressureLR = race().BaselinePressureRR = 170;
+        service_.answer("qrdtireschange", "3");
+        service_.answer("getpreviousfuelburn", "0");
+        service_.answer("qrdweatherchange", "-1.25");
+    }
+
+    // A car standing in its stall after a measured stint.
+    void inTheStall(double speed) {
+        onSurface(1);
+        sim_.setBool("PlayerCarInPitStall", true);
+        sim_.set("Speed", speed);
+        sim_.setInt("Lap", 12);
+        for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
+            sim_.set(wear, 0.9);
+        }
+        race().FuelBurnPerLap = 2.4f;
+        race().FuelBurnPerMin = 1.3f;
+    }
+
+    std::vector<std::string> gets() const {
+        std::vector<std::string> out;
+        for (const std::string& e : timeline_.starting("GET ")) {
+            out.push_back(e.substr(4, e.find('?') - 4) +
+                          (e.find("?c=") != std::string::npos ? e.substr(e.find("?c=")) : ""));
+        }
+        return out;
+    }
+};
+
+TEST_F(PitRoadTest, WithoutALapSinceTheResetOnlyTheStatusRowIsShown) {
+    armedOnPitRoad();
+    race().LapsSinceReset = 0;
+    sim_.set("PitSvRFP", 172);
+    race().ServiceType = 1;
+    const std::string out = tick();
+    EXPECT_EQ(out,
+              "Pit Approach: ServiceType :1 Changed: 0 TLU:10820.0 Lap:(3600.0) RFP:172.00"
+              "          \r");
+    EXPECT_TRUE(timeline_.starting("GET").empty());
+    EXPECT_EQ(race().PitInArmed, 1);
+    EXPECT_EQ(readLog(), "");
+}
+
+TEST_F(PitRoadTest, TheConsultationReportsWaitsAndAsksTheThreeQuestionsOnce) {
+    armedOnPitRoad();
+    tick();
+    const Events events = timeline_.events();
+    ASSERT_GE(events.size(), 5u);
+    EXPECT_EQ(events[0], "refresh");
+    EXPECT_TRUE(events[1].rfind("GET /qrd/lap.php?", 0) == 0) << events[1];
+    EXPECT_EQ(events[2], "sleep 1000");
+    EXPECT_EQ(gets(), (Events{"/qrd/lap.php", "/qrd/api.php?c=qrdtireschange&s=0&r=0&f=3600",
+                              "/qrd/api.php?c=getpreviousfuelburn&cid=0&tid=0&did=0&sft=0",
+                              "/qrd/api.php?c=qrdweatherchange&s=0&r=0&f=3600"}));
+    EXPECT_EQ(race().PitInArmed, 0);
+    EXPECT_EQ(logMessages(),
+              (Events{"LOG: Lap 9 Pit IN: NeededTireRange: 43200 LitersToAdd: 30 FuelBurnPerLap: "
+                      "2.50 LocalLapLength: 3600",
+                      "LOG: Lap 9 Pit IN: TireReply: 3 ChangeTires: 0 TireAgeInLaps: 3 We won't "
+                      "be taking tires this time",
+                      "LOG: Lap 9 Pit IN: Checking FuelBurnMaxReply: 0.00 Current FuelBurnMax: "
+                      "2.50",
+                      "LOG: Lap 9 Pit IN: Checking TirePressureDifferenceReply: -1.25"}));
+    EXPECT_EQ(timeline_.starting("say"),
+              Events{"say later: We won't be taking tires this time. They're 3 laps old."});
+
+    // Consulted: later rows on pit road show the row only.
+    timeline_.clear();
+    tick();
+    EXPECT_TRUE(timeline_.starting("GET").empty());
+}
+
+TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
+    struct Case {
+        const char* name;
+        const char* reply;
+        double litersAfterRefresh;
+        bool passive;
+        bool raised;
+        Events pit;
+        double fuelLastSet;
+        Events extraLog;
+    };
+    const Case cases[] = {
+        {"equal", "2.5", 30, false, false, {}, 20, {}},
+        {"lower", "1.9", 30, false, false, {}, 20, {}},
+        {"text", "more soon", 30, false, false, {}, 20, {}},
+        {"endless", "inf", 30, false, false, {}, 20, {}},
+        {"higher",
+         "3.1",
+         30,
+         false,
+         true,
+         {"pit 2 27"},
+         27.5,
+         {"LOG: Lap 9 Pit IN: Updating Fuel: FuelLastSet: 20.00 LitersToAdd: 27.50"}},
+        {"higher, nothing to add", "3.1", 0, false, true, {"pit 2 0"}, 0, {}},
+        // Less left to add than a lap's burn: never a negative amount.
+        {"higher, less than a lap to add",
+         "3.1",
+         1,
+         false,
+         true,
+         {"pit 2 0"},
+         0,
+         {"LOG: Lap 9 Pit IN: Updating Fuel: FuelLastSet: 20.00 LitersToAdd: 0.00"}},
+        {"higher, passive",
+         "3.1",
+         30,
+         true,
+         true,
+         {},
+         27.5,
+         {"LOG: Lap 9 Pit IN: Updating Fuel: FuelLastSet: 20.00 LitersToAdd: 27.50"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        armedOnPitRoad();
+        race().PassiveMode = c.passive ? 1 : 0;
+        service_.answer("getpreviousfuelburn", c.reply);
+        double refreshedLiters = c.litersAfterRefresh;
+        int refreshes = 0;
+        onRefresh = [&] {
+            // The tick's own refresh leaves the numbers; the one at pit-in follows the new burn.
+            if (++refreshes == 2) {
+                race().LitersToAdd = refreshedLiters;
+            }
+        };
+        timeline_.clear();
+        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        tick();
+        onRefresh = nullptr;
+
+        EXPECT_EQ(refreshes, c.raised ? 2 : 1);
+        EXPECT_EQ(race().FuelBurnMax, c.raised ? 3.1f : 2.5f);
+        EXPECT_EQ(timeline_.starting("pit 2"), c.pit);
+        EXPECT_NEAR(race().FuelLastSet, c.fuelLastSet, 1e-4);
+        const Events log = logMessages();
+        ASSERT_GE(log.size(), 4u);
+        if (c.raised) {
+            EXPECT_EQ(log[3],
+                      "LOG: Lap 9 Pit IN: Setting FuelBurnMax: 2.50 to FuelBurnMaxReply: 3.10");
+        }
+        const Events extra(log.begin() + (c.raised ? 4 : 3), log.end() - 1);
+        EXPECT_EQ(extra, c.extraLog);
+        // The refresh comes between the fuel question and the fuel command.
+        if (c.raised) {
+            const Events events = timeline_.events();
+            size_t question = 0, refresh = 0, command = events.size();
+            for (size_t i = 0; i < events.size(); ++i) {
+                if (contains(events[i], "getpreviousfuelburn"))
+                    question = i;
+                if (events[i] == "refresh")
+                    refresh = i;
+                if (events[i].rfind("pit 2", 0) == 0)
+                    command = i;
+            }
+            EXPECT_LT(question, refresh);
+            EXPECT_LT(refresh, command);
+        }
+    }
+}
+
+TEST_F(PitRoadTest, TheTireReplyDecidesWhetherTiresAreOrdered) {
+    REQUIRE_ANALYTICS();
+    struct Case {
+        const char* reply;
+        bool takes;
+    };
+    const Case cases[] = {{"1", true},  {"2", true},    {"4", true},   {"3", false},
+                          {"0", false}, {"5", false},   {"-1", false}, {"two", false},
+                          {"", false},  {" 2\n", true}, {"2.9", true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reply);
+        armedOnPitRoad();
+        race().TiresRequested = 0;
+        service_.answer("qrdtireschange", c.reply);
+        timeline_.clear();
+        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        tick();
+        const Events log = logMessages();
+        ASSERT_GE(log.size(), 2u);
+        const int reply = std::atoi(c.reply);
+        if (c.takes) {
+            EXPECT_EQ(log[1], "LOG: Lap 9 Pit IN: TireReply: " + std::to_string(reply) +
+                                  " ChangeTires: 1 TireAgeInLaps: 3 Taking Tires this stop.");
+            EXPECT_EQ(timeline_.starting("say"),
+                      Events{"say later: Taking Tires this stop. They're 3 laps old."});
+            EXPECT_EQ(race().TiresRequested, 1);
+            EXPECT_EQ(timeline_.starting("pit").size(), 4u);
+        } else {
+            EXPECT_EQ(log[1], "LOG: Lap 9 Pit IN: TireReply: " + std::to_string(reply) +
+                                  " ChangeTires: 0 TireAgeInLaps: 3 We won't be taking tires this "
+                                  "time");
+            EXPECT_EQ(race().TiresRequested, 0);
+            EXPECT_TRUE(timeline_.starting("pit").empty());
+        }
+    }
+}
+
+TEST_F(PitRoadTest, RollingThroughTheStallNeitherSoundsNorReports) {
+    inTheStall(5.0);
+    race().StatusBits = 9;
+    sim_.set("FuelLevel", 31.5);
+    sim_.setInt("PlayerCarPitSvStatus", 2);
+    for (int i = 0; i < 3; ++i) {
+        const std::string out = tick();
+        EXPECT_TRUE(contains(out,
+                             " Box: 1 Time: 0.0 SVC: 2 PR:0.0 PRO:0.0 Fuel: L:31.500 "
+                             "Volume: 90% QRD:9                  \r"))
+            << out;
+    }
+    EXPECT_TRUE(timeline_.starting("tone").empty());
+    EXPECT_TRUE(timeline_.starting("GET").empty());
+    EXPECT_EQ(race().BoxServiceDone, 0);
+    EXPECT_EQ(race().FuelBurnPerLap, 2.4f);
+}
+
+TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
+    const Events box = {
+        "BOX: Lap 12 Session Weather: TrackAir: 25.55 TrackSurface: 34.27  Air: 21.00  Track: "
+        "33.50",
+        "BOX: Lap 12 Pitting: QRD : Service : PSV: 16 FT: 45 FL: 20.500 FU: 12.250 LTA: 38 FN: "
+        "58.700",
+        "BOX: Lap 12 Pitting: QRD : Tire Read: LF:0.90 RF:0.90 LR:0.90 RR:0.90 "};
+    for (int stop = 1; stop <= 2; ++stop) {
+        SCOPED_TRACE(stop);
+        inTheStall(0.5);
+        sim_.set("AirTemp", 21);
+        sim_.set("TrackTempCrew", 33.5);
+        sim_.setInt("PitSvFlags", 16);
+        sim_.set("FuelLevel", 20.5);
+        race().TrackAirTemp = 25.55;
+        race().TrackSurfaceTemp = 34.27;
+        race().FuelTankLiters = 45;
+        race().FuelUsed = 12.25f;
+        race().LitersToAdd = 38.9;
+        race().FuelToFinish = 58.7;
+        timeline_.clear();
+        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        for (int i = 0; i < 4; ++i) {
+            tick();
+        }
+        const Events events = timeline_.events();
+        Events stopWork;
+        for (const std::string& e : events) {
+            if (e != "refresh") {
+                stopWork.push_back(e.rfind("GET", 0) == 0 ? e.substr(0, e.find('?')) : e);
+            }
+        }
+        EXPECT_EQ(stopWork,
+                  (Events{"tone 1200 100 0.0/0.9/0.0/0.0", "tone 1200 100 0.0/0.9/0.0/0.0",
+                          "sleep 1000", "GET /qrd/data.php"}));
+        EXPECT_EQ(logMessages(), box);
+        EXPECT_EQ(race().BoxServiceDone, 1);
+        EXPECT_EQ(race().FuelBurnPerLap, 0.0f);
+        EXPECT_FLOAT_EQ(race().FuelAtReset, 20.5f);
+
+        // Rolling out of the box makes the next stop count again.
+        sim_.set("Speed", 2.0);
+        tick();
+        EXPECT_EQ(race().BoxServiceDone, 0);
+    }
+}
+
+TEST_F(PitRoadTest, AStopWithoutAMeasuredStintBeepsOnceAndOnlyRestartsTheWindow) {
+    inTheStall(0.0);
+    race().FuelBurnPerMin = 0;
+    race().FuelAtReset = 3;
+    sim_.set("FuelLevel", 44);
+    tick();
+    EXPECT_EQ(timeline_.starting("tone"), Events{"tone 1200 100 0.0/0.9/0.0/0.0"});
+    EXPECT_TRUE(timeline_.starting("GET").empty());
+    EXPECT_EQ(readLog(), "");
+    EXPECT_EQ(race().BoxServiceDone, 1);
+    EXPECT_FLOAT_EQ(race().FuelAtReset, 44.0f);
+}
+
+TEST_F(PitRoadTest, TiresWornBelowTheLimitAreChangedInTheStall) {
+    REQUIRE_ANALYTICS();
+    struct Case {
+        const char* corner;
+        double wear;
+        bool change;
+    };
+    const Case cases[] = {{"LFwearR", 0.74, true},  {"RFwearL", 0.74, true},
+                          {"LRwearR", 0.74, true},  {"RRwearL", 0.74, true},
+                          {"LFwearR", 0.76, false}, {"RRwearL", 0.75, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.corner) + " " + std::to_string(c.wear));
+        engineer::ResetPitRoadHandling();
+        race().ServiceType = 0;
+        race().TiresRequested = 0;
+        inTheStall(3.0);
+        sim_.set(c.corner, c.wear);
+        sim_.setInt("PitSvFlags", 16);
+        race().BaselinePressureLF = race().BaselinePressureRF = 170;
+        race().BaselinePressureLR = race().BaselinePressureRR = 170;
+        race().TireResetDone = 1;
+        timeline_.clear();
+        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        tick();
+        tick();
+        const Events log = logMessages();
+        if (!c.change) {
+            EXPECT_EQ(log, Events{});
+            EXPECT_TRUE(timeline_.starting("pit").empty());
+            continue;
+        }
+        ASSERT_EQ(log.size(), 3u);
+        EXPECT_EQ(log[0],
+                  "SET: Lap 12 Pitting: Changing Tires due to wear PSV: 16 (Wear Limit: "
+                  "0.75)");
+        EXPECT_TRUE(log[1].rfind("BOX: Lap 12 Pitting: Tire Wear: LF:", 0) == 0) << log[1];
+        EXPECT_TRUE(contains(log[1], "0.74")) << log[1];
+        EXPECT_EQ(log[2], "SET: Lap 12 Pitting: Change Tires Reason: Wear.");
+        EXPECT_EQ(timeline_.starting("pit").size(), 4u);
+        EXPECT_EQ(timeline_.starting("say"), Events{"say later: Tire wear more than 75%."});
+        EXPECT_EQ(race().TiresRequested, 1);
+        EXPECT_EQ(race().ServiceType, 0u);
+    }
+}
+
+TEST_F(PitRoadTest, AWearOrderThatCannotBePlacedIsTriedOncePerStallVisit) {
+    // Passive after a garage visit: adaptive management is on, but no order can be placed.
+    inTheStall(3.0);
+    sim_.set("LFwearR", 0.5);
+    race().PassiveMode = 1;
+    race().AdaptiveTireManagement = 1;
+    for (int i = 0; i < 5; ++i) {
+        tick();
+    }
+    Events reasons;
+    for (const std::string& line : logMessages()) {
+        if (contains(line, "Change Tires Reason")) {
+            reasons.push_back(line);
+        }
+    }
+    EXPECT_EQ(reasons.size(), 1u);
+    EXPECT_EQ(race().ServiceType, 1u);
+
+    // The next visit to the stall tries again.
+    onSurface(2);
+    race().PitInArmed = 0;
+    tick();
+    inTheStall(3.0);
+    tick();
+    tick();
+    size_t again = 0;
+    for (const std::string& line : logMessages()) {
+        again += contains(line, "Change Tires Reason") ? 1 : 0;
+    }
+    EXPECT_EQ(again, 2u);
+}
+
+TEST_F(PitRoadTest, ATireServiceResetsTheTireAgeOncePerStop) {
+    struct Case {
+        int flags;
+        uint8_t resetDone;
+        bool reset;
+    };
+    const Case cases[] = {{1, 0, true}, {8, 0, true}, {16, 0, false}, {15, 1, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.flags);
+        inTheStall(3.0);
+        sim_.setInt("PitSvFlags", c.flags);
+        race().TireChangeLap = 2;
+        race().TireResetDone = c.resetDone;
+        race().TireChangeMode = 2;
+        tick();
+        EXPECT_EQ(race().TireChangeLap, c.reset ? 12 : 2);
+        EXPECT_EQ(race().TireChangeMode, c.reset ? 0 : 2);
+        EXPECT_EQ(race().TireResetDone, c.reset ? 1 : c.resetDone);
+    }
+}
+
+TEST_F(PitRoadTest, TheStallTimerCountsFromTheFirstRowInTheStall) {
+    inTheStall(3.0);
+    sim_.set("SessionTime", 100.0);
+    tick();
+    EXPECT_EQ(race().PitStallEntryTime, 100.0);
+    sim_.set("SessionTime", 107.5);
+    tick();
+    EXPECT_EQ(race().PitStallTime, 7.5);
+    sim_.setBool("PlayerCarInPitStall", false);
+    tick();
+    EXPECT_EQ(race().PitStallEntryTime, 0.0);
+    EXPECT_EQ(race().PitStallTime, 0.0);
+}
+
+}  // namespace
+}  // namespace racework
