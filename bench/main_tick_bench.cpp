@@ -1,0 +1,66 @@
+// One main tick without its waits: the fake simulator answers at once and the virtual clock
+// makes every sleep free, so what is left is the tick's own work on a fresh row (telemetry copy,
+// variable reads, the linked subsystems' per-tick work, the connection watch).
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <iostream>
+
+#include "plugin/app/main_tick.h"
+#include "plugin/engineer/race_state.h"
+#include "plugin/telemetry/telemetry_client.h"
+#include "support/fake_simulator.h"
+#include "support/virtual_clock.h"
+
+namespace {
+
+void runTicks(benchmark::State& state, bool onTrack) {
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock useClock(clock);
+    testsupport::FakeSimulator sim;
+    sim.attach(telemetry::Telemetry());
+    sim.setSessionText(testsupport::sampleSessionText(40));
+    sim.setConnected(true);
+    sim.setBool("IsOnTrack", onTrack);
+    sim.setInt("PlayerTrackSurface", onTrack ? 3 : -1);
+    sim.setInt("Lap", 4);
+    engineer::ResetRaceState();
+    app::ResetMainTick();
+    // Connection, loading and the first redraw happen before the measurement.
+    for (int i = 0; i < 8; ++i) {
+        sim.publish();
+        app::MainTick();
+    }
+    for (auto _ : state) {
+        sim.publish();
+        app::MainTick();
+    }
+    app::ResetMainTick();
+    telemetry::Telemetry().replaceConnection(nullptr);
+}
+
+void BM_MainTickOnTrack(benchmark::State& state) {
+    runTicks(state, true);
+}
+void BM_MainTickInGarage(benchmark::State& state) {
+    runTicks(state, false);
+}
+
+BENCHMARK(BM_MainTickOnTrack);
+BENCHMARK(BM_MainTickInGarage);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    // The tick's console rows go nowhere; the results go to standard error.
+    if (!std::freopen("/dev/null", "w", stdout)) {
+        return 1;
+    }
+    benchmark::ConsoleReporter reporter;
+    reporter.SetOutputStream(&std::cerr);
+    reporter.SetErrorStream(&std::cerr);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
