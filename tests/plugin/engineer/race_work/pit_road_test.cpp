@@ -404,19 +404,5 @@ TEST_F(PitRoadTest, ATireServiceResetsTheTireAgeOncePerStop) {
     }
 }
 
-TEST_F(PitRoadTest, TheStallTimerCountsFromTheFirstRowInTheStall) {
-    inTheStall(3.0);
-    sim_.set("SessionTime", 100.0);
-    tick();
-    EXPECT_EQ(race().PitStallEntryTime, 100.0);
-    sim_.set("SessionTime", 107.5);
-    tick();
-    EXPECT_EQ(race().PitStallTime, 7.5);
-    sim_.setBool("PlayerCarInPitStall", false);
-    tick();
-    EXPECT_EQ(race().PitStallEntryTime, 0.0);
-    EXPECT_EQ(race().PitStallTime, 0.0);
-}
-
 }  // namespace
 }  // namespace racework
