@@ -3,7 +3,7 @@
 #include "common/log_writer.h"
 #include "plugin/app/seams.h"
 #include "plugin/audio/voice.h"
-#include "plugin/engineer/analytics_calls.h"
+#include "plugin/analytics/analytics_calls.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/engineer/race_work.h"
 #include "plugin/telemetry/catalogue.h"

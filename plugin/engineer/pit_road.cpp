@@ -8,7 +8,7 @@
 #include "platform/clock.h"
 #include "plugin/app/seams.h"
 #include "plugin/audio/voice.h"
-#include "plugin/engineer/analytics_calls.h"
+#include "plugin/analytics/analytics_calls.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/engineer/race_work.h"
 #include "plugin/links/web_service_link.h"
