@@ -107,6 +107,7 @@ struct ProfileFile {
     bool exists = false;
     bool readable = true;
     bool crlf = false;
+    bool utf8Mark = false;  // Notepad's byte-order mark, kept when the file is written back
     std::vector<std::string> lines;  // without line ends
 };
 
@@ -131,6 +132,10 @@ ProfileFile loadFile(const std::string& path) {
     std::fclose(fp);
 
     size_t start = 0;
+    if (content.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        f.utf8Mark = true;
+        start = 3;
+    }
     while (start < content.size()) {
         size_t end = content.find('\n', start);
         if (end == std::string::npos) {
@@ -220,7 +225,7 @@ std::string copyOut(const std::string& value, size_t room, bool stripQuotes) {
 
 bool writeWhole(const std::string& path, const ProfileFile& f) {
     const char* eol = f.crlf ? "\r\n" : "\n";
-    std::string content;
+    std::string content = f.utf8Mark ? "\xEF\xBB\xBF" : "";
     for (const std::string& line : f.lines) {
         content += line;
         content += eol;

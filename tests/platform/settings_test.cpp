@@ -76,6 +76,8 @@ TEST_F(SettingsFile, ReadsLikeThePrivateProfileFunctions) {
         {"key with inner blank", "[A]\nFuel Button = 3\n", "A", "Fuel Button", 3, "3"},
         {"indented section", "  [A]  \nK=4\n", "A", "K", 4, "4"},
         {"value keeps equals", "[A]\nK=a=b\n", "A", "K", 0, "a=b"},
+        {"utf-8 byte-order mark", "\xEF\xBB\xBF[Setup]\r\nPassiveMode=1\r\n", "Setup",
+         "PassiveMode", 1, "1"},
         {"first of twin keys", "[A]\nK=1\nK=2\n", "A", "K", 1, "1"},
         {"big number wraps like Windows", "[A]\nK=4294967297\n", "A", "K", 1, "4294967297"},
     };
@@ -159,6 +161,13 @@ TEST_F(SettingsFile, WritingLeavesOtherSettingsAlone) {
               "[Service]\r\n"
               "Host=127.0.0.1\r\n");
 #endif
+}
+
+TEST_F(SettingsFile, WritingKeepsAByteOrderMarkedFileReadable) {
+    const std::string path = write("\xEF\xBB\xBF[Setup]\r\nPassiveMode=1\r\n");
+    ASSERT_TRUE(platform::writeProfileString("Setup", "SetupComplete", "1", path));
+    EXPECT_EQ(platform::profileInt("Setup", "PassiveMode", 0, path), 1);
+    EXPECT_EQ(platform::profileInt("Setup", "SetupComplete", 0, path), 1);
 }
 
 TEST_F(SettingsFile, WritesThatWouldCorruptTheFileAreRefused) {
