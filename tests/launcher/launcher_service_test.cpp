@@ -17,11 +17,10 @@
 
 #include "launcher/launcher.h"
 #include "launcher_harness.h"
+#include "support/racedata_fixture.h"
 
 #ifdef KORVANE_INPROCESS_SERVICE
 #include <httplib.h>
-
-#include "tools/racedata/service.h"
 #endif
 
 namespace launchertest {
@@ -29,90 +28,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+const testsupport::RaceDataServiceInfo* service() {
+    return testsupport::raceDataService();
 }
 
-// The wrapper hands over POSIX paths; a Windows program reaches them through Wine's Z: drive.
-std::string hostPath(std::string path) {
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/') {
-        for (char& c : path) {
-            if (c == '/') {
-                c = '\\';
-            }
-        }
-        path = "Z:" + path;
-    }
-#endif
-    return path;
-}
-
-struct Service {
-    int port = 0;
-    bool secure = true;
-    std::string certificate;
-    std::string requestLog;
-    fs::path files;
-#ifdef KORVANE_INPROCESS_SERVICE
-    fs::path folder;
-    std::unique_ptr<racedata::RaceDataService> service;
-#endif
-};
-
-Service* service = nullptr;
-
-class ServiceEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        service = new Service;
-        std::string port = env("KORVANE_RACEDATA_PORT");
-        if (!port.empty()) {
-            service->port = std::atoi(port.c_str());
-            service->secure = env("KORVANE_RACEDATA_SECURE") != "0";
-            service->certificate = env("KORVANE_RACEDATA_CERT");
-            service->requestLog = hostPath(env("KORVANE_RACEDATA_REQUEST_LOG"));
-            service->files = hostPath(env("KORVANE_RACEDATA_FILES"));
-            return;
-        }
-#ifdef KORVANE_INPROCESS_SERVICE
-        service->folder = fs::temp_directory_path() /
-                          ("korvane_launcher_service_" + std::to_string(std::random_device{}()));
-        fs::create_directories(service->folder / "files");
-        racedata::ServiceOptions options;
-        options.bindAddress = "127.0.0.1";
-        options.port = 0;
-        options.databasePath = (service->folder / "racedata.db").string();
-        options.filesDirectory = (service->folder / "files").string();
-        options.requestLogPath = (service->folder / "requests.log").string();
-        service->service = std::make_unique<racedata::RaceDataService>(options);
-        ASSERT_EQ(service->service->start(), "");
-        service->service->store().publishVersion("Launcher", "3.015");
-        service->service->store().publishVersion("Plugin", "3.014");
-        service->port = service->service->port();
-        service->certificate = service->service->certificatePath();
-        service->requestLog = options.requestLogPath;
-        service->files = options.filesDirectory;
-#else
-        FAIL() << "run through tools/racedata/with-racedata-service.sh";
-#endif
-    }
-    void TearDown() override {
-#ifdef KORVANE_INPROCESS_SERVICE
-        if (service->service) {
-            service->service->stop();
-            service->service.reset();
-            std::error_code ignored;
-            fs::remove_all(service->folder, ignored);
-        }
-#endif
-        delete service;
-        service = nullptr;
-    }
-};
-
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new ServiceEnvironment);
+const bool registered = [] {
+    testsupport::registerRaceDataService("korvane_launcher_service",
+                                         {{"Launcher", "3.015"}, {"Plugin", "3.014"}});
+    return true;
+}();
 
 // Bytes no text conversion would leave alone.
 std::string binary(size_t size, unsigned seed) {
@@ -129,34 +53,34 @@ std::string binary(size_t size, unsigned seed) {
 class LauncherService : public LauncherTest {
   protected:
     void SetUp() override {
-        ASSERT_NE(service, nullptr);
+        ASSERT_NE(service(), nullptr);
         LauncherTest::SetUp();
-        useService(service->port);
+        useService(service()->port);
         std::error_code ignored;
         for (const char* name :
              {"Qm_Korvane_Launcher.ver", "Qm_Korvane_Launcher.bin", "Qm_Korvane_Plugin.ver",
               "Qm_Korvane_Plugin.bin", "Qm_Korvane_README.txt"}) {
-            fs::remove(service->files / name, ignored);
+            fs::remove(fs::path(service()->files) / name, ignored);
         }
     }
 
     void useService(int port) {
         std::string settings = "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(port) +
-                               "\nSecure=" + (service->secure ? "1" : "0") + "\n";
-        if (!service->certificate.empty()) {
-            settings += "CACertificate=" + service->certificate + "\n";
+                               "\nSecure=" + (service()->secure ? "1" : "0") + "\n";
+        if (!service()->certificate.empty()) {
+            settings += "CACertificate=" + service()->certificate + "\n";
         }
         writeFile("Qm_Korvane_Launcher.ini", settings);
     }
 
     static void publishFile(const std::string& name, const std::string& bytes) {
-        std::ofstream out(service->files / name, std::ios::binary | std::ios::trunc);
+        std::ofstream out(fs::path(service()->files) / name, std::ios::binary | std::ios::trunc);
         out << bytes;
     }
 
     // How many file downloads the service has answered so far.
     static int downloadsServed() {
-        std::ifstream in(service->requestLog);
+        std::ifstream in(service()->requestLog);
         int count = 0;
         for (std::string line; std::getline(in, line);) {
             count += contains(line, "/files/R3/") ? 1 : 0;
@@ -212,7 +136,7 @@ TEST_F(LauncherService, NothingChangesWhenUpToDateOrWhenTheServiceIsDown) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         recorded() = Recorded{};
-        useService(c.serviceDown ? 1 : service->port);
+        useService(c.serviceDown ? 1 : service()->port);
         writeFile(launcher::kLauncherExecutable, "launcher");
         writeFile(launcher::kPluginExecutable, "plugin");
         writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
@@ -268,7 +192,7 @@ TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
         writeFile(launcher::kPluginExecutable, oldPlugin);
         publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
         std::error_code ignored;
-        fs::remove(service->files / "Qm_Korvane_Plugin.bin", ignored);
+        fs::remove(fs::path(service()->files) / "Qm_Korvane_Plugin.bin", ignored);
         if (c.published) {
             publishFile("Qm_Korvane_Plugin.bin", shorter);
         }

@@ -20,6 +20,7 @@
 #include "plugin/engineer/race_state.h"
 #include "plugin/links/web_service_link.h"
 #include "platform/http_client.h"
+#include "support/racedata_fixture.h"
 
 #ifdef KORVANE_INPROCESS_SERVICE
 #include <httplib.h>
@@ -34,95 +35,28 @@ void recordConsole(const char* text) {
     console += text;
 }
 
-std::string env(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+const bool registered = [] {
+    testsupport::registerRaceDataService("korvane_links_service");
+    return true;
+}();
+
+// Where the link reaches the service.
+platform::HttpEndpoint localEndpoint() {
+    const testsupport::RaceDataServiceInfo* info = testsupport::raceDataService();
+    return {"127.0.0.1", info->port, info->secure, info->certificate};
 }
 
-// The wrapper hands over POSIX paths; a Windows program reaches them through Wine's Z: drive.
-std::string hostPath(std::string path) {
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/') {
-        for (char& c : path) {
-            if (c == '/') {
-                c = '\\';
-            }
-        }
-        path = "Z:" + path;
-    }
-#endif
-    return path;
+const testsupport::RaceDataServiceInfo* service() {
+    return testsupport::raceDataService();
 }
-
-struct Service {
-    platform::HttpEndpoint endpoint;
-    std::string requestLog;
-    std::string files;
-#ifdef KORVANE_INPROCESS_SERVICE
-    std::filesystem::path folder;
-    std::unique_ptr<racedata::RaceDataService> service;
-#endif
-};
-
-Service* service = nullptr;
-
-class ServiceEnvironment : public ::testing::Environment {
-  public:
-    void SetUp() override {
-        service = new Service;
-        service->endpoint.host = "127.0.0.1";
-        std::string port = env("KORVANE_RACEDATA_PORT");
-        if (!port.empty()) {
-            service->endpoint.port = std::atoi(port.c_str());
-            service->endpoint.secure = env("KORVANE_RACEDATA_SECURE") != "0";
-            service->endpoint.caCertificate = env("KORVANE_RACEDATA_CERT");
-            service->requestLog = hostPath(env("KORVANE_RACEDATA_REQUEST_LOG"));
-            service->files = hostPath(env("KORVANE_RACEDATA_FILES"));
-            return;
-        }
-#ifdef KORVANE_INPROCESS_SERVICE
-        service->folder = std::filesystem::temp_directory_path() /
-                          ("korvane_links_service_" + std::to_string(std::random_device{}()));
-        std::filesystem::create_directories(service->folder / "files");
-        racedata::ServiceOptions options;
-        options.bindAddress = "127.0.0.1";
-        options.port = 0;
-        options.databasePath = (service->folder / "racedata.db").string();
-        options.filesDirectory = (service->folder / "files").string();
-        options.requestLogPath = (service->folder / "requests.log").string();
-        service->service = std::make_unique<racedata::RaceDataService>(options);
-        std::string error = service->service->start();
-        ASSERT_EQ(error, "");
-        service->endpoint.port = service->service->port();
-        service->endpoint.caCertificate = service->service->certificatePath();
-        service->requestLog = options.requestLogPath;
-        service->files = options.filesDirectory;
-#else
-        FAIL() << "run through tools/racedata/with-racedata-service.sh";
-#endif
-    }
-    void TearDown() override {
-#ifdef KORVANE_INPROCESS_SERVICE
-        if (service->service) {
-            service->service->stop();
-            service->service.reset();
-            std::filesystem::remove_all(service->folder);
-        }
-#endif
-        delete service;
-        service = nullptr;
-    }
-};
-
-const auto* const registered = ::testing::AddGlobalTestEnvironment(new ServiceEnvironment);
 
 class ServiceLink : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_NE(service, nullptr);
+        ASSERT_NE(service(), nullptr);
         engineer::ResetRaceState();
         links::ResetServiceLink();
-        links::SetServiceEndpoint(service->endpoint);
+        links::SetServiceEndpoint(localEndpoint());
         links::SetConsoleWriter(recordConsole);
         console.clear();
         // Every test reports as a driver, session, car and track of its own.
@@ -174,7 +108,7 @@ class ServiceLink : public ::testing::Test {
     }
 
     static std::vector<std::string> requestLog() {
-        std::ifstream in(service->requestLog);
+        std::ifstream in(service()->requestLog);
         std::vector<std::string> lines;
         for (std::string line; std::getline(in, line);) {
             lines.push_back(line);
@@ -243,7 +177,7 @@ TEST_F(ServiceLink, AnswersFollowWhatTheServiceStored) {
 
 TEST_F(ServiceLink, NetworkDownPrintsTheErrorAndReadsAsZero) {
     links::QueryServiceCommand("qrdtireschange", 4000);  // a good answer before
-    platform::HttpEndpoint nobody = service->endpoint;
+    platform::HttpEndpoint nobody = localEndpoint();
     nobody.port = 1;  // nothing listens there
     links::SetServiceEndpoint(nobody);
     console.clear();
@@ -276,11 +210,11 @@ TEST_F(ServiceLink, LongBodiesArriveWhole) {
     bytes += "after a zero byte";
     std::string name = "Qm_Korvane_Long_" + std::to_string(base) + ".bin";
     {
-        std::ofstream out(std::filesystem::path(service->files) / name, std::ios::binary);
+        std::ofstream out(std::filesystem::path(service()->files) / name, std::ios::binary);
         out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     }
     platform::HttpRequest request;
-    request.endpoint = service->endpoint;
+    request.endpoint = localEndpoint();
     request.userAgent = links::kUserAgent;
     request.path = "/files/R3/" + name;
     platform::HttpResponse response = platform::httpTransport().get(request);
@@ -304,10 +238,10 @@ TEST_F(ServiceLink, LongBodiesArriveWhole) {
 #ifdef KORVANE_INPROCESS_SERVICE
 
 TEST_F(ServiceLink, UntrustedCertificateIsRefused) {
-    if (!service->endpoint.secure) {
+    if (!localEndpoint().secure) {
         GTEST_SKIP() << "plain service";
     }
-    platform::HttpEndpoint untrusted = service->endpoint;
+    platform::HttpEndpoint untrusted = localEndpoint();
     untrusted.caCertificate.clear();  // the system store does not know our certificate
     links::SetServiceEndpoint(untrusted);
     links::SendLapReport(values(5));
@@ -387,9 +321,9 @@ TEST_F(ServiceLink, PlainServiceWhenSecureIsOff) {
     v.FuelBurnMax = 3.25f;
     links::SendLapReport(v);
     EXPECT_NEAR(std::atof(links::QueryPreviousFuelBurn()), 3.25, 1e-9);
-    if (service->endpoint.secure) {
+    if (localEndpoint().secure) {
         // The secure service does not speak plain HTTP.
-        links::SetServiceEndpoint({"127.0.0.1", service->endpoint.port, false, ""});
+        links::SetServiceEndpoint({"127.0.0.1", localEndpoint().port, false, ""});
         EXPECT_STREQ(links::QueryPreviousFuelBurn(), "");
         EXPECT_NE(console, "");
     }
