@@ -26,7 +26,7 @@ class AdvisoriesTest : public RaceWorkTest {
   protected:
     void SetUp() override {
         RaceWorkTest::SetUp();
-        REQUIRE_ANALYTICS();
+        REQUIRE_ADVISORIES();
     }
 };
 
@@ -108,6 +108,9 @@ TEST_F(AdvisoriesTest, TheFuelFunctionSuggestsTheStartingFuelInTheGarageAndTheSt
             SCOPED_TRACE(std::string(c.laps) + (garage ? " garage" : " stall"));
             garage ? inGarage() : onSurface(1);
             sim_.set("Speed", 3.0);  // rolling: no stop work in the stall
+            for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
+                sim_.set(wear, 1.0);  // new tires: no change by wear
+            }
             sim_.setSessionText(withRaceLaps(c.laps));
             race().LastHighFuelBurnMax = 2.5f;
             race().FuelTankLiters = c.tank;

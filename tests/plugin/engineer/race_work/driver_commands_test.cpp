@@ -145,7 +145,7 @@ TEST_F(DriverCommandsTest, TirePressesOnPitRoadCycleTheTireChoiceWithALogLineEac
 }
 
 TEST_F(DriverCommandsTest, TheTireChoiceIsOrderedBeforeItIsSpoken) {
-    REQUIRE_ANALYTICS();
+    REQUIRE_TIRE_ORDERS();
     onSurface(2);
     race().PitInArmed = 0;
     race().BaselinePressureLF = race().BaselinePressureRF = 170;

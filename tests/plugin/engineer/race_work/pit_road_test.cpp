@@ -192,7 +192,7 @@ TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
 }
 
 TEST_F(PitRoadTest, TheTireReplyDecidesWhetherTiresAreOrdered) {
-    REQUIRE_ANALYTICS();
+    REQUIRE_TIRE_ORDERS();
     struct Case {
         const char* reply;
         bool takes;
@@ -307,7 +307,7 @@ TEST_F(PitRoadTest, AStopWithoutAMeasuredStintBeepsOnceAndOnlyRestartsTheWindow)
 }
 
 TEST_F(PitRoadTest, TiresWornBelowTheLimitAreChangedInTheStall) {
-    REQUIRE_ANALYTICS();
+    REQUIRE_TIRE_ORDERS();
     struct Case {
         const char* corner;
         double wear;

@@ -104,11 +104,17 @@ class RaceWorkTest : public ::testing::Test {
 
 bool contains(const std::string& text, const std::string& part);
 
-// Tire orders and advisories come from the analytics library; without it they are stand-ins.
-#ifdef KORVANE_WITH_ANALYTICS
-#define REQUIRE_ANALYTICS() (void)0
+// Tire orders and advisories come from the analytics library; until each is written a
+// stand-in does nothing.
+#ifdef KORVANE_WITH_TIRE_ORDERS
+#define REQUIRE_TIRE_ORDERS() (void)0
 #else
-#define REQUIRE_ANALYTICS() GTEST_SKIP() << "the analytics library is not part of this tree yet"
+#define REQUIRE_TIRE_ORDERS() GTEST_SKIP() << "the tire orders are not part of this tree yet"
+#endif
+#ifdef KORVANE_WITH_ADVISORIES
+#define REQUIRE_ADVISORIES() (void)0
+#else
+#define REQUIRE_ADVISORIES() GTEST_SKIP() << "the advisories are not part of this tree yet"
 #endif
 
 }  // namespace racework

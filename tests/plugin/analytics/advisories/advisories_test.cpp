@@ -1,0 +1,194 @@
+// The spoken advisories: track conditions, starting pressures, starting fuel and tire sets.
+
+#include <string>
+#include <vector>
+
+#include "advisories_fixture.h"
+#include "plugin/analytics/analytics_calls.h"
+#include "plugin/engineer/race_state.h"
+
+namespace advisories {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class WeatherAdvisoryTest : public AdvisoryTest {};
+
+TEST_F(WeatherAdvisoryTest, TrackTemperatureAgainstUsualConditions) {
+    struct Case {
+        double track;
+        const char* pressure;  // right-front starting pressure in the setup, nullptr = none
+        const char* comparison;
+        const char* console;
+        const char* advice;
+    };
+    const Case cases[] = {
+        {50.0, "165 kPa", " Current Track conditions are 20.0% warmer than usual conditions.",
+         " %20.0 Warmer, Suggest (kPa) 152.59 (From: 165.00) -3.1 Clicks   ", "taking -3.1"},
+        {30.0, "165 kPa", " Current Track conditions are -25.0% cooler than usual conditions.",
+         " %-25.0 Cooler, Suggest (kPa) 177.41 (From: 165.00) +3.1 Clicks   ", "adding 3.1"},
+        // Neither warmer nor cooler: a sentence that still reads as English.
+        {40.0, "165 kPa",
+         " Current Track conditions are the same as usual conditions, 0.0% difference.",
+         " %0.0 Usual, Suggest (kPa) 165.00 (From: 165.00) 0.0 Clicks   ", "keeping 0.0"},
+        // Telemetry not live reads the track as 0 degrees.
+        {0.0, "165 kPa", " Current Track conditions are -100.0% cooler than usual conditions.",
+         " %-100.0 Cooler, Suggest (kPa) 214.64 (From: 165.00) +12.4 Clicks   ", "adding 12.4"},
+        // Without a starting pressure the suggestion is the bare correction; the clicks are
+        // the same.
+        {50.0, nullptr, " Current Track conditions are 20.0% warmer than usual conditions.",
+         " %20.0 Warmer, Suggest (kPa) -12.41 (From: 0.00) -3.1 Clicks   ", "taking -3.1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.track) + (c.pressure ? "" : " no pressure"));
+        std::string text = testsupport::sampleSessionText();
+        if (!c.pressure) {
+            const size_t at = text.find("CarSetup:");
+            text = text.substr(0, at) + "...\n";
+        }
+        sim_.set("TrackTempCrew", c.track);
+        useSessionText(text);
+        voice_.clear();
+        clearLog();
+
+        analytics::AdviseTrackConditions();
+        ::testing::internal::CaptureStdout();
+        analytics::AdviseTirePressure();
+        const std::string console = ::testing::internal::GetCapturedStdout();
+
+        const std::string advice = std::string(" Current Weather Suggests ") + c.advice +
+                                   " Clicks to baseline tire pressures.";
+        EXPECT_EQ(voice_.said(), (Lines{c.comparison, advice}));
+        EXPECT_EQ(console, c.console);
+        EXPECT_EQ(logMessages(), Lines{"LOG: " + advice});
+    }
+}
+
+class StartingFuelTest : public AdvisoryTest {
+  protected:
+    void raceOf(const std::string& laps, const std::string& time) {
+        std::string text = testsupport::sampleSessionText();
+        // The race is session 2, the last one in the sample.
+        const size_t race = text.find("SessionNum: 2");
+        std::string head = text.substr(0, race);
+        std::string tail = withValue(text.substr(race), "SessionLaps", laps);
+        tail = withValue(tail, "SessionTime", time);
+        useSessionText(head + tail);
+    }
+};
+
+TEST_F(StartingFuelTest, LapsTimesTheHighestBurnUpToTheTank) {
+    struct Case {
+        const char* laps;
+        const char* time;
+        float lastHigh;
+        int tank;
+        const char* sentence;
+        const char* log;  // nullptr: nothing logged
+    };
+    const Case cases[] = {
+        {"20", "unlimited", 2.5f, 100, " Current Suggested Starting Fuel is 50.00 Liters",
+         "LOG: Request Starting Fuel. LastHighFuelBurnMax:2.50 RaceSessionLapsMax:20 "
+         "RaceSessionTimeMax:0 RaceSessionType:1 StartingFuel:50.00 AdditionalFuel:0.00, "
+         "FuelBurnPerLapMax:3.10 FuelBurnPerMinMax:1.40"},
+        {"50", "3600.0000 sec", 2.5f, 100, " Current Suggested Starting Fuel is 100.00 Liters",
+         "LOG: Request Starting Fuel. LastHighFuelBurnMax:2.50 RaceSessionLapsMax:50 "
+         "RaceSessionTimeMax:3600 RaceSessionType:1 StartingFuel:100.00 AdditionalFuel:25.00, "
+         "FuelBurnPerLapMax:3.10 FuelBurnPerMinMax:1.40"},
+        // A suggestion must exceed one liter.
+        {"20", "unlimited", 0.05f, 100, " Not enough information, Suggest Starting Fuel 100 Liters",
+         nullptr},
+        {"unlimited", "3600.0000 sec", 2.5f, 110,
+         " Not enough information, Suggest Starting Fuel 110 Liters", nullptr},
+        // No snapshot yet: the tank is 0, so is the suggestion.
+        {"20", "unlimited", 2.5f, 0, " Not enough information, Suggest Starting Fuel 0 Liters",
+         nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.laps) + " laps, tank " + std::to_string(c.tank));
+        raceOf(c.laps, c.time);
+        engineer::RaceState& r = engineer::Race();
+        r.LastHighFuelBurnMax = c.lastHigh;
+        r.FuelBurnPerLapMax = 3.1f;
+        r.FuelBurnPerMinMax = 1.4f;
+        r.FuelTankLiters = c.tank;
+        voice_.clear();
+        clearLog();
+        analytics::AdviseStartingFuel();
+        EXPECT_EQ(voice_.said(), Lines{c.sentence});
+        EXPECT_EQ(logMessages(), c.log ? Lines{c.log} : Lines{});
+        EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, c.lastHigh);
+    }
+}
+
+TEST_F(StartingFuelTest, AnUnseededBurnComesFromTheMaximumOfTheRaceKind) {
+    engineer::RaceState& r = engineer::Race();
+    r.FuelBurnPerLapMax = 2.5f;
+    r.FuelBurnPerMinMax = 1.4f;
+    r.FuelTankLiters = 100;
+
+    raceOf("unlimited", "3600.0000 sec");
+    analytics::AdviseStartingFuel();
+    EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, 1.4f);
+
+    r.LastHighFuelBurnMax = 0;
+    raceOf("20", "unlimited");
+    voice_.clear();
+    analytics::AdviseStartingFuel();
+    EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, 2.5f);
+    EXPECT_EQ(voice_.said(), Lines{" Current Suggested Starting Fuel is 50.00 Liters"});
+}
+
+class TireSetsTest : public AdvisoryTest {};
+
+TEST_F(TireSetsTest, TheMostWornTireAndTheSetsLeft) {
+    struct Case {
+        double lf, rf, lr, rr;
+        int sets;
+        const char* sentence;
+    };
+    const Case cases[] = {
+        {0.92, 0.88, 0.95, 0.90, 3,
+         "The last read tire observation most worn was 88.0%. Tire sets remaining is 3"},
+        {1.0, 1.0, 1.0, 1.0, 3,
+         "The last read tire observation most worn was 100.0%. Tire sets remaining is 3"},
+        {0.97, 0.96, 0.95, 0.61, 255,
+         "The last read tire observation most worn was 61.0%. Tire sets remaining is 255"},
+        {0.50, 0.96, 0.95, 0.61, -1,
+         "The last read tire observation most worn was 50.0%. Tire sets remaining is -1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sentence);
+        sim_.set("LFwearR", c.lf);
+        sim_.set("RFwearL", c.rf);
+        sim_.set("LRwearR", c.lr);
+        sim_.set("RRwearL", c.rr);
+        sim_.setInt("TireSetsAvailable", c.sets);
+        publish();
+        voice_.clear();
+        analytics::AdviseTireSets();
+        EXPECT_EQ(voice_.said(), Lines{c.sentence});
+    }
+}
+
+TEST_F(TireSetsTest, SetsTheSimulatorDoesNotPublishReadAsNone) {
+    std::vector<simblock::VarSpec> vars;
+    for (const simblock::VarSpec& v : testsupport::catalogueVarSpecs()) {
+        if (std::string(v.name).rfind("TireSets", 0) != 0) {
+            vars.push_back(v);
+        }
+    }
+    ASSERT_TRUE(sim_.changeLayout(vars));
+    sim_.set("LFwearR", 0.9);
+    sim_.set("RFwearL", 0.9);
+    sim_.set("LRwearR", 0.9);
+    sim_.set("RRwearL", 0.9);
+    publish();
+    analytics::AdviseTireSets();
+    EXPECT_EQ(
+        voice_.said(),
+        Lines{"The last read tire observation most worn was 90.0%. Tire sets remaining is 0"});
+}
+
+}  // namespace
+}  // namespace advisories
