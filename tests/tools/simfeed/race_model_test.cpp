@@ -1,0 +1,464 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "tests/tools/simfeed/model_reader.h"
+#include "tools/simfeed/variables.h"
+
+namespace {
+
+using simfeedtest::ModelReader;
+
+// What the race engineer reads from one row.
+struct Row {
+    double time;
+    int state;
+    int flags;
+    bool onTrack;
+    int surface;
+    bool inStall;
+    int lap;
+    double lapDist;
+    double speed;
+    double fuel;
+    int service;
+    double serviceFuel;
+    int svStatus;
+    int lapsRemain;
+    double timeRemain;
+    int warnings;
+    double lfPressure;
+    double wear;
+};
+
+Row readRow(ModelReader& r) {
+    return Row{r.read("SessionTime"),
+               r.readInt("SessionState"),
+               r.readInt("SessionFlags"),
+               r.readBool("IsOnTrack"),
+               r.readInt("PlayerTrackSurface"),
+               r.readBool("PlayerCarInPitStall"),
+               r.readInt("Lap"),
+               r.read("LapDist"),
+               r.read("Speed"),
+               r.read("FuelLevel"),
+               r.readInt("PitSvFlags"),
+               r.read("PitSvFuel"),
+               r.readInt("PlayerCarPitSvStatus"),
+               r.readInt("SessionLapsRemainEx"),
+               r.read("SessionTimeRemain"),
+               r.readInt("EngineWarnings"),
+               r.read("PitSvLFP"),
+               r.read("LFwearR")};
+}
+
+// Runs a whole scenario, sampling every `every` ticks through the reader, and checks on every
+// pair of neighbouring rows that the car's position, speed and lap agree with each other.
+std::vector<Row> runThrough(ModelReader& r, int every, double maxSeconds) {
+    const double length = r.model.scenario().track.length;
+    std::vector<Row> rows;
+    rows.push_back(readRow(r));
+    int consistencyFailures = 0;
+    while (!r.model.finished() && r.model.sessionTime() < maxSeconds) {
+        if (!r.advance(every)) {
+            ADD_FAILURE() << "the reader did not take the row at " << r.model.sessionTime();
+            break;
+        }
+        Row now = readRow(r);
+        const Row& before = rows.back();
+        bool driving = before.onTrack && now.onTrack && before.surface != -1 && now.surface != -1 &&
+                       now.time > before.time;
+        if (driving && consistencyFailures < 5) {
+            // Distance run between the rows against the speeds shown (speed changes little
+            // in a tenth of a second).
+            double run = std::fmod(now.lapDist - before.lapDist + length, length);
+            double expected = (before.speed + now.speed) / 2 * (now.time - before.time);
+            // The mean of the two speeds is exact under even acceleration. Between samples the
+            // car may speed up and slow down again (a crest of the speed profile); at the
+            // model's 16 m/s^2 of braking that is off by at most 16 * dt^2 / 4.
+            double dt = now.time - before.time;
+            double slack = 0.3 + std::fabs(now.speed - before.speed) * dt / 2 + 4.0 * dt * dt;
+            if (std::fabs(run - expected) > slack) {
+                ++consistencyFailures;
+                ADD_FAILURE() << "at " << now.time << " the car ran " << run << " m at "
+                              << before.speed << " then " << now.speed << " m/s, surface "
+                              << before.surface << " then " << now.surface;
+            }
+            bool wrapped = now.lapDist < before.lapDist;
+            bool racing = (now.flags & simfeed::kFlagCheckered) == 0 &&
+                          (before.flags & simfeed::kFlagCheckered) == 0 && before.lap > 0;
+            if (racing && wrapped != (now.lap == before.lap + 1)) {
+                ++consistencyFailures;
+                ADD_FAILURE() << "at " << now.time << " lap " << before.lap << " -> " << now.lap
+                              << " with LapDist " << before.lapDist << " -> " << now.lapDist;
+            }
+        }
+        if (now.inStall != (now.surface == simfeed::kSurfaceInPitStall) &&
+            consistencyFailures < 5) {
+            ++consistencyFailures;
+            ADD_FAILURE() << "at " << now.time << " in stall " << now.inStall << " but surface "
+                          << now.surface;
+        }
+        rows.push_back(now);
+    }
+    return rows;
+}
+
+template <typename Pred>
+size_t firstIndex(const std::vector<Row>& rows, size_t from, Pred pred) {
+    for (size_t i = from; i < rows.size(); ++i) {
+        if (pred(rows[i])) {
+            return i;
+        }
+    }
+    return rows.size();
+}
+
+TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEnd) {
+    ModelReader r(simfeedtest::shippedScenario("one_stop"));
+    const int laps = r.model.session().laps;
+    ASSERT_EQ(laps, 14);
+    std::vector<Row> rows = runThrough(r, 6, 4 * 3600);
+    ASSERT_TRUE(r.model.finished());
+    const Row& first = rows.front();
+
+    // The garage: not in the car, not in the world, waiting to get in.
+    EXPECT_FALSE(first.onTrack);
+    EXPECT_EQ(first.surface, simfeed::kSurfaceNotInWorld);
+    EXPECT_EQ(first.state, simfeed::kStateGetInCar);
+    EXPECT_EQ(first.lfPressure, 0.0) << "the setup is read a few seconds into the garage";
+    size_t grid = firstIndex(rows, 0, [](const Row& x) { return x.onTrack; });
+    ASSERT_LT(grid, rows.size());
+    EXPECT_NEAR(rows[grid].time, r.model.scenario().garageSeconds, 0.2);
+    EXPECT_EQ(rows[grid].lfPressure, 165.0);
+    EXPECT_EQ(rows[grid].state, simfeed::kStateWarmup);
+
+    size_t green =
+        firstIndex(rows, grid, [](const Row& x) { return x.state == simfeed::kStateRacing; });
+    ASSERT_LT(green, rows.size());
+    EXPECT_EQ(rows[green].lapsRemain, laps);
+    EXPECT_EQ(rows[green].timeRemain, 604800.0);
+
+    // The stop: pit road, then the stall, standing while fuel goes in, then out again.
+    size_t pitRoad = firstIndex(rows, green, [](const Row& x) { return x.surface == 2; });
+    size_t stall =
+        firstIndex(rows, pitRoad, [](const Row& x) { return x.surface == 1 && x.speed == 0; });
+    size_t service =
+        firstIndex(rows, stall, [](const Row& x) { return x.svStatus == simfeed::kPitSvComplete; });
+    size_t out = firstIndex(rows, service, [](const Row& x) { return x.surface == 3; });
+    ASSERT_LT(out, rows.size());
+    EXPECT_EQ(rows[pitRoad].lap, 7) << "the scenario stops at the end of lap 7";
+    EXPECT_NE(rows[pitRoad].warnings & simfeed::kWarnPitSpeedLimiter, 0);
+    EXPECT_LE(rows[pitRoad + 5].speed, r.model.pitLimit() + 0.01);
+    const Row& arrived = rows[stall];
+    const Row& served = rows[service];
+    EXPECT_EQ(arrived.svStatus, simfeed::kPitSvInProgress);
+    EXPECT_NE(arrived.service & simfeed::kServiceFuel, 0);
+    EXPECT_EQ(arrived.serviceFuel, 20.0);
+    EXPECT_NEAR(served.fuel - rows[stall - 1].fuel, 20.0, 0.05) << "the requested fuel went in";
+    EXPECT_GE(served.time - arrived.time, 20.0 / 2.7 - 0.2) << "at the fill rate";
+    EXPECT_EQ(served.service & simfeed::kServiceFuel, 0) << "the fuel request is done";
+    for (size_t i = stall; i < service; ++i) {
+        EXPECT_EQ(rows[i].speed, 0.0) << "the car stands during the service";
+        EXPECT_TRUE(rows[i].inStall);
+    }
+    EXPECT_EQ(rows[out].svStatus, simfeed::kPitSvNone);
+    EXPECT_EQ(rows[out].warnings & simfeed::kWarnPitSpeedLimiter, 0);
+
+    // The engine warning of lap 4 and nowhere else.
+    for (const Row& x : rows) {
+        if (x.state == simfeed::kStateRacing && x.lap != 4) {
+            EXPECT_EQ(x.warnings & simfeed::kWarnWaterTemp, 0) << "lap " << x.lap;
+        }
+    }
+    EXPECT_NE(firstIndex(rows, green, [](const Row& x) { return x.lap == 4 && (x.warnings & 1); }),
+              rows.size());
+
+    // The last lap under the white flag, the checkered flag, the cool-down and the end.
+    size_t white =
+        firstIndex(rows, out, [](const Row& x) { return x.flags & simfeed::kFlagWhite; });
+    size_t checkered =
+        firstIndex(rows, white, [](const Row& x) { return x.flags & simfeed::kFlagCheckered; });
+    size_t coolDown = firstIndex(rows, checkered,
+                                 [](const Row& x) { return x.state == simfeed::kStateCoolDown; });
+    ASSERT_LT(coolDown, rows.size());
+    EXPECT_EQ(rows[white].lapsRemain, 1);
+    EXPECT_EQ(rows[checkered].state, simfeed::kStateCheckered);
+    EXPECT_EQ(rows[checkered].lapsRemain, 0);
+    const Row& last = rows.back();
+    EXPECT_FALSE(last.onTrack);
+    EXPECT_EQ(last.surface, simfeed::kSurfaceNotInWorld);
+    EXPECT_EQ(last.state, simfeed::kStateCoolDown);
+    EXPECT_EQ(r.model.playerCar().lapsCompleted, laps);
+    EXPECT_TRUE(r.model.playerCar().finished);
+    EXPECT_GT(last.fuel, 0.0) << "the stop put in enough to finish";
+}
+
+TEST(RaceModel, LapsRemainingFollowTheLeader) {
+    ModelReader r(simfeedtest::shippedScenario("one_stop"));
+    while (r.model.stage() != simfeed::Stage::CoolDown) {
+        r.model.stepSeconds(5);
+        if (r.model.stage() != simfeed::Stage::Racing) {
+            continue;
+        }
+        int leader = 0;
+        for (const simfeed::CarState& c : r.model.cars()) {
+            leader = std::max(leader, c.lapsCompleted);
+        }
+        ASSERT_EQ(r.model.sessionLapsRemainEx(), 14 - leader);
+        // The player runs on the lead lap in this scenario.
+        int lap = r.model.playerCar().lap;
+        ASSERT_GE(r.model.sessionLapsRemainEx(), 14 - lap) << "lap " << lap;
+        ASSERT_LE(r.model.sessionLapsRemainEx(), 15 - lap) << "lap " << lap;
+    }
+}
+
+TEST(RaceModel, TimedRaceCountsTheClockFromTheStartAndFlagsAtTheEnd) {
+    ModelReader r(simfeedtest::shippedScenario("timed_race"));
+    std::vector<Row> rows = runThrough(r, 30, 4 * 3600);
+    ASSERT_TRUE(r.model.finished());
+    size_t parade =
+        firstIndex(rows, 0, [](const Row& x) { return x.state == simfeed::kStateParadeLaps; });
+    size_t green =
+        firstIndex(rows, parade, [](const Row& x) { return x.state == simfeed::kStateRacing; });
+    ASSERT_LT(green, rows.size());
+    for (size_t i = 0; i < green; ++i) {
+        EXPECT_EQ(rows[i].timeRemain, 1500.0) << "the clock starts at the green flag";
+        EXPECT_EQ(rows[i].lap, 0) << "the pace lap is not counted";
+    }
+    size_t counted = firstIndex(rows, green, [](const Row& x) { return x.lap == 1; });
+    ASSERT_LT(counted, rows.size());
+    EXPECT_LT(rows[counted].time - rows[green].time, 3.0)
+        << "the grid crosses the line at the start";
+    size_t white =
+        firstIndex(rows, green, [](const Row& x) { return x.flags & simfeed::kFlagWhite; });
+    size_t checkered =
+        firstIndex(rows, white, [](const Row& x) { return x.flags & simfeed::kFlagCheckered; });
+    ASSERT_LT(checkered, rows.size());
+    EXPECT_LT(rows[white - 1].timeRemain, 0.6);
+    EXPECT_EQ(rows[white].timeRemain, 0.0);
+    EXPECT_GT(rows[checkered].time - rows[white].time, 1.0) << "the leader finishes the lap";
+    for (const Row& x : rows) {
+        EXPECT_EQ(x.lapsRemain, 32767);
+    }
+    for (size_t i = green + 1; i < white; ++i) {
+        EXPECT_LE(rows[i].timeRemain, rows[i - 1].timeRemain);
+    }
+    // The stop when the tank ran low, with the driver forgetting the limiter.
+    size_t pitRoad = firstIndex(rows, green, [](const Row& x) { return x.surface == 2; });
+    ASSERT_LT(pitRoad, rows.size());
+    EXPECT_LT(rows[pitRoad].fuel, 5.0 + 2.6);
+    EXPECT_EQ(rows[pitRoad].warnings & simfeed::kWarnPitSpeedLimiter, 0);
+    double fastest = 0;
+    for (size_t i = pitRoad; i < rows.size() && rows[i].surface == 2; ++i) {
+        fastest = std::max(fastest, rows[i].speed);
+    }
+    EXPECT_GT(fastest * 3.6, 70.0) << "speeding in the 60 km/h pit lane";
+}
+
+TEST(RaceModel, PracticeLeavesTheStallAndChangesTiresAtItsStop) {
+    ModelReader r(simfeedtest::shippedScenario("practice"));
+    std::vector<Row> rows = runThrough(r, 6, 4 * 3600);
+    ASSERT_TRUE(r.model.finished());
+    size_t out = firstIndex(rows, 0, [](const Row& x) { return x.onTrack; });
+    ASSERT_LT(out, rows.size());
+    EXPECT_EQ(rows[out].surface, simfeed::kSurfaceInPitStall);
+    EXPECT_TRUE(rows[out].inStall);
+    EXPECT_EQ(rows[out].state, simfeed::kStateRacing);
+    size_t road = firstIndex(rows, out, [](const Row& x) { return x.surface == 2; });
+    size_t track = firstIndex(rows, road, [](const Row& x) { return x.surface == 3; });
+    ASSERT_LT(track, rows.size());
+    EXPECT_EQ(rows[track].lap, 1) << "the start line lies between the stall and the pit exit";
+    // The stop at the end of lap 4: worn tires come off.
+    size_t stall =
+        firstIndex(rows, track, [](const Row& x) { return x.surface == 1 && x.speed == 0; });
+    size_t done = firstIndex(rows, stall, [](const Row& x) { return x.svStatus == 2; });
+    ASSERT_LT(done, rows.size());
+    EXPECT_EQ(rows[stall].lap, 4);
+    EXPECT_LT(rows[stall].wear, 0.95);
+    EXPECT_EQ(rows[done].wear, 1.0);
+    EXPECT_GE(rows[done].time - rows[stall].time,
+              r.model.scenario().strategy.tireChangeSeconds - 0.2);
+    EXPECT_EQ(rows[done].service & simfeed::kServiceTires, 0);
+    EXPECT_EQ(r.model.player().tireSetsUsed, 1);
+    // The clock runs from the start of the session; at zero the checkered flag is out.
+    size_t checkered =
+        firstIndex(rows, done, [](const Row& x) { return x.flags & simfeed::kFlagCheckered; });
+    ASSERT_LT(checkered, rows.size());
+    EXPECT_NEAR(rows[checkered].time, 900, 0.6);
+    EXPECT_EQ(rows[checkered].state, simfeed::kStateCheckered);
+    for (const Row& x : rows) {
+        EXPECT_EQ(x.flags & simfeed::kFlagWhite, 0) << "no white flag in practice";
+    }
+}
+
+TEST(RaceModel, FuelCorrectionStintBurnsMoreLateThanEarly) {
+    simfeed::RaceModel m(simfeedtest::shippedScenario("fuel_correction"));
+    std::vector<double> fuelAtLap(30, -1);
+    while (m.playerCar().lap < 10 && m.sessionTime() < 3600) {
+        m.step();
+        int lap = m.playerCar().lap;
+        if (fuelAtLap[static_cast<size_t>(lap)] < 0) {
+            fuelAtLap[static_cast<size_t>(lap)] = m.player().fuel;
+        }
+    }
+    ASSERT_GE(m.playerCar().lap, 10);
+    double early = fuelAtLap[2] - fuelAtLap[3];
+    double late = fuelAtLap[8] - fuelAtLap[9];
+    // 2.3 l plus 0.06 l for each lap of the stint, +-1 % noise.
+    EXPECT_NEAR(early, 2.3 + 0.06 * 2, 0.05);
+    EXPECT_NEAR(late, 2.3 + 0.06 * 8, 0.05);
+    double average = (fuelAtLap[2] - fuelAtLap[9]) / 7;
+    EXPECT_LT(average, late - 0.15) << "an average over the stint understates the coming laps";
+}
+
+TEST(RaceModel, SameSeedSameRowsOtherSeedOtherRows) {
+    auto rowAfter = [](uint32_t seed, int ticks) {
+        simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
+        s.seed = seed;
+        simfeed::RaceModel m(s);
+        for (int i = 0; i < ticks; ++i) {
+            m.step();
+        }
+        std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
+        simblock::BlockLayout layout = simblock::computeLayout(vars);
+        std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
+        simfeed::RowWriter w(vars, layout);
+        w.attach(&row);
+        simfeed::writeRow(m, w);
+        return row;
+    };
+    EXPECT_EQ(rowAfter(7, 30000), rowAfter(7, 30000));
+    EXPECT_NE(rowAfter(7, 30000), rowAfter(8, 30000));
+}
+
+TEST(RaceModel, OutOfFuelCarStopsAndTheSessionStillEnds) {
+    simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
+    s.strategy.pitOnLaps.clear();
+    s.strategy.safetyStop = false;
+    s.car.startFuel = 10;
+    simfeed::RaceModel m(s);
+    double dryAt = -1;
+    while (!m.finished() && m.sessionTime() < 4 * 3600) {
+        m.stepSeconds(1);
+        if (m.player().outOfFuel && m.playerIsOnTrack()) {
+            if (dryAt < 0) {
+                dryAt = m.sessionTime();
+            }
+            EXPECT_NE(m.player().engineWarnings & simfeed::kWarnEngineStalled, 0);
+            if (m.sessionTime() - dryAt > 10) {
+                EXPECT_EQ(m.playerCar().speed, 0.0) << "the car has rolled to a stop";
+            }
+        }
+    }
+    EXPECT_GT(dryAt, 0);
+    EXPECT_TRUE(m.finished()) << "the field finishes and the session closes without the player";
+    EXPECT_TRUE(m.player().outOfFuel);
+    EXPECT_LT(m.playerCar().lapsCompleted, 14);
+}
+
+TEST(RaceModel, SafetyStopSavesACarThatWouldRunDry) {
+    simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
+    s.strategy.pitOnLaps.clear();
+    s.strategy.safetyStop = true;
+    simfeed::RaceModel m(s);
+    while (!m.finished() && m.sessionTime() < 4 * 3600) {
+        m.stepSeconds(1);
+    }
+    EXPECT_FALSE(m.player().outOfFuel);
+    EXPECT_EQ(m.player().stops, 1);
+    EXPECT_EQ(m.playerCar().lapsCompleted, 14);
+}
+
+// The types the simulator publishes the engineer's variables in.
+TEST(Variables, CatalogueHasTheSimulatorsTypes) {
+    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
+    auto typeOf = [&](const std::string& name) {
+        for (const simblock::VarSpec& v : vars) {
+            if (v.name == name) {
+                return v.type;
+            }
+        }
+        return -1;
+    };
+    struct Case {
+        const char* name;
+        int type;
+    } cases[] = {
+        {"SessionTime", telemetry::kDouble},
+        {"SessionTimeRemain", telemetry::kDouble},
+        {"SessionNum", telemetry::kInt},
+        {"SessionState", telemetry::kInt},
+        {"SessionLapsRemainEx", telemetry::kInt},
+        {"Lap", telemetry::kInt},
+        {"PlayerCarIdx", telemetry::kInt},
+        {"PlayerCarPosition", telemetry::kInt},
+        {"PlayerCarPitSvStatus", telemetry::kInt},
+        {"PlayerTrackSurface", telemetry::kInt},
+        {"TireSetsAvailable", telemetry::kInt},
+        {"TireSetsUsed", telemetry::kInt},
+        {"SessionFlags", telemetry::kBitField},
+        {"EngineWarnings", telemetry::kBitField},
+        {"PitSvFlags", telemetry::kBitField},
+        {"IsOnTrack", telemetry::kBool},
+        {"PlayerCarInPitStall", telemetry::kBool},
+        {"LapDist", telemetry::kFloat},
+        {"FuelLevel", telemetry::kFloat},
+        {"Speed", telemetry::kFloat},
+        {"RPM", telemetry::kFloat},
+        {"Brake", telemetry::kFloat},
+        {"AirTemp", telemetry::kFloat},
+        {"TrackTempCrew", telemetry::kFloat},
+        {"LFcoldPressure", telemetry::kFloat},
+        {"RRcoldPressure", telemetry::kFloat},
+        {"LFtempCR", telemetry::kFloat},
+        {"RFtempCL", telemetry::kFloat},
+        {"LRtempCR", telemetry::kFloat},
+        {"RRtempCL", telemetry::kFloat},
+        {"LFwearR", telemetry::kFloat},
+        {"RFwearL", telemetry::kFloat},
+        {"LRwearR", telemetry::kFloat},
+        {"RRwearL", telemetry::kFloat},
+        {"PitSvLFP", telemetry::kFloat},
+        {"PitSvRRP", telemetry::kFloat},
+        {"PitSvFuel", telemetry::kFloat},
+        {"PitRepairLeft", telemetry::kFloat},
+        {"PitOptRepairLeft", telemetry::kFloat},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(typeOf(c.name), c.type) << c.name;
+    }
+}
+
+TEST(Variables, TableIsRealisticAndEveryValueWrittenHasItsVariable) {
+    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
+    EXPECT_GE(vars.size(), 280u);
+    EXPECT_LE(vars.size(), 400u);
+    std::vector<std::string> names;
+    int arrays = 0;
+    for (const simblock::VarSpec& v : vars) {
+        EXPECT_LE(v.name.size(), 31u) << v.name;
+        EXPECT_LE(v.desc.size(), 63u) << v.name;
+        EXPECT_LE(v.unit.size(), 31u) << v.name;
+        EXPECT_GE(v.count, 1) << v.name;
+        arrays += v.count > 1;
+        names.push_back(v.name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << "duplicate name";
+    EXPECT_GE(arrays, 20);
+    simblock::BlockLayout layout = simblock::computeLayout(vars);
+    ASSERT_TRUE(layout.ok) << layout.error;
+    std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
+    simfeed::RowWriter w(vars, layout);
+    w.attach(&row);
+    simfeed::RaceModel m(simfeedtest::shippedScenario("one_stop"));
+    m.stepSeconds(200);
+    simfeed::writeRow(m, w);
+    EXPECT_TRUE(w.missing().empty()) << "no variable named " << w.missing().front();
+}
+
+}  // namespace

@@ -1,0 +1,164 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/tools/simfeed/model_reader.h"
+#include "tools/simfeed/ini_file.h"
+#include "tools/simfeed/scenario.h"
+
+namespace simfeedtest {
+
+std::string scenarioDir() {
+    const char* src = std::getenv("KORVANE_SOURCE_DIR");
+    return std::string(src != nullptr ? src : ".") + "/tools/simfeed/scenarios";
+}
+
+simfeed::Scenario shippedScenario(const std::string& name) {
+    simfeed::ScenarioLoad load = simfeed::loadScenarioFile(scenarioDir() + "/" + name + ".ini");
+    EXPECT_TRUE(load.scenario.has_value())
+        << name << ": " << (load.errors.empty() ? "" : load.errors.front());
+    return load.scenario.value_or(simfeed::defaultScenario());
+}
+
+}  // namespace simfeedtest
+
+namespace {
+
+using simfeed::IniFile;
+
+TEST(IniFile, ReadsValuesWhateverTheCaseCommentsAndLineEnds) {
+    IniFile ini = IniFile::parse(
+        "; leading comment\r\n"
+        "[Track]\r\n"
+        "Length = 5150   ; metres\r\n"
+        "Name=brenvik ring # the home circuit\r\n"
+        "Url=http://x/#anchor\r\n"
+        "[track]\n"
+        "PitEntry=0.93\n");
+    EXPECT_TRUE(ini.errors().empty());
+    EXPECT_EQ(ini.getDouble("TRACK", "length", 0), 5150);
+    EXPECT_EQ(ini.getString("Track", "Name", ""), "brenvik ring");
+    // A comment mark inside a word is part of the value.
+    EXPECT_EQ(ini.getString("Track", "Url", ""), "http://x/#anchor");
+    // A section written twice is one section.
+    EXPECT_EQ(ini.getDouble("Track", "PitEntry", 0), 0.93);
+    EXPECT_EQ(ini.getInt("Track", "Missing", 42), 42);
+}
+
+TEST(IniFile, NamesEachMalformedLineAndValue) {
+    struct Case {
+        const char* text;
+        const char* expected;  // part of the single error reported
+    } cases[] = {
+        {"[Track\n", "scenario:1: section header without ']'"},
+        {"[Track]\nLength\n", "scenario:2: expected key=value"},
+        {"Length=1\n", "scenario:1: key outside a section"},
+        {"[Track]\n=5\n", "scenario:2: empty key"},
+        {"[Car]\nLapTime=fast\n", "scenario:2: [Car] LapTime: 'fast' is not a number"},
+        {"[Car]\nGears=6.5\n", "'6.5' is not a whole number"},
+        {"[Car]\nFlag=perhaps\n", "'perhaps' is not yes or no"},
+    };
+    for (const Case& c : cases) {
+        IniFile ini = IniFile::parse(c.text);
+        ini.getDouble("Car", "LapTime", 0);
+        ini.getInt("Car", "Gears", 0);
+        ini.getBool("Car", "Flag", false);
+        ASSERT_EQ(ini.errors().size(), 1u) << c.text;
+        EXPECT_NE(ini.errors()[0].find(c.expected), std::string::npos) << ini.errors()[0];
+    }
+}
+
+TEST(Scenario, EveryShippedScenarioLoadsCleanly) {
+    namespace fs = std::filesystem;
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(simfeedtest::scenarioDir())) {
+        if (entry.path().extension() != ".ini") {
+            continue;
+        }
+        ++count;
+        simfeed::ScenarioLoad load = simfeed::loadScenarioFile(entry.path().string());
+        EXPECT_TRUE(load.scenario.has_value()) << entry.path();
+        for (const std::string& e : load.errors) {
+            ADD_FAILURE() << e;
+        }
+        for (const std::string& w : load.warnings) {
+            ADD_FAILURE() << "warning: " << w;
+        }
+    }
+    EXPECT_GE(count, 5);
+    for (const char* name : {"one_stop", "timed_race", "practice", "fuel_correction", "two_hour"}) {
+        EXPECT_TRUE(fs::exists(simfeedtest::scenarioDir() + "/" + name + ".ini")) << name;
+    }
+}
+
+TEST(Scenario, RefusesUnusableValuesAndSaysWhy) {
+    struct Case {
+        const char* text;
+        const char* expected;
+    } cases[] = {
+        {"[Track]\nLength=50\n", "[Track] Length must be 200 to 50000"},
+        {"[Track]\nPitEntry=1.2\n", "PitEntry must be a fraction"},
+        {"[Track]\nPitEntry=0.5\nPitExit=0.55\nPitStall=0.9\n",
+         "PitStall must lie on the pit road"},
+        {"[Track]\nPitEntry=0.9\nPitExit=0.5\nPitStall=0.95\n", "half a lap"},
+        {"[Car]\nClassMaxFuelPct=1.5\n", "ClassMaxFuelPct"},
+        {"[Car]\nStartingPressure=90\n", "starting pressures"},
+        {"[Car]\nIdleRPM=8000\n", "engine speeds must rise"},
+        {"[Driver]\nCarIdx=40\n", "CarIdx must be below the field size"},
+        {"[Strategy]\nFuelFillRate=0\n", "FuelFillRate"},
+        {"[Strategy]\nPitOnLaps=3,x\n", "is not a list of lap numbers"},
+        {"[Session2]\nType=Race\nLaps=unlimited\nTime=unlimited\nRun=yes\n",
+         "needs a lap or time limit"},
+        {"[Session2]\nType=Race\nLaps=12.5\nRun=yes\n", "a lap count must be a whole number"},
+        {"[Session2]\nType=Sprint\nRun=yes\n", "is not Practice, Qualify or Race"},
+        {"[Session2]\nType=Race\nLaps=10\n", "no session is simulated"},
+        {"[Event1]\nKind=Meteor\nLap=2\n", "Kind must be"},
+        {"[Event1]\nKind=WaterTemp\n", "an event needs a Lap"},
+    };
+    for (const Case& c : cases) {
+        simfeed::ScenarioLoad load = simfeed::loadScenario(IniFile::parse(c.text));
+        EXPECT_FALSE(load.scenario.has_value()) << c.text;
+        bool found = false;
+        for (const std::string& e : load.errors) {
+            found = found || e.find(c.expected) != std::string::npos;
+        }
+        EXPECT_TRUE(found) << c.text << "\nexpected: " << c.expected
+                           << "\nfirst error: " << (load.errors.empty() ? "" : load.errors[0]);
+    }
+}
+
+TEST(Scenario, WarnsAboutUnknownKeysAndSectionsButRuns) {
+    simfeed::ScenarioLoad load =
+        simfeed::loadScenario(IniFile::parse("[Car]\nLapTme=90\n[Weather]\nRain=1\n"));
+    ASSERT_TRUE(load.scenario.has_value());
+    ASSERT_EQ(load.warnings.size(), 3u);
+    EXPECT_NE(load.warnings[0].find("unknown section [Weather]"), std::string::npos);
+    EXPECT_NE(load.warnings[1].find("[Car] LapTme: unknown key"), std::string::npos);
+}
+
+TEST(Scenario, SessionsFromTheFileReplaceTheDefaultWeekend) {
+    simfeed::ScenarioLoad load = simfeed::loadScenario(
+        IniFile::parse("[Session 3]\nType=Race\nLaps=unlimited\nTime=1200\nRun=yes\n"
+                       "[Session 1]\nType=Practice\nTime=600\nRun=yes\nName=WARMUP\n"));
+    ASSERT_TRUE(load.scenario.has_value()) << load.errors.front();
+    const simfeed::Scenario& s = *load.scenario;
+    ASSERT_EQ(s.sessions.size(), 2u);
+    EXPECT_EQ(s.sessions[0].num, 1);
+    EXPECT_EQ(s.sessions[0].name, "WARMUP");
+    EXPECT_EQ(s.sessions[1].laps, 0);
+    EXPECT_EQ(s.sessions[1].timeSeconds, 1200);
+    EXPECT_EQ(s.runOrder(), (std::vector<int>{1, 3}));
+}
+
+TEST(Scenario, FindsANameInTheSearchDirectoriesOrTakesAPath) {
+    std::string dir = simfeedtest::scenarioDir();
+    EXPECT_EQ(simfeed::resolveScenarioPath("practice", {"/nonexistent", dir}),
+              (std::filesystem::path(dir) / "practice.ini").string());
+    EXPECT_EQ(simfeed::resolveScenarioPath(dir + "/practice.ini", {}), dir + "/practice.ini");
+    EXPECT_EQ(simfeed::resolveScenarioPath("no_such_race", {dir}), "");
+}
+
+}  // namespace
