@@ -1,0 +1,361 @@
+#!/usr/bin/env python3
+"""The race engineer end to end: Qm_Korvane_Plugin in active mode against the simulator feed
+and the race-data service, through a race with pit stops.
+
+The service is told beforehand, through its own report paths, of an earlier session of the same
+car, track and driver that burnt more fuel and wore its tires hard, so that at pit-in it answers
+with a higher fuel burn and with "take tires". Afterwards the feed's command log, the plugin's
+log and the service's database together must show the road of a pit stop: the lap report, the
+three questions, the fuel correction and its Fuel command, the tire order, the "BOX:" lines, the
+data report, the new fuel window, the consultation armed again for the next stop, and the data
+report at the checkered flag. When the build has an audio engine that writes the capture file,
+the stop tones (1200 Hz) must be in it.
+
+Linux: the plugin runs on a pseudo-terminal and reaches the service over HTTPS. Windows
+(--wine): the plugin and the feed run under Wine; the plugin reaches the Linux service over
+plain HTTP (Wine's WinHTTP fails the TLS handshake with a local service).
+
+Exit code 0 on success, 1 on a failure, 77 (skipped) when another simulator is running here.
+"""
+import argparse
+import math
+import os
+import re
+import shutil
+import signal
+import sqlite3
+import ssl
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+import wave
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
+                                "plugin", "app", "e2e"))
+from plugin_e2e import CONNECTED, Failure, PtyRun, WineRun  # noqa: E402
+
+# Who the scenario's driver is, as the session text tells the plugin.
+CAR_ID, TRACK_ID, DRIVER_ID, LAP_RACE = 143, 417, 402117, 1
+EARLIER_SESSION = 1
+EARLIER_BURN = 3.40
+
+LAP_KEYS = ("sid sli sst tid cid did sat stt cat ctt psv sl slr st str fs fl fu fta fn fbpl fbpm "
+            "sft pos llt fbm tlu").split()
+DATA_KEYS = ("sid sli sst tid cid did sat stt cat ctt psv sl slr st str fs fl fu fta fn fbpl fbpm "
+             "sft wlf tlf phlf pclf wrf trf phrf pcrf wlr tlr phlr pclr wrr trr phrr pcrr pos "
+             "llt fbm").split()
+
+
+class Service:
+    """The race-data service in a scratch folder of its own."""
+
+    def __init__(self, exe, folder, secure):
+        self.folder = folder
+        self.secure = secure
+        self.database = os.path.join(folder, "racedata.db")
+        port_file = os.path.join(folder, "port")
+        args = [exe, "--bind", "127.0.0.1", "--port", "0", "--port-file", port_file,
+                "--database", self.database, "--files", os.path.join(folder, "files"),
+                "--request-log", os.path.join(folder, "requests.log")]
+        if not secure:
+            args.append("--plain")
+        os.makedirs(os.path.join(folder, "files"), exist_ok=True)
+        self.out = open(os.path.join(folder, "service.out"), "w")
+        self.proc = subprocess.Popen(args, stdout=self.out, stderr=subprocess.STDOUT)
+        deadline = time.time() + 20
+        while time.time() < deadline:
+            if os.path.exists(port_file) and os.path.getsize(port_file) > 0:
+                with open(port_file) as f:
+                    self.port = int(f.read().strip())
+                break
+            if self.proc.poll() is not None:
+                raise Failure("the race-data service did not start")
+            time.sleep(0.05)
+        else:
+            raise Failure("the race-data service did not report its port")
+        self.certificate = os.path.join(folder, "racedata.crt")
+
+    def get(self, path):
+        scheme = "https" if self.secure else "http"
+        context = ssl.create_default_context(cafile=self.certificate) if self.secure else None
+        with urllib.request.urlopen("%s://127.0.0.1:%d%s" % (scheme, self.port, path),
+                                    context=context, timeout=10) as r:
+            return r.read().decode()
+
+    def report(self, kind, keys, values):
+        query = "&".join("%s=%s" % (k, values.get(k, 0)) for k in keys)
+        answer = self.get("/qrd/%s.php?%s" % (kind, query))
+        if answer.strip() != "1":
+            raise Failure("the service did not store the %s report: %r" % (kind, answer))
+
+    def rows(self, sql):
+        db = sqlite3.connect(self.database)
+        try:
+            db.row_factory = sqlite3.Row
+            return [dict(r) for r in db.execute(sql)]
+        finally:
+            db.close()
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(10)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.out.close()
+
+
+def seed_earlier_session(service):
+    """An earlier race of this car on this track: a higher burn and tires worn to 80 % in 10 km."""
+    same = {"sid": EARLIER_SESSION, "sli": 4, "tid": TRACK_ID, "cid": CAR_ID, "did": DRIVER_ID,
+            "sft": LAP_RACE, "fbpl": "%.2f" % EARLIER_BURN, "fbm": "%.2f" % EARLIER_BURN}
+    service.report("lap", LAP_KEYS, dict(same, st=100, sl=3, tlu=10000))
+    wear = {k: "0.80" for k in ("wlf", "wrf", "wlr", "wrr")}
+    service.report("data", DATA_KEYS, dict(same, st=200, sl=4, **wear))
+
+
+class Feed:
+    def __init__(self, exe, scenario, workdir, wine_run):
+        self.log = os.path.join(workdir, "Qm_Korvane_SimFeed.log")
+        args = ["--scenario", scenario, "--until-end", "--no-keyboard", "--quiet",
+                "--log", self.log]
+        if wine_run:
+            args = [to_windows(a) if a.startswith("/") else a for a in args]
+            command = [wine_run, exe] + args
+        else:
+            command = [exe] + args
+        self.out = open(os.path.join(workdir, "feed.out"), "w")
+        self.proc = subprocess.Popen(command, cwd=workdir, stdin=subprocess.DEVNULL,
+                                     stdout=self.out, stderr=subprocess.STDOUT,
+                                     start_new_session=True)
+
+    def ended(self):
+        return self.proc.poll() is not None
+
+    def kill(self):
+        if not self.ended():
+            os.killpg(self.proc.pid, signal.SIGKILL)
+            self.proc.wait()
+        self.out.close()
+
+    def lines(self):
+        with open(self.log) as f:
+            return [re.sub(r"^SimFeed: \d+ : ", "", line.rstrip("\n")) for line in f]
+
+
+def to_windows(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def messages(workdir):
+    with open(os.path.join(workdir, "Qm_Korvane_Plugin.log"), newline=None) as f:
+        return [re.sub(r"^KV: \d+ :  ", "", line) for line in f.read().splitlines()]
+
+
+def tone_seconds(path, hz=1200.0):
+    """Seconds of the capture in which a `hz` tone stands out; None when there is no capture."""
+    if not os.path.exists(path):
+        return None
+    with wave.open(path) as w:
+        rate, channels, width = w.getframerate(), w.getnchannels(), w.getsampwidth()
+        frames = w.readframes(w.getnframes())
+    if width != 2:
+        raise Failure("the capture has %d-byte samples; 16-bit expected" % width)
+    samples = struct.unpack("<%dh" % (len(frames) // 2), frames)
+    window = int(rate * 0.05)
+    coeff = 2 * math.cos(2 * math.pi * hz / rate)
+    found = 0.0
+    for start in range(0, len(samples) // channels - window, window):
+        # Goertzel on the sum of the channels: the tone's power against the window's.
+        s1 = s2 = 0.0
+        energy = 0.0
+        for i in range(start, start + window):
+            x = sum(samples[i * channels:(i + 1) * channels]) / 32768.0
+            energy += x * x
+            s1, s2 = x + coeff * s1 - s2, s1
+        power = s1 * s1 + s2 * s2 - coeff * s1 * s2
+        if energy > 1e-4 and power / (energy * window / 2) > 0.5:
+            found += 0.05
+    return found
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def index_of(lines, pattern, start=0):
+    for i in range(start, len(lines)):
+        if re.search(pattern, lines[i]):
+            return i
+    return -1
+
+
+def check_road(log, feed, service, tire_orders):
+    """The plugin's log, the feed's commands and the service's rows of one race with stops."""
+    pit_ins = [i for i, m in enumerate(log) if re.search(r"Pit IN: NeededTireRange:", m)]
+    check(len(pit_ins) >= 2, "fewer than two pit-in consultations (the second shows the re-arm):"
+          "\n" + "\n".join(log))
+
+    # The first stop, line by line in the order of the road.
+    at = pit_ins[0]
+    road = [
+        r"^LOG: Lap \d+ Pit IN: NeededTireRange: \d+ LitersToAdd: \d+ FuelBurnPerLap: \d+\.\d\d "
+        r"LocalLapLength: 5150$",
+        r"^LOG: Lap \d+ Pit IN: TireReply: 1 ChangeTires: 1 TireAgeInLaps: \d+ Taking Tires",
+        r"^LOG: Lap \d+ Pit IN: Checking FuelBurnMaxReply: 3\.40 Current FuelBurnMax: \d",
+        r"^LOG: Lap \d+ Pit IN: Setting FuelBurnMax: \d+\.\d\d to FuelBurnMaxReply: 3\.40$",
+        r"^LOG: Lap \d+ Pit IN: Checking TirePressureDifferenceReply: -?\d+\.\d\d$",
+        r"^BOX: Lap \d+ Session Weather: TrackAir: 25\.55 TrackSurface: 40\.00",
+        r"^BOX: Lap \d+ Pitting: QRD : Service : PSV: \d+ FT: 100 FL: ",
+        r"^BOX: Lap \d+ Pitting: QRD : Tire Read: LF:",
+    ]
+    for pattern in road:
+        found = index_of(log, pattern, at)
+        check(found >= 0, "missing after line %d: %s\nlog:\n%s" % (at, pattern, "\n".join(log)))
+        at = found + 1
+    check(index_of(log, r"^BOX: ", pit_ins[0]) < pit_ins[1] and
+          index_of(log, r"^BOX: Lap \d+ Pitting: QRD : Tire Read:", pit_ins[1]) > pit_ins[1],
+          "the BOX lines do not come once for each stop:\n" + "\n".join(log))
+    first_pit_lap = int(re.search(r"Lap (\d+)", log[pit_ins[0]]).group(1))
+
+    # The feed: a Fuel command for each consultation that corrected the burn, tires (codes 3 to
+    # 6) ordered at the first pit-in, and tire requests cleared on track (code 7).
+    commands = [m for m in feed if m.startswith("PIT ")]
+    fuel = [m for m in commands if m.startswith("PIT code=2 ")]
+    corrections = [i for i in pit_ins
+                   if index_of(log, r"Setting FuelBurnMax:", i) in range(i, i + 5)]
+    check(len(fuel) >= len(corrections) >= 1,
+          "Fuel commands %r for %d corrections" % (fuel, len(corrections)))
+    fuel_values = [int(re.search(r"value=(-?\d+)", m).group(1)) for m in fuel]
+    check(min(fuel_values) >= 0, "a negative fuel amount was sent: %r" % fuel)
+    if tire_orders:
+        for code in (3, 4, 5, 6):
+            check(any(m.startswith("PIT code=%d " % code) for m in commands),
+                  "no tire order with code %d in the feed's log:\n%s" % (code, "\n".join(feed)))
+
+    # The service: lap reports through the race, one data report per stop and one at the flag.
+    laps = service.rows("SELECT * FROM lap_reports WHERE sid != %d ORDER BY id" % EARLIER_SESSION)
+    data = service.rows("SELECT * FROM data_reports WHERE sid != %d ORDER BY id" % EARLIER_SESSION)
+    check(laps, "no lap report reached the service")
+    # (Once the leader has finished no laps remain, and the session counts as limited by time.)
+    check(all(r["cid"] == CAR_ID and r["tid"] == TRACK_ID and r["did"] == DRIVER_ID and
+              (r["sft"] == LAP_RACE or r["sl"] > first_pit_lap + 2) for r in laps),
+          "lap reports with the wrong car, track, driver or race kind: %r" %
+          [(r["cid"], r["tid"], r["did"], r["sft"], r["sl"]) for r in laps])
+    check(len(data) == 3, "data reports %r; two stops and the flag expected" %
+          [(r["sl"], r["fu"]) for r in data])
+    # The new fuel window: the fuel used restarts at the stop.
+    before = [r for r in laps if r["sl"] == first_pit_lap]
+    after = [r for r in laps if r["sl"] == first_pit_lap + 1]
+    check(before and after and after[-1]["fu"] < before[-1]["fu"],
+          "the fuel used does not restart after the stop: lap %d %r, lap %d %r" %
+          (first_pit_lap, [r["fu"] for r in before], first_pit_lap + 1,
+           [r["fu"] for r in after]))
+    # The flag's report: the last lap, the burn the service knew kept as the maximum.
+    final = data[-1]
+    second_pit_lap = int(re.search(r"Lap (\d+)", log[pit_ins[1]]).group(1))
+    check(final["sl"] > second_pit_lap,
+          "the last data report is of lap %d, not of the flag" % final["sl"])
+    check(final["fbm"] > 0, "the flag's data report has no fuel burn")
+
+
+def run(opts):
+    if not opts.wine and os.path.exists("/dev/shm/IRSDKMemMapFileName"):
+        print("SKIP: a simulator block exists on this machine")
+        return 77
+    scratch = tempfile.mkdtemp(prefix="race_engineering_", dir=opts.scratch)
+    secure = not opts.wine
+    service = Service(opts.service, os.path.join(scratch, "service"), secure)
+    feed = plugin = None
+    try:
+        seed_earlier_session(service)
+        workdir = os.path.join(scratch, "plugin")
+        os.makedirs(workdir)
+        with open(os.path.join(workdir, "Qm_Korvane_Launcher.ini"), "w") as f:
+            f.write("[Setup]\nSetupComplete=1\n")
+            f.write("[Service]\nHost=127.0.0.1\nPort=%d\nSecure=%d\n" % (service.port, secure))
+            if secure:
+                f.write("CACertificate=%s\n" % service.certificate)
+        env = dict(os.environ)
+        env["TERM"] = env.get("TERM", "xterm")
+        env.setdefault("KORVANE_AUDIO_BACKEND", "capture")
+        capture = os.path.join(workdir, "capture.wav")
+        env["KORVANE_AUDIO_CAPTURE"] = to_windows(capture) if opts.wine else capture
+        argv = [os.path.abspath(opts.plugin), "3"]
+        plugin = (WineRun(argv, workdir, env, opts.wine, opts.driver) if opts.wine
+                  else PtyRun(argv, workdir, env))
+        plugin.start()
+        plugin.wait_for("Waiting for the sim", 90)
+
+        started = time.time()
+        feed = Feed(os.path.abspath(opts.feed), os.path.abspath(opts.scenario), scratch,
+                    opts.wine)
+        while not feed.ended() and time.time() - started < opts.race_seconds:
+            plugin.pump(0.2)
+            check(not plugin.exited(), "the plugin ended during the race:\n" + plugin.text())
+        check(feed.ended(), "the race did not end within %d s" % opts.race_seconds)
+        race_time = time.time() - started
+        check(CONNECTED in plugin.text(), "the plugin never saw the simulator:\n" + plugin.text())
+        plugin.pump(3)
+        plugin.press_key()
+        code = plugin.finish(60)
+        check(code == 0, "exit code %d after a key" % code)
+
+        log = messages(workdir)
+        feed_lines = feed.lines()
+        try:
+            check_road(log, feed_lines, service, opts.tire_orders)
+        except Failure as f:
+            with open(os.path.join(scratch, "plugin_console.txt"), "w") as out:
+                out.write(plugin.text())
+            raise Failure("%s\nfeed log:\n%s\n(kept in %s)" % (f, "\n".join(feed_lines), scratch))
+        tones = tone_seconds(capture)
+        if tones is None:
+            print("NOTE: no audio capture written (no audio engine in this build); the stop "
+                  "tones were not checked")
+        else:
+            check(tones >= 0.1, "no 1200 Hz stop tone in the capture")
+        print("PASS race with two stops in %.1f s of race (%d log lines, %d feed lines)" %
+              (race_time, len(log), len(feed_lines)))
+        shutil.rmtree(scratch, ignore_errors=True)
+        return 0
+    finally:
+        if feed:
+            feed.kill()
+        if plugin and not plugin.exited():
+            if isinstance(plugin, PtyRun):
+                os.kill(plugin.pid, signal.SIGKILL)
+            else:
+                os.killpg(plugin.proc.pid, signal.SIGKILL)
+        service.stop()
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--plugin", required=True)
+    parser.add_argument("--feed", required=True)
+    parser.add_argument("--service", required=True, help="the Linux race-data service")
+    parser.add_argument("--scenario", required=True)
+    parser.add_argument("--scratch", default=None)
+    parser.add_argument("--wine", help="tools/wine-run.sh: run the Windows build under Wine")
+    parser.add_argument("--driver", help="pipe_driver.exe for the Windows build")
+    parser.add_argument("--tire-orders", action="store_true",
+                        help="the build places tire orders: check them in the feed's log")
+    parser.add_argument("--race-seconds", type=int, default=120)
+    opts = parser.parse_args()
+    if opts.scratch:
+        os.makedirs(opts.scratch, exist_ok=True)
+    try:
+        return run(opts)
+    except Failure as f:
+        print("FAIL %s" % f)
+        return 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
