@@ -26,6 +26,13 @@ std::string resolve(const std::string& path) {
     }
 }
 
+// A key line that starts with '[' reads back as a section header, one that starts with ';'
+// as a comment: the value written would be lost while the write reported success.
+bool readsAsHeaderOrComment(const std::string& key) {
+    const size_t first = key.find_first_not_of(" \t\v\f\x1a");
+    return first != std::string::npos && (key[first] == '[' || key[first] == ';');
+}
+
 bool hasLineBreak(const std::string& s) {
     return s.find_first_of("\r\n") != std::string::npos;
 }
@@ -57,7 +64,7 @@ bool writeProfileString(const std::string& section, const std::string& key,
     // back as something else; such a write is refused on both builds.
     if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) ||
         hasLineBreak(value) || section.find(']') != std::string::npos ||
-        key.find('=') != std::string::npos) {
+        key.find('=') != std::string::npos || readsAsHeaderOrComment(key)) {
         return false;
     }
     return ::WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(),
