@@ -1,0 +1,79 @@
+#pragma once
+// What the fuzz targets and their seed generators share: the byte reader that splits one
+// fuzz input into the parts a target needs, and the seed list type.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace fuzzing {
+
+// Reads an input front to back; once it runs dry every read answers zero or empty, so any
+// input at all decodes to something.
+class Input {
+  public:
+    Input(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+
+    size_t remaining() const { return size_ - pos_; }
+    bool empty() const { return pos_ >= size_; }
+
+    uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
+
+    template <typename T>
+    T value() {
+        T v{};
+        size_t n = remaining() < sizeof v ? remaining() : sizeof v;
+        if (n > 0) {
+            std::memcpy(&v, data_ + pos_, n);
+        }
+        pos_ += n;
+        return v;
+    }
+
+    // The bytes up to the next `separator` (which is consumed), or all that is left.
+    std::string until(char separator) {
+        std::string out;
+        while (pos_ < size_) {
+            char c = static_cast<char>(data_[pos_++]);
+            if (c == separator) {
+                break;
+            }
+            out += c;
+        }
+        return out;
+    }
+
+    std::string rest() {
+        std::string out(reinterpret_cast<const char*>(data_ + pos_), remaining());
+        pos_ = size_;
+        return out;
+    }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+// Named seed inputs of one target.
+using Seeds = std::vector<std::pair<std::string, std::string>>;
+
+// Appends the raw bytes of `v` to `out` (the encoders of the seed generators).
+template <typename T>
+void put(std::string& out, const T& v) {
+    out.append(reinterpret_cast<const char*>(&v), sizeof v);
+}
+
+}  // namespace fuzzing
+
+// One per target, in <target>_seeds.cpp.
+fuzzing::Seeds telemetry_block_fuzzSeeds();
+fuzzing::Seeds session_query_fuzzSeeds();
+fuzzing::Seeds settings_fuzzSeeds();
+fuzzing::Seeds link_answer_fuzzSeeds();
+fuzzing::Seeds launcher_version_fuzzSeeds();
+fuzzing::Seeds racedata_request_fuzzSeeds();

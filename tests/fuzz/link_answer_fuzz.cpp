@@ -1,0 +1,139 @@
+// The race-data link on any answer the network can produce (a failure of each kind, any
+// status, any body), and its reports with any values the race state may hold, read back by
+// the race-data service's own parser.
+//
+// Checks: a query hands back this exchange's whole body up to its first NUL only when the
+// exchange worked with a 2xx status, and "" otherwise (never an older answer); a report whose
+// values are all finite numbers is accepted by the service with the same values.
+//
+// Input: one byte choosing the failure and the status, the report values' bytes, the body.
+
+#include <httplib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "plugin/links/web_service_link.h"
+#include "support/fake_http_transport.h"
+#include "tools/racedata/report_fields.h"
+
+namespace {
+
+void fail(const char* what) {
+    std::fprintf(stderr, "link_answer_fuzz: %s\n", what);
+    std::abort();
+}
+
+void ignore(const char*) {}
+
+platform::HttpResponse responseFor(uint8_t mode, const std::string& body) {
+    static const int kStatuses[] = {200, 204, 299, 301, 404, 500, 503, 0};
+    switch (mode & 3) {
+        case 1:
+            return testsupport::FakeHttpTransport::failure(platform::HttpFailure::kConnect, 12029);
+        case 2:
+            return testsupport::FakeHttpTransport::failure(platform::HttpFailure::kReadData, 28);
+        case 3:
+            if (mode & 4) {
+                return testsupport::FakeHttpTransport::failure(platform::HttpFailure::kQueryData,
+                                                               7);
+            }
+            break;
+        default:
+            break;
+    }
+    return testsupport::FakeHttpTransport::answer(body, kStatuses[(mode >> 3) & 7]);
+}
+
+bool finite(const links::ReportValues& v) {
+    std::vector<double> reals = {v.TrackAirTemp,   v.TrackSurfaceTemp, v.AirTemp,
+                                 v.TrackTempCrew,  v.FuelLevel,        v.FuelUsed,
+                                 v.LitersToAdd,    v.FuelToFinish,     v.FuelBurnPerLap,
+                                 v.FuelBurnPerMin, v.FuelLapsLeft,     v.FuelBurnMax};
+    for (const auto& w : v.Wheels) {
+        reals.insert(reals.end(), {w.Wear, w.CarcassTemp, w.PitPressure, w.ColdPressure});
+    }
+    for (double r : reals) {
+        if (!std::isfinite(r)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void checkReport(const std::string& path, std::span<const racedata::Field> fields,
+                 const links::ReportValues& v) {
+    size_t q = path.find('?');
+    if (q == std::string::npos) {
+        fail("a report without a query string");
+    }
+    httplib::Params params;
+    httplib::detail::parse_query_text(path.substr(q + 1), params);
+    std::vector<racedata::FieldValue> values;
+    std::string why = racedata::parseFields(fields, params, values);
+    if (!why.empty()) {
+        std::fprintf(stderr, "link_answer_fuzz: %s: %s\n", path.c_str(), why.c_str());
+        fail("the service refuses a report of finite values");
+    }
+    // The integer fields the report always leads with.
+    const int64_t leading[] = {v.SubSessionID, v.SessionKind, v.SessionState,
+                               v.TrackID,      v.CarID,       v.DriverUserID};
+    for (size_t i = 0; i < 6; ++i) {
+        if (values[i].integer != leading[i]) {
+            fail("an integer field changed on the way");
+        }
+    }
+    const double fuelLevel = values[16].real;
+    if (std::fabs(fuelLevel - static_cast<double>(v.FuelLevel)) >
+        0.0005 + std::fabs(static_cast<double>(v.FuelLevel)) * 1e-12) {
+        fail("a real field changed on the way");
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static testsupport::FakeHttpTransport http;
+    static testsupport::ScopedHttpTransport useHttp(http);
+    links::SetConsoleWriter(ignore);
+    links::SetServiceEndpoint(platform::HttpEndpoint{});
+    http.clear();
+
+    fuzzing::Input in(data, size);
+    const uint8_t mode = in.byte();
+    links::ReportValues values = in.value<links::ReportValues>();
+    const std::string body = in.rest();
+
+    // The previous answer must never leak into this one.
+    http.push(testsupport::FakeHttpTransport::answer("4"));
+    links::QueryServiceCommand("qrdtireschange", 0);
+    const platform::HttpResponse response = responseFor(mode, body);
+    http.push(response);
+    const char* reply = (mode & 0x40) ? links::QueryPreviousFuelBurn()
+                                      : links::QueryServiceCommand("qrdweatherchange", 3600);
+    if (reply != links::LastServiceReply()) {
+        fail("the reply is not the last reply");
+    }
+    const bool good = response.ok() && response.status >= 200 && response.status <= 299;
+    const std::string expected = good ? std::string(body.c_str()) : std::string();
+    if (expected != reply) {
+        fail(good ? "the reply is not the body" : "a failed exchange left an answer");
+    }
+
+    http.setDefault(testsupport::FakeHttpTransport::answer(""));
+    links::SendDataReport(values);
+    links::SendLapReport(values);
+    if (http.requests().size() != 4) {
+        fail("a report was not sent");
+    }
+    if (finite(values)) {
+        checkReport(links::DataReportPath(values), racedata::dataReportFields(), values);
+        checkReport(links::LapReportPath(values), racedata::lapReportFields(), values);
+    }
+    return 0;
+}

@@ -1,0 +1,182 @@
+// The race-data service on any request a client can make of it: any target with any query
+// string and any further header lines. The service must answer every request, never with an
+// internal error, and must go on serving; a report it accepts is stored, one row per report.
+//
+// Input: the request target, a line feed, then header lines. Line breaks cannot enter the
+// target, and the headers that make the service wait for a body are left out: a request is
+// always whole, so every exchange ends with the service's answer.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "fuzz/fuzz_input.h"
+#include "tools/racedata/service.h"
+
+namespace {
+
+racedata::RaceDataService* service = nullptr;
+
+void fail(const char* what, const std::string& request) {
+    std::fprintf(stderr, "racedata_request_fuzz: %s\nrequest: %.300s\n", what, request.c_str());
+    std::abort();
+}
+
+size_t headerEnd(const std::string& answer) {
+    size_t at = answer.find("\r\n\r\n");
+    return at == std::string::npos ? at : at + 4;
+}
+
+// The answer's length from its Content-Length header, npos until the headers are in.
+size_t answerLength(const std::string& answer) {
+    size_t end = headerEnd(answer);
+    if (end == std::string::npos) {
+        return end;
+    }
+    std::string headers = answer.substr(0, end);
+    for (char& c : headers) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    size_t at = headers.find("\r\ncontent-length:");
+    return at == std::string::npos ? end
+                                   : end + std::strtoull(headers.c_str() + at + 17, nullptr, 10);
+}
+
+// Sends `request` and reads the answer it gets; "" when none came within 10 s.
+std::string exchange(const std::string& request) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) {
+        fail("no socket", request);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(service->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{10, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(fd);
+        fail("the service no longer accepts connections", request);
+    }
+    size_t sent = 0;
+    while (sent < request.size()) {
+        ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) {
+            break;  // the service may close early on a request it refuses
+        }
+        sent += static_cast<size_t>(n);
+    }
+    std::string answer;
+    char buffer[4096];
+    while (answer.size() < answerLength(answer) || answerLength(answer) == std::string::npos) {
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) {
+            break;
+        }
+        answer.append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return answer;
+}
+
+bool waitsForBody(std::string line) {
+    for (char& c : line) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    size_t b = line.find_first_not_of(" \t");
+    line = b == std::string::npos ? "" : line.substr(b);
+    for (const char* name : {"content-length", "transfer-encoding", "connection", "expect"}) {
+        if (line.rfind(name, 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string makeRequest(fuzzing::Input& in) {
+    std::string target = in.until('\n');
+    for (char& c : target) {
+        if (c == '\r') {
+            c = ' ';
+        }
+    }
+    std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    while (!in.empty()) {
+        std::string line = in.until('\n');
+        line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+        if (!line.empty() && !waitsForBody(line)) {
+            request += line + "\r\n";
+        }
+    }
+    return request + "Connection: close\r\n\r\n";
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    std::filesystem::path dir = std::filesystem::exists("/dev/shm")
+                                    ? std::filesystem::path("/dev/shm")
+                                    : std::filesystem::temp_directory_path();
+    dir /= "korvane-racedata-fuzz-" + std::to_string(::getpid());
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir / "files");
+    racedata::ServiceOptions options;
+    options.bindAddress = "127.0.0.1";
+    options.port = 0;
+    options.plain = true;
+    options.threads = 2;
+    options.databasePath = (dir / "race.db").string();
+    options.filesDirectory = (dir / "files").string();
+    {
+        std::FILE* f = std::fopen((dir / "files" / "Qm_Korvane_Plugin.ver").c_str(), "w");
+        if (f) {
+            std::fputs("3.014\n", f);
+            std::fclose(f);
+        }
+    }
+    service = new racedata::RaceDataService(options);
+    std::string why = service->start();
+    if (!why.empty()) {
+        std::fprintf(stderr, "racedata_request_fuzz: the service does not start: %s\n",
+                     why.c_str());
+        std::abort();
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzing::Input in(data, size);
+    const std::string request = makeRequest(in);
+    const int64_t dataBefore = service->store().dataReportCount();
+    const int64_t lapBefore = service->store().lapReportCount();
+
+    const std::string answer = exchange(request);
+    if (answer.empty()) {
+        fail("a request went unanswered", request);
+    }
+    if (answer.compare(0, 9, "HTTP/1.1 ") != 0 || answer.size() < 12) {
+        fail("the answer is no HTTP answer", request);
+    }
+    const int status = std::atoi(answer.substr(9, 3).c_str());
+    if (status == 500) {
+        fail("the service answered with an internal error", request);
+    }
+    const int64_t dataAdded = service->store().dataReportCount() - dataBefore;
+    const int64_t lapAdded = service->store().lapReportCount() - lapBefore;
+    if (dataAdded < 0 || lapAdded < 0 || dataAdded + lapAdded > 1) {
+        fail("one request stored more than one report", request);
+    }
+    return 0;
+}

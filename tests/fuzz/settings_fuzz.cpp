@@ -1,0 +1,139 @@
+// The settings reader and writer on any file a person (or an editor) may leave behind.
+// Reading never fails; a write either is refused or reads back as written and leaves every
+// other setting of the file as it was.
+//
+// Input: section, key and value lines, then the file's bytes.
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "fuzz/fuzz_input.h"
+#include "platform/settings.h"
+
+namespace {
+
+std::string scratchFile() {
+    static const std::string path = [] {
+        std::filesystem::path dir = std::filesystem::exists("/dev/shm")
+                                        ? std::filesystem::path("/dev/shm")
+                                        : std::filesystem::temp_directory_path();
+        return (dir / ("korvane-settings-fuzz-" + std::to_string(::getpid()) + ".ini")).string();
+    }();
+    return path;
+}
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool sameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (lower(a[i]) != lower(b[i])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == 0x1a;
+}
+
+std::string trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && isBlank(s[b])) {
+        ++b;
+    }
+    while (e > b && isBlank(s[e - 1])) {
+        --e;
+    }
+    return s.substr(b, e - b);
+}
+
+// The (section, key) pairs the file seems to hold, found loosely: the probes only need to
+// name settings, the reader decides what they hold.
+std::vector<std::pair<std::string, std::string>> probes(const std::string& content) {
+    std::vector<std::pair<std::string, std::string>> out;
+    std::string section;
+    size_t start = 0;
+    while (start < content.size() && out.size() < 16) {
+        size_t end = content.find('\n', start);
+        if (end == std::string::npos) {
+            end = content.size();
+        }
+        std::string line = trim(content.substr(start, end - start));
+        start = end + 1;
+        if (!line.empty() && line[0] == '[' && line.find(']') != std::string::npos) {
+            section = line.substr(1, line.rfind(']') - 1);
+        } else if (size_t eq = line.find('='); eq != std::string::npos && eq > 0) {
+            out.emplace_back(section, trim(line.substr(0, eq)));
+        }
+    }
+    return out;
+}
+
+void fail(const char* what) {
+    std::fprintf(stderr, "settings_fuzz: %s\n", what);
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    fuzzing::Input in(data, size);
+    const std::string section = in.until('\n');
+    const std::string key = in.until('\n');
+    const std::string value = in.until('\n');
+    const std::string content = in.rest();
+    const std::string path = scratchFile();
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    }
+
+    const auto named = probes(content);
+    std::map<std::pair<std::string, std::string>, std::string> before;
+    for (const auto& p : named) {
+        before[p] = platform::profileString(p.first, p.second, "\x01missing", path, 4096);
+        (void)platform::profileInt(p.first, p.second, -7, path);
+    }
+    (void)platform::profileString(section, key, "default  ", path, 1 + (size % 300));
+    (void)platform::profileInt(section, key, 1024, path);
+
+    if (!platform::writeProfileString(section, key, value, path)) {
+        return 0;
+    }
+    // A value that the reader would trim or unquote reads back differently by design.
+    // Names are trimmed on reading too, so only trimmed names must read back.
+    const bool trimmedNames = trim(section) == section && trim(key) == key;
+    const bool plain =
+        trimmedNames && !value.empty() && trim(value) == value &&
+        !(value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]);
+    const std::string back = platform::profileString(section, key, "\x01missing", path, 4096);
+    if (plain && value.size() < 4096 && back != value) {
+        fail("a written value does not read back");
+    }
+    if (trimmedNames && back == "\x01missing") {
+        fail("a written key is missing");
+    }
+    for (const auto& [p, old] : before) {
+        if (sameName(p.first, section) && sameName(p.second, key)) {
+            continue;
+        }
+        if (platform::profileString(p.first, p.second, "\x01missing", path, 4096) != old) {
+            fail("a write changed another setting");
+        }
+    }
+    return 0;
+}
