@@ -58,8 +58,14 @@ void LogWriter::write(const char* message, const char* mode) {
         }
         return;
     }
-    std::fputs(line.c_str(), f);
-    std::fclose(f);
+    // A full disk shows only here: the open works, the line does not.
+    const bool written = std::fputs(line.c_str(), f) >= 0;
+    const bool closed = std::fclose(f) == 0;
+    if ((!written || !closed) && !failureReported_) {
+        failureReported_ = true;
+        std::fprintf(stderr, "%s: cannot write the log file \"%s\" (%s); log lines are lost.\n",
+                     label_, file.c_str(), std::strerror(errno));
+    }
 }
 
 void LogWriter::start(const char* message) {

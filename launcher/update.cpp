@@ -74,7 +74,10 @@ bool fetchUpdateFile(const char* serverName, std::string* body) {
 
 // Writes `body` beside `target` and moves it over `target` only once it is complete, so the
 // old file stays whole whatever goes wrong.
-bool replaceFile(const char* target, const std::string& body, bool executable) {
+// An executable takes its permissions from `permissionsOf` (the file it is to replace; the
+// target itself when none is given).
+bool replaceFile(const char* target, const std::string& body, bool executable,
+                 const char* permissionsOf = nullptr) {
     const fs::path finalPath(target);
     const fs::path temporary(std::string(target) + ".download");
     {
@@ -91,7 +94,8 @@ bool replaceFile(const char* target, const std::string& body, bool executable) {
     std::error_code ec;
     if (executable) {
         // The new program must start like the old one did.
-        fs::perms perms = fs::status(finalPath, ec).permissions();
+        fs::perms perms =
+            fs::status(permissionsOf ? fs::path(permissionsOf) : finalPath, ec).permissions();
         if (ec || perms == fs::perms::unknown) {
             perms = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                     fs::perms::others_read | fs::perms::others_exec;
@@ -249,29 +253,47 @@ void UpdateLauncher() {
     std::string version;
     const bool versionFetched = fetchUpdateFile(versionFile.c_str(), &version);
 
-    // The running executable cannot be overwritten, but it can be moved aside.
-    std::error_code ec;
-    fs::rename(kLauncherExecutable, kCacheFile, ec);
-    const bool movedAside = !ec;
-    if (movedAside) {
-        LogLauncherf("Updated Cache ok.");
-    } else {
-        LogLauncherf("Updated Cache failed. %s", ec.message().c_str());
-    }
-
-    const bool replaced = DownloadUpdateFile(kLauncherServerBinary, kLauncherExecutable, true);
-    if (!replaced && movedAside) {
-        // Without this the driver would be left with no launcher at all.
-        ec.clear();
-        fs::rename(kCacheFile, kLauncherExecutable, ec);
-        if (ec) {
-            LogLauncherf("Restore %s failed. %s", kLauncherExecutable, ec.message().c_str());
-            Printf("\n The Launcher could not be put back: rename %s to %s by hand.\n", kCacheFile,
-                   kLauncherExecutable);
+    // The new launcher is fetched and written out whole before the running one is touched: a
+    // launcher killed at any point of the download leaves the old one where the driver
+    // starts it.
+    std::string binary;
+    const std::string staged = std::string(kLauncherExecutable) + ".download";
+    bool replaced = fetchUpdateFile(kLauncherServerBinary, &binary) &&
+                    replaceFile(staged.c_str(), binary, true, kLauncherExecutable);
+    if (replaced) {
+        // The running executable cannot be overwritten, but it can be moved aside.
+        std::error_code ec;
+        fs::rename(kLauncherExecutable, kCacheFile, ec);
+        if (!ec) {
+            LogLauncherf("Updated Cache ok.");
         } else {
-            LogLauncherf("Restore %s ok.", kLauncherExecutable);
-            Printf("\n The update could not be fetched; the current Launcher is kept.\n");
+            LogLauncherf("Updated Cache failed. %s", ec.message().c_str());
         }
+        const bool movedAside = !ec;
+        ec.clear();
+        fs::rename(staged, kLauncherExecutable, ec);
+        replaced = !ec;
+        if (!replaced) {
+            LogLauncherf("Update of %s failed. %s", kLauncherExecutable, ec.message().c_str());
+            std::error_code ignored;
+            fs::remove(staged, ignored);
+            // Without this the driver would be left with no launcher at all.
+            if (movedAside) {
+                ec.clear();
+                fs::rename(kCacheFile, kLauncherExecutable, ec);
+                if (ec) {
+                    LogLauncherf("Restore %s failed. %s", kLauncherExecutable,
+                                 ec.message().c_str());
+                    Printf("\n The Launcher could not be put back: rename %s to %s by hand.\n",
+                           kCacheFile, kLauncherExecutable);
+                } else {
+                    LogLauncherf("Restore %s ok.", kLauncherExecutable);
+                }
+            }
+        }
+    }
+    if (!replaced) {
+        Printf("\n The update could not be fetched; the current Launcher is kept.\n");
     }
 
     DownloadUpdateFile(kReadmeFile, kReadmeFile);

@@ -1,0 +1,198 @@
+// The race-data service failing while the car comes in and stops: nothing listening, a
+// service that never answers, a connection cut in the middle of an answer, an answer that is
+// no number, an internal server error. Through the real tick, the real HTTP client and a
+// real server on 127.0.0.1: each exchange gives up within the client's time-out, the answers
+// count as "no change", and the stop's once-per-stop work (BoxServiceDone) still happens.
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "plugin/engineer/race_state.h"
+#include "plugin/links/web_service_link.h"
+#include "race_work_harness.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+enum class Fault { kRefused, kStalled, kResetMidAnswer, kGarbage, kServerError };
+
+// A service that fails every request in one way.
+class FaultyService {
+  public:
+    explicit FaultyService(Fault fault) : fault_(fault) {
+        if (fault == Fault::kRefused) {
+            port_ = 1;  // nothing listens there
+            return;
+        }
+        server_.Get(R"(/qrd/.*)", [this](const httplib::Request&, httplib::Response& response) {
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                ++requests_;
+            }
+            switch (fault_) {
+                case Fault::kStalled: {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    released_.wait_for(lock, std::chrono::seconds(30), [this] { return release_; });
+                    response.set_content("4", "text/plain");
+                    break;
+                }
+                case Fault::kResetMidAnswer:
+                    // Promises 100 bytes, sends 2, and drops the connection.
+                    response.set_content_provider(
+                        100, "text/plain", [](size_t offset, size_t, httplib::DataSink& sink) {
+                            if (offset == 0) {
+                                sink.write("4.", 2);
+                                return true;
+                            }
+                            return false;
+                        });
+                    break;
+                case Fault::kGarbage:
+                    response.set_content(std::string("\x7f\x00\xff<html>", 9), "text/html");
+                    break;
+                case Fault::kServerError:
+                    response.status = 500;
+                    response.set_content("4", "text/plain");
+                    break;
+                case Fault::kRefused:
+                    break;
+            }
+        });
+        port_ = server_.bind_to_any_port("127.0.0.1");
+        thread_ = std::thread([this] { server_.listen_after_bind(); });
+    }
+    ~FaultyService() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            release_ = true;
+        }
+        released_.notify_all();
+        if (thread_.joinable()) {
+            server_.stop();
+            thread_.join();
+        }
+    }
+    int port() const { return port_; }
+    int requests() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return requests_;
+    }
+
+  private:
+    Fault fault_;
+    httplib::Server server_;
+    std::thread thread_;
+    int port_ = 0;
+    std::mutex mutex_;
+    std::condition_variable released_;
+    bool release_ = false;
+    int requests_ = 0;
+};
+
+std::string console;
+std::mutex consoleMutex;
+void recordConsole(const char* text) {
+    std::lock_guard<std::mutex> lock(consoleMutex);
+    console += text;
+}
+
+// The client's own limit on one exchange (platform::HttpRequest), and what a tick may add.
+constexpr auto kClientTimeOut = std::chrono::milliseconds(10000);
+constexpr auto kSlack = std::chrono::milliseconds(2000);
+
+class ServiceFaults : public racework::RaceWorkTest {
+  protected:
+    void useService(const FaultyService& service) {
+        // The machine's real client, not the harness's scripted one.
+        platform::setHttpTransport(nullptr);
+        links::SetServiceEndpoint({"127.0.0.1", service.port(), false, ""});
+        links::SetConsoleWriter(recordConsole);
+        console.clear();
+    }
+    void armedOnPitRoad() {
+        onSurface(2);
+        sim_.setInt("Lap", 9);
+        sim_.set("LapDist", 20);
+        race().TireChangeLap = 6;
+        race().LocalLapLength = 3600;
+        race().LapsSinceReset = 4;
+        race().PitInArmed = 1;
+        race().FuelBurnPerLap = 2.5f;
+        race().FuelBurnMax = 2.5f;
+        race().LitersToAdd = 30;
+        race().FuelLastSet = 20;
+    }
+    void inTheStall() {
+        onSurface(1);
+        sim_.setBool("PlayerCarInPitStall", true);
+        sim_.set("Speed", 0.5);
+        sim_.setInt("Lap", 12);
+        for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
+            sim_.set(wear, 0.9);
+        }
+        race().FuelBurnPerLap = 2.4f;
+        race().FuelBurnPerMin = 1.3f;
+        sim_.set("FuelLevel", 20.5);
+    }
+};
+
+TEST_F(ServiceFaults, EveryFailureIsGivenUpInTimeAndTheStopStillCounts) {
+    struct Case {
+        const char* name;
+        Fault fault;
+        const char* said;
+    } cases[] = {
+        {"refused", Fault::kRefused, "has occurred."},
+        {"stalled", Fault::kStalled, "has occurred."},
+        {"reset mid-answer", Fault::kResetMidAnswer, "QRD Link Error"},
+        {"garbage", Fault::kGarbage, ""},
+        {"500", Fault::kServerError, "HTTP 500"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FaultyService service(c.fault);
+        ASSERT_GT(service.port(), 0);
+        useService(service);
+
+        // On the way in: four exchanges, each of which fails. A stalled service would hold
+        // this tick for four whole time-outs; that case is left to the stop below.
+        if (c.fault != Fault::kStalled) {
+            armedOnPitRoad();
+            const auto start = Clock::now();
+            tick();
+            EXPECT_LT(Clock::now() - start, kClientTimeOut);
+            EXPECT_EQ(race().PitInArmed, 0);
+            EXPECT_EQ(race().FuelBurnMax, 2.5f);  // no higher burn came back
+            bool noTires = false;
+            for (const std::string& line : logMessages()) {
+                noTires = noTires || line.find("TireReply: 0 ChangeTires: 0") != std::string::npos;
+            }
+            EXPECT_TRUE(noTires) << readLog();
+        }
+
+        // In the stall: the data report fails, the stop's work is done all the same.
+        inTheStall();
+        race().BoxServiceDone = 0;
+        for (int i = 0; i < 4 && race().BoxServiceDone == 0; ++i) {
+            const auto start = Clock::now();
+            tick();
+            EXPECT_LT(Clock::now() - start, kClientTimeOut + kSlack);
+        }
+        EXPECT_EQ(race().BoxServiceDone, 1);
+        EXPECT_FLOAT_EQ(race().FuelAtReset, 20.5f);
+        std::lock_guard<std::mutex> lock(consoleMutex);
+        EXPECT_NE(console.find(c.said), std::string::npos) << console;
+        if (c.fault != Fault::kRefused) {
+            EXPECT_GT(service.requests(), 0);
+        }
+    }
+}
+
+}  // namespace
