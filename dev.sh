@@ -8,7 +8,8 @@ PACKAGES=(cmake ninja-build g++ ccache pkg-config python3 python3-yaml socat pro
           g++-mingw-w64-x86-64-posix wine wine64
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           libcurl4-openssl-dev libssl-dev libsqlite3-dev libcpp-httplib-dev
-          libespeak-ng-dev espeak-ng-data libsdl2-dev)
+          libespeak-ng-dev espeak-ng-data libsdl2-dev
+          clang libfuzzer-14-dev)
 
 export CCACHE_DIR=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/korvane-ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
@@ -93,7 +94,93 @@ cmd_test() {
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
     ctest --preset windows || status=1
     wineserver -k >/dev/null 2>&1 || true
+    echo "== fuzz (ASan+UBSan)"
+    cmd_fuzz "${KORVANE_FUZZ_SECONDS:-25}" || status=1
+    cmd_tsan || status=1
     return $status
+}
+
+# Every fuzz target for SECONDS each, two at a time, from its generated seeds, its kept corpus
+# and its regression inputs; what a run finds is kept under build/fuzz/fuzz-corpus. A finding
+# leaves its input in build/fuzz/fuzz-findings/<target>/ and fails the run.
+# KORVANE_FUZZ_KEEP=1 merges the inputs that add coverage into tests/fuzz/corpus/<target>.
+cmd_fuzz() {
+    ensure_setup
+    local seconds=${1:-30}
+    local dir=$ROOT/build/fuzz
+    configure fuzz
+    cmake --build "$dir" -j "$JOBS" --target korvane_fuzz_all
+    rm -rf "$dir/fuzz-seeds"
+    "$dir/fuzz/korvane_fuzz_seeds" "$dir/fuzz-seeds" >/dev/null
+    local targets=()
+    for t in "$dir"/fuzz-seeds/*; do targets+=("$(basename "$t")"); done
+    echo "== fuzz ${#targets[@]} targets, ${seconds}s each"
+    local status=0 running=0 t
+    for t in "${targets[@]}"; do
+        fuzz_one "$t" "$seconds" &
+        running=$((running + 1))
+        if [ "$running" -ge 2 ]; then
+            wait -n || status=1
+            running=$((running - 1))
+        fi
+    done
+    while [ "$running" -gt 0 ]; do
+        wait -n || status=1
+        running=$((running - 1))
+    done
+    for t in "${targets[@]}"; do
+        sed -n 's/^FUZZ //p' "$dir/fuzz-logs/$t.log"
+    done
+    [ $status -eq 0 ] || echo "fuzz: a target found a fault; see build/fuzz/fuzz-logs and fuzz-findings" >&2
+    return $status
+}
+
+fuzz_one() {
+    local t=$1 seconds=$2 dir=$ROOT/build/fuzz
+    local corpus=$dir/fuzz-corpus/$t findings=$dir/fuzz-findings/$t log=$dir/fuzz-logs/$t.log
+    local kept=$ROOT/tests/fuzz/corpus/$t regressions=$ROOT/tests/fuzz/regressions/$t
+    mkdir -p "$corpus" "$findings" "$dir/fuzz-logs"
+    local dirs=("$corpus" "$dir/fuzz-seeds/$t")
+    [ -d "$kept" ] && dirs+=("$kept")
+    [ -d "$regressions" ] && dirs+=("$regressions")
+    local rc=0
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        "$dir/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+        -print_final_stats=1 -artifact_prefix="$findings/" "${dirs[@]}" >"$log" 2>&1 || rc=$?
+    local runs rate
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
+    if [ $rc -eq 0 ]; then
+        echo "FUZZ $t: ${runs:-0} runs in ${seconds}s, ${rate:-0}/s, no finding" >>"$log"
+    else
+        echo "FUZZ $t: FINDING after ${runs:-?} runs (exit $rc); input in $findings" >>"$log"
+    fi
+    if [ $rc -eq 0 ] && [ "${KORVANE_FUZZ_KEEP:-0}" = 1 ]; then
+        mkdir -p "$kept"
+        "$dir/fuzz/$t" -merge=1 "$kept" "$corpus" >>"$log" 2>&1 || true
+    fi
+    return $rc
+}
+
+# The tests that run threads (the launch thread, the race-data service's clients, the audio
+# and speech threads, the fault tests) under ThreadSanitizer. Only their programs are built.
+TSAN_TESTS='launcher|racedata|audio|speech|voice|faults'
+TSAN_PROGRAMS=(Qm_Korvane_RaceData Qm_Korvane_Launcher launcher_fake_plugin)
+
+cmd_tsan() {
+    ensure_setup
+    echo "== build tsan (threaded tests)"
+    configure tsan
+    local targets=() t
+    while read -r t; do
+        targets+=("$t")
+    done < <(ninja -C build/tsan -t targets all 2>/dev/null | sed -n 's|^tests/\([A-Za-z0-9_]*\): .*EXECUTABLE.*|\1|p' |
+             grep -E "$TSAN_TESTS" | grep -v '_replay$' || true)
+    for t in "${TSAN_PROGRAMS[@]}"; do targets+=("$t"); done
+    cmake --build build/tsan -j "$JOBS" --target "${targets[@]}"
+    echo "== test tsan"
+    TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
+        ctest --preset tsan -R "$TSAN_TESTS" -E '_replay$'
 }
 
 cmd_demo() {
@@ -103,7 +190,7 @@ cmd_demo() {
 }
 
 usage() {
-    echo "usage: ./dev.sh setup|build [preset...]|test|demo [--scenario NAME]" >&2
+    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|tsan|demo [--scenario NAME]" >&2
     exit 2
 }
 
@@ -114,6 +201,8 @@ case "$sub" in
     setup) cmd_setup ;;
     build) cmd_build "$@" ;;
     test) cmd_test ;;
+    fuzz) cmd_fuzz "$@" ;;
+    tsan) cmd_tsan ;;
     demo) cmd_demo "$@" ;;
     *) usage ;;
 esac
