@@ -102,13 +102,14 @@ cmd_test() {
 
 # Every fuzz target for SECONDS each, two at a time, from its generated seeds, its kept corpus
 # and its regression inputs; what a run finds is kept under build/fuzz/fuzz-corpus. A finding
-# leaves its input in build/fuzz/fuzz-findings/<target>/ and fails the run.
+# leaves its input in build/fuzz/fuzz-findings/<target>/ and fails the run. KORVANE_FUZZ_DIR
+# names another build folder.
 # KORVANE_FUZZ_KEEP=1 merges the inputs that add coverage into tests/fuzz/corpus/<target>.
 cmd_fuzz() {
     ensure_setup
     local seconds=${1:-30}
-    local dir=$ROOT/build/fuzz
-    configure fuzz
+    local dir=$ROOT/${KORVANE_FUZZ_DIR:-build/fuzz}
+    [ -f "$dir/build.ninja" ] || cmake --preset fuzz -B "$dir" >/dev/null
     cmake --build "$dir" -j "$JOBS" --target korvane_fuzz_all
     rm -rf "$dir/fuzz-seeds"
     "$dir/fuzz/korvane_fuzz_seeds" "$dir/fuzz-seeds" >/dev/null
@@ -131,12 +132,12 @@ cmd_fuzz() {
     for t in "${targets[@]}"; do
         sed -n 's/^FUZZ //p' "$dir/fuzz-logs/$t.log"
     done
-    [ $status -eq 0 ] || echo "fuzz: a target found a fault; see build/fuzz/fuzz-logs and fuzz-findings" >&2
+    [ $status -eq 0 ] || echo "fuzz: a target found a fault; see $dir/fuzz-logs and fuzz-findings" >&2
     return $status
 }
 
 fuzz_one() {
-    local t=$1 seconds=$2 dir=$ROOT/build/fuzz
+    local t=$1 seconds=$2 dir=$ROOT/${KORVANE_FUZZ_DIR:-build/fuzz}
     local corpus=$dir/fuzz-corpus/$t findings=$dir/fuzz-findings/$t log=$dir/fuzz-logs/$t.log
     local kept=$ROOT/tests/fuzz/corpus/$t regressions=$ROOT/tests/fuzz/regressions/$t
     mkdir -p "$corpus" "$findings" "$dir/fuzz-logs"
