@@ -163,16 +163,120 @@ bool findSessionValue(const char* text, size_t limit, const char* path, const ch
     return false;
 }
 
+namespace {
+
+// Never destroyed: the ctrl-c handler may end the process while a tick is querying.
+SessionTextIndex& processIndex() {
+    static auto* index = new SessionTextIndex();
+    return *index;
+}
+// The client whose text the index holds for the pass in progress; nullptr outside a pass.
+TelemetryClient* passClient = nullptr;
+bool indexEnabled = true;
+// Distinct paths stay few (a dozen per refresh, one per car index asked); the bound only
+// guards against a caller that invents paths without end.
+constexpr size_t kMaxAnswers = 4096;
+
+}  // namespace
+
+void SessionTextIndex::clear() {
+    copy_.clear();
+    limit_ = 0;
+    held_ = false;
+    answers_.clear();
+}
+
+bool SessionTextIndex::sync(const char* text, size_t limit) {
+    if (text == nullptr) {
+        clear();
+        return false;
+    }
+    if (held_) {
+        // A copy that ends in its NUL equals the text through the NUL, which is all a scan
+        // reads; one cut at the limit is the same text only under the same limit.
+        const bool terminated = !copy_.empty() && copy_.back() == '\0';
+        const bool sameReach = terminated ? limit >= copy_.size() : limit == limit_;
+        if (sameReach && (copy_.empty() || std::memcmp(text, copy_.data(), copy_.size()) == 0)) {
+            return true;
+        }
+    }
+    const void* nul = std::memchr(text, '\0', limit);
+    const size_t length =
+        nul ? static_cast<size_t>(static_cast<const char*>(nul) - text) + 1 : limit;
+    copy_.assign(text, text + length);
+    limit_ = limit;
+    held_ = true;
+    answers_.clear();
+    return true;
+}
+
+bool SessionTextIndex::find(const char* path, const char** valueStart, int* valueLength) {
+    if (!held_ || path == nullptr) {
+        return false;
+    }
+    auto it = answers_.find(std::string_view(path));
+    if (it == answers_.end()) {
+        Answer answer;
+        const char* start = nullptr;
+        int length = 0;
+        if (findSessionValue(copy_.data(), copy_.size(), path, &start, &length)) {
+            answer.found = true;
+            answer.offset = static_cast<size_t>(start - copy_.data());
+            answer.length = length;
+        }
+        if (answers_.size() >= kMaxAnswers) {
+            answers_.clear();
+        }
+        it = answers_.emplace(path, answer).first;
+    }
+    if (!it->second.found) {
+        return false;
+    }
+    *valueStart = copy_.data() + it->second.offset;
+    *valueLength = it->second.length;
+    return true;
+}
+
+SessionQueryPass::SessionQueryPass(TelemetryClient& client) : previous_(passClient) {
+    passClient = nullptr;
+    if (indexEnabled && client.isTelemetryLive()) {
+        size_t limit = 0;
+        const char* text = client.sessionText(&limit);
+        if (processIndex().sync(text, limit)) {
+            passClient = &client;
+        }
+    }
+}
+
+SessionQueryPass::SessionQueryPass() : SessionQueryPass(Telemetry()) {}
+
+SessionQueryPass::~SessionQueryPass() {
+    passClient = previous_;
+}
+
+void setSessionQueryIndexEnabled(bool enabled) {
+    indexEnabled = enabled;
+    if (!enabled) {
+        processIndex().clear();
+    }
+}
+
 int querySessionValue(TelemetryClient& client, const char* path) {
     if (path == nullptr || !client.isTelemetryLive()) {
         return 0;
     }
-    size_t limit = 0;
-    const char* text = client.sessionText(&limit);
     const char* start = nullptr;
     int length = 0;
-    if (text == nullptr || !findSessionValue(text, limit, path, &start, &length)) {
-        return 0;
+    if (indexEnabled && passClient == &client) {
+        if (!processIndex().find(path, &start, &length)) {
+            return 0;
+        }
+    } else {
+        size_t limit = 0;
+        const char* text = client.sessionText(&limit);
+        if (text == nullptr || !findSessionValue(text, limit, path, &start, &length)) {
+            return 0;
+        }
     }
     size_t n = length < kQueryBufferSize ? static_cast<size_t>(length) : kQueryBufferSize;
     std::memmove(QueryResult, start, n);

@@ -1,0 +1,320 @@
+#!/usr/bin/env python3
+"""The plugin against the simulator feed: the per-tick fuel picture as the driver and the other
+programs see it.
+
+Passive run (one-stop race): the connection banner, "Telemetry Loaded.", the garage row, the
+fuel status row, the pit-board line in the block "Local\\qrdlocal" read by this process by
+name, and on the feed's disconnect "QRD link closing." with the wait for the simulator.
+Active runs: the feed's log shows the automatic fuel request (code 2 with the litres the plugin
+worked out) on the approach to the pit entry, and, with a tank that already holds enough, the
+fuel request cleared (code 11).
+
+Linux only for now: the plugin runs on a pseudo-terminal with the harness of
+tests/plugin/app/e2e. Exit code 0 when every run passed, 1 on a failure, 77 (skipped) when
+another simulator block exists.
+"""
+import argparse
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "app",
+                                "e2e"))
+import plugin_e2e as e2e  # noqa: E402
+
+TELEMETRY_LOADED = e2e.OK + "Telemetry Loaded."
+QRD_CONNECTED = e2e.OK + "QRD Link Connected."
+QRD_CLOSING = e2e.OK + "QRD link closing."
+GARAGE_ROW = re.compile(r" Weather: Air: [-\d.]+ \([-\d.]+\) Track: [-\d.]+ \([-\d.]+\)"
+                        r" (Open Garage\.|Setup data read\.)")
+FUEL_ROW = re.compile(r" Fuel L:(\d+\.\d{3}) U:(\d+\.\d{3}) (\d+\.\d{2})L/Laps SL:\s*(\d+)"
+                      r" FL:\s*(\d+) EL:(\d+\.\d{2}) FN:(\d+\.\d{2}) FPM:(\d+) T(\d+\.\d{2})"
+                      r" NPL:(\S+) (\d+) (\d+)")
+PIT_BOARD = re.compile(rb"^[ \d]\d,[ \d]{2}\d,[ \d]{2}\d,\d+\.\d\d,[ \d]{2}\d,[ \d]{2}\d,"
+                       rb"[ \d]{2}\d\r")
+QRD_BLOCK = "/dev/shm/qrdlocal"
+
+
+def scenario_file(workdir, source, changes):
+    """The shipped scenario with some keys changed: {"Section": {"Key": "value"}}."""
+    out, section = [], None
+    with open(source) as f:
+        for line in f:
+            stripped = line.strip()
+            if stripped.startswith("["):
+                section = stripped[1:-1]
+            elif "=" in stripped and section in changes:
+                key = stripped.split("=", 1)[0]
+                if key in changes[section]:
+                    line = "%s=%s\n" % (key, changes[section].pop(key))
+            out.append(line)
+    path = os.path.join(workdir, "scenario.ini")
+    with open(path, "w") as f:
+        f.writelines(out)
+    return path
+
+
+class Feed:
+    def __init__(self, exe, workdir, args):
+        self.log = os.path.join(workdir, "feed.log")
+        self.record = os.path.join(workdir, "feed.ibt")
+        self.stop_file = os.path.join(workdir, "feed.stop")
+        self.errors = open(os.path.join(workdir, "feed.err"), "w")
+        self.proc = subprocess.Popen(
+            [os.path.abspath(exe), "--no-keyboard", "--quiet", "--log", self.log,
+             "--record", self.record, "--stop-file", self.stop_file] + args,
+            cwd=workdir, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.errors)
+
+    def lines(self):
+        if not os.path.exists(self.log):
+            return []
+        with open(self.log) as f:
+            return f.read().splitlines()
+
+    def stop(self):
+        # The stop file lets the feed finish its recording.
+        open(self.stop_file, "w").close()
+        try:
+            self.proc.wait(15)
+        except subprocess.TimeoutExpired:
+            pass
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.errors.close()
+
+
+def recorded_rows(path, names):
+    """(values of `names`) for every row of a recording in the simulator's disk format."""
+    with open(path, "rb") as f:
+        data = f.read()
+    num_vars, var_offset = struct.unpack_from("<ii", data, 24)
+    row_length = struct.unpack_from("<i", data, 36)[0]
+    first_row = struct.unpack_from("<i", data, 52)[0]
+    layout = {}
+    for i in range(num_vars):
+        at = var_offset + 144 * i
+        kind, offset = struct.unpack_from("<ii", data, at)
+        name = data[at + 16:at + 48].split(b"\0")[0].decode()
+        layout[name] = (kind, offset)
+    formats = {0: "<b", 1: "<?", 2: "<i", 3: "<I", 4: "<f", 5: "<d"}
+    rows = []
+    at = first_row
+    while row_length > 0 and at + row_length <= len(data):
+        rows.append(tuple(struct.unpack_from(formats[layout[n][0]], data, at + layout[n][1])[0]
+                          for n in names))
+        at += row_length
+    return rows
+
+
+def distance_to_pit_entry(lap_dist, length, pit_pct):
+    d = length - (lap_dist - pit_pct * length)
+    return d - length if d > length else d
+
+
+def read_block():
+    with open(QRD_BLOCK, "rb") as f:
+        return f.read(256)
+
+
+def run_plugin(make_run, settings, args):
+    run = make_run(args, settings)
+    run.start()
+    return run
+
+
+def wait_until(run, seconds, test):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        run.pump(0.2)
+        value = test()
+        if value:
+            return value
+        if run.exited():
+            break
+    return None
+
+
+def passive_race(opts, make_run, workdir):
+    source = os.path.join(opts.scenarios, "one_stop.ini")
+    # Long enough in the garage to see its row after the plugin's 3 s of loading, and a
+    # disconnect well into the race.
+    scenario = scenario_file(workdir, source, {"Scenario": {"GarageSeconds": "200",
+                                                            "WarmupSeconds": "20"}})
+    feed = Feed(opts.feed, workdir, ["--scenario", scenario, "--time-scale", "20",
+                                     "--disconnect", "40:200"])
+    run = None
+    try:
+        run = run_plugin(make_run, "[Setup]\nPassiveMode=1\n", [])
+        run.wait_for(e2e.CONNECTED, 60)
+        run.wait_for(QRD_CONNECTED, 10)
+        run.wait_for(TELEMETRY_LOADED, 20)
+        e2e.expect(wait_until(run, 30, lambda: GARAGE_ROW.search(run.text())),
+                   "no garage row", run)
+        row = wait_until(run, 60, lambda: FUEL_ROW.search(run.text()))
+        e2e.expect(row, "no fuel status row", run)
+        # The line of a refresh while the block is open, read by name from another process.
+        line = wait_until(run, 10, lambda: PIT_BOARD.match(read_block()))
+        e2e.expect(line, "no pit-board line in the block: %r" % read_block(), run)
+        fields = line.group(0)[:-1].split(b",")
+        e2e.expect(len(fields) == 7 and int(fields[0]) >= 1 and float(fields[3]) > 0,
+                   "pit-board fields %r" % fields, run)
+        # Passive: the plugin observes and orders nothing.
+        e2e.expect(not any("PIT code=" in l for l in feed.lines()),
+                   "a pit command in passive mode: %r" % feed.lines(), run)
+        # The feed takes the simulator away: the block goes with it.
+        run.wait_for(QRD_CLOSING, 60)
+        closing = run.text().rfind(QRD_CLOSING)
+        e2e.expect(run.text().find(e2e.WAITING_FOR_SIM, closing) > 0,
+                   "no wait for the simulator after the block closed", run)
+        e2e.expect(wait_until(run, 10, lambda: not os.path.exists(QRD_BLOCK)),
+                   "the block outlived the connection", run)
+        run.press_key()
+        code = run.finish(30)
+        e2e.expect(code == 0, "exit code %d" % code, run)
+    finally:
+        if run is not None and not run.exited():
+            run.press_key()
+            run.finish(30)
+        feed.stop()
+
+
+def active_race(opts, make_run, workdir, changes, check, code):
+    source = os.path.join(opts.scenarios, "one_stop.ini")
+    scenario = scenario_file(workdir, source, changes)
+    feed = Feed(opts.feed, workdir, ["--scenario", scenario, "--time-scale", "15"])
+    run = None
+    try:
+        run = run_plugin(make_run, "[Setup]\nSetupComplete=1\n", ["3"])
+        run.wait_for(TELEMETRY_LOADED, 60)
+        found = wait_until(run, 120, lambda: check(feed.lines(), run.text()))
+        e2e.expect(found, "feed log:\n" + "\n".join(feed.lines()), run)
+        run.press_key()
+        run.finish(30)
+    finally:
+        if run is not None and not run.exited():
+            run.press_key()
+            run.finish(30)
+        feed.stop()
+    # Where the car was when the command arrived: the plugin sent it from a row at most 50 m
+    # before the pit entry, and the car has run on for the row or two the command took.
+    sent = [float(m.group(1)) for m in
+            (re.match(r".*PIT code=%d .*time=([\d.]+)" % code, l) for l in feed.lines()) if m]
+    rows = recorded_rows(feed.record, ["SessionTime", "LapDist"])
+    e2e.expect(sent and rows, "no command or no recording", run)
+    # The log gives the time to a hundredth of a second.
+    before = [r for r in rows if r[0] <= sent[0] + 0.005]
+    e2e.expect(before, "no recorded row before the command", run)
+    d = distance_to_pit_entry(before[-1][1], 5150, 0.93)
+    e2e.expect(-40 < d <= 50, "code %d arrived %.1f m before the pit entry" % (code, d), run)
+    print("code %d arrived %.1f m before the pit entry" % (code, d))
+
+
+def fuel_request(lines, console):
+    """Code 2 with the litres of the last fuel status row before it: FN - L, whole, plus the
+    reserve of the row's burn; the tank is large enough not to cut it."""
+    for line in lines:
+        m = re.match(r".*PIT code=2 value=(\d+)", line)
+        if m:
+            rows = FUEL_ROW.findall(console)
+            if not rows:
+                return None
+            level, burn, need = float(rows[-1][0]), float(rows[-1][2]), float(rows[-1][6])
+            expected = int(need - level) + int(burn + 0.9) * 2
+            value = int(m.group(1))
+            # The row was printed a tick or more before the request: allow a litre of drift
+            # and one of the per-minute part of the reserve.
+            if abs(value - expected) > 3:
+                raise e2e.Failure("code 2 value %d, expected about %d from %r"
+                                  % (value, expected, rows[-1]))
+            return True
+    return None
+
+
+def fuel_cleared(lines, console):
+    return any(re.match(r".*PIT code=11 value=1", line) for line in lines) or None
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--exe", required=True)
+    parser.add_argument("--feed", required=True)
+    parser.add_argument("--scenarios", required=True)
+    parser.add_argument("--scratch", default=None)
+    opts = parser.parse_args()
+
+    if os.path.exists("/dev/shm/IRSDKMemMapFileName") or os.path.exists(QRD_BLOCK):
+        print("SKIP: another simulator block exists on this machine")
+        return 77
+
+    env = dict(os.environ)
+    env["TERM"] = env.get("TERM", "xterm")
+    env.setdefault("KORVANE_AUDIO_BACKEND", "capture")
+    scratch_root = opts.scratch or tempfile.gettempdir()
+    os.makedirs(scratch_root, exist_ok=True)
+    dirs = []
+
+    def workdir():
+        d = tempfile.mkdtemp(prefix="snapshot_e2e_", dir=scratch_root)
+        dirs.append(d)
+        return d
+
+    def maker(d):
+        def make_run(args, settings):
+            with open(os.path.join(d, "Qm_Korvane_Launcher.ini"), "w") as f:
+                f.write(settings)
+            run_env = dict(env)
+            run_env["KORVANE_AUDIO_CAPTURE"] = os.path.join(d, "capture.wav")
+            return e2e.PtyRun([os.path.abspath(opts.exe)] + args, d, run_env)
+        return make_run
+
+    def passive():
+        d = workdir()
+        passive_race(opts, maker(d), d)
+
+    def request():
+        d = workdir()
+        active_race(opts, maker(d), d, {"Scenario": {"GarageSeconds": "60"}}, fuel_request,
+                    2)
+
+    def cleared():
+        # Fuel for the whole race already aboard, the fuel box ticked: the plugin clears it.
+        d = workdir()
+        active_race(opts, maker(d), d,
+                    {"Scenario": {"GarageSeconds": "60"},
+                     "Car": {"StartFuel": "80"},
+                     "Strategy": {"PitOnLaps": "13", "MenuFuelOn": "yes"}},
+                    fuel_cleared, 11)
+
+    scenarios = [("passive one-stop race", passive),
+                 ("active: fuel set on the pit approach", request),
+                 ("active: fuel request cleared when the tank holds enough", cleared)]
+    failed = 0
+    for name, body in scenarios:
+        started = time.time()
+        try:
+            body()
+            print("PASS %s (%.1f s)" % (name, time.time() - started))
+        except e2e.Skip as s:
+            print("SKIP: %s" % s)
+            return 77
+        except e2e.Failure as f:
+            failed += 1
+            print("FAIL %s: %s" % (name, f))
+    if not failed:
+        for d in dirs:
+            shutil.rmtree(d, ignore_errors=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

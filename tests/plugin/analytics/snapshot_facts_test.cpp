@@ -1,0 +1,102 @@
+// The session facts the refresh reads from the session text.
+#include <string>
+
+#include "snapshot_fixture.h"
+
+namespace snapshottest {
+namespace {
+
+using FactsTest = SnapshotTest;
+
+TEST_F(FactsTest, ReadFromTheSessionText) {
+    refresh();
+    const engineer::RaceState& r = race();
+    EXPECT_EQ(r.DriverUserID, 424242);
+    EXPECT_EQ(r.ShiftRPM, 6800);
+    EXPECT_EQ(r.SubSessionID, 5550123);
+    EXPECT_EQ(r.TrackID, 417);
+    EXPECT_EQ(r.CarID, 67);
+    EXPECT_DOUBLE_EQ(r.TrackAirTemp, 25.55);
+    EXPECT_DOUBLE_EQ(r.TrackSurfaceTemp, 41.2);
+    EXPECT_DOUBLE_EQ(r.LocalLapLength, 5000);
+    EXPECT_FLOAT_EQ(r.PitTrackPct, 0.02f);
+    EXPECT_DOUBLE_EQ(r.CarFuelMaxLtr, 100);
+    EXPECT_DOUBLE_EQ(r.CarClassMaxFuelPct, 1.0);
+    EXPECT_EQ(r.FuelTankLiters, 100);
+    EXPECT_EQ(r.SessionNum, 1);
+    EXPECT_STREQ(r.SessionName, "RACE");
+    EXPECT_EQ(r.SessionKind, 4);
+
+    // Another car index and session number pick their own entries.
+    sim_.setInt("PlayerCarIdx", 0);
+    sim_.setInt("SessionNum", 0);
+    refresh();
+    EXPECT_EQ(r.CarID, 11);
+    EXPECT_DOUBLE_EQ(r.CarClassMaxFuelPct, 0.5);
+    EXPECT_EQ(r.FuelTankLiters, 50);
+    EXPECT_STREQ(r.SessionName, "PRACTICE");
+    EXPECT_EQ(r.SessionKind, 2);
+}
+
+TEST_F(FactsTest, MissingValuesKeepTheLastGoodOnes) {
+    refresh();
+    sim_.setSessionText("---\nWeekendInfo:\n TrackName: somewhere\n...\n");
+    sim_.setInt("SessionNum", 0);
+    refresh();
+    const engineer::RaceState& r = race();
+    EXPECT_EQ(r.DriverUserID, 424242);
+    EXPECT_EQ(r.CarID, 67);
+    EXPECT_DOUBLE_EQ(r.LocalLapLength, 5000);
+    EXPECT_EQ(r.SessionNum, 0);
+    EXPECT_STREQ(r.SessionName, "RACE");
+    EXPECT_EQ(r.SessionKind, 4);
+}
+
+TEST_F(FactsTest, BeforeAnyTextTheInitialValuesApply) {
+    sim_.setSessionText("");
+    refresh();
+    EXPECT_EQ(race().CarID, 0);
+    EXPECT_DOUBLE_EQ(race().CarClassMaxFuelPct, 1.0);
+    EXPECT_EQ(race().SessionKind, 0);
+}
+
+TEST_F(FactsTest, SessionKindFromTheWholeName) {
+    struct Case {
+        const char* name;
+        int kind;
+        const char* kept;
+    };
+    const Case cases[] = {
+        {"TESTING", 1, "TESTING"},
+        {"PRACTICE", 2, "PRACTICE"},
+        {"QUALIFY", 3, "QUALIFY"},
+        {"RACE", 4, "RACE"},
+        {"TIME TRIAL", 5, "TIME TRIAL"},
+        {"HEAT", 6, "HEAT"},
+        {"Race", 0, "Race"},
+        {"RACE 2", 0, "RACE 2"},
+        {"LONE QUALIFY", 0, "LONE QUALIFY"},
+        {"OPEN PRACTICE FOR EVERYONE", 0, "OPEN PRACTICE FOR EV"},  // the first 20 kept
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SessionFacts facts;
+        facts.sessionName = c.name;
+        sim_.setSessionText(sessionText(facts));
+        refresh();
+        EXPECT_STREQ(race().SessionName, c.kept);
+        EXPECT_EQ(race().SessionKind, c.kind);
+    }
+}
+
+TEST_F(FactsTest, HugeNumbersInTheTextAreClamped) {
+    sim_.setSessionText(
+        "---\nDriverInfo:\n DriverUserID: 99999999999999\n DriverCarSLShiftRPM: -99999999999\n"
+        "...\n");
+    refresh();
+    EXPECT_EQ(race().DriverUserID, INT32_MAX);
+    EXPECT_EQ(race().ShiftRPM, INT32_MIN);
+}
+
+}  // namespace
+}  // namespace snapshottest

@@ -1,0 +1,243 @@
+// The fuel arithmetic of the refresh, case by case through the real pass.
+#include <cmath>
+#include <limits>
+
+#include "plugin/analytics/snapshot_steps.h"
+#include "snapshot_fixture.h"
+
+namespace snapshottest {
+namespace {
+
+using FuelTest = SnapshotTest;
+
+TEST_F(FuelTest, LapOrTimeLimited) {
+    struct Case {
+        int laps, seconds;
+        int type;
+        const char* word;
+        int remaining;
+    };
+    const Case cases[] = {
+        {32767, 1800, 2, "Minutes", 30},  // laps "unlimited": the clock decides
+        {20, 100000, 1, "Laps", 20},     {0, 1800, 2, "Minutes", 30},
+        {1800, 1800, 2, "Minutes", 30},  // not below the seconds
+        {200, 119, 2, "Minutes", 1},     // whole minutes, truncated
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.laps) + " laps, " + std::to_string(c.seconds) + " s");
+        sim_.setInt("SessionLapsRemainEx", c.laps);
+        sim_.setInt("SessionTimeRemain", c.seconds);
+        refresh();
+        EXPECT_EQ(race().RaceSessionType, c.type);
+        EXPECT_STREQ(race().RaceUnitWord, c.word);
+        EXPECT_EQ(race().SessionRemaining, c.remaining);
+    }
+}
+
+// One pass at lap 12 with 10 litres used since a reset at lap 10: 2.5 litres per lap over two
+// laps, or `sinceReset` laps back.
+struct FuelCase {
+    const char* name;
+    int sinceReset;
+    double burnMaxBefore;
+    int laps;
+    int seconds;
+    double elapsed;  // session seconds since the reset
+    int state;
+    int plan;
+    double fuelToFinish;
+};
+
+TEST_F(FuelTest, FuelToFinish) {
+    const FuelCase cases[] = {
+        // Lap-limited: the first lap uses the current burn, from the second the maximum.
+        {"one lap: current burn", 1, 4.0, 20, 100000, 200, 4, 0, 20 * 10.0},
+        {"two laps: maximum", 2, 6.0, 20, 100000, 200, 4, 0, 20 * 6.0},
+        {"two laps: maximum raised", 2, 1.0, 20, 100000, 200, 4, 0, 20 * 5.0},
+        // Time-limited: burn per minute, maximum times whole minutes.
+        {"time-limited", 2, 0.0, 32767, 1799, 240, 4, 0, 29 * 2.5},
+        {"clamped to 999", 2, 0.0, 32767, 100000, 60, 4, 0, 999},
+        {"plan 4 adds the reserve", 2, 0.0, 10, 100000, 600, 4, 4, 10 * 5.0 + 1 + 10},
+        {"session state 1", 2, 0.0, 20, 100000, 200, 1, 0, 0},
+        {"session state 3", 2, 0.0, 20, 100000, 200, 3, 0, 0},
+        {"session state 6", 2, 0.0, 20, 100000, 200, 6, 0, 0},
+    };
+    for (const FuelCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        const int lap = 12;
+        // 10 litres over sinceReset laps of 5000 m from the start/finish line.
+        windowFrom(lap - c.sinceReset, 40, 1000);
+        race().FuelBurnMax = static_cast<float>(c.burnMaxBefore);
+        race().FuelPlan = c.plan;
+        sim_.setInt("Lap", lap);
+        sim_.set("LapDist", 0);
+        sim_.set("FuelLevel", 30);
+        sim_.set("SessionTime", 1000 + c.elapsed);
+        sim_.setInt("SessionLapsRemainEx", c.laps);
+        sim_.setInt("SessionTimeRemain", c.seconds);
+        sim_.setInt("SessionState", c.state);
+        refresh();
+        EXPECT_NEAR(race().FuelToFinish, c.fuelToFinish, 1e-3);
+        if (c.state != 4) {
+            EXPECT_EQ(race().LitersToAdd, 0);
+        }
+    }
+}
+
+TEST_F(FuelTest, ReserveTakesWholeLitresOfBothBurns) {
+    EXPECT_EQ(analytics::snapshot::ReserveLiters(1.3f, 2.4f), 8);  // 2 + 2 x 3
+    EXPECT_EQ(analytics::snapshot::ReserveLiters(0, 0), 0);
+    EXPECT_EQ(analytics::snapshot::ReserveLiters(0.1f, 0.1f), 3);
+    // Whatever a burn holds, the reserve is a defined number.
+    EXPECT_EQ(analytics::snapshot::ReserveLiters(-3e38f, 0), INT32_MIN);
+}
+
+TEST_F(FuelTest, LitersToAddWithReserveAndTankLimit) {
+    struct Case {
+        const char* name;
+        const char* tank;
+        double atReset, level;
+        int laps;
+        double litersToAdd;
+    };
+    // 4.8 litres used over two laps in 222 s: 2.4 per lap, 1.297 per minute, reserve 8.
+    const Case cases[] = {
+        {"30.7 becomes 38", "100.000", 22.1, 17.3, 20, 38},
+        {"cut to the 45-litre tank", "45.000", 24.8, 20.0, 21, 25},
+        {"enough in the tank", "100.000", 60.8, 56.0, 20, 0},
+        {"below one litre short: no reserve", "100.000", 21.1, 16.3, 7, 0.5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        SessionFacts facts;
+        facts.fuelMaxLtr = c.tank;
+        sim_.setSessionText(sessionText(facts));
+        windowFrom(10, c.atReset, 1000);
+        sim_.setInt("Lap", 12);
+        sim_.set("LapDist", 0);
+        sim_.set("FuelLevel", c.level);
+        sim_.set("SessionTime", 1222.5);
+        sim_.setInt("SessionLapsRemainEx", c.laps);
+        refresh();
+        EXPECT_NEAR(race().FuelBurnPerLap, 2.4, 1e-4);
+        EXPECT_NEAR(race().FuelBurnPerMin, 4.8 / 3.7, 1e-4);
+        EXPECT_NEAR(race().LitersToAdd, c.litersToAdd, 1e-3);
+    }
+}
+
+TEST_F(FuelTest, NonFiniteValuesNeverReachTheOutputs) {
+    struct Case {
+        const char* name;
+        const char* tank;
+        double level;
+        double lapDist;
+        double elapsed;
+    };
+    const Case cases[] = {
+        // 0 litres over 0 m and 0 s: 0 / 0.
+        {"nothing run yet", "100.000", 40, 0, 0},
+        // Fuel used over no distance or time: a division by zero.
+        {"used without distance", "100.000", 39, 0, 0},
+        // No tank size known: tanks to finish would be infinite or 0 / 0.
+        {"no tank", "0.000", 39, 2500, 120},
+        {"no tank, no need", "0.000", 40, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        SessionFacts facts;
+        facts.fuelMaxLtr = c.tank;
+        sim_.setSessionText(sessionText(facts));
+        windowFrom(12, 40, 1000);
+        openLocalBlock();
+        sim_.setInt("Lap", 12);
+        sim_.set("LapDist", c.lapDist);
+        sim_.set("FuelLevel", c.level);
+        sim_.set("SessionTime", 1000 + c.elapsed);
+        const std::string out = refresh() + refresh();
+        const engineer::RaceState& r = race();
+        for (double v : {static_cast<double>(r.FuelBurnPerLap),
+                         static_cast<double>(r.FuelBurnPerMin), r.FuelToFinish,
+                         static_cast<double>(r.FuelLapsLeft), r.TanksToFinish, r.LitersToAdd}) {
+            EXPECT_TRUE(std::isfinite(v)) << v;
+        }
+        EXPECT_GE(r.FuelToFinish, 0);
+        EXPECT_LE(r.FuelToFinish, 999);
+        EXPECT_EQ(out.find("nan"), std::string::npos) << out;
+        EXPECT_EQ(blockLine().find("nan"), std::string::npos) << blockLine();
+        EXPECT_EQ(blockLine().find("inf"), std::string::npos) << blockLine();
+    }
+}
+
+TEST_F(FuelTest, UnknownLapsLeftRead999) {
+    windowFrom(12, 40, 1000);
+    openLocalBlock();
+    sim_.setInt("Lap", 12);
+    sim_.set("LapDist", 0);
+    sim_.set("FuelLevel", 39);
+    sim_.set("SessionTime", 1000);
+    refresh();
+    EXPECT_EQ(race().FuelBurnPerLap, 0);  // 1 litre over 0 m: no burn known
+    EXPECT_EQ(race().FuelLapsLeft, 999);
+    EXPECT_EQ(blockLine().substr(11, 7), "999.00,") << blockLine();
+}
+
+TEST_F(FuelTest, StandingWithAFullTankKeepsTheWindowReset) {
+    windowFrom(0, 30, 0);
+    sim_.setInt("Lap", 3);
+    sim_.set("FuelLevel", 40);
+    for (double t : {100.0, 200.0, 300.0}) {
+        sim_.set("SessionTime", t);
+        refresh();
+        EXPECT_EQ(race().FuelUsed, 0);
+        EXPECT_EQ(race().FuelAtReset, 40);
+        EXPECT_EQ(race().ResetLap, 3);
+        EXPECT_EQ(race().ResetSessionTime, t);
+    }
+    // The level falls: the window runs from the last reset.
+    sim_.set("FuelLevel", 39.5);
+    sim_.set("SessionTime", 360);
+    refresh();
+    EXPECT_FLOAT_EQ(race().FuelUsed, 0.5);
+    EXPECT_FLOAT_EQ(race().FuelBurnPerMin, 0.5);
+}
+
+TEST_F(FuelTest, PlanFractionAndNextWindow) {
+    struct Case {
+        int plan;
+        double tanksBefore;
+        double fraction;
+        double nextPitLaps;
+    };
+    // 2.5 litres per lap, 30 litres in the tank (12 laps), 20 laps to go: 50 litres to finish.
+    const Case cases[] = {
+        {0, 2.0, 1.0, 12},
+        {1, 2.0, 0.25, 5},
+        {2, 2.0, 0.5, 10},
+        {3, 2.0, 0.75, 15},
+        {3, 3.0, 0.0, 12},  // three tanks or more: no plan fraction, no planned
+                            // window
+        {2, 1.0, 0.5, 12},  // a tank or less: the fraction is set, the window is the tank's
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("plan " + std::to_string(c.plan) + " tanks " + std::to_string(c.tanksBefore));
+        engineer::ResetRaceState();
+        windowFrom(8, 40, 1000);
+        race().FuelPlan = c.plan;
+        race().TanksToFinish = c.tanksBefore;
+        sim_.setInt("Lap", 12);
+        sim_.set("LapDist", 0);
+        sim_.set("FuelLevel", 30);
+        sim_.set("SessionTime", 1400);
+        sim_.setInt("SessionLapsRemainEx", 20);
+        refresh();
+        EXPECT_DOUBLE_EQ(race().FuelPlanFraction, c.fraction);
+        EXPECT_NEAR(race().NextPitLaps, c.nextPitLaps, 1e-4);
+        EXPECT_DOUBLE_EQ(race().TanksToFinish, 0.5);
+    }
+}
+
+}  // namespace
+}  // namespace snapshottest

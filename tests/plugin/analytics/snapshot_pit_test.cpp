@@ -1,0 +1,262 @@
+// Where the pit entry lies, the countdown tones, the automatic fuel request on the approach,
+// and the status outputs: the pit-board line, the fuel status row and the dashboard bits.
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "snapshot_fixture.h"
+
+namespace snapshottest {
+namespace {
+
+using Commands = std::vector<std::pair<int32_t, int32_t>>;
+using Events = std::vector<std::string>;
+
+class PitTest : public SnapshotTest {
+  protected:
+    // Position 5 at lap 12, two laps after a reset with 29 litres: 2 litres per lap and 1 per
+    // minute, 25 litres left (12.5 laps), 30 laps to go: 60 litres to finish, 40 to add.
+    void standardWindow() {
+        windowFrom(10, 29, 1000);
+        sim_.setInt("Lap", 12);
+        sim_.set("LapDist", 0);
+        sim_.set("FuelLevel", 25);
+        sim_.set("SessionTime", 1240);
+        sim_.setInt("SessionLapsRemainEx", 30);
+    }
+    // The car stays at the line and the pit entry moves, so the fuel numbers stay the same:
+    // "0.012" puts it 60 m ahead, "0.008" 40 m.
+    void pitEntryAt(const char* pct, const char* tank = "100.000") {
+        SessionFacts facts;
+        facts.pitTrackPct = pct;
+        facts.fuelMaxLtr = tank;
+        sim_.setSessionText(sessionText(facts));
+    }
+};
+
+TEST_F(PitTest, DistanceToThePitEntry) {
+    struct Case {
+        double lapDist;
+        double distance;
+    };
+    // Pit entry at 2 % of a 5000 m lap: 100 m.
+    const Case cases[] = {{4990, 110}, {40, 60}, {100, 5000}, {0, 100}, {2500, 2600}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lapDist);
+        sim_.set("LapDist", c.lapDist);
+        refresh();
+        EXPECT_FLOAT_EQ(race().PitEntryDistance, 100);
+        EXPECT_NEAR(race().DistanceToPitEntry, c.distance, 1e-3);
+    }
+}
+
+TEST_F(PitTest, CountdownToneOncePerArrival) {
+    sim_.setInt("PlayerTrackSurface", 2);
+    struct Pass {
+        double lapDist;
+        Events tones;
+        int beepGiven;
+    };
+    const Pass passes[] = {
+        {25, {"tone 1250 150 0.9/0.0/0.0/0.0"}, 1},  // 75 m
+        {25, {}, 1},
+        {24.5, {}, 1},
+        {26, {}, 0},  // 74 m
+        {25, {"tone 1250 150 0.9/0.0/0.0/0.0"}, 1},
+        {40, {}, 0},
+        {50, {"tone 1050 150 0.9/0.0/0.0/0.0"}, 1},
+        {60, {}, 0},
+        {75, {"tone 850 150 0.9/0.0/0.0/0.0"}, 1},
+        {80, {}, 0},
+    };
+    for (const Pass& p : passes) {
+        SCOPED_TRACE(p.lapDist);
+        sim_.set("LapDist", p.lapDist);
+        voice_.clear();
+        refresh();
+        EXPECT_EQ(voice_.events(), p.tones);
+        EXPECT_EQ(race().PitBeepGiven, p.beepGiven);
+    }
+    // Only while approaching the pits; on track the mark passes silently.
+    sim_.setInt("PlayerTrackSurface", 3);
+    sim_.set("LapDist", 25);
+    voice_.clear();
+    refresh();
+    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(race().PitBeepGiven, 0);
+}
+
+TEST_F(PitTest, PassiveModeSoundsNoTone) {
+    race().PassiveMode = 1;
+    sim_.setInt("PlayerTrackSurface", 2);
+    sim_.set("LapDist", 25);
+    refresh();
+    EXPECT_EQ(voice_.events(), Events{});
+}
+
+TEST_F(PitTest, FuelAmountIsSetOncePerApproach) {
+    standardWindow();
+    pitEntryAt("0.012");  // 60 m: the approach begins
+    std::string out = refresh();
+    EXPECT_EQ(out, "Pit Board..   P:  5  L: 30" + std::string(44 + 17, ' ') + "\r");
+    EXPECT_EQ(race().FuelWindowState, 0);
+    EXPECT_EQ(pits_.commands, Commands{});
+
+    pitEntryAt("0.008");  // 40 m
+    refresh();
+    EXPECT_EQ(pits_.commands, (Commands{{2, 40}}));
+    EXPECT_EQ(race().FuelLastSet, 40);
+    EXPECT_EQ(race().FuelWindowState, 2);
+    EXPECT_EQ(race().FuelOffAnnounced, 1);
+    EXPECT_EQ(voice_.events(),
+              Events{"say later: On Current fuel numbers it looks like the Fuel Window is open."});
+
+    pitEntryAt("0.006");  // 30 m
+    refresh();
+    EXPECT_EQ(pits_.commands.size(), 1u);
+
+    // The next approach starts again between 75 and 50 m.
+    pitEntryAt("0.012");
+    refresh();
+    pitEntryAt("0.008");
+    refresh();
+    EXPECT_EQ(pits_.commands, (Commands{{2, 40}, {2, 40}}));
+}
+
+TEST_F(PitTest, FuelAmountBeyondTheTankIsSetWithoutTheNotice) {
+    standardWindow();
+    pitEntryAt("0.008", "65.000");
+    refresh();
+    // 25 + 40 litres fill the 65-litre tank exactly: not below it.
+    EXPECT_EQ(pits_.commands, (Commands{{2, 40}}));
+    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(race().FuelOffAnnounced, 0);
+    EXPECT_EQ(race().FuelWindowState, 2);
+}
+
+TEST_F(PitTest, FuelRequestTurnedOffWhenTheTankHoldsEnough) {
+    standardWindow();
+    sim_.set("FuelLevel", 28);  // 3 laps at half a litre need 1.5
+    sim_.setInt("SessionLapsRemainEx", 3);
+    sim_.setInt("PitSvFlags", 16);
+    pitEntryAt("0.008");
+    refresh();
+    refresh();
+    EXPECT_EQ(pits_.commands, (Commands{{11, 1}}));
+    EXPECT_EQ(race().FuelLastSet, 0);
+    EXPECT_EQ(
+        voice_.events(),
+        Events{"say later: The current fuel numbers look ok, Turning off fuel. Eyes forward."});
+    EXPECT_EQ(race().FuelOffAnnounced, 1);
+    // Once the request is off the guard clears for the next time.
+    sim_.setInt("PitSvFlags", 0);
+    refresh();
+    EXPECT_EQ(race().FuelOffAnnounced, 0);
+}
+
+TEST_F(PitTest, PassiveApproachOnlyObserves) {
+    race().PassiveMode = 1;
+    standardWindow();
+    pitEntryAt("0.008");
+    refresh();
+    EXPECT_EQ(race().FuelWindowState, 1);
+    sim_.set("FuelLevel", 28);
+    sim_.setInt("SessionLapsRemainEx", 3);
+    sim_.setInt("PitSvFlags", 16);
+    refresh();
+    EXPECT_EQ(race().FuelOffAnnounced, 1);
+    EXPECT_EQ(pits_.commands, Commands{});
+    EXPECT_EQ(voice_.events(), Events{});
+}
+
+TEST_F(PitTest, PitBoardLineByteForByte) {
+    standardWindow();
+    openLocalBlock();
+    // A longer line of an earlier run: its tail stays behind the new line's carriage return.
+    for (int i = 0; i < 40; ++i) {
+        block_.bytes[i] = 'X';
+    }
+    const std::string out = refresh();
+    const std::string line = " 5, 12, 30,12.50, 40,  0,  0\r";
+    ASSERT_EQ(line.size(), 29u);
+    EXPECT_EQ(std::string(block_.bytes.begin(), block_.bytes.begin() + 29), line);
+    EXPECT_EQ(std::string(block_.bytes.begin() + 29, block_.bytes.begin() + 41),
+              std::string(11, 'X') + '\0');
+    // On track the console row shows the fuel status, the bits and the functions.
+    EXPECT_EQ(out,
+              " Fuel L:25.000 U:4.000 2.00L/Laps SL: 12 FL:  2 EL:12.50 FN:60.00 FPM:0 T0.60 "
+              "NPL:12.50 0 0                 \r");
+}
+
+TEST_F(PitTest, PitBoardLineCarriesThePreviousPassBits) {
+    standardWindow();
+    openLocalBlock();
+    sim_.setInt("EngineWarnings", 16);  // pit speed limiter on
+    sim_.setInt("PitSvFlags", 16);
+    refresh();
+    EXPECT_EQ(blockLine(), " 5, 12, 30,12.50, 40, 16,  0\r");
+    EXPECT_EQ(race().StatusBits, 2u);
+    refresh();
+    EXPECT_EQ(blockLine(), " 5, 12, 30,12.50, 40, 16,  2\r");
+}
+
+TEST_F(PitTest, NoLineWithoutTheBlockOrWithinTheApproach) {
+    standardWindow();
+    refresh();  // the block is not open
+    openLocalBlock();
+    pitEntryAt("0.008");
+    refresh();
+    EXPECT_EQ(block_.bytes[0], 0);
+    // Off track (or in the pit lane) near the entry, the line is published.
+    sim_.setInt("PlayerTrackSurface", 2);
+    refresh();
+    EXPECT_EQ(blockLine(), " 5, 12, 30,12.50, 40,  0,  0\r");
+}
+
+TEST_F(PitTest, DashboardBits) {
+    struct Case {
+        const char* name;
+        int warnings, rpm, surface;
+        double speed, brake;
+        int millisecond;
+        uint32_t bits;
+    };
+    const Case cases[] = {
+        {"nothing", 0, 5000, 3, 0, 0, 600, 0},
+        {"blink at 499 ms", 0, 5000, 3, 0, 0, 499, 1},
+        {"no blink at 500 ms", 0, 5000, 3, 0, 0, 500, 0},
+        {"limiter", 16, 5000, 3, 0, 0, 600, 2},
+        {"water", 1, 5000, 3, 0, 0, 600, 32},
+        {"fuel pressure", 2, 5000, 3, 0, 0, 600, 64},
+        {"oil pressure", 4, 5000, 3, 0, 0, 600, 128},
+        {"all warnings", 23, 5000, 3, 0, 0, 600, 226},
+        {"shift light", 0, 6801, 3, 0, 0, 600, 8},
+        {"at the shift point", 0, 6800, 3, 0, 0, 600, 0},
+        {"speeding in the pit lane", 0, 5000, 2, 20.9, 0, 600, 4},
+        {"at the limit in the pit lane", 0, 5000, 2, 16.9, 0, 600, 0},
+        {"fast on track", 0, 5000, 3, 20.9, 0, 600, 0},
+        {"braking", 0, 5000, 3, 20, 0.95, 600, 16},
+        {"light braking", 0, 5000, 3, 20, 0.9, 600, 0},
+        {"braking at walking pace", 0, 5000, 3, 1, 0.95, 600, 0},
+        {"braking with the engine idle", 0, 50, 3, 20, 0.95, 600, 0},
+    };
+    race().TrackPitSpeedLimit = 60;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        sim_.setInt("EngineWarnings", c.warnings);
+        sim_.set("RPM", c.rpm);
+        sim_.setInt("PlayerTrackSurface", c.surface);
+        sim_.set("Speed", c.speed);
+        sim_.set("Brake", c.brake);
+        clock_.setCalendarTime(1700000000, c.millisecond);
+        race().PressedFunctions = 36;
+        const std::string out = refresh();
+        EXPECT_EQ(race().StatusBits, c.bits);
+        EXPECT_EQ(race().EngineWarningBits, c.warnings);
+        const std::string tail = " " + std::to_string(c.bits) + " 36                 \r";
+        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+    }
+}
+
+}  // namespace
+}  // namespace snapshottest
