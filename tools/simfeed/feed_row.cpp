@@ -70,21 +70,45 @@ void writeField(const RaceModel& m, RowWriter& w) {
     for (const CarState& c : cars) {
         leaderProgress = std::max(leaderProgress, c.lapsCompleted + c.dist / l);
     }
+    // Looked up once per row; each is written for all 64 car slots.
+    RowWriter::Column carIdxLap = w.column("CarIdxLap");
+    RowWriter::Column carIdxLapCompleted = w.column("CarIdxLapCompleted");
+    RowWriter::Column carIdxLapDistPct = w.column("CarIdxLapDistPct");
+    RowWriter::Column carIdxTrackSurface = w.column("CarIdxTrackSurface");
+    RowWriter::Column carIdxTrackSurfaceMaterial = w.column("CarIdxTrackSurfaceMaterial");
+    RowWriter::Column carIdxPaceLine = w.column("CarIdxPaceLine");
+    RowWriter::Column carIdxPaceRow = w.column("CarIdxPaceRow");
+    RowWriter::Column carIdxLastLapTime = w.column("CarIdxLastLapTime");
+    RowWriter::Column carIdxBestLapTime = w.column("CarIdxBestLapTime");
+    RowWriter::Column carIdxBestLapNum = w.column("CarIdxBestLapNum");
+    RowWriter::Column carIdxGear = w.column("CarIdxGear");
+    RowWriter::Column carIdxTireCompound = w.column("CarIdxTireCompound");
+    RowWriter::Column carIdxQualTireCompound = w.column("CarIdxQualTireCompound");
+    RowWriter::Column carIdxOnPitRoad = w.column("CarIdxOnPitRoad");
+    RowWriter::Column carIdxPosition = w.column("CarIdxPosition");
+    RowWriter::Column carIdxClassPosition = w.column("CarIdxClassPosition");
+    RowWriter::Column carIdxClass = w.column("CarIdxClass");
+    RowWriter::Column carIdxF2Time = w.column("CarIdxF2Time");
+    RowWriter::Column carIdxEstTime = w.column("CarIdxEstTime");
+    RowWriter::Column carIdxFastRepairsUsed = w.column("CarIdxFastRepairsUsed");
+    RowWriter::Column carIdxSessionFlags = w.column("CarIdxSessionFlags");
+    RowWriter::Column carIdxSteer = w.column("CarIdxSteer");
+    RowWriter::Column carIdxRPM = w.column("CarIdxRPM");
     for (int i = 0; i < kMaxCars; ++i) {
         if (i >= static_cast<int>(cars.size())) {
-            w.setInt("CarIdxLap", -1, i);
-            w.setInt("CarIdxLapCompleted", -1, i);
-            w.set("CarIdxLapDistPct", -1.0, i);
-            w.setInt("CarIdxTrackSurface", -1, i);
-            w.setInt("CarIdxTrackSurfaceMaterial", -1, i);
-            w.setInt("CarIdxPaceLine", -1, i);
-            w.setInt("CarIdxPaceRow", -1, i);
-            w.set("CarIdxLastLapTime", -1.0, i);
-            w.set("CarIdxBestLapTime", -1.0, i);
-            w.setInt("CarIdxBestLapNum", -1, i);
-            w.setInt("CarIdxGear", 0, i);
-            w.setInt("CarIdxTireCompound", -1, i);
-            w.setInt("CarIdxQualTireCompound", -1, i);
+            carIdxLap.setInt(-1, i);
+            carIdxLapCompleted.setInt(-1, i);
+            carIdxLapDistPct.set(-1.0, i);
+            carIdxTrackSurface.setInt(-1, i);
+            carIdxTrackSurfaceMaterial.setInt(-1, i);
+            carIdxPaceLine.setInt(-1, i);
+            carIdxPaceRow.setInt(-1, i);
+            carIdxLastLapTime.set(-1.0, i);
+            carIdxBestLapTime.set(-1.0, i);
+            carIdxBestLapNum.setInt(-1, i);
+            carIdxGear.setInt(0, i);
+            carIdxTireCompound.setInt(-1, i);
+            carIdxQualTireCompound.setInt(-1, i);
             continue;
         }
         const CarState& c = cars[static_cast<size_t>(i)];
@@ -100,35 +124,33 @@ void writeField(const RaceModel& m, RowWriter& w) {
         }
         bool pitRoad =
             c.phase == CarPhase::PitIn || c.phase == CarPhase::Stall || c.phase == CarPhase::PitOut;
-        w.setInt("CarIdxLap", inWorld ? c.lap : -1, i);
-        w.setInt("CarIdxLapCompleted", c.lapsCompleted, i);
-        w.set("CarIdxLapDistPct", inWorld ? c.dist / l : -1.0, i);
-        w.setInt("CarIdxTrackSurface", surface, i);
-        w.setInt("CarIdxTrackSurfaceMaterial", inWorld ? (pitRoad ? 11 : 1) : -1, i);
-        w.setBool("CarIdxOnPitRoad", pitRoad, i);
-        w.setInt("CarIdxPosition", pos[static_cast<size_t>(i)], i);
-        w.setInt("CarIdxClassPosition", pos[static_cast<size_t>(i)], i);
-        w.setInt("CarIdxClass", m.scenario().car.classId, i);
+        carIdxLap.setInt(inWorld ? c.lap : -1, i);
+        carIdxLapCompleted.setInt(c.lapsCompleted, i);
+        carIdxLapDistPct.set(inWorld ? c.dist / l : -1.0, i);
+        carIdxTrackSurface.setInt(surface, i);
+        carIdxTrackSurfaceMaterial.setInt(inWorld ? (pitRoad ? 11 : 1) : -1, i);
+        carIdxOnPitRoad.setBool(pitRoad, i);
+        carIdxPosition.setInt(pos[static_cast<size_t>(i)], i);
+        carIdxClassPosition.setInt(pos[static_cast<size_t>(i)], i);
+        carIdxClass.setInt(m.scenario().car.classId, i);
         double lapTime = m.scenario().car.lapTime * c.pace;
-        w.set("CarIdxF2Time",
-              m.session().kind == SessionKind::Race
-                  ? (leaderProgress - (c.lapsCompleted + c.dist / l)) * lapTime
-                  : std::max(0.0, c.bestLapTime),
-              i);
-        w.set("CarIdxEstTime", inWorld ? c.dist / l * lapTime : 0.0, i);
-        w.set("CarIdxLastLapTime", c.lastLapTime, i);
-        w.set("CarIdxBestLapTime", c.bestLapTime, i);
-        w.setInt("CarIdxBestLapNum", c.bestLapNum, i);
-        w.setInt("CarIdxTireCompound", 0, i);
-        w.setInt("CarIdxQualTireCompound", 0, i);
-        w.setInt("CarIdxFastRepairsUsed", 0, i);
-        w.setInt("CarIdxSessionFlags", static_cast<int32_t>(c.finished ? kFlagCheckered : flags),
-                 i);
-        w.setInt("CarIdxPaceLine", m.stage() == Stage::Parade ? i % 2 : -1, i);
-        w.setInt("CarIdxPaceRow", m.stage() == Stage::Parade ? i / 2 : -1, i);
-        w.set("CarIdxSteer", inWorld ? 0.15 * std::sin(2 * kPi * 6 * c.dist / l) : 0.0, i);
-        w.set("CarIdxRPM", c.rpm, i);
-        w.setInt("CarIdxGear", c.gear, i);
+        carIdxF2Time.set(m.session().kind == SessionKind::Race
+                             ? (leaderProgress - (c.lapsCompleted + c.dist / l)) * lapTime
+                             : std::max(0.0, c.bestLapTime),
+                         i);
+        carIdxEstTime.set(inWorld ? c.dist / l * lapTime : 0.0, i);
+        carIdxLastLapTime.set(c.lastLapTime, i);
+        carIdxBestLapTime.set(c.bestLapTime, i);
+        carIdxBestLapNum.setInt(c.bestLapNum, i);
+        carIdxTireCompound.setInt(0, i);
+        carIdxQualTireCompound.setInt(0, i);
+        carIdxFastRepairsUsed.setInt(0, i);
+        carIdxSessionFlags.setInt(static_cast<int32_t>(c.finished ? kFlagCheckered : flags), i);
+        carIdxPaceLine.setInt(m.stage() == Stage::Parade ? i % 2 : -1, i);
+        carIdxPaceRow.setInt(m.stage() == Stage::Parade ? i / 2 : -1, i);
+        carIdxSteer.set(inWorld ? 0.15 * std::sin(2 * kPi * 6 * c.dist / l) : 0.0, i);
+        carIdxRPM.set(c.rpm, i);
+        carIdxGear.setInt(c.gear, i);
     }
     const CarState& p = m.playerCar();
     int position = pos[static_cast<size_t>(m.playerIdx())];

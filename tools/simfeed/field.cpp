@@ -1,6 +1,8 @@
 #include "tools/simfeed/field.h"
 
 #include <algorithm>
+#include <set>
+#include <string>
 
 namespace simfeed {
 
@@ -29,6 +31,8 @@ std::vector<FieldEntry> makeField(const Scenario& s) {
         }
     }
     size_t next = 0;
+    std::set<std::string> usedNames = {s.driver.name};
+    std::set<int> usedIds = {s.driver.userId};
     for (int i = 0; i < s.fieldSize; ++i) {
         FieldEntry& f = field[static_cast<size_t>(i)];
         f.carIdx = i;
@@ -41,10 +45,23 @@ std::vector<FieldEntry> makeField(const Scenario& s) {
             f.gridPosition = s.driver.gridPosition;
             f.pace = 1.0;
         } else {
-            const char* first = kFirst[rng.below(static_cast<int>(std::size(kFirst)))];
-            const char* last = kLast[rng.below(static_cast<int>(std::size(kLast)))];
-            f.userName = std::string(first) + " " + last;
+            const int nFirst = static_cast<int>(std::size(kFirst));
+            const int nLast = static_cast<int>(std::size(kLast));
+            const int first = rng.below(nFirst);
+            const int last = rng.below(nLast);
+            // Every driver a name and an account of his own. A clash moves on to the next
+            // name instead of drawing again, so the rest of the field stays as the seed made it.
+            for (int k = 0; k < nFirst * nLast; ++k) {
+                const int combined = (first * nLast + last + k) % (nFirst * nLast);
+                f.userName = std::string(kFirst[combined / nLast]) + " " + kLast[combined % nLast];
+                if (usedNames.insert(f.userName).second) {
+                    break;
+                }
+            }
             f.userId = 100000 + static_cast<int>(rng.uniform() * 800000);
+            while (!usedIds.insert(f.userId).second) {
+                ++f.userId;
+            }
             f.carNumber = std::to_string(2 + i * 3 % 97);
             f.iRating = 1200 + static_cast<int>(rng.uniform() * 3000);
             f.gridPosition = slots[next++];

@@ -354,13 +354,17 @@ RowWriter::RowWriter(const std::vector<simblock::VarSpec>& vars,
     }
 }
 
+void RowWriter::noteMissing(std::string_view name) {
+    if (std::find(missing_.begin(), missing_.end(), name) == missing_.end()) {
+        missing_.emplace_back(name);
+    }
+}
+
 const RowWriter::Slot* RowWriter::slot(std::string_view name, int entry) {
     auto it = slots_.find(name);
     if (it == slots_.end() || entry < 0 || entry >= std::max(it->second.count, 1) ||
         row_ == nullptr) {
-        if (std::find(missing_.begin(), missing_.end(), name) == missing_.end()) {
-            missing_.emplace_back(name);
-        }
+        noteMissing(name);
         return nullptr;
     }
     size_t end = static_cast<size_t>(it->second.offset) +
@@ -369,6 +373,39 @@ const RowWriter::Slot* RowWriter::slot(std::string_view name, int entry) {
         return nullptr;
     }
     return &it->second;
+}
+
+RowWriter::Column RowWriter::column(std::string_view name) {
+    auto it = slots_.find(name);
+    return Column(this, it == slots_.end() ? nullptr : &it->second, name);
+}
+
+uint8_t* RowWriter::Column::at(int entry) {
+    const auto* s = static_cast<const Slot*>(slot_);
+    std::vector<uint8_t>* row = writer_->row_;
+    if (s == nullptr || row == nullptr || entry < 0 || entry >= std::max(s->count, 1)) {
+        writer_->noteMissing(name_);
+        return nullptr;
+    }
+    size_t size = static_cast<size_t>(telemetry::varTypeSize(s->type));
+    size_t start = static_cast<size_t>(s->offset) + static_cast<size_t>(entry) * size;
+    return start + size <= row->size() ? row->data() + start : nullptr;
+}
+
+bool RowWriter::Column::set(double value, int entry) {
+    uint8_t* p = at(entry);
+    if (p != nullptr) {
+        simblock::BlockWriter::storeValue(p, static_cast<const Slot*>(slot_)->type, value);
+    }
+    return p != nullptr;
+}
+
+bool RowWriter::Column::setInt(int32_t value, int entry) {
+    uint8_t* p = at(entry);
+    if (p != nullptr) {
+        simblock::BlockWriter::storeValue(p, static_cast<const Slot*>(slot_)->type, value);
+    }
+    return p != nullptr;
 }
 
 bool RowWriter::set(std::string_view name, double value, int entry) {

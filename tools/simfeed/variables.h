@@ -35,6 +35,25 @@ class RowWriter {
         return setInt(name, value ? 1 : 0, entry);
     }
 
+    // One variable looked up once and then written entry by entry: the per-car arrays of a
+    // row would otherwise cost a name look-up for every car.
+    class Column {
+      public:
+        bool set(double value, int entry);
+        bool setInt(int32_t value, int entry);
+        bool setBool(bool value, int entry) { return setInt(value ? 1 : 0, entry); }
+
+      private:
+        friend class RowWriter;
+        Column(RowWriter* writer, const void* slot, std::string_view name)
+            : writer_(writer), slot_(slot), name_(name) {}
+        uint8_t* at(int entry);
+        RowWriter* writer_;
+        const void* slot_;
+        std::string name_;
+    };
+    Column column(std::string_view name);
+
     // Reads back what a row holds, as a double (tests and the recorder's checks).
     bool get(const std::vector<uint8_t>& row, std::string_view name, double* value,
              int entry = 0) const;
@@ -52,6 +71,7 @@ class RowWriter {
         int32_t count;
     };
     const Slot* slot(std::string_view name, int entry);
+    void noteMissing(std::string_view name);
 
     std::unordered_map<std::string, Slot, NameHash, std::equal_to<>> slots_;
     std::vector<uint8_t>* row_ = nullptr;

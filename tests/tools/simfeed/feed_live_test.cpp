@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 
 #include "platform/clock.h"
 #include "platform/pit_channel.h"
+#include "platform/shared_memory.h"
 #include "plugin/telemetry/catalogue.h"
 #include "plugin/telemetry/pit_commands.h"
 #include "plugin/telemetry/session_query.h"
@@ -53,6 +55,34 @@ bool waitForRow(TelemetryClient& client, int timeoutMs, Accept accept) {
     return false;
 }
 
+// A block and event of the test's own, so this run meets no other feed or simulator.
+struct PrivateBlock {
+    explicit PrivateBlock(const std::string& what)
+        : name("KorvaneSimFeed" + what + std::to_string(nowMs() % 100000000)),
+          mapping("Local\\" + name),
+          event(mapping + "DataValidEvent") {}
+    TelemetryClient reader() const {
+        return TelemetryClient(telemetry::makeSystemConnection(mapping, event));
+    }
+    // The highest tick count in the block's buffer table; -1 without a block.
+    int32_t headerTick() const {
+        auto block = platform::openSharedMemoryReadOnly(mapping);
+        if (!block || block->size() < sizeof(telemetry::BlockHeader)) {
+            return -1;
+        }
+        telemetry::BlockHeader h;
+        std::memcpy(&h, block->data(), sizeof h);
+        int32_t newest = 0;
+        for (int i = 0; i < h.numBuffers && i < telemetry::kMaxBuffers; ++i) {
+            newest = std::max(newest, h.buffers[i].tickCount);
+        }
+        return newest;
+    }
+    std::string name;
+    std::string mapping;
+    std::string event;
+};
+
 simfeed::Scenario scenarioFile(const std::string& name) {
     const char* bin = std::getenv("KORVANE_BIN_DIR");
     std::string path = simfeedtest::hostPath(std::string(bin != nullptr ? bin : ".")) +
@@ -66,22 +96,30 @@ class LiveFeed : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
         platform::setBroadcastChannelName(channel());
+        // The engineer's own process-wide reader and catalogue, pointed at the test's block.
+        block = new PrivateBlock("Live");
+        telemetry::Telemetry().replaceConnection(
+            telemetry::makeSystemConnection(block->mapping, block->event));
         feed = new FeedProcess("simfeed_live");
         started = feed->start({"--scenario", "one_stop", "--time-scale", "10", "--channel",
-                               channel(), "--run-seconds", "240"});
+                               channel(), "--block", block->name, "--run-seconds", "240"});
     }
     static void TearDownTestSuite() {
-        telemetry::Telemetry().closeTelemetry();
+        telemetry::Telemetry().replaceConnection(telemetry::makeSystemConnection());
+        delete block;
+        block = nullptr;
         delete feed;
         feed = nullptr;
     }
     void SetUp() override { ASSERT_TRUE(started) << feed->error(); }
 
     static FeedProcess* feed;
+    static PrivateBlock* block;
     static bool started;
 };
 
 FeedProcess* LiveFeed::feed = nullptr;
+PrivateBlock* LiveFeed::block = nullptr;
 bool LiveFeed::started = false;
 
 // Every catalogue variable as the engineer reads it, against the same tick of a model run in
@@ -277,10 +315,12 @@ TEST_F(LiveFeed, RecordingReplaysUnchanged) {
     client.closeTelemetry();
     ASSERT_TRUE(feed->stop()) << feed->error();
 
+    PrivateBlock replayBlock("Replay");
     FeedProcess replay("simfeed_replay");
-    ASSERT_TRUE(replay.start({"--replay", path, "--until-end", "--channel", channel()}))
+    ASSERT_TRUE(replay.start(
+        {"--replay", path, "--until-end", "--channel", channel(), "--block", replayBlock.name}))
         << replay.error();
-    TelemetryClient reader;
+    TelemetryClient reader = replayBlock.reader();
     TelemetryVariable replayedTick("SessionTick", reader);
     size_t seen = 0;
     size_t mismatches = 0;
@@ -324,24 +364,34 @@ TEST_F(LiveFeed, RecordingReplaysUnchanged) {
 // Started late, disconnected and frozen on command: the reader sees the simulator come, go,
 // come back with its tick count started over, and stand still.
 TEST(FeedControls, ConnectLateDisconnectAndFreeze) {
-    telemetry::Telemetry().closeTelemetry();
+    PrivateBlock block("Controls");
     FeedProcess feed("simfeed_controls");
-    ASSERT_TRUE(
-        feed.start({"--scenario", "one_stop", "--channel", channel(), "--connect-after", "1",
-                    "--disconnect", "3:4.5", "--freeze", "6.5:2", "--run-seconds", "20"}))
+    ASSERT_TRUE(feed.start({"--scenario", "one_stop", "--channel", channel(), "--block", block.name,
+                            "--connect-after", "1.5", "--disconnect", "3.5:5", "--freeze", "7:2",
+                            "--run-seconds", "20"}))
         << feed.error();
-    TelemetryClient reader;
+    EXPECT_EQ(block.headerTick(), -1) << "no simulator before --connect-after";
+    TelemetryClient reader = block.reader();
     TelemetryVariable tick("SessionTick", reader);
     const int64_t start = nowMs();
     ASSERT_TRUE(waitForRow(reader, 15000, [&] { return reader.isTelemetryLive(); }))
         << feed.logText();
-    ASSERT_TRUE(feed.waitForLogLine("DISCONNECT", 10000));
+    EXPECT_NE(feed.logText().find("PUBLISH block=" + block.mapping), std::string::npos);
+    int32_t raceTick = 0;
+    int32_t blockTick = 0;
+    while (feed.logText().find("DISCONNECT") == std::string::npos && nowMs() - start < 10000) {
+        if (reader.waitForTelemetry(16)) {
+            raceTick = tick.readInt();
+            blockTick = std::max(blockTick, block.headerTick());
+        }
+    }
+    ASSERT_GT(raceTick, 0);
     EXPECT_FALSE(waitForRow(reader, 500, [] { return true; })) << "no rows while disconnected";
     EXPECT_FALSE(reader.isTelemetryLive()) << "the connected bit is clear";
-    int32_t before = tick.readInt();
     ASSERT_TRUE(waitForRow(reader, 10000, [&] { return reader.isTelemetryLive(); }));
     EXPECT_TRUE(feed.logText().find("RECONNECT") != std::string::npos);
-    EXPECT_GE(tick.readInt(), before) << "the race carries on where it stopped";
+    EXPECT_LT(block.headerTick(), blockTick) << "a restarted simulator counts from the start";
+    EXPECT_GE(tick.readInt(), raceTick) << "the race carries on where it stopped";
 
     ASSERT_TRUE(feed.waitForLogLine("FREEZE", 10000));
     waitForRow(reader, 100, [] { return true; });
@@ -352,6 +402,90 @@ TEST(FeedControls, ConnectLateDisconnectAndFreeze) {
     EXPECT_GE(nowMs() - frozenAt, 1000);
     EXPECT_LT(nowMs() - start, 20000);
     EXPECT_TRUE(feed.stop()) << feed.error();
+}
+
+// The one-stop race at a hundredfold speed, as the reader takes it from the feed's rows: the
+// garage, the laps, the approach to the pits, the stop with fuel going in, the white and
+// checkered flags and the end of the session.
+TEST(FeedScript, OneStopRaceAtHighTimeScale) {
+    PrivateBlock block("Script");
+    FeedProcess feed("simfeed_script");
+    ASSERT_TRUE(feed.start({"--scenario", "one_stop", "--time-scale", "100", "--until-end",
+                            "--channel", channel(), "--block", block.name, "--run-seconds", "150"}))
+        << feed.error();
+    TelemetryClient reader = block.reader();
+    TelemetryVariable onTrack("IsOnTrack", reader), surface("PlayerTrackSurface", reader),
+        inStall("PlayerCarInPitStall", reader), speed("Speed", reader), lap("Lap", reader),
+        fuel("FuelLevel", reader), svStatus("PlayerCarPitSvStatus", reader),
+        svFlags("PitSvFlags", reader), flags("SessionFlags", reader), state("SessionState", reader),
+        time("SessionTime", reader), lapsRemain("SessionLapsRemainEx", reader);
+    bool garage = false, pitRoad = false, stopped = false, served = false, white = false,
+         checkered = false;
+    int maxLap = 0;
+    int pitLap = -1;
+    double fuelBeforeStop = -1, fuelAfterStop = -1;
+    int lastState = -1, lastSurface = 99;
+    bool lastOnTrack = true;
+    double firstTime = -1, lastTime = 0;
+    int64_t firstMs = 0, lastMs = 0;
+    const int64_t end = nowMs() + 120000;
+    while (nowMs() < end && feed.logText().find("STOP") == std::string::npos) {
+        if (!reader.waitForTelemetry(16)) {
+            continue;
+        }
+        const int s = surface.readInt();
+        const bool racing = state.readInt() == simfeed::kStateRacing;
+        if (firstTime < 0) {
+            firstTime = time.readDouble();
+            firstMs = nowMs();
+        }
+        lastTime = time.readDouble();
+        lastMs = nowMs();
+        garage = garage || (!onTrack.readBool() && s == simfeed::kSurfaceNotInWorld &&
+                            state.readInt() == simfeed::kStateGetInCar);
+        maxLap = std::max(maxLap, lap.readInt());
+        if (racing && s == simfeed::kSurfaceApproachingPits && !stopped) {
+            pitRoad = true;
+            pitLap = lap.readInt();
+            fuelBeforeStop = fuel.readDouble();
+            EXPECT_NE(svFlags.readInt() & simfeed::kServiceFuel, 0) << "fuel is asked for";
+        }
+        if (s == simfeed::kSurfaceInPitStall && onTrack.readBool()) {
+            EXPECT_TRUE(inStall.readBool());
+            stopped = stopped || speed.readDouble() == 0.0;
+        }
+        if (stopped && svStatus.readInt() == simfeed::kPitSvComplete) {
+            served = true;
+            fuelAfterStop = std::max(fuelAfterStop, fuel.readDouble());
+        }
+        if (racing || state.readInt() == simfeed::kStateCheckered) {
+            white = white || (flags.readInt() & simfeed::kFlagWhite) != 0;
+            if ((flags.readInt() & simfeed::kFlagWhite) != 0) {
+                EXPECT_EQ(lapsRemain.readInt(), 1);
+            }
+        }
+        checkered = checkered || (flags.readInt() & simfeed::kFlagCheckered) != 0;
+        lastState = state.readInt();
+        lastSurface = s;
+        lastOnTrack = onTrack.readBool();
+    }
+    EXPECT_TRUE(garage) << "a garage phase first";
+    EXPECT_GE(maxLap, 14) << "the whole race";
+    EXPECT_TRUE(pitRoad) << "the approach to the pits";
+    EXPECT_EQ(pitLap, 7) << "the scenario stops at the end of lap 7";
+    EXPECT_TRUE(stopped) << "the car stood in its stall";
+    EXPECT_TRUE(served) << "the service was completed";
+    EXPECT_NEAR(fuelAfterStop - fuelBeforeStop, 20.0, 1.0) << "the menu's 20 litres went in";
+    EXPECT_TRUE(white);
+    EXPECT_TRUE(checkered);
+    EXPECT_EQ(lastState, simfeed::kStateCoolDown) << "the session ended";
+    EXPECT_EQ(lastSurface, simfeed::kSurfaceNotInWorld);
+    EXPECT_FALSE(lastOnTrack);
+    EXPECT_NE(feed.logText().find("END"), std::string::npos) << feed.logText();
+    EXPECT_NE(feed.logText().find("STOP session ended"), std::string::npos) << feed.logText();
+    // The race ran fast: far more simulated than real time (a loaded machine slows the feed).
+    ASSERT_GT(lastMs, firstMs);
+    EXPECT_GT((lastTime - firstTime) / ((lastMs - firstMs) / 1000.0), 30.0);
 }
 
 }  // namespace

@@ -84,12 +84,46 @@ TEST(FeedOptions, RefusesWhatItCannotUse) {
         {{"--replay", "a.ibt", "--record", "a.ibt"}, "the same file"},
         {{"--scenario"}, "--scenario"},
         {{"--frobnicate"}, "unknown option '--frobnicate'"},
+        {{"--field", "0"}, "--field"},
+        {{"--field", "65"}, "--field"},
+        {{"--block"}, "--block"},
+        {{"--event", ""}, "--event"},
+        {{"--print-session-text"}, "--print-session-text"},
+        {{"--print-session-text", "one_stop", "--replay", "a.ibt"}, "do not go together"},
     };
     for (const Case& c : cases) {
         auto parsed = parseFeedOptions(c.args);
         EXPECT_FALSE(parsed.options.has_value()) << c.args[0];
         EXPECT_NE(parsed.error.find(c.expected), std::string::npos) << parsed.error;
     }
+}
+
+// Parallel tests give the feed names of their own; the reader opens them by the same rule.
+TEST(FeedOptions, BlockAndEventNames) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* block;
+        const char* event;
+    } cases[] = {
+        {{}, "Local\\IRSDKMemMapFileName", "Local\\IRSDKDataValidEvent"},
+        {{"--block", "KTEST1"}, "Local\\KTEST1", "Local\\KTEST1DataValidEvent"},
+        {{"--block", "Local\\KTEST2", "--event", "KEV"}, "Local\\KTEST2", "Local\\KEV"},
+        {{"--event", "Global\\KEV"}, "Local\\IRSDKMemMapFileName", "Global\\KEV"},
+    };
+    for (const Case& c : cases) {
+        auto parsed = parseFeedOptions(c.args);
+        ASSERT_TRUE(parsed.options.has_value()) << parsed.error;
+        EXPECT_EQ(simfeed::feedBlockName(*parsed.options), c.block);
+        EXPECT_EQ(simfeed::feedEventName(*parsed.options), c.event);
+    }
+}
+
+TEST(FeedOptions, PrintSessionTextTakesTheScenarioAndField) {
+    auto parsed = parseFeedOptions({"--print-session-text", "timed_race", "--field", "64"});
+    ASSERT_TRUE(parsed.options.has_value()) << parsed.error;
+    EXPECT_TRUE(parsed.options->printSessionText);
+    EXPECT_EQ(parsed.options->scenario, "timed_race");
+    EXPECT_EQ(parsed.options->fieldSize, 64);
 }
 
 }  // namespace

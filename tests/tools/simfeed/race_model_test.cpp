@@ -121,7 +121,7 @@ TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEnd) {
     ModelReader r(simfeedtest::shippedScenario("one_stop"));
     const int laps = r.model.session().laps;
     ASSERT_EQ(laps, 14);
-    std::vector<Row> rows = runThrough(r, 6, 4 * 3600);
+    std::vector<Row> rows = runThrough(r, 12, 4 * 3600);
     ASSERT_TRUE(r.model.finished());
     const Row& first = rows.front();
 
@@ -261,7 +261,7 @@ TEST(RaceModel, TimedRaceCountsTheClockFromTheStartAndFlagsAtTheEnd) {
 
 TEST(RaceModel, PracticeLeavesTheStallAndChangesTiresAtItsStop) {
     ModelReader r(simfeedtest::shippedScenario("practice"));
-    std::vector<Row> rows = runThrough(r, 6, 4 * 3600);
+    std::vector<Row> rows = runThrough(r, 12, 4 * 3600);
     ASSERT_TRUE(r.model.finished());
     size_t out = firstIndex(rows, 0, [](const Row& x) { return x.onTrack; });
     ASSERT_LT(out, rows.size());

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 
 #include "plugin/telemetry/session_query.h"
+#include "tools/simfeed/feed_runner.h"
 #include "tools/simfeed/race_model.h"
 #include "tools/simfeed/session_text.h"
 
@@ -83,17 +86,54 @@ TEST(SessionText, AnswersEveryPathTheEngineerAsksFor) {
     EXPECT_EQ(lookup(text, "SessionInfo:Sessions:SessionNum:{3}SessionName:"), "<not found>");
 }
 
+// The default field and the largest the simulator has, as the benchmarks of the snapshot
+// refresh take them from the feed: every car listed once, with a name of its own.
 TEST(SessionText, ListsTheWholeFieldWithDistinctDrivers) {
-    simfeed::Scenario s = simfeed::defaultScenario();
-    simfeed::RaceModel model(s);
-    const std::string text = model.sessionText();
-    for (int car = 0; car < s.fieldSize; ++car) {
-        std::string base = "DriverInfo:Drivers:CarIdx:{" + std::to_string(car) + "}";
-        EXPECT_NE(lookup(text, base + "UserName:"), "<not found>") << car;
-        EXPECT_EQ(lookup(text, base + "CarID:"), "143") << car;
+    for (int field : {40, 64}) {
+        simfeed::FeedOptions o;
+        o.scenario = "one_stop";
+        o.fieldSize = field == 40 ? 0 : field;
+        std::string path;
+        std::vector<std::string> errors;
+        std::vector<std::string> warnings;
+        std::optional<simfeed::Scenario> s =
+            simfeed::loadFeedScenario(o, &path, &errors, &warnings);
+        ASSERT_TRUE(s.has_value()) << (errors.empty() ? "" : errors.front());
+        ASSERT_EQ(s->fieldSize, field);
+        const std::string text = simfeed::initialSessionText(*s);
+        std::set<std::string> names;
+        std::set<std::string> ids;
+        for (int car = 0; car < field; ++car) {
+            std::string base = "DriverInfo:Drivers:CarIdx:{" + std::to_string(car) + "}";
+            names.insert(lookup(text, base + "UserName:"));
+            ids.insert(lookup(text, base + "UserID:"));
+            EXPECT_EQ(lookup(text, base + "CarID:"), "143") << car;
+        }
+        EXPECT_EQ(names.size(), static_cast<size_t>(field));
+        EXPECT_EQ(ids.size(), static_cast<size_t>(field));
+        EXPECT_EQ(names.count("<not found>"), 0u);
+        EXPECT_EQ(lookup(text, "DriverInfo:Drivers:CarIdx:{" + std::to_string(field) + "}CarID:"),
+                  "<not found>");
+        EXPECT_EQ(lookup(text, "DriverInfo:Drivers:CarIdx:{7}UserName:"), s->driver.name);
+        EXPECT_EQ(lookup(text, "DriverInfo:Drivers:CarIdx:{7}UserID:"), "402117");
     }
-    EXPECT_EQ(lookup(text, "DriverInfo:Drivers:CarIdx:{7}UserName:"), s.driver.name);
-    EXPECT_EQ(lookup(text, "DriverInfo:Drivers:CarIdx:{7}UserID:"), "402117");
+}
+
+// A field smaller than the player's car index keeps the player in it.
+TEST(SessionText, SmallFieldKeepsThePlayer) {
+    simfeed::FeedOptions o;
+    o.scenario = "one_stop";
+    o.fieldSize = 3;
+    std::string path;
+    std::vector<std::string> errors;
+    std::vector<std::string> warnings;
+    std::optional<simfeed::Scenario> s = simfeed::loadFeedScenario(o, &path, &errors, &warnings);
+    ASSERT_TRUE(s.has_value()) << (errors.empty() ? "" : errors.front());
+    EXPECT_EQ(s->driver.carIdx, 2);
+    EXPECT_LE(s->driver.gridPosition, 3);
+    const std::string text = simfeed::initialSessionText(*s);
+    EXPECT_EQ(lookup(text, "DriverInfo:DriverCarIdx:"), "2");
+    EXPECT_EQ(lookup(text, "DriverInfo:Drivers:CarIdx:{2}UserName:"), s->driver.name);
 }
 
 TEST(SessionText, HasTheSimulatorsLineShape) {
