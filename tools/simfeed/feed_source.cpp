@@ -29,10 +29,9 @@ void ModelSource::bind(const simblock::BlockLayout& layout) {
     writer_ = std::make_unique<RowWriter>(vars_, layout);
 }
 
+// The simulator's clock runs on after the last session: rows keep coming with the session
+// over, so a reader that stays attached sees a live simulator, not one that fell silent.
 bool ModelSource::advance() {
-    if (model_.finished()) {
-        return false;
-    }
     model_.step();
     return true;
 }

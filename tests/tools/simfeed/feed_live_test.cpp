@@ -428,6 +428,7 @@ TEST(FeedScript, OneStopRaceAtHighTimeScale) {
     bool lastOnTrack = true;
     double firstTime = -1, lastTime = 0;
     int64_t firstMs = 0, lastMs = 0;
+    int rowsAfterEnd = 0;
     const int64_t end = nowMs() + 120000;
     while (nowMs() < end && feed.logText().find("STOP") == std::string::npos) {
         if (!reader.waitForTelemetry(16)) {
@@ -468,6 +469,9 @@ TEST(FeedScript, OneStopRaceAtHighTimeScale) {
         lastState = state.readInt();
         lastSurface = s;
         lastOnTrack = onTrack.readBool();
+        if (feed.logText().find(" : END") != std::string::npos) {
+            ++rowsAfterEnd;
+        }
     }
     EXPECT_TRUE(garage) << "a garage phase first";
     EXPECT_GE(maxLap, 14) << "the whole race";
@@ -483,6 +487,7 @@ TEST(FeedScript, OneStopRaceAtHighTimeScale) {
     EXPECT_FALSE(lastOnTrack);
     EXPECT_NE(feed.logText().find("END"), std::string::npos) << feed.logText();
     EXPECT_NE(feed.logText().find("STOP session ended"), std::string::npos) << feed.logText();
+    EXPECT_GT(rowsAfterEnd, 10) << "the simulator's clock runs on after the last session";
     // The race ran fast: far more simulated than real time (a loaded machine slows the feed).
     ASSERT_GT(lastMs, firstMs);
     EXPECT_GT((lastTime - firstTime) / ((lastMs - firstMs) / 1000.0), 30.0);
