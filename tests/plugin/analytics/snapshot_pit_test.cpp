@@ -1,5 +1,7 @@
 // Where the pit entry lies, the countdown tones, the automatic fuel request on the approach,
 // and the status outputs: the pit-board line, the fuel status row and the dashboard bits.
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -253,8 +255,9 @@ TEST_F(PitTest, DashboardBits) {
         const std::string out = refresh();
         EXPECT_EQ(race().StatusBits, c.bits);
         EXPECT_EQ(race().EngineWarningBits, c.warnings);
-        const std::string tail = " " + std::to_string(c.bits) + " 36                 \r";
-        EXPECT_EQ(out.substr(out.size() - tail.size()), tail);
+        char tail[64];
+        std::snprintf(tail, sizeof tail, " %u 36                 \r", c.bits);
+        EXPECT_EQ(out.substr(out.size() - std::strlen(tail)), tail);
     }
 }
 

@@ -9,14 +9,16 @@ Active runs: the feed's log shows the automatic fuel request (code 2 with the li
 worked out) on the approach to the pit entry, and, with a tank that already holds enough, the
 fuel request cleared (code 11).
 
-Linux only for now: the plugin runs on a pseudo-terminal with the harness of
-tests/plugin/app/e2e. Exit code 0 when every run passed, 1 on a failure, 77 (skipped) when
-another simulator block exists.
+Linux: the plugin runs on a pseudo-terminal with the harness of tests/plugin/app/e2e.
+Windows (--wine): the plugin runs under Wine below pipe_driver.exe, and the feed and the block
+reader are the Windows builds under the same Wine prefix. Exit code 0 when every run passed, 1
+on a failure, 77 (skipped) when another simulator block exists.
 """
 import argparse
 import os
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -38,6 +40,12 @@ FUEL_ROW = re.compile(r" Fuel L:(\d+\.\d{3}) U:(\d+\.\d{3}) (\d+\.\d{2})L/Laps S
 PIT_BOARD = re.compile(rb"^[ \d]\d,[ \d]{2}\d,[ \d]{2}\d,\d+\.\d\d,[ \d]{2}\d,[ \d]{2}\d,"
                        rb"[ \d]{2}\d\r")
 QRD_BLOCK = "/dev/shm/qrdlocal"
+WINE = None  # tools/wine-run.sh under --wine
+
+
+def program(exe):
+    """The command that runs one of the build's programs on this platform."""
+    return [WINE, os.path.abspath(exe)] if WINE else [os.path.abspath(exe)]
 
 
 def scenario_file(workdir, source, changes):
@@ -61,14 +69,16 @@ def scenario_file(workdir, source, changes):
 
 class Feed:
     def __init__(self, exe, workdir, args):
+        # Names relative to the working directory, so the Windows build finds them too.
         self.log = os.path.join(workdir, "feed.log")
         self.record = os.path.join(workdir, "feed.ibt")
         self.stop_file = os.path.join(workdir, "feed.stop")
         self.errors = open(os.path.join(workdir, "feed.err"), "w")
         self.proc = subprocess.Popen(
-            [os.path.abspath(exe), "--no-keyboard", "--quiet", "--log", self.log,
-             "--record", self.record, "--stop-file", self.stop_file] + args,
-            cwd=workdir, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.errors)
+            program(exe) + ["--no-keyboard", "--quiet", "--log", "feed.log",
+                            "--record", "feed.ibt", "--stop-file", "feed.stop"] + args,
+            cwd=workdir, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.errors,
+            start_new_session=True)
 
     def lines(self):
         if not os.path.exists(self.log):
@@ -84,11 +94,11 @@ class Feed:
         except subprocess.TimeoutExpired:
             pass
         if self.proc.poll() is None:
-            self.proc.terminate()
+            os.killpg(self.proc.pid, signal.SIGTERM)
             try:
                 self.proc.wait(10)
             except subprocess.TimeoutExpired:
-                self.proc.kill()
+                os.killpg(self.proc.pid, signal.SIGKILL)
                 self.proc.wait()
         self.errors.close()
 
@@ -121,9 +131,17 @@ def distance_to_pit_entry(lap_dist, length, pit_pct):
     return d - length if d > length else d
 
 
+READER = None
+
+
 def read_block():
-    with open(QRD_BLOCK, "rb") as f:
-        return f.read(256)
+    """The block's line as a second process reads it by name; None when there is no block."""
+    r = subprocess.run(program(READER), stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, timeout=60)
+    text = r.stdout.decode("ascii", "replace").strip()
+    if r.returncode != 0 or text == "none":
+        return None
+    return bytes.fromhex(text)
 
 
 def run_plugin(make_run, settings, args):
@@ -148,9 +166,9 @@ def passive_race(opts, make_run, workdir):
     source = os.path.join(opts.scenarios, "one_stop.ini")
     # Long enough in the garage to see its row after the plugin's 3 s of loading, and a
     # disconnect well into the race.
-    scenario = scenario_file(workdir, source, {"Scenario": {"GarageSeconds": "200",
-                                                            "WarmupSeconds": "20"}})
-    feed = Feed(opts.feed, workdir, ["--scenario", scenario, "--time-scale", "20",
+    scenario_file(workdir, source, {"Scenario": {"GarageSeconds": "200",
+                                                 "WarmupSeconds": "20"}})
+    feed = Feed(opts.feed, workdir, ["--scenario", "scenario.ini", "--time-scale", "20",
                                      "--disconnect", "40:200"])
     run = None
     try:
@@ -163,7 +181,7 @@ def passive_race(opts, make_run, workdir):
         row = wait_until(run, 60, lambda: FUEL_ROW.search(run.text()))
         e2e.expect(row, "no fuel status row", run)
         # The line of a refresh while the block is open, read by name from another process.
-        line = wait_until(run, 10, lambda: PIT_BOARD.match(read_block()))
+        line = wait_until(run, 20, lambda: PIT_BOARD.match(read_block() or b""))
         e2e.expect(line, "no pit-board line in the block: %r" % read_block(), run)
         fields = line.group(0)[:-1].split(b",")
         e2e.expect(len(fields) == 7 and int(fields[0]) >= 1 and float(fields[3]) > 0,
@@ -176,7 +194,7 @@ def passive_race(opts, make_run, workdir):
         closing = run.text().rfind(QRD_CLOSING)
         e2e.expect(run.text().find(e2e.WAITING_FOR_SIM, closing) > 0,
                    "no wait for the simulator after the block closed", run)
-        e2e.expect(wait_until(run, 10, lambda: not os.path.exists(QRD_BLOCK)),
+        e2e.expect(wait_until(run, 20, lambda: read_block() is None),
                    "the block outlived the connection", run)
         run.press_key()
         code = run.finish(30)
@@ -190,8 +208,8 @@ def passive_race(opts, make_run, workdir):
 
 def active_race(opts, make_run, workdir, changes, check, code):
     source = os.path.join(opts.scenarios, "one_stop.ini")
-    scenario = scenario_file(workdir, source, changes)
-    feed = Feed(opts.feed, workdir, ["--scenario", scenario, "--time-scale", "15"])
+    scenario_file(workdir, source, changes)
+    feed = Feed(opts.feed, workdir, ["--scenario", "scenario.ini", "--time-scale", "15"])
     run = None
     try:
         run = run_plugin(make_run, "[Setup]\nSetupComplete=1\n", ["3"])
@@ -248,11 +266,17 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--exe", required=True)
     parser.add_argument("--feed", required=True)
+    parser.add_argument("--reader", required=True, help="qrd_block_reader")
     parser.add_argument("--scenarios", required=True)
+    parser.add_argument("--wine", help="tools/wine-run.sh: run the Windows build under Wine")
+    parser.add_argument("--driver", help="pipe_driver.exe for the Windows build")
     parser.add_argument("--scratch", default=None)
     opts = parser.parse_args()
+    global WINE, READER
+    WINE, READER = opts.wine, opts.reader
 
-    if os.path.exists("/dev/shm/IRSDKMemMapFileName") or os.path.exists(QRD_BLOCK):
+    if not opts.wine and (os.path.exists("/dev/shm/IRSDKMemMapFileName") or
+                          os.path.exists(QRD_BLOCK)):
         print("SKIP: another simulator block exists on this machine")
         return 77
 
@@ -274,7 +298,10 @@ def main():
                 f.write(settings)
             run_env = dict(env)
             run_env["KORVANE_AUDIO_CAPTURE"] = os.path.join(d, "capture.wav")
-            return e2e.PtyRun([os.path.abspath(opts.exe)] + args, d, run_env)
+            argv = [os.path.abspath(opts.exe)] + args
+            if opts.wine:
+                return e2e.WineRun(argv, d, run_env, opts.wine, opts.driver)
+            return e2e.PtyRun(argv, d, run_env)
         return make_run
 
     def passive():
