@@ -81,7 +81,7 @@ TEST_F(FileFaults, LogThatCannotBeWrittenIsReportedOnceAndTheProgramGoesOn) {
         const fs::path good = dir_ / "Qm_Korvane_Plugin.log";
         common::PluginLog().setPath(good.string());
         common::WritePluginLog("LOG: back");
-        EXPECT_NE(readFile(good).find("LOG: back\n"), std::string::npos);
+        EXPECT_NE(readFile(good).find("LOG: back"), std::string::npos);
     }
 }
 
@@ -96,7 +96,7 @@ TEST_F(FileFaults, SettingsThatCannotBeWrittenFailTheWriteAndKeepWhatWasThere) {
         {"in a folder that does not exist", dir_ / "missing" / "Qm_Korvane_Launcher.ini"},
     };
     fs::create_directories(dir_ / "folder.ini");
-    std::ofstream(dir_ / "file") << kept;
+    std::ofstream(dir_ / "file", std::ios::binary) << kept;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         common::setSettingsPath(c.path.string());
@@ -109,7 +109,7 @@ TEST_F(FileFaults, SettingsThatCannotBeWrittenFailTheWriteAndKeepWhatWasThere) {
 #ifndef _WIN32
     // A settings file that cannot be read is never replaced: its other settings would be lost.
     const fs::path unreadable = dir_ / "unreadable.ini";
-    std::ofstream(unreadable) << kept;
+    std::ofstream(unreadable, std::ios::binary) << kept;
     fs::permissions(unreadable, fs::perms::none);
     if (!std::ifstream(unreadable)) {
         common::setSettingsPath(unreadable.string());
