@@ -34,7 +34,9 @@ void FuelSaveAdvice() {
         !(r.TanksToFinish < 1.0) || r.FuelSaveAdvised) {
         return;
     }
-    if (r.FuelBurnMax > r.LastHighFuelBurnMax) {
+    // Without an earlier stint's burn there is nothing to save against: the "saving" would be
+    // the whole burn, told to a driver who needs no saving at all.
+    if (r.LastHighFuelBurnMax > 0 && r.FuelBurnMax > r.LastHighFuelBurnMax) {
         double saving = 0;
         Call call;
         if (r.RaceSessionType == 1) {

@@ -91,6 +91,11 @@ class Service:
         if answer.strip() != "1":
             raise Failure("the service did not store the %s report: %r" % (kind, answer))
 
+    def requests(self):
+        """The targets the service was asked for, in order."""
+        with open(os.path.join(self.folder, "requests.log")) as f:
+            return [line.split(" ")[1] for line in f if line.count(" ") >= 2]
+
     def rows(self, sql):
         db = sqlite3.connect(self.database)
         try:
@@ -233,10 +238,29 @@ def check_road(log, feed, service, tire_orders):
           "Fuel commands %r for %d corrections" % (fuel, len(corrections)))
     fuel_values = [int(re.search(r"value=(-?\d+)", m).group(1)) for m in fuel]
     check(min(fuel_values) >= 0, "a negative fuel amount was sent: %r" % fuel)
+    # The corrected amount of the first stop is what the crew was asked for.
+    updated = index_of(log, r"Pit IN: Updating Fuel: FuelLastSet: ", pit_ins[0])
+    if 0 <= updated < pit_ins[1]:
+        liters = float(re.search(r"LitersToAdd: (\d+\.\d+)", log[updated]).group(1))
+        check(int(liters) in fuel_values,
+              "the crew was not asked for the corrected %.2f liters: %r" % (liters, fuel))
     if tire_orders:
         for code in (3, 4, 5, 6):
             check(any(m.startswith("PIT code=%d " % code) for m in commands),
                   "no tire order with code %d in the feed's log:\n%s" % (code, "\n".join(feed)))
+
+    # The service heard each consultation as a lap report and then the three questions, in
+    # that order and with nothing between them.
+    targets = service.requests()
+    questions = [i for i, t in enumerate(targets) if "c=qrdtireschange" in t]
+    check(len(questions) >= 2, "the service was asked about tires %d times" % len(questions))
+    for i in questions:
+        asked = targets[i - 1:i + 3]
+        check(i > 0 and asked[0].startswith("/qrd/lap.php?") and
+              "c=getpreviousfuelburn&cid=%d&tid=%d&did=%d&sft=1" % (CAR_ID, TRACK_ID, DRIVER_ID)
+              in asked[2] and "c=qrdweatherchange" in asked[3] and
+              asked[1].endswith("&f=5150") and asked[3].endswith("&f=5150"),
+              "the consultation's requests: %r" % asked)
 
     # The service: lap reports through the race, one data report per stop and one at the flag.
     laps = service.rows("SELECT * FROM lap_reports WHERE sid != %d ORDER BY id" % EARLIER_SESSION)
@@ -286,15 +310,14 @@ def run(opts):
         env.setdefault("KORVANE_AUDIO_BACKEND", "capture")
         capture = os.path.join(workdir, "capture.wav")
         env["KORVANE_AUDIO_CAPTURE"] = to_windows(capture) if opts.wine else capture
-        argv = [os.path.abspath(opts.plugin), "3"]
+        argv = [opts.plugin, "3"]
         plugin = (WineRun(argv, workdir, env, opts.wine, opts.driver) if opts.wine
                   else PtyRun(argv, workdir, env))
         plugin.start()
         plugin.wait_for("Waiting for the sim", 90)
 
         started = time.time()
-        feed = Feed(os.path.abspath(opts.feed), os.path.abspath(opts.scenario), scratch,
-                    opts.wine)
+        feed = Feed(opts.feed, opts.scenario, scratch, opts.wine)
         while not feed.ended() and time.time() - started < opts.race_seconds:
             plugin.pump(0.2)
             check(not plugin.exited(), "the plugin ended during the race:\n" + plugin.text())
@@ -348,6 +371,9 @@ def main():
                         help="the build places tire orders: check them in the feed's log")
     parser.add_argument("--race-seconds", type=int, default=120)
     opts = parser.parse_args()
+    for name in ("plugin", "feed", "service", "scenario", "wine", "driver"):
+        if getattr(opts, name):
+            setattr(opts, name, os.path.abspath(getattr(opts, name)))
     if opts.scratch:
         os.makedirs(opts.scratch, exist_ok=True)
     try:

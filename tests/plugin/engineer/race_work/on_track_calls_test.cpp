@@ -108,6 +108,7 @@ TEST_F(OnTrackCallsTest, FuelSavingIsAdvisedAtTheLapReportOfARacingLapInTheLastT
         Events spoken;
         Events log;
         uint8_t advised;
+        float lastHigh = 2.5f;
     };
     const Case cases[] = {
         {"lap-limited",
@@ -132,6 +133,8 @@ TEST_F(OnTrackCallsTest, FuelSavingIsAdvisedAtTheLapReportOfARacingLapInTheLastT
         {"practice", 2, 4, 1, 0.8, 2.8f, {}, {}, 0},
         {"not racing yet", 4, 3, 1, 0.8, 2.8f, {}, {}, 0},
         {"more than a tank to go", 4, 4, 1, 1.0, 2.8f, {}, {}, 0},
+        // The first stint has no earlier burn to compare with.
+        {"no earlier burn known", 4, 4, 1, 0.8, 2.8f, {}, {}, 1, 0.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -140,7 +143,7 @@ TEST_F(OnTrackCallsTest, FuelSavingIsAdvisedAtTheLapReportOfARacingLapInTheLastT
         race().RaceSessionType = c.type;
         race().TanksToFinish = c.tanks;
         race().FuelBurnMax = c.burnMax;
-        race().LastHighFuelBurnMax = 2.5f;
+        race().LastHighFuelBurnMax = c.lastHigh;
         race().FuelBurnPerLap = 2.7f;
         race().FuelBurnPerMin = 1.3f;
         race().DistanceToPitEntry = 500;
