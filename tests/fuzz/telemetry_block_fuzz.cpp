@@ -87,8 +87,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     auto block = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end());
     telemetry::TelemetryClient client(std::make_unique<fuzzing::BlockConnection>(block));
     std::vector<telemetry::TelemetryVariable> vars;
-    for (const auto& spec : testsupport::catalogueVarSpecs()) {
-        vars.emplace_back(spec.name.c_str(), client);
+    for (const auto& var : testsupport::catalogueVarSpecs()) {
+        vars.emplace_back(var.name.c_str(), client);
     }
 
     for (int tick = 0; tick < 6; ++tick) {

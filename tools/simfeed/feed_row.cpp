@@ -165,11 +165,11 @@ void writeField(const RaceModel& m, RowWriter& w) {
     w.setBool("PlayerCarInPitStall", m.playerInPitStall());
     w.setInt("PlayerCarPitSvStatus", m.player().serviceStatus);
     w.setInt("PlayerTireCompound", 0);
-    const CarSpec& spec = m.scenario().car;
-    w.set("PlayerCarSLFirstRPM", spec.shiftRpm * 0.85);
-    w.set("PlayerCarSLShiftRPM", spec.shiftRpm);
-    w.set("PlayerCarSLLastRPM", spec.shiftRpm * 0.97);
-    w.set("PlayerCarSLBlinkRPM", spec.redLine * 0.99);
+    const CarSpec& carSpec = m.scenario().car;
+    w.set("PlayerCarSLFirstRPM", carSpec.shiftRpm * 0.85);
+    w.set("PlayerCarSLShiftRPM", carSpec.shiftRpm);
+    w.set("PlayerCarSLLastRPM", carSpec.shiftRpm * 0.97);
+    w.set("PlayerCarSLBlinkRPM", carSpec.redLine * 0.99);
     w.setBool("OnPitRoad", m.playerOnPitRoad());
     w.setBool("IsOnTrack", m.playerIsOnTrack());
     w.setBool("IsOnTrackCar", m.playerIsOnTrack());
@@ -207,7 +207,7 @@ void writeLaps(const RaceModel& m, RowWriter& w) {
 
 void writeMotion(const RaceModel& m, RowWriter& w) {
     const CarState& p = m.playerCar();
-    const CarSpec& spec = m.scenario().car;
+    const CarSpec& carSpec = m.scenario().car;
     const double l = m.scenario().track.length;
     bool driving =
         p.phase == CarPhase::OnTrack || p.phase == CarPhase::PitIn || p.phase == CarPhase::PitOut;
@@ -243,7 +243,7 @@ void writeMotion(const RaceModel& m, RowWriter& w) {
         w.set("SteeringWheelTorque_ST", steer * 10, i);
     }
     w.set("ShiftIndicatorPct",
-          std::clamp((p.rpm - spec.shiftRpm * 0.85) / (spec.shiftRpm * 0.15), 0.0, 1.0));
+          std::clamp((p.rpm - carSpec.shiftRpm * 0.85) / (carSpec.shiftRpm * 0.15), 0.0, 1.0));
     double lat = p.speed * p.speed * std::fabs(steer) / 300.0;
     w.set("VelocityX", p.speed);
     w.set("Yaw", yaw > kPi ? yaw - 2 * kPi : yaw);
@@ -261,11 +261,11 @@ void writeMotion(const RaceModel& m, RowWriter& w) {
 
 void writeEngine(const RaceModel& m, RowWriter& w) {
     const PlayerState& pl = m.player();
-    const CarSpec& spec = m.scenario().car;
+    const CarSpec& carSpec = m.scenario().car;
     bool running = m.playerIsOnTrack() && !pl.outOfFuel;
     w.setInt("EngineWarnings", pl.engineWarnings);
     w.set("FuelLevel", pl.fuel);
-    w.set("FuelLevelPct", pl.fuel / spec.tankLiters);
+    w.set("FuelLevelPct", pl.fuel / carSpec.tankLiters);
     w.set("FuelPress", running ? ((pl.engineWarnings & kWarnFuelPressure) ? 0.6 : 3.5) : 0.0);
     w.set("FuelUsePerHour", running ? m.playerCar().speed * 0.9 : 0.0);
     w.set("WaterTemp", pl.waterTemp);

@@ -864,14 +864,14 @@ void RaceModel::updateEngine(const CarState& car) {
 
 void RaceModel::stepCar(CarState& car) {
     const bool isPlayer = car.idx == playerIdx_;
-    const CarSpec& spec = scenario_.car;
+    const CarSpec& carSpec = scenario_.car;
     if (car.phase == CarPhase::OutOfWorld || car.phase == CarPhase::Garage ||
         car.phase == CarPhase::Grid || car.phase == CarPhase::Stall) {
         car.speed = 0;
         car.accel = 0;
         bool engineOn = car.phase == CarPhase::Grid || car.phase == CarPhase::Stall;
         car.gear = engineOn && car.phase == CarPhase::Grid ? 1 : 0;
-        car.rpm = engineOn ? spec.idleRpm : 0;
+        car.rpm = engineOn ? carSpec.idleRpm : 0;
         if (car.phase == CarPhase::Stall) {
             stallWork(car);
         }
@@ -924,18 +924,18 @@ void RaceModel::stepCar(CarState& car) {
     }
 
     // Gears spread over the speed range; the shift light point is just under the top of each.
-    double top = profileSpeed(l / (4.0 * kProfileWaves), spec.lapTime * 0.99) * 1.04;
+    double top = profileSpeed(l / (4.0 * kProfileWaves), carSpec.lapTime * 0.99) * 1.04;
     int gear = 1;
-    for (; gear < spec.gears; ++gear) {
-        double gearTop = top * (0.3 + 0.7 * gear / spec.gears);
+    for (; gear < carSpec.gears; ++gear) {
+        double gearTop = top * (0.3 + 0.7 * gear / carSpec.gears);
         if (car.speed <= gearTop) {
             break;
         }
     }
-    double gearTop = top * (0.3 + 0.7 * gear / spec.gears);
+    double gearTop = top * (0.3 + 0.7 * gear / carSpec.gears);
     car.gear = car.speed < 0.1 ? (car.phase == CarPhase::OnTrack ? 1 : 0) : gear;
-    car.rpm = std::clamp(car.speed / gearTop * spec.shiftRpm * 1.01, double(spec.idleRpm),
-                         double(spec.redLine));
+    car.rpm = std::clamp(car.speed / gearTop * carSpec.shiftRpm * 1.01, double(carSpec.idleRpm),
+                         double(carSpec.redLine));
     if (isPlayer) {
         playerWear(car, moved);
     }
