@@ -404,6 +404,32 @@ TEST(FeedControls, ConnectLateDisconnectAndFreeze) {
     EXPECT_TRUE(feed.stop()) << feed.error();
 }
 
+// Ctrl-c: the feed clears the connected bit, finishes its recording and says why it stopped.
+TEST(FeedControls, CtrlCStopsCleanly) {
+#ifdef _WIN32
+    GTEST_SKIP() << "a console's ctrl-c cannot be sent to a background program here";
+#else
+    PrivateBlock block("CtrlC");
+    FeedProcess feed("simfeed_ctrlc");
+    const std::string recording = (std::filesystem::path(feed.dir()) / "cut.ibt").string();
+    ASSERT_TRUE(feed.start({"--scenario", "one_stop", "--time-scale", "20", "--channel", channel(),
+                            "--block", block.name, "--record", recording}))
+        << feed.error();
+    TelemetryClient reader = block.reader();
+    ASSERT_TRUE(waitForRow(reader, 10000, [&] { return reader.isTelemetryLive(); }));
+    ASSERT_TRUE(waitForRow(reader, 5000, [] { return true; }));
+    ASSERT_TRUE(feed.interrupt());
+    ASSERT_TRUE(feed.waitForLogLine("STOP interrupted", 10000)) << feed.error();
+    EXPECT_FALSE(reader.connected()) << "the connected bit is cleared on the way out";
+    simfeed::IbtReader recorded;
+    std::string error;
+    std::vector<std::string> warnings;
+    ASSERT_TRUE(recorded.open(recording, &error, &warnings)) << error;
+    EXPECT_TRUE(warnings.empty()) << warnings.front();
+    EXPECT_GT(recorded.recordCount(), 0);
+#endif
+}
+
 // The one-stop race at a hundredfold speed, as the reader takes it from the feed's rows: the
 // garage, the laps, the approach to the pits, the stop with fuel going in, the white and
 // checkered flags and the end of the session.

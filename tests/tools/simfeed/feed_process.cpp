@@ -61,6 +61,7 @@ FeedProcess::FeedProcess(const std::string& name) {
     fs::create_directories(dir_);
     log_ = (fs::path(dir_) / "Qm_Korvane_SimFeed.log").string();
     stopFile_ = (fs::path(dir_) / "stop").string();
+    pidFile_ = (fs::path(dir_) / "pid").string();
 }
 
 FeedProcess::~FeedProcess() {
@@ -91,7 +92,8 @@ bool FeedProcess::start(const std::vector<std::string>& args) {
         std::string line = "start \"\" /b ";
         cmd = line.append(cmd).append(" > ").append(inQuotes(out)).append(" 2>&1");
     } else {
-        cmd.append(" > ").append(inQuotes(out)).append(" 2>&1 < /dev/null &");
+        cmd.append(" > ").append(inQuotes(out)).append(" 2>&1 < /dev/null & echo $! > ");
+        cmd.append(inQuotes(pidFile_));
     }
     if (std::system(cmd.c_str()) != 0) {
         error_ = "cannot start: " + cmd;
@@ -121,6 +123,15 @@ bool FeedProcess::stop(int timeoutMs) {
     running_ = false;
     { std::ofstream(stopFile_) << "stop\n"; }
     return waitForLogLine("STOP", timeoutMs);
+}
+
+bool FeedProcess::interrupt() {
+    std::ifstream f(pidFile_);
+    long pid = 0;
+    if (!(f >> pid) || pid <= 0) {
+        return false;
+    }
+    return std::system(("kill -INT " + std::to_string(pid)).c_str()) == 0;
 }
 
 std::string FeedProcess::logText() const {

@@ -24,6 +24,8 @@ class FeedProcess {
     // Asks the feed to stop and waits until its log shows that it has.
     bool stop(int timeoutMs = 20000);
     bool waitForLogLine(const std::string& text, int timeoutMs);
+    // Sends the feed the interrupt a ctrl-c sends (POSIX builds only; false elsewhere).
+    bool interrupt();
 
     std::string dir() const { return dir_; }
     std::string logText() const;
@@ -35,6 +37,7 @@ class FeedProcess {
     std::string dir_;
     std::string log_;
     std::string stopFile_;
+    std::string pidFile_;
     std::string error_;
     bool running_ = false;
 };
