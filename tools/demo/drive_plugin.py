@@ -1,0 +1,95 @@
+#!/usr/bin/env python3
+"""Runs the plugin under a pseudo-terminal, shows its console as the driver sees it, and
+presses a key once the simulator feed's race is over so that the plugin closes down cleanly.
+
+usage: drive_plugin.py PLUGIN WORKDIR FEED_PID FEED_LOG CONSOLE_COPY
+"""
+import os
+import pty
+import select
+import signal
+import sys
+import time
+
+
+def feed_finished(feed_pid, feed_log):
+    try:
+        os.kill(feed_pid, 0)
+    except ProcessLookupError:
+        return "the feed has stopped"
+    try:
+        with open(feed_log, encoding="utf-8", errors="replace") as f:
+            for line in f:
+                if line.rstrip().endswith(": END") or " : STOP " in line:
+                    return "the race has ended"
+    except FileNotFoundError:
+        pass
+    return None
+
+
+def main():
+    plugin, workdir, feed_pid, feed_log, copy_path = sys.argv[1:6]
+    feed_pid = int(feed_pid)
+    pid, fd = pty.fork()
+    if pid == 0:
+        try:
+            os.chdir(workdir)
+            os.execv(plugin, [plugin])
+        finally:
+            os._exit(127)
+
+    # The demo's own SIGTERM (its cleanup) must not leave the plugin behind.
+    def stop(_sig, _frame):
+        try:
+            os.kill(pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        sys.exit(143)
+
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGINT, stop)
+
+    status = None
+    key_sent_at = None
+    with open(copy_path, "wb") as copy:
+        while status is None:
+            r, _, _ = select.select([fd], [], [], 0.25)
+            if r:
+                try:
+                    data = os.read(fd, 65536)
+                except OSError:  # the plugin has closed its terminal
+                    data = b""
+                if data:
+                    os.write(sys.stdout.fileno(), data)
+                    copy.write(data)
+                    copy.flush()
+            done, st = os.waitpid(pid, os.WNOHANG)
+            if done:
+                status = st
+                break
+            if key_sent_at is None:
+                why = feed_finished(feed_pid, feed_log)
+                if why:
+                    print("\r\n[demo] %s: pressing a key to close the plugin\r" % why, flush=True)
+                    os.write(fd, b"q")
+                    key_sent_at = time.time()
+            elif time.time() - key_sent_at > 60:
+                os.kill(pid, signal.SIGKILL)
+                os.waitpid(pid, 0)
+                print("\n[demo] the plugin did not close within 60 s of the key", file=sys.stderr)
+                return 1
+    if key_sent_at is None:
+        print("\n[demo] the plugin ended before the race did", file=sys.stderr)
+        return 1
+    if os.WIFSIGNALED(status):
+        print("\n[demo] the plugin died of signal %d" % os.WTERMSIG(status), file=sys.stderr)
+        return 1
+    code = os.WEXITSTATUS(status)
+    if code != 0:
+        print("\n[demo] the plugin exited with status %d" % code, file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
