@@ -81,10 +81,15 @@ done
 transcript=$out/pit-board.txt
 : >"$transcript"
 (
-    while IFS= read -r line; do
-        line=${line%$'\r'}
+    # The board's lines end with a carriage return alone, and come at every tick: all of them go
+    # to the transcript, one every five seconds to the console.
+    shown=-5
+    while IFS= read -r -d $'\r' line; do
         printf '%s\n' "$line" >>"$transcript"
-        printf '\r[pit board] %s\r\n' "$line"
+        if ((SECONDS - shown >= 5)); then
+            shown=$SECONDS
+            printf '\r[pit board] %s\r\n' "$line"
+        fi
     done <"$out/serial/board"
 ) &
 pids+=($!)
