@@ -81,16 +81,17 @@ done
 transcript=$out/pit-board.txt
 : >"$transcript"
 (
-    # The board's lines end with a carriage return alone, and come at every tick: all of them go
-    # to the transcript, one every five seconds to the console.
+    # A line ends with a carriage return, which the terminal may hand over as a line feed: take
+    # either. Every line goes to the transcript, one every five seconds to the console.
     shown=-5
-    while IFS= read -r -d $'\r' line; do
+    stdbuf -o0 tr '\r' '\n' <"$out/serial/board" | while IFS= read -r line; do
+        [ -n "$line" ] || continue
         printf '%s\n' "$line" >>"$transcript"
         if ((SECONDS - shown >= 5)); then
             shown=$SECONDS
             printf '\r[pit board] %s\r\n' "$line"
         fi
-    done <"$out/serial/board"
+    done
 ) &
 pids+=($!)
 
