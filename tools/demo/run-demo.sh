@@ -84,7 +84,8 @@ transcript=$out/pit-board.txt
     # A line ends with a carriage return, which the terminal may hand over as a line feed: take
     # either. Every line goes to the transcript, one every five seconds to the console.
     shown=-5
-    stdbuf -o0 tr '\r' '\n' <"$out/serial/board" | while IFS= read -r line; do
+    # The board end reports an I/O error once the other end closes: that is the end of the race.
+    stdbuf -o0 tr '\r' '\n' <"$out/serial/board" 2>/dev/null | while IFS= read -r line; do
         [ -n "$line" ] || continue
         printf '%s\n' "$line" >>"$transcript"
         if ((SECONDS - shown >= 5)); then
