@@ -4,23 +4,11 @@
 #include <string>
 
 #include "fuzz/fuzz_input.h"
+#include "fuzz/race_report_values.h"
 #include "plugin/links/web_service_link.h"
 
 fuzzing::Seeds link_answer_fuzzSeeds() {
-    links::ReportValues v;
-    v.SubSessionID = 51234567;
-    v.SessionKind = 4;
-    v.TrackID = 239;
-    v.CarID = 67;
-    v.DriverUserID = 123456;
-    v.TrackAirTemp = 21.5;
-    v.FuelLevel = 32.125f;
-    v.FuelBurnPerLap = 2.61f;
-    v.FuelBurnMax = 2.8f;
-    v.LitersToAdd = 18.4;
-    for (auto& w : v.Wheels) {
-        w = {0.93f, 81.2f, 165.5f, 158.0f};
-    }
+    const links::ReportValues v = fuzzing::raceInProgressValues();
     std::string values;
     fuzzing::put(values, v);
     fuzzing::Seeds seeds;

@@ -5,23 +5,11 @@
 #include <string>
 
 #include "fuzz/fuzz_input.h"
+#include "fuzz/race_report_values.h"
 #include "plugin/links/web_service_link.h"
 
 fuzzing::Seeds racedata_request_fuzzSeeds() {
-    links::ReportValues v;
-    v.SubSessionID = 51234567;
-    v.SessionKind = 4;
-    v.TrackID = 239;
-    v.CarID = 67;
-    v.DriverUserID = 123456;
-    v.FuelLevel = 32.125f;
-    v.FuelBurnPerLap = 2.61f;
-    v.FuelBurnMax = 2.8f;
-    v.RaceSessionType = 1;
-    v.TireDistance = 15400;
-    for (auto& w : v.Wheels) {
-        w = {0.93f, 81.2f, 165.5f, 158.0f};
-    }
+    const links::ReportValues v = fuzzing::raceInProgressValues();
     fuzzing::Seeds seeds;
     seeds.emplace_back("data-report",
                        links::DataReportPath(v) + "\nUser-Agent: QRD Transponder/1.0\n");
