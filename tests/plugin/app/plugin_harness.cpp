@@ -9,6 +9,7 @@
 #include "plugin/app/main_tick.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/telemetry/telemetry_client.h"
+#include "support/test_folder.h"
 
 namespace apptest {
 
@@ -74,17 +75,7 @@ void RecordingVoice::clear() {
 }
 
 void PluginTest::SetUp() {
-    namespace fs = std::filesystem;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    dir_ = fs::temp_directory_path() / ("korvane_app_" + name);
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = testsupport::freshTestFolder("korvane_app");
     common::setSettingsPath((dir_ / "Qm_Korvane_Launcher.ini").string());
     common::PluginLog().setPath((dir_ / "Qm_Korvane_Plugin.log").string());
 

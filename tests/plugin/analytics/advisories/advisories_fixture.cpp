@@ -6,6 +6,7 @@
 #include "common/log_writer.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/telemetry/telemetry_client.h"
+#include "support/test_folder.h"
 
 namespace advisories {
 
@@ -29,16 +30,7 @@ void RecordingVoice::clear() {
 }
 
 void AdvisoryTest::SetUp() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    dir_ = std::filesystem::temp_directory_path() / ("korvane_advisories_" + name);
-    std::filesystem::remove_all(dir_);
-    std::filesystem::create_directories(dir_);
+    dir_ = testsupport::freshTestFolder("korvane_advisories");
     common::PluginLog().setPath((dir_ / "Qm_Korvane_Plugin.log").string());
     engineer::ResetRaceState();
     audio::setVoiceSink(&voice_);

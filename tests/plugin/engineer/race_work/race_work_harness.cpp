@@ -11,6 +11,7 @@
 #include "plugin/engineer/race_work.h"
 #include "plugin/links/web_service_link.h"
 #include "plugin/telemetry/telemetry_client.h"
+#include "support/test_folder.h"
 
 namespace racework {
 
@@ -94,17 +95,7 @@ void TimelineService::answer(const std::string& command, std::string body) {
 }
 
 void RaceWorkTest::SetUp() {
-    namespace fs = std::filesystem;
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';
-        }
-    }
-    dir_ = fs::temp_directory_path() / ("korvane_racework_" + name);
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
+    dir_ = testsupport::freshTestFolder("korvane_racework");
     common::setSettingsPath((dir_ / "Qm_Korvane_Launcher.ini").string());
     common::PluginLog().setPath((dir_ / "Qm_Korvane_Plugin.log").string());
 
