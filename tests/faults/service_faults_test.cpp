@@ -116,29 +116,8 @@ class ServiceFaults : public racework::RaceWorkTest {
         links::SetConsoleWriter(recordConsole);
         console.clear();
     }
-    void armedOnPitRoad() {
-        onSurface(2);
-        sim_.setInt("Lap", 9);
-        sim_.set("LapDist", 20);
-        race().TireChangeLap = 6;
-        race().LocalLapLength = 3600;
-        race().LapsSinceReset = 4;
-        race().PitInArmed = 1;
-        race().FuelBurnPerLap = 2.5f;
-        race().FuelBurnMax = 2.5f;
-        race().LitersToAdd = 30;
-        race().FuelLastSet = 20;
-    }
     void inTheStall() {
-        onSurface(1);
-        sim_.setBool("PlayerCarInPitStall", true);
-        sim_.set("Speed", 0.5);
-        sim_.setInt("Lap", 12);
-        for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
-            sim_.set(wear, 0.9);
-        }
-        race().FuelBurnPerLap = 2.4f;
-        race().FuelBurnPerMin = 1.3f;
+        RaceWorkTest::inTheStall(0.5);
         sim_.set("FuelLevel", 20.5);
     }
 };

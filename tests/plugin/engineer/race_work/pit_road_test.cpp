@@ -14,37 +14,14 @@ using Events = std::vector<std::string>;
 
 class PitRoadTest : public RaceWorkTest {
   protected:
-    // A car on pit road after a measured stint, armed for the consultation.
+    // The consultation's answers on top of the harness's armed car.
     void armedOnPitRoad() {
-        onSurface(2);
-        sim_.setInt("Lap", 9);
-        sim_.set("LapDist", 20);
-        race().TireChangeLap = 6;
-        race().LocalLapLength = 3600;
-        race().LapsSinceReset = 4;
-        race().PitInArmed = 1;
-        race().FuelBurnPerLap = 2.5f;
-        race().FuelBurnMax = 2.5f;
-        race().LitersToAdd = 30;
-        race().FuelLastSet = 20;
+        RaceWorkTest::armedOnPitRoad();
         race().BaselinePressureLF = race().BaselinePressureRF = 170;
         race().BaselinePressureLR = race().BaselinePressureRR = 170;
         service_.answer("qrdtireschange", "3");
         service_.answer("getpreviousfuelburn", "0");
         service_.answer("qrdweatherchange", "-1.25");
-    }
-
-    // A car standing in its stall after a measured stint.
-    void inTheStall(double speed) {
-        onSurface(1);
-        sim_.setBool("PlayerCarInPitStall", true);
-        sim_.set("Speed", speed);
-        sim_.setInt("Lap", 12);
-        for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
-            sim_.set(wear, 0.9);
-        }
-        race().FuelBurnPerLap = 2.4f;
-        race().FuelBurnPerMin = 1.3f;
     }
 
     std::vector<std::string> gets() const {

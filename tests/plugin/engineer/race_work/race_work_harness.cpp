@@ -164,6 +164,32 @@ void RaceWorkTest::inGarage() {
     sim_.setInt("PlayerTrackSurface", -1);
 }
 
+void RaceWorkTest::armedOnPitRoad() {
+    onSurface(2);
+    sim_.setInt("Lap", 9);
+    sim_.set("LapDist", 20);
+    race().TireChangeLap = 6;
+    race().LocalLapLength = 3600;
+    race().LapsSinceReset = 4;
+    race().PitInArmed = 1;
+    race().FuelBurnPerLap = 2.5f;
+    race().FuelBurnMax = 2.5f;
+    race().LitersToAdd = 30;
+    race().FuelLastSet = 20;
+}
+
+void RaceWorkTest::inTheStall(double speed) {
+    onSurface(1);
+    sim_.setBool("PlayerCarInPitStall", true);
+    sim_.set("Speed", speed);
+    sim_.setInt("Lap", 12);
+    for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
+        sim_.set(wear, 0.9);
+    }
+    race().FuelBurnPerLap = 2.4f;
+    race().FuelBurnPerMin = 1.3f;
+}
+
 std::string RaceWorkTest::tick(uint32_t pressed) {
     pressedAtPoll = pressed;
     sim_.publish();

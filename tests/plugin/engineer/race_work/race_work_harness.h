@@ -80,6 +80,10 @@ class RaceWorkTest : public ::testing::Test {
     // The car's place for the next rows: in the world on `surface`, or in the garage.
     void onSurface(int surface);
     void inGarage();
+    // A car on pit road after a four-lap stint, armed for the pit-in consultation.
+    void armedOnPitRoad();
+    // A car standing (or rolling, at `speed`) in its stall after a measured stint.
+    void inTheStall(double speed);
     // Publishes the staged row and runs one MainTick with `pressed` functions; returns what
     // the tick printed.
     std::string tick(uint32_t pressed = 0);
