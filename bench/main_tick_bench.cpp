@@ -12,6 +12,7 @@
 #include "plugin/telemetry/telemetry_client.h"
 #include "support/fake_simulator.h"
 #include "support/virtual_clock.h"
+#include "quiet_console.h"
 
 namespace {
 
@@ -53,15 +54,6 @@ BENCHMARK(BM_MainTickInGarage)->Arg(40)->Arg(64);
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
-    // The tick's console rows go nowhere; the results go to standard error.
-    if (!std::freopen("/dev/null", "w", stdout)) {
-        return 1;
-    }
-    benchmark::ConsoleReporter reporter;
-    reporter.SetOutputStream(&std::cerr);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
-    return 0;
+    const bool ran = bench::RunWithQuietConsole(argc, argv);
+    return ran ? 0 : 1;
 }

@@ -26,6 +26,7 @@
 #include "tools/simfeed/field.h"
 #include "tools/simfeed/scenario.h"
 #include "tools/simfeed/session_text.h"
+#include "quiet_console.h"
 #endif
 
 namespace {
@@ -186,18 +187,9 @@ BENCHMARK(BM_PythonYamlParse)->Arg(40)->Arg(64)->Iterations(1)->Unit(benchmark::
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::Initialize(&argc, argv);
     // Tones and speech go to the linked voice, which stays silent without an engine.
     audio::setVoiceSink(nullptr);
-    // The refresh's console rows go nowhere; the results go to standard error.
-    if (!std::freopen("/dev/null", "w", stdout)) {
-        return 1;
-    }
-    benchmark::ConsoleReporter reporter;
-    reporter.SetOutputStream(&std::cerr);
-    reporter.SetErrorStream(&std::cerr);
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    const bool ran = bench::RunWithQuietConsole(argc, argv);
     links::CloseSerialPitBoard();
-    return 0;
+    return ran ? 0 : 1;
 }
