@@ -182,10 +182,8 @@ cmd_tsan() {
     echo "== test tsan"
     # Debian's cpp-httplib is a shared library built without ThreadSanitizer: its own locking
     # is invisible to the sanitizer, which then reports races between its worker threads.
-    # The launcher's ctrl-c handler ends the process with exit(), whose exit handlers are not
-    # async-signal-safe (known; the handler has to put the terminal back).
     local supp=$ROOT/build/tsan/korvane-tsan.supp
-    printf '%s\n' 'called_from_lib:libcpp-httplib.so' 'signal:launcher_main.cpp' >"$supp"
+    printf '%s\n' 'called_from_lib:libcpp-httplib.so' >"$supp"
     TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1:suppressions=$supp} \
         ctest --preset tsan -R "$TSAN_TESTS" -E '_replay$'
 }

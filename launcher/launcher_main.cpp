@@ -13,13 +13,13 @@ namespace launcher {
 
 namespace {
 
+// The handler only raises the flag; the key wait below, which looks every 10 ms, does the
+// printing and ends the run. Printing or exit() inside the handler could meet the main
+// thread inside stdio or the run-time's exit handlers.
+volatile std::sig_atomic_t ctrlCReceived = 0;
+
 extern "C" void onCtrlC(int) {
-    std::fputs("\n\n Recieved ctrl-c, Exiting\n\n", stdout);
-    std::fflush(stdout);
-    platform::endTimerPeriod();
-    std::signal(SIGINT, SIG_DFL);
-    // exit() rather than _Exit(): the console's exit handler puts the terminal back.
-    std::exit(0);
+    ctrlCReceived = 1;
 }
 
 // What a previous self-update left behind.
@@ -64,14 +64,21 @@ int RunLauncher() {
 
     LaunchPlugin(kPluginComponent);
 
+    ctrlCReceived = 0;
     std::signal(SIGINT, onCtrlC);
     Printf(" Press enter to exit:\n\n");
     platform::raiseProcessPriority();
     platform::beginTimerPeriod();
 
     // Any key will do; it is left in the input.
-    while (!Seams().keyWaiting()) {
+    while (!ctrlCReceived && !Seams().keyWaiting()) {
         platform::sleepMs(10);
+    }
+    if (ctrlCReceived) {
+        Printf("\n\n Recieved ctrl-c, Exiting\n\n");
+        platform::endTimerPeriod();
+        std::signal(SIGINT, SIG_DFL);
+        return 0;
     }
 
     Printf(" Shutting down.                                       \n\n");

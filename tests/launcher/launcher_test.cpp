@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <map>
 #include <mutex>
 #include <string>
@@ -274,6 +275,30 @@ TEST_F(LauncherUnit, LaunchWithThePreferedDeviceAndWaitForAKeyAfterThePlugin) {
             lines[lines.size() - 2],
             std::string(" :  Setting up Audio Interface Id: ") + (c.commandEnd + 1) + "."));
         EXPECT_TRUE(contains(lines.back(), " :  Launching Plugin."));
+    }
+}
+
+// A ctrl-c in the key wait ends the run through the loop, not from inside the handler.
+TEST_F(LauncherUnit, CtrlCInTheKeyWaitEndsTheRunWithItsMessage) {
+    http_.route("/qrd/getpubver.php?platform=Launcher", failure(HttpFailure::kConnect, 1));
+    http_.route("/qrd/getpubver.php?platform=Plugin", failure(HttpFailure::kConnect, 1));
+    for (int round = 0; round < 2; ++round) {
+        recorded() = Recorded{};
+        launcher::Seams().keyWaiting = [] {
+            if (++recorded().keyChecks == 3) {
+                std::raise(SIGINT);
+            }
+            return false;
+        };
+        EXPECT_EQ(run(), 0);
+        // The flag of the first round does not end the second one early.
+        EXPECT_EQ(recorded().keyChecks, 3);
+        const std::string end = " Press enter to exit:\n\n\n\n Recieved ctrl-c, Exiting\n\n";
+        const std::string& console = recorded().console;
+        ASSERT_GE(console.size(), end.size());
+        EXPECT_EQ(console.substr(console.size() - end.size()), end);
+        // SIGINT has its default action again.
+        EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL);
     }
 }
 
