@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Runs a whole race on this machine: the race-data service, the simulator feed, a serial pit
 # board on a pseudo-terminal, and the plugin in a terminal of its own, as a driver would see it.
-# Everything the run leaves behind goes to build/demo-out/<timestamp>.
+# Everything the run leaves behind goes to build/demo-out/<timestamp> (or --out DIR).
 #
-# usage: run-demo.sh [--scenario NAME] [--time-scale X]
+# usage: run-demo.sh [--scenario NAME] [--time-scale X] [--out DIR]
+#   KORVANE_BIN_DIR     the programs' folder (default build/linux-release/bin)
+#   KORVANE_DEMO_SOUND  "device" plays through the machine's audio device, "capture" writes the
+#                       sound to audio.wav in the output folder; by default the device when the
+#                       machine has one, otherwise the capture
 set -u
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -11,12 +15,14 @@ bin=${KORVANE_BIN_DIR:-$root/build/linux-release/bin}
 scenario=one_stop
 # one_stop's 14-lap race takes about 1330 simulated seconds: roughly three minutes at 8x.
 time_scale=8
+out=
 
 while [ $# -gt 0 ]; do
     case "$1" in
         --scenario) scenario=${2:?--scenario needs a name}; shift 2 ;;
         --time-scale) time_scale=${2:?--time-scale needs a number}; shift 2 ;;
-        *) echo "usage: run-demo.sh [--scenario NAME] [--time-scale X]" >&2; exit 2 ;;
+        --out) out=${2:?--out needs a folder}; shift 2 ;;
+        *) echo "usage: run-demo.sh [--scenario NAME] [--time-scale X] [--out DIR]" >&2; exit 2 ;;
     esac
 done
 
@@ -31,7 +37,7 @@ done
 command -v socat >/dev/null || fail "socat is not installed (./dev.sh setup installs it)"
 command -v python3 >/dev/null || fail "python3 is not installed"
 
-out=$root/build/demo-out/$(date +%Y%m%d-%H%M%S)
+[ -n "$out" ] || out=$root/build/demo-out/$(date +%Y%m%d-%H%M%S)
 mkdir -p "$out/service/files" "$out/serial" "$out/plugin" || fail "cannot create $out"
 
 pids=()
@@ -110,6 +116,21 @@ Secure=1
 CACertificate=$cert
 INI
 
+# --- sound: the machine's device when it has one, else a WAV file of what the driver would hear
+sound_mode=${KORVANE_DEMO_SOUND:-}
+if [ -z "$sound_mode" ]; then
+    sound_mode=capture
+    if compgen -G "/dev/snd/pcmC*D*p" >/dev/null || [ -S "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/native" ]; then
+        sound_mode=device
+    fi
+fi
+audio_wav=$out/audio.wav
+case "$sound_mode" in
+    capture) export KORVANE_AUDIO_CAPTURE=$audio_wav; sound_note="$audio_wav" ;;
+    device) unset KORVANE_AUDIO_CAPTURE; sound_note="played on the machine's audio device" ;;
+    *) fail "KORVANE_DEMO_SOUND must be device or capture, not $sound_mode" ;;
+esac
+
 # --- simulator feed
 feed_log=$out/simfeed.log
 "$bin/Qm_Korvane_SimFeed" --scenario "$scenario" --time-scale "$time_scale" --until-end \
@@ -142,5 +163,6 @@ echo "demo: plugin console:    $out/plugin/console.txt"
 echo "demo: feed command log:  $feed_log"
 echo "demo: pit-board lines:   $transcript ($(wc -l <"$transcript") received)"
 echo "demo: service database:  $db (requests: $out/service/requests.log)"
-echo "demo: race finished; sound: none (no audio engine yet, the plugin ran its no-sound stand-in)"
+echo "demo: sound:             $sound_note"
+echo "demo: race finished"
 exit 0
