@@ -1,0 +1,243 @@
+// The renderer against the real speech engine of the build: espeak-ng on Linux, SAPI on
+// Windows (under Wine SAPI cannot speak, so there only the failure path is reachable).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/speech.h"
+#include "support/test_folder.h"
+
+namespace fs = std::filesystem;
+using platform::RenderSpeechToWaveFile;
+using platform::SpeechRender;
+
+namespace {
+
+struct Wave {
+    bool valid = false;
+    std::string problem;
+    int formatTag = 0, channels = 0, rate = 0, byteRate = 0, blockAlign = 0, bits = 0;
+    std::vector<std::int16_t> samples;
+};
+
+std::uint32_t le(const std::vector<unsigned char>& b, std::size_t at, int n) {
+    std::uint32_t v = 0;
+    for (int i = n - 1; i >= 0; --i) {
+        v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+    }
+    return v;
+}
+
+// Walks the chunks, so a renderer that adds chunks of its own (SAPI may) still reads.
+Wave readWave(const fs::path& p) {
+    Wave w;
+    std::ifstream in(p, std::ios::binary);
+    const std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" ||
+        std::string(b.begin() + 8, b.begin() + 12) != "WAVE") {
+        w.problem = "no RIFF/WAVE header";
+        return w;
+    }
+    if (le(b, 4, 4) != b.size() - 8) {
+        w.problem = "RIFF size " + std::to_string(le(b, 4, 4)) + " but file has " +
+                    std::to_string(b.size() - 8) + " bytes after it";
+        return w;
+    }
+    bool haveFormat = false, haveData = false;
+    for (std::size_t at = 12; at + 8 <= b.size();) {
+        const std::string id(b.begin() + static_cast<long>(at),
+                             b.begin() + static_cast<long>(at) + 4);
+        const std::uint32_t size = le(b, at + 4, 4);
+        const std::size_t body = at + 8;
+        if (body + size > b.size()) {
+            w.problem = "chunk " + id + " runs past the end";
+            return w;
+        }
+        if (id == "fmt " && size >= 16) {
+            w.formatTag = static_cast<int>(le(b, body, 2));
+            w.channels = static_cast<int>(le(b, body + 2, 2));
+            w.rate = static_cast<int>(le(b, body + 4, 4));
+            w.byteRate = static_cast<int>(le(b, body + 8, 4));
+            w.blockAlign = static_cast<int>(le(b, body + 12, 2));
+            w.bits = static_cast<int>(le(b, body + 14, 2));
+            haveFormat = true;
+        } else if (id == "data") {
+            for (std::size_t i = body; i + 1 < body + size; i += 2) {
+                w.samples.push_back(static_cast<std::int16_t>(le(b, i, 2)));
+            }
+            haveData = true;
+        }
+        at = body + size + (size & 1);
+    }
+    w.valid = haveFormat && haveData;
+    if (!w.valid) {
+        w.problem = "fmt or data chunk missing";
+    }
+    return w;
+}
+
+[[maybe_unused]] int peak(const std::vector<std::int16_t>& s) {
+    int p = 0;
+    for (std::int16_t v : s) {
+        p = std::max(p, std::abs(static_cast<int>(v)));
+    }
+    return p;
+}
+
+void expectAgreedFormat(const Wave& w) {
+    ASSERT_TRUE(w.valid) << w.problem;
+    EXPECT_EQ(w.formatTag, 1);
+    EXPECT_EQ(w.channels, 1);
+    EXPECT_EQ(w.rate, 22050);
+    EXPECT_EQ(w.byteRate, 44100);
+    EXPECT_EQ(w.blockAlign, 2);
+    EXPECT_EQ(w.bits, 16);
+}
+
+class SpeechRenderTest : public ::testing::Test {
+  protected:
+    void SetUp() override { dir_ = testsupport::freshTestFolder("korvane_speech"); }
+    void TearDown() override {
+        std::error_code ec;
+        fs::remove_all(dir_, ec);
+    }
+    std::string file(const std::string& name) const { return (dir_ / name).string(); }
+    std::string file(const std::string& prefix, std::size_t n) const {
+        std::string name = prefix;
+        name += std::to_string(n);  // not prefix + to_string: GCC 12 warns falsely on it
+        return file(name);
+    }
+    fs::path dir_;
+};
+
+#ifndef _WIN32
+
+struct SentenceCase {
+    const char* name;
+    const wchar_t* text;
+    double minSeconds;  // a sentence that is heard at all lasts at least this long
+};
+
+TEST_F(SpeechRenderTest, SentencesBecomeAudibleWavesInTheAgreedFormat) {
+    const SentenceCase cases[] = {
+        {"plain", L"Box this lap, box this lap.", 0.8},
+        {"leading blank", L" Fuel Reset.", 0.4},
+        {"numbers", L" Checking the numbers there is 3.4 laps of fuel left", 1.5},
+        {"beyond ascii", L" Temp\u00e9rature 25 \u00b0C, na\u00efve \u20ac", 0.8},
+        {"beyond the basic plane", L" Pit \U0001F3C1 now.", 0.4},
+    };
+    std::size_t n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = file("s", n++);
+        ASSERT_EQ(RenderSpeechToWaveFile(c.text, path), SpeechRender::kRendered);
+        const Wave w = readWave(path);
+        expectAgreedFormat(w);
+        EXPECT_GE(static_cast<double>(w.samples.size()) / 22050.0, c.minSeconds);
+        EXPECT_GT(peak(w.samples), 1000) << "the sentence is silent";
+    }
+}
+
+TEST_F(SpeechRenderTest, EmptyTextGivesAValidFile) {
+    const std::string path = file("empty");
+    ASSERT_EQ(RenderSpeechToWaveFile(L"", path), SpeechRender::kRendered);
+    expectAgreedFormat(readWave(path));
+}
+
+TEST_F(SpeechRenderTest, ReplacesALongerFileOfTheSameName) {
+    const std::string path = file("745");
+    {
+        std::ofstream old(path, std::ios::binary);
+        old << std::string(2'000'000, 'x');
+    }
+    ASSERT_EQ(RenderSpeechToWaveFile(L" Fuel Reset.", path), SpeechRender::kRendered);
+    const Wave w = readWave(path);  // the RIFF size must match the file: nothing left over
+    expectAgreedFormat(w);
+    EXPECT_LT(fs::file_size(path), 1'000'000u);
+}
+
+TEST_F(SpeechRenderTest, AnUnwritablePathIsAnEngineFailure) {
+    const std::string path = file("no_such_folder/745");
+    EXPECT_EQ(RenderSpeechToWaveFile(L" Fuel Reset.", path), SpeechRender::kEngineFailed);
+    EXPECT_FALSE(fs::exists(path));
+}
+
+TEST_F(SpeechRenderTest, ThreadsRenderingAtOnceEachGetTheirOwnSentence) {
+    const std::vector<std::wstring> texts = {L" Sim connected.", L" Waiting for the sim.",
+                                             L" Box this lap, box this lap, box this lap.",
+                                             L" Fuel Reset."};
+    std::vector<SpeechRender> results(texts.size(), SpeechRender::kSetupFailed);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        threads.emplace_back(
+            [&, i] { results[i] = RenderSpeechToWaveFile(texts[i], file("t", i)); });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    std::vector<std::size_t> lengths;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(results[i], SpeechRender::kRendered);
+        const Wave w = readWave(file("t", i));
+        expectAgreedFormat(w);
+        EXPECT_GT(peak(w.samples), 1000);
+        lengths.push_back(w.samples.size());
+    }
+    // Samples of one sentence must not leak into another's file: the same text alone renders
+    // to about the same length (the engine varies by a few samples between runs).
+    const std::string alone = file("alone");
+    ASSERT_EQ(RenderSpeechToWaveFile(texts[2], alone), SpeechRender::kRendered);
+    const auto aloneLength = static_cast<double>(readWave(alone).samples.size());
+    EXPECT_NEAR(static_cast<double>(lengths[2]), aloneLength, aloneLength * 0.02);
+    EXPECT_GT(lengths[2], lengths[3]);
+}
+
+#else
+
+// SAPI may or may not be able to speak on this machine; whichever it is, the call returns, and
+// a sentence reported as rendered is a real wave in the agreed format.
+TEST_F(SpeechRenderTest, ReturnsAndKeepsItsWordAboutTheFile) {
+    const wchar_t* texts[] = {L" Fuel Reset.", L""};
+    std::size_t n = 0;
+    for (const wchar_t* text : texts) {
+        const std::string path = file("w", n++);
+        const SpeechRender r = RenderSpeechToWaveFile(text, path);
+        EXPECT_NE(r, SpeechRender::kSetupFailed) << "COM did not start on a fresh thread";
+        if (r == SpeechRender::kRendered) {
+            expectAgreedFormat(readWave(path));
+        }
+    }
+}
+
+TEST_F(SpeechRenderTest, EveryThreadEntersAndLeavesComForItself) {
+    std::vector<SpeechRender> results(3, SpeechRender::kSetupFailed);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        threads.emplace_back([&, i] {
+            // Twice on one thread: the second call must find COM left as the first found it.
+            results[i] = RenderSpeechToWaveFile(L" Sim connected.", file("c", i));
+            if (results[i] != SpeechRender::kSetupFailed) {
+                results[i] = RenderSpeechToWaveFile(L" Sim connected.", file("d", i));
+            }
+        });
+    }
+    for (auto& t : threads) {
+        t.join();
+    }
+    for (SpeechRender r : results) {
+        EXPECT_NE(r, SpeechRender::kSetupFailed);
+    }
+}
+
+#endif
+
+}  // namespace
