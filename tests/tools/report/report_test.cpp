@@ -1,0 +1,364 @@
+// The race report page against the reports stored for a race: every chart point is a stored
+// lap, every stop and tire reading is on the page, and the program's errors are plain.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "race_fixture.h"
+#include "support/test_folder.h"
+#include "tools/racedata/race_store.h"
+#include "tools/report/html_report.h"
+#include "tools/report/race_analysis.h"
+#include "tools/report/race_history.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using reporttest::ExpectedRace;
+using reporttest::PlannedStop;
+using reporttest::RaceScript;
+
+using Attributes = std::map<std::string, std::string>;
+
+// The data-* attributes of every element of `tag` that carries data-series="series" (or, for an
+// empty series, every element with `marker` in its opening tag).
+std::vector<Attributes> elements(const std::string& html, const std::string& tag,
+                                 const std::string& marker) {
+    std::vector<Attributes> found;
+    std::regex open("<" + tag + "\\b[^>]*>");
+    std::regex attribute("(data-[a-z-]+)=\"([^\"]*)\"");
+    for (auto it = std::sregex_iterator(html.begin(), html.end(), open);
+         it != std::sregex_iterator(); ++it) {
+        std::string element = it->str();
+        if (element.find(marker) == std::string::npos) {
+            continue;
+        }
+        Attributes a;
+        for (auto at = std::sregex_iterator(element.begin(), element.end(), attribute);
+             at != std::sregex_iterator(); ++at) {
+            a[(*at)[1]] = (*at)[2];
+        }
+        found.push_back(a);
+    }
+    return found;
+}
+
+std::vector<Attributes> series(const std::string& html, const std::string& tag,
+                               const std::string& name) {
+    return elements(html, tag, "data-series=\"" + name + "\"");
+}
+
+double value(const Attributes& a, const char* key = "data-value") {
+    auto it = a.find(key);
+    return it == a.end() ? -12345 : std::atof(it->second.c_str());
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+struct PageCase {
+    const char* name;
+    RaceScript script;
+    size_t stints;
+};
+
+std::vector<PageCase> pageCases() {
+    RaceScript one;
+    one.laps = 8;
+    one.startFuel = 40;
+
+    RaceScript twoStints;
+    twoStints.laps = 12;
+    twoStints.startFuel = 20;
+    twoStints.stops = {{6, 17.5, 15, true}};
+
+    RaceScript rightSides = twoStints;
+    rightSides.subSessionId = 501;
+    rightSides.stops = {{5, 12.25, 2 | 8, true}, {9, 8.0, 0, true}};
+
+    RaceScript silentStop = twoStints;  // a stop without a stall report: seen from the fuel
+    silentStop.stops = {{6, 20.0, 0, false}};
+
+    RaceScript timed = twoStints;
+    timed.raceType = 2;
+
+    RaceScript noLaps;
+    noLaps.lapReports = false;
+
+    return {{"one stint", one, 1},
+            {"two stints with a stop", twoStints, 2},
+            {"two stops, right sides", rightSides, 3},
+            {"stop without a report", silentStop, 2},
+            {"time-limited race", timed, 2},
+            {"no laps", noLaps, 1}};
+}
+
+class ReportPageTest : public ::testing::TestWithParam<PageCase> {};
+
+TEST_P(ReportPageTest, ChartPointsAreTheStoredLaps) {
+    const PageCase& c = GetParam();
+    fs::path folder = testsupport::freshTestFolder("korvane_report");
+    std::string db = (folder / "racedata.db").string();
+    ExpectedRace expected;
+    {
+        racedata::RaceStore store(db);
+        expected = reporttest::writeRace(store, c.script);
+    }
+    report::RaceHistory history = report::loadRaceHistory(db, std::nullopt);
+    report::RaceAnalysis analysis = report::analyseRace(history);
+    std::string html = report::renderReport(history, analysis, {db});
+
+    EXPECT_EQ(analysis.stints.size(), c.stints);
+    std::vector<Attributes> level = series(html, "circle", "fuel-level");
+    std::vector<Attributes> burn = series(html, "circle", "burn");
+    std::vector<Attributes> burnMax = series(html, "circle", "burn-max");
+    std::vector<Attributes> left = series(html, "circle", "laps-left");
+    ASSERT_EQ(level.size(), expected.laps.size());
+    ASSERT_EQ(burn.size(), expected.laps.size());
+    ASSERT_EQ(burnMax.size(), expected.laps.size());
+    ASSERT_EQ(left.size(), expected.laps.size());
+    for (size_t i = 0; i < expected.laps.size(); ++i) {
+        const auto& lap = expected.laps[i];
+        std::string at = "lap " + std::to_string(lap.lap);
+        EXPECT_EQ(level[i].at("data-lap"), std::to_string(lap.lap)) << at;
+        EXPECT_NEAR(value(level[i]), lap.fuelLevel, 0.0006) << at;
+        EXPECT_NEAR(value(burn[i]), lap.burn, 0.006) << at;
+        EXPECT_NEAR(value(burnMax[i]), lap.burnMax, 0.006) << at;
+        EXPECT_NEAR(value(left[i]), lap.lapsLeft, 0.006) << at;
+    }
+    if (expected.laps.empty()) {
+        EXPECT_NE(html.find("id=\"no-lap-data\""), std::string::npos);
+    }
+
+    // Fuel used: every lap but the race's first; the lap after a stop counts from the stall.
+    std::vector<Attributes> used = series(html, "rect", "fuel-used");
+    std::vector<reporttest::ExpectedLap> wantUsed;
+    for (const auto& lap : expected.laps) {
+        if (lap.fuelUsed >= 0) {
+            wantUsed.push_back(lap);
+        }
+    }
+    ASSERT_EQ(used.size(), wantUsed.size());
+    for (size_t i = 0; i < used.size(); ++i) {
+        EXPECT_EQ(used[i].at("data-lap"), std::to_string(wantUsed[i].lap));
+        EXPECT_NEAR(value(used[i]), wantUsed[i].fuelUsed, 0.006) << "lap " << wantUsed[i].lap;
+    }
+
+    // The stops: table rows and a marker in each lap chart.
+    std::vector<Attributes> rows = elements(html, "tr", "data-stop=");
+    ASSERT_EQ(rows.size(), expected.stops.size());
+    EXPECT_EQ(elements(html, "line", "class=\"stop\"").size(),
+              expected.laps.empty() ? 0 : expected.stops.size() * 4);
+    for (size_t i = 0; i < expected.stops.size(); ++i) {
+        const auto& stop = expected.stops[i];
+        EXPECT_EQ(rows[i].at("data-lap"), std::to_string(stop.lap));
+        // Without a stall report the level on arrival is the pit entry's, a little higher.
+        double tolerance = stop.tires < 0 ? 0.25 : 0.011;
+        EXPECT_NEAR(value(rows[i], "data-liters-added"), stop.litersAdded, tolerance)
+            << "stop " << i + 1;
+    }
+
+    // Tire readings by stint and corner.
+    std::vector<Attributes> wear = series(html, "rect", "tire-wear");
+    size_t readings = 0;
+    for (const auto& [stint, corners] : expected.wear) {
+        for (int corner = 0; corner < 4; ++corner) {
+            ++readings;
+            auto it = std::find_if(wear.begin(), wear.end(), [&](const Attributes& a) {
+                return a.at("data-stint") == std::to_string(stint) &&
+                       a.at("data-corner") == report::kCornerNames[corner];
+            });
+            ASSERT_NE(it, wear.end()) << "stint " << stint << " " << report::kCornerNames[corner];
+            EXPECT_NEAR(value(*it), corners[corner], 0.006);
+        }
+    }
+    EXPECT_EQ(wear.size(), readings);
+    // Self-contained: nothing fetched, nothing run.
+    for (const char* outside : {"<script", "src=", "href=", "@import", "url("}) {
+        EXPECT_EQ(html.find(outside), std::string::npos) << outside;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Races, ReportPageTest, ::testing::ValuesIn(pageCases()),
+                         [](const auto& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name) {
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) {
+                                     ch = '_';
+                                 }
+                             }
+                             return name;
+                         });
+
+TEST(ReportAnalysisTest, StopsTiresAndWindows) {
+    fs::path folder = testsupport::freshTestFolder("korvane_report");
+    std::string db = (folder / "racedata.db").string();
+    RaceScript s;
+    s.laps = 12;
+    s.startFuel = 20;
+    s.tank = 25;
+    s.stops = {{6, 17.5, 2 | 8, true}};
+    {
+        racedata::RaceStore store(db);
+        reporttest::writeRace(store, s);
+    }
+    report::RaceHistory history = report::loadRaceHistory(db, std::nullopt);
+    report::RaceAnalysis a = report::analyseRace(history);
+    ASSERT_EQ(a.stops.size(), 1u);
+    EXPECT_EQ(a.stops[0].tiresOrdered.value_or(-1), 2 | 8);
+    EXPECT_TRUE(a.stops[0].tireDistanceReset.value_or(false));
+    EXPECT_EQ(report::tireCorners(2 | 8), "RF RR");
+    EXPECT_EQ(report::tireCorners(15 | 16), "all four");
+    EXPECT_EQ(report::tireCorners(16), "none");
+    // Stint 1: 20 l at 2.5 a lap; after lap L, (12 - L) laps still need about 2.53 l each. That
+    // fits a 25-liter tank from lap 3 on, and the fuel of lap 6 (5.5 l) lasts 2 more laps.
+    ASSERT_FALSE(a.windows.empty());
+    EXPECT_EQ(a.windows[0].stint, 1);
+    EXPECT_EQ(a.windows[0].opens.value_or(-1), 3);
+    EXPECT_EQ(a.windows[0].closes, 8);
+    // Stint 2 starts with 5.5 + 17.5 l, which reaches the finish.
+    EXPECT_EQ(a.stintsReachingFinish, std::vector<int>{2});
+}
+
+TEST(ReportPageTest, TextFromOutsideIsEscaped) {
+    struct Case {
+        std::string text;
+        std::string escaped;
+    };
+    const Case cases[] = {
+        {"Ana <Börk> & \"Co\"", "Ana &lt;Börk&gt; &amp; &quot;Co&quot;"},
+        {"O'Neil", "O&#39;Neil"},
+        {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
+        {"plain", "plain"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(report::escapeHtml(c.text), c.escaped);
+    }
+    // The database's name is the one text on the page that comes from outside.
+    fs::path folder = testsupport::freshTestFolder("korvane_report");
+    std::string db = (folder / "Ana <Börk> & \"Co\".db").string();
+    {
+        racedata::RaceStore store(db);
+        reporttest::writeRace(store, RaceScript{});
+    }
+    report::RaceHistory history = report::loadRaceHistory(db, std::nullopt);
+    std::string html = report::renderReport(history, report::analyseRace(history), {db});
+    EXPECT_EQ(html.find("<Börk>"), std::string::npos);
+    EXPECT_EQ(html.find("\"Co\""), std::string::npos);
+    EXPECT_NE(html.find("Ana &lt;Börk&gt; &amp; &quot;Co&quot;.db"), std::string::npos);
+}
+
+TEST(ReportSessionTest, TheRaceOfTheChosenSubsessionIsShown) {
+    fs::path folder = testsupport::freshTestFolder("korvane_report");
+    std::string db = (folder / "racedata.db").string();
+    {
+        racedata::RaceStore store(db);
+        RaceScript practice;
+        practice.kind = 2;
+        practice.laps = 3;
+        reporttest::writeRace(store, practice);
+        RaceScript race;
+        race.laps = 5;
+        reporttest::writeRace(store, race);
+        RaceScript later;  // a later subsession
+        later.subSessionId = 600;
+        later.laps = 2;
+        reporttest::writeRace(store, later);
+    }
+    struct Case {
+        std::optional<int64_t> session;
+        int64_t shown;
+        size_t laps;
+        size_t otherKinds;
+    };
+    const Case cases[] = {{std::nullopt, 600, 2, 0}, {500, 500, 5, 1}, {600, 600, 2, 0}};
+    for (const Case& c : cases) {
+        report::RaceHistory h = report::loadRaceHistory(db, c.session);
+        EXPECT_EQ(h.session.subSessionId, c.shown);
+        EXPECT_EQ(h.session.kind, report::kSessionKindRace);
+        EXPECT_EQ(report::analyseRace(h).laps.size(), c.laps);
+        EXPECT_EQ(h.session.otherKinds.size(), c.otherKinds);
+    }
+}
+
+// The program itself: what a driver sees when something is wrong.
+TEST(ReportProgramTest, ErrorsArePlainAndNothingIsWritten) {
+    fs::path folder = testsupport::freshTestFolder("korvane_report");
+    const char* binDir = std::getenv("KORVANE_BIN_DIR");
+    ASSERT_NE(binDir, nullptr);
+    fs::path program = fs::path(binDir) / "Qm_Korvane_Report";
+    ASSERT_TRUE(fs::exists(program));
+
+    std::string race = (folder / "race.db").string();
+    {
+        racedata::RaceStore store(race);
+        RaceScript s;
+        s.stops = {{5, 10, 0, true}};
+        reporttest::writeRace(store, s);
+    }
+    std::string empty = (folder / "empty.db").string();
+    { racedata::RaceStore store(empty); }
+    std::string text = (folder / "notes.db").string();
+    std::ofstream(text) << "not a database, just notes\n";
+    std::string other = (folder / "other.db").string();
+    {
+        // An SQLite file of something else: the store makes its tables, then they go.
+        racedata::RaceStore store(other);
+    }
+    {
+        std::string sql = "sqlite3 '" + other + "' 'DROP TABLE lap_reports;' 2>/dev/null";
+        if (std::system(sql.c_str()) != 0) {
+            other.clear();  // no sqlite3 shell: skip that case
+        }
+    }
+
+    struct Case {
+        const char* name;
+        std::string arguments;
+        int exitCode;
+        std::string message;
+    };
+    std::string out = (folder / "report.html").string();
+    std::vector<Case> cases = {
+        {"missing database", "--db " + (folder / "none.db").string(), 1, "not found"},
+        {"folder for a database", "--db " + folder.string(), 1, "is a folder"},
+        {"not a database", "--db " + text, 1, "not a database"},
+        {"no reports", "--db " + empty, 1, "holds no reports"},
+        {"unknown session", "--db " + race + " --session 4242", 1, "has no session 4242"},
+        {"session not a number", "--db " + race + " --session 5x", 2, "whole number"},
+        {"unknown option", "--db " + race + " --colour", 2, "unknown option"},
+    };
+    if (!other.empty()) {
+        cases.push_back({"other database", "--db " + other, 1, "not a race-data database"});
+    }
+    for (const Case& c : cases) {
+        fs::remove(out);
+        std::string errors = (folder / "stderr.txt").string();
+        std::string command = "'" + program.string() + "' " + c.arguments + " --out '" + out +
+                              "' >/dev/null 2>'" + errors + "'";
+        int status = std::system(command.c_str());
+        ASSERT_TRUE(WIFEXITED(status)) << c.name;
+        EXPECT_EQ(WEXITSTATUS(status), c.exitCode) << c.name;
+        EXPECT_NE(readFile(errors).find(c.message), std::string::npos)
+            << c.name << ": " << readFile(errors);
+        EXPECT_FALSE(fs::exists(out)) << c.name;
+    }
+
+    // And the good case writes the page, with no partial file left beside it.
+    std::string command = "'" + program.string() + "' --db '" + race + "' --out '" + out + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_NE(readFile(out).find("data-series=\"fuel-level\""), std::string::npos);
+    EXPECT_FALSE(fs::exists(out + ".part"));
+}
+
+}  // namespace
