@@ -1,4 +1,5 @@
 #include "platform/console.h"
+#include "platform/posix/console_restore.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -37,8 +38,8 @@ void restoreAndReraise(int sig) {
 }
 
 // Signals whose default would end the process with the terminal left without echo. A handler
-// the program installed itself is left alone (the ctrl-c handler exits through exit(), which
-// runs the atexit restore).
+// the program installed itself is left alone (the ctrl-c action restores the terminal before
+// it ends the process).
 void guardSignal(int sig) {
     struct sigaction current {};
     if (::sigaction(sig, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
@@ -75,6 +76,10 @@ bool stdoutIsTerminal() {
 }
 
 }  // namespace
+
+void restoreTerminalNow() {
+    restoreTerminal();
+}
 
 void enableAnsiColours() {}
 

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 
+#include "platform/interrupt.h"
 #include "platform/system.h"
 
 namespace app {
@@ -13,7 +13,10 @@ namespace {
 
 std::atomic<void (*)()> cleanupAction{nullptr};
 
-extern "C" void onCtrlC(int) {
+// Runs on the interrupt watcher's thread while the tick may still be running (and may be
+// blocked for seconds on the service), so the process ends from here, without exit handlers
+// that would tear down what the tick is using.
+void onCtrlC() {
     std::fputs("\n\n Recieved ctrl-c, Exiting\n\n", stdout);
     std::fflush(stdout);
     if (void (*cleanup)() = cleanupAction.load()) {
@@ -21,9 +24,7 @@ extern "C" void onCtrlC(int) {
     }
     platform::endTimerPeriod();
     std::signal(SIGINT, SIG_DFL);
-    // exit() rather than _Exit(): the console's exit handler puts the terminal back the way
-    // the driver had it.
-    std::exit(0);
+    platform::exitNow(0);
 }
 
 }  // namespace
@@ -33,7 +34,7 @@ void setCtrlCCleanup(void (*cleanup)()) {
 }
 
 void InstallCtrlCHandler() {
-    std::signal(SIGINT, onCtrlC);
+    platform::watchInterrupt(onCtrlC);
 }
 
 }  // namespace app

@@ -1,0 +1,36 @@
+#include "platform/interrupt.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+
+namespace platform {
+
+namespace {
+
+std::atomic<void (*)()> interruptAction{nullptr};
+
+// The C runtime runs a console ctrl-c's SIGINT handler on the thread Windows starts for the
+// console event, so the action may do ordinary work here.
+extern "C" void onSigint(int) {
+    // The runtime resets SIGINT before each call; watch for the next one.
+    std::signal(SIGINT, onSigint);
+    if (void (*action)() = interruptAction.load()) {
+        action();
+    }
+}
+
+}  // namespace
+
+void watchInterrupt(void (*action)()) {
+    interruptAction.store(action);
+    std::signal(SIGINT, onSigint);
+}
+
+void exitNow(int code) {
+    std::fflush(nullptr);
+    std::_Exit(code);
+}
+
+}  // namespace platform
