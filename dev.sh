@@ -13,6 +13,10 @@ PACKAGES=(cmake ninja-build g++ ccache pkg-config python3 python3-yaml socat pro
 
 export CCACHE_DIR=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/korvane-ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}
+# Paths relative to the checkout and no build-folder hash, so that clones and extra build folders
+# share one cache.
+export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$ROOT}
+export CCACHE_NOHASHDIR=${CCACHE_NOHASHDIR:-1}
 JOBS=${JOBS:-$(nproc)}
 
 missing_packages() {
