@@ -158,11 +158,22 @@ if [ $status -ne 0 ]; then
 fi
 grep -q "Closing Down\." "$plugin_log" 2>/dev/null || fail "the plugin log $plugin_log has no \"Closing Down.\""
 
+# --- the race report, read from the service's database (WAL: readable while the service runs)
+report=$out/report.html
+report_status=0
+"$bin/Qm_Korvane_Report" --db "$db" --out "$report" >"$out/report.out" 2>&1 || report_status=$?
+if [ $report_status -ne 0 ]; then
+    echo "demo: the race report failed: $(cat "$out/report.out")" >&2
+    report="not written (see $out/report.out)"
+fi
+
 echo "demo: plugin log:        $plugin_log"
 echo "demo: plugin console:    $out/plugin/console.txt"
 echo "demo: feed command log:  $feed_log"
 echo "demo: pit-board lines:   $transcript ($(wc -l <"$transcript") received)"
 echo "demo: service database:  $db (requests: $out/service/requests.log)"
+echo "demo: race report:       $report"
 echo "demo: sound:             $sound_note"
 echo "demo: race finished"
+[ $report_status -eq 0 ] || exit 1
 exit 0
