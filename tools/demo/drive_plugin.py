@@ -3,6 +3,9 @@
 presses a key once the simulator feed's race is over so that the plugin closes down cleanly.
 
 usage: drive_plugin.py PLUGIN WORKDIR FEED_PID FEED_LOG CONSOLE_COPY
+
+KORVANE_DEMO_RSS_LOG=FILE samples the plugin's resident memory into FILE twice a second, as
+"<seconds since start> <kB>" lines.
 """
 import os
 import pty
@@ -27,8 +30,25 @@ def feed_finished(feed_pid, feed_log):
     return None
 
 
+def resident_kb(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except (OSError, ValueError):
+        pass
+    return None
+
+
 def main():
     plugin, workdir, feed_pid, feed_log, copy_path = sys.argv[1:6]
+    rss_path = os.environ.get("KORVANE_DEMO_RSS_LOG")
+    rss_log = open(rss_path, "w") if rss_path else None
+    started = time.time()
+    if rss_log:
+        rss_log.write("# start %.3f\n" % started)
+    sampled_at = 0.0
     feed_pid = int(feed_pid)
     pid, fd = pty.fork()
     if pid == 0:
@@ -63,6 +83,12 @@ def main():
                     os.write(sys.stdout.fileno(), data)
                     copy.write(data)
                     copy.flush()
+            if rss_log and time.time() - sampled_at >= 0.5:
+                sampled_at = time.time()
+                kb = resident_kb(pid)
+                if kb is not None:
+                    rss_log.write("%.1f %d\n" % (sampled_at - started, kb))
+                    rss_log.flush()
             done, st = os.waitpid(pid, os.WNOHANG)
             if done:
                 status = st
