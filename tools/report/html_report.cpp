@@ -406,7 +406,10 @@ std::string renderReport(const RaceHistory& history, const RaceAnalysis& a,
                 fu.points.push_back({row.lap, *row.fuelUsed});
             }
             fb.points.push_back({row.lap, row.burn});
-            fm.points.push_back({row.lap, row.burnMax});
+            // 0 until the plugin has measured a lap of the stint: no maximum yet, not a 0 burn.
+            if (row.burnMax > 0) {
+                fm.points.push_back({row.lap, row.burnMax});
+            }
             if (row.lapsLeft) {
                 ll.points.push_back({row.lap, *row.lapsLeft});
             }
@@ -441,6 +444,11 @@ std::string renderReport(const RaceHistory& history, const RaceAnalysis& a,
                 "lap of the race and laps after a gap in the reports.</p>\n";
         }
         html += "<h2>Burn per " + unit + "</h2>\n" + renderChart(burn, firstLap, lastLap);
+        if (fm.points.size() < a.laps.size()) {
+            html +=
+                "<p class=\"note\">FuelBurnMax shows from the second lap of a stint on: the "
+                "plugin has no maximum before it has measured a lap.</p>\n";
+        }
         html +=
             "<h2>Laps of fuel left and pit windows</h2>\n" + renderChart(left, firstLap, lastLap);
         if (ll.points.size() < a.laps.size()) {

@@ -81,9 +81,11 @@ def main():
                   ("laps-left", 4, 0.006)]
         for series, column, tolerance in checks:
             found = points(dom, "circle", series)
-            if len(found) != len(laps):
-                fail("%s: %d points in the DOM, %d laps stored" % (series, len(found), len(laps)))
-            for point, lap in zip(found, laps):
+            # A lap without the plugin's FuelBurnMax yet has no point for it.
+            want = [lap for lap in laps if float(lap[column]) >= 0]
+            if len(found) != len(want):
+                fail("%s: %d points in the DOM, %d laps stored" % (series, len(found), len(want)))
+            for point, lap in zip(found, want):
                 if point.get("data-lap") != lap[0]:
                     fail("%s: point for lap %s where lap %s was stored" %
                          (series, point.get("data-lap"), lap[0]))

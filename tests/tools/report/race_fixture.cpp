@@ -61,6 +61,8 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
     int stint = 1;
     double previousFuel = -1;  // at the last lap's report of this stint, < 0 after a stop
     bool firstLap = true;
+    // The plugin's FuelBurnMax stays 0 until it has measured a lap of the stint.
+    int lapsInStint = 0;
     for (int lap = 1; lap <= s.laps; ++lap) {
         // The plugin's burn creeps up a little lap by lap so that each lap's figure differs.
         double burn = s.burn + 0.01 * (lap % 4);
@@ -83,7 +85,7 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
                       {"fu", fuelAtReset - fuel},
                       {"fbpl", burn},
                       {"fbpm", burn * 60 / kLapSeconds},
-                      {"fbm", burnMax},
+                      {"fbm", lapsInStint < 1 ? 0 : burnMax},
                       {"llt", fuel / burn},
                       {"fn", (s.laps - lap) * burnMax},
                       {"pos", 8},
@@ -96,8 +98,8 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
                               : previousFuel < 0 ? fuelAtReset - fuel
                                                  : previousFuel - fuel;
                 expected.laps.push_back({lap, fuel,
-                                         s.raceType == 2 ? burn * 60 / kLapSeconds : burn, burnMax,
-                                         fuel / burn, used});
+                                         s.raceType == 2 ? burn * 60 / kLapSeconds : burn,
+                                         lapsInStint < 1 ? -1 : burnMax, fuel / burn, used});
                 previousFuel = fuel;
                 firstLap = false;
             }
@@ -133,9 +135,11 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
                 tiresFitted = t;
             }
             previousFuel = -1;
+            lapsInStint = -1;
             expected.stops.push_back({lap, stop->liters, stop->reported ? stop->tires : -1});
             ++stint;
         }
+        ++lapsInStint;
     }
     if (s.checkered) {
         double t = s.laps + 0.01;

@@ -37,7 +37,7 @@ struct ExpectedLap {
     int lap;
     double fuelLevel;
     double burn;
-    double burnMax;
+    double burnMax;  // < 0 where the plugin had none yet (it reports 0)
     double lapsLeft;
     double fuelUsed;  // over the lap (from the stall after a stop); < 0 when not known
 };

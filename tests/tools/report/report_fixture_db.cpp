@@ -1,5 +1,6 @@
 // Writes a two-stint race into a new race-data database and prints, one per line, the laps the
-// page should chart ("lap LAP FUEL BURN BURNMAX LAPSLEFT") and its stops ("stop LAP LITERS").
+// page should chart ("lap LAP FUEL BURN BURNMAX LAPSLEFT", BURNMAX -1 where none) and its stops
+// ("stop LAP LITERS").
 //
 // usage: report_fixture_db DATABASE
 
