@@ -8,11 +8,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -53,26 +55,54 @@ size_t answerLength(const std::string& answer) {
                                    : end + std::strtoull(headers.c_str() + at + 17, nullptr, 10);
 }
 
+// Connects to the service. libFuzzer's timeout alarm (SIGALRM) interrupts system calls; an
+// interrupted connect goes on in the background, so its outcome is waited for, not retried.
+bool connectToService(int fd, std::string& why) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(service->port()));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+        return true;
+    }
+    if (errno != EINTR) {
+        why = std::strerror(errno);
+        return false;
+    }
+    pollfd wanted{fd, POLLOUT, 0};
+    int ready;
+    do {
+        ready = ::poll(&wanted, 1, 10000);
+    } while (ready < 0 && errno == EINTR);
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (ready <= 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error) {
+        why = ready == 0 ? "no connection within 10 s" : std::strerror(error ? error : errno);
+        return false;
+    }
+    return true;
+}
+
 // Sends `request` and reads the answer it gets; "" when none came within 10 s.
 std::string exchange(const std::string& request) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) {
         fail("no socket", request);
     }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<uint16_t>(service->port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     timeval wait{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    std::string why;
+    if (!connectToService(fd, why)) {
         ::close(fd);
-        fail("the service no longer accepts connections", request);
+        fail(("the service no longer accepts connections: " + why).c_str(), request);
     }
     size_t sent = 0;
     while (sent < request.size()) {
         ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n <= 0) {
             break;  // the service may close early on a request it refuses
         }
@@ -82,6 +112,9 @@ std::string exchange(const std::string& request) {
     char buffer[4096];
     while (answer.size() < answerLength(answer) || answerLength(answer) == std::string::npos) {
         ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
         if (n <= 0) {
             break;
         }
