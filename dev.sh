@@ -101,6 +101,7 @@ cmd_test() {
     echo "== fuzz (ASan+UBSan)"
     cmd_fuzz "${KORVANE_FUZZ_SECONDS:-25}" || status=1
     cmd_tsan || status=1
+    cmd_bench "${KORVANE_BENCH_MIN_TIME:-0.05}" || status=1
     return $status
 }
 
@@ -192,6 +193,32 @@ cmd_tsan() {
         ctest --preset tsan -R "$TSAN_TESTS" -E '_replay$'
 }
 
+# Every benchmark program of the optimised build, each for MIN_TIME seconds a case (0.05 in the
+# test run: it shows they build and run, the figures come from longer runs). The plugin's memory
+# benchmark races the simulator feed, so the programs run in an IPC and /dev/shm of their own
+# where the machine allows it. A benchmark that reports an error fails the run.
+cmd_bench() {
+    ensure_setup
+    local min_time=${1:-0.5} status=0 b out
+    echo "== build linux-release (benchmarks)"
+    build_preset linux-release
+    echo "== bench (min time ${min_time}s)"
+    local isolate=()
+    if unshare --ipc --mount true 2>/dev/null; then
+        isolate=(unshare --ipc --mount sh -c 'mount -t tmpfs tmpfs /dev/shm && exec "$@"' sh)
+    fi
+    for b in "$ROOT"/build/linux-release/bin/*_bench; do
+        [ -x "$b" ] || continue
+        out=$("${isolate[@]}" "$b" --benchmark_min_time="$min_time" --benchmark_color=false 2>&1) || status=1
+        echo "$out"
+        if grep -q 'ERROR OCCURRED' <<<"$out"; then
+            echo "bench: $(basename "$b") reported an error" >&2
+            status=1
+        fi
+    done
+    return $status
+}
+
 cmd_demo() {
     ensure_setup
     build_preset linux-release
@@ -199,7 +226,7 @@ cmd_demo() {
 }
 
 usage() {
-    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|tsan|demo [--scenario NAME]" >&2
+    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|tsan|bench [MIN_TIME]|demo [--scenario NAME]" >&2
     exit 2
 }
 
@@ -212,6 +239,7 @@ case "$sub" in
     test) cmd_test ;;
     fuzz) cmd_fuzz "$@" ;;
     tsan) cmd_tsan ;;
+    bench) cmd_bench "$@" ;;
     demo) cmd_demo "$@" ;;
     *) usage ;;
 esac
