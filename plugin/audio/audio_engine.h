@@ -121,7 +121,7 @@ class AudioEngine {
     int wantedChannels_ = 0;
     std::shared_ptr<platform::AudioOutput> output_;
     int rate_ = 48000;
-    int channels_ = 2;
+    int outChannels_ = 2;
     std::uint32_t nextId_ = 0;
     std::map<DspId, Dsp> dsps_;
     std::map<SoundId, std::shared_ptr<Sound>> sounds_;

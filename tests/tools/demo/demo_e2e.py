@@ -160,8 +160,11 @@ def main():
         try:
             tones, other, seconds = audio_findings(audio)
             print("audio: %.1f s, tone windows %r, other sound %d windows" % (seconds, tones, other))
-            expect(tones[1250] >= 3 and tones[1050] >= 3 and tones[850] >= 3,
-                   "audio: no pit-approach countdown tones: %r" % tones)
+            # No countdown tones are asked for here. They sound only on a tick that finds the
+            # car approaching the pits (surface 2) on its very metre, 75, 50 or 25 m before the
+            # pit entry; the feed reports surface 2 only once the car has passed the entry, and
+            # sped up it covers several metres per tick besides (a run at 2x heard none). The
+            # countdown through the real refresh and engine has a capture test of its own.
             expect(tones[1200] >= 2, "audio: no stall tone: %r" % tones)
             expect(other >= 25, "audio: less than half a second of speech (%d windows)" % other)
         except (OSError, ValueError) as e:

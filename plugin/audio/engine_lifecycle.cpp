@@ -1,0 +1,36 @@
+// The engine's start, per-tick update and end, as the plugin frame calls them.
+#include "plugin/app/seams.h"
+#include "plugin/audio/audio_engine.h"
+#include "plugin/audio/audio_state.h"
+
+namespace audio {
+
+bool CreateAudioEngine() {
+    if (!Engine().init(512)) {
+        return false;
+    }
+    SetAudioEngineCreated(true);
+    return true;
+}
+
+void UpdateAudioEngine() {
+    if (AudioEngineCreated()) {
+        Engine().update();
+    }
+}
+
+void ShutdownAudioEngine() {
+    // In passive mode nothing was ever created, and nothing is touched.
+    if (!AudioEngineCreated()) {
+        return;
+    }
+    AudioEngine& engine = Engine();
+    const ChannelId channel = OutputChannel();
+    engine.setVolume(channel, 0.0f);
+    engine.stop(channel);
+    engine.releaseDsp(ToneOscillator());
+    engine.close();
+    SetAudioEngineCreated(false);
+}
+
+}  // namespace audio

@@ -1,0 +1,135 @@
+// PlayTone as the capture hears it, and the engine's start and end around it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "audio_fixture.h"
+#include "plugin/audio/voice.h"
+#include "support/wav_measure.h"
+
+namespace {
+
+using testsupport::rmsOf;
+using testsupport::soundingFrames;
+using testsupport::toneShare;
+
+class ToneTest : public audiotest::AudioTest {};
+
+struct RecordingSink : audio::VoiceSink {
+    void speak(const std::wstring&, bool) override { ++speaks; }
+    void tone(int hz, int durationMs, float, float, float, float) override {
+        tones.push_back(std::to_string(hz) + "/" + std::to_string(durationMs));
+    }
+    int speaks = 0;
+    std::vector<std::string> tones;
+};
+
+TEST_F(ToneTest, ABeepSoundsItsPassesOnItsSpeakersOnly) {
+    struct Case {
+        int hz;
+        int ms;
+        float fl, fr, sl, sr;
+        int passes;
+        std::vector<int> heard;  // speakers of the 8-channel capture that carry it
+    } cases[] = {
+        {1250, 150, 0.9f, 0, 0, 0, 10, {0}},
+        {1200, 100, 0, 0.9f, 0, 0, 7, {1}},
+        {850, 16, 0, 0, 0.9f, 0.9f, 1, {4, 5}},
+        {1050, 33, 0.9f, 0, 0, 0, 3, {0}},  // whole milliseconds: 0, 16, 32
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.hz) + " Hz for " + std::to_string(c.ms) + " ms");
+        clock_.clearSleeps();
+        start(1, 8);
+        audio::PlayTone(c.hz, c.ms, c.fl, c.fr, c.sl, c.sr);
+        EXPECT_EQ(clock_.sleeps(), std::vector<int>(static_cast<std::size_t>(c.passes), 16));
+        EXPECT_EQ(audio::Engine().dspCount(), 0u) << "the tone's oscillator is released";
+        EXPECT_EQ(audio::Engine().channelCount(), 0u);
+        const auto wav = finish();
+        ASSERT_EQ(wav.channels, 8);
+        const std::size_t length = frames(16 * c.passes);
+        for (int s = 0; s < 8; ++s) {
+            const bool heard = std::find(c.heard.begin(), c.heard.end(), s) != c.heard.end();
+            if (heard) {
+                EXPECT_NEAR(static_cast<double>(soundingFrames(wav, s)), length, 48.0)
+                    << "speaker " << s;
+                EXPECT_NEAR(rmsOf(wav, s, 0, length), 0.81 / std::sqrt(2.0), 0.01);
+                EXPECT_GT(toneShare(wav, s, 0, length, c.hz), 0.9);
+            } else {
+                EXPECT_EQ(soundingFrames(wav, s), 0u) << "speaker " << s;
+            }
+        }
+    }
+}
+
+TEST_F(ToneTest, ABeepOfNoLengthIsNotHeard) {
+    start(1);
+    audio::PlayTone(1250, 0, 0.9f, 0, 0, 0);
+    EXPECT_TRUE(clock_.sleeps().empty());
+    EXPECT_NE(audio::ToneOscillator(), 0u) << "the oscillator was still made";
+    EXPECT_EQ(audio::Engine().dspCount(), 0u);
+    clock_.advanceMs(200);
+    const auto wav = finish();
+    EXPECT_EQ(soundingFrames(wav, 0), 0u);
+    EXPECT_EQ(soundingFrames(wav, 1), 0u);
+}
+
+TEST_F(ToneTest, TheTwoStereoCaptureChannelsAreWhatTheDriverHears) {
+    start(1);
+    audio::PlayTone(1200, 100, 0, 0.9f, 0, 0);
+    const auto wav = finish();
+    ASSERT_EQ(wav.channels, 2);
+    EXPECT_EQ(soundingFrames(wav, 0), 0u);
+    EXPECT_GT(toneShare(wav, 1, 0, frames(112), 1200), 0.9);
+}
+
+TEST_F(ToneTest, PassiveModeASinkOrNoDeviceKeepTheBeepFromTheSpeakers) {
+    // Passive: nothing at all.
+    start(1);
+    engineer::Race().PassiveMode = 1;
+    audio::PlayTone(1250, 150, 0.9f, 0, 0, 0);
+    EXPECT_TRUE(clock_.sleeps().empty());
+    EXPECT_EQ(audio::OutputChannel(), 0u);
+    engineer::Race().PassiveMode = 0;
+
+    // A sink: it hears the call, the engine does not.
+    RecordingSink sink;
+    audio::setVoiceSink(&sink);
+    audio::PlayTone(1200, 100, 0, 0.9f, 0, 0);
+    audio::setVoiceSink(nullptr);
+    EXPECT_EQ(sink.tones, std::vector<std::string>{"1200/100"});
+    EXPECT_TRUE(clock_.sleeps().empty());
+    finish();
+    capture_.reset();
+
+    // No device: the beep takes its time and returns, silently.
+    start(0);
+    audio::SelectAudioDeviceInteractive();
+    audio::PlayTone(1250, 150, 0.9f, 0, 0, 0);
+    EXPECT_EQ(clock_.sleeps().size(), 10u);
+    EXPECT_FALSE(audio::Engine().hasDeviceOutput());
+    finish();
+}
+
+TEST_F(ToneTest, ShutdownSilencesTheLastChannelAndIsHarmlessWhenNothingStarted) {
+    audio::ShutdownAudioEngine();  // never created (passive mode)
+    audio::UpdateAudioEngine();
+    start(2);
+    engineer::Race().AudioInterfaceId = 1;
+    audio::SelectAudioDevicePredefined();
+    const auto osc = audio::Engine().createOscillator(500);
+    const auto ch = audio::Engine().playDsp(osc, false);
+    audio::SetOutputChannel(ch);
+    audio::UpdateAudioEngine();
+    audio::ShutdownAudioEngine();
+    EXPECT_FALSE(audio::Engine().isPlaying(ch));
+    EXPECT_EQ(audio::Engine().dspCount(), 0u);
+    EXPECT_EQ(audio::Engine().playDsp(osc, false), 0u);
+    audio::ShutdownAudioEngine();  // twice is harmless
+    EXPECT_TRUE(audio::CreateAudioEngine()) << "the engine starts again after a close";
+    audio::ShutdownAudioEngine();
+}
+
+}  // namespace
