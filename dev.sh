@@ -207,15 +207,20 @@ cmd_bench() {
     if unshare --ipc --mount true 2>/dev/null; then
         isolate=(unshare --ipc --mount sh -c 'mount -t tmpfs tmpfs /dev/shm && exec "$@"' sh)
     fi
+    # The benchmarks' programs write their logs into the working folder: not the checkout.
+    local work
+    work=$(mktemp -d "${TMPDIR:-/tmp}/korvane-bench.XXXXXX")
     for b in "$ROOT"/build/linux-release/bin/*_bench; do
         [ -x "$b" ] || continue
-        out=$("${isolate[@]}" "$b" --benchmark_min_time="$min_time" --benchmark_color=false 2>&1) || status=1
+        out=$(cd "$work" && "${isolate[@]}" "$b" --benchmark_min_time="$min_time" \
+                  --benchmark_color=false 2>&1) || status=1
         echo "$out"
         if grep -q 'ERROR OCCURRED' <<<"$out"; then
             echo "bench: $(basename "$b") reported an error" >&2
             status=1
         fi
     done
+    rm -rf "$work"
     return $status
 }
 
