@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -67,8 +68,11 @@ std::string exchange(const std::string& request) {
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        // Why matters: a refusal is the service's fault, a lack of local ports the harness's.
+        const std::string why =
+            std::string("the service no longer accepts connections: ") + std::strerror(errno);
         ::close(fd);
-        fail("the service no longer accepts connections", request);
+        fail(why.c_str(), request);
     }
     size_t sent = 0;
     while (sent < request.size()) {
