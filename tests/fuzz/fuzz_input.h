@@ -73,6 +73,7 @@ void put(std::string& out, const T& v) {
 // One per target, in <target>_seeds.cpp.
 fuzzing::Seeds telemetry_block_fuzzSeeds();
 fuzzing::Seeds session_query_fuzzSeeds();
+fuzzing::Seeds snapshot_index_fuzzSeeds();
 fuzzing::Seeds settings_fuzzSeeds();
 fuzzing::Seeds link_answer_fuzzSeeds();
 fuzzing::Seeds launcher_version_fuzzSeeds();

@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
     const std::map<std::string, fuzzing::Seeds (*)()> all = {
         {"telemetry_block_fuzz", telemetry_block_fuzzSeeds},
         {"session_query_fuzz", session_query_fuzzSeeds},
+        {"snapshot_index_fuzz", snapshot_index_fuzzSeeds},
         {"settings_fuzz", settings_fuzzSeeds},
         {"link_answer_fuzz", link_answer_fuzzSeeds},
         {"launcher_version_fuzz", launcher_version_fuzzSeeds},

@@ -23,7 +23,6 @@ namespace simfeed {
 namespace {
 
 const char* const kOk = " [\033[32m  OK  \033[0m]  ";
-const char* const kInit = " [\033[36m INIT \033[0m]  ";
 const char* const kWait = " [\033[33m WAIT \033[0m]  ";
 const char* const kFail = " [\033[31m FAIL \033[0m]  ";
 const char* const kPit = " [ PIT  ]  ";

@@ -34,8 +34,9 @@ import urllib.request
 import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
-                                "plugin", "app", "e2e"))
-from plugin_e2e import CONNECTED, Failure, PtyRun, WineRun  # noqa: E402
+                                "support"))
+from e2e_driver import (CONNECTED, Failure, FeedProcess, plugin_run,  # noqa: E402
+                        prepare_wine, to_windows)
 
 # Who the scenario's driver is, as the session text tells the plugin.
 CAR_ID, TRACK_ID, DRIVER_ID, LAP_RACE = 143, 417, 402117, 1
@@ -126,34 +127,19 @@ def seed_earlier_session(service):
 class Feed:
     def __init__(self, exe, scenario, workdir, wine_run):
         self.log = os.path.join(workdir, "Qm_Korvane_SimFeed.log")
-        args = ["--scenario", scenario, "--until-end", "--no-keyboard", "--quiet",
-                "--log", self.log]
-        if wine_run:
-            args = [to_windows(a) if a.startswith("/") else a for a in args]
-            command = [wine_run, exe] + args
-        else:
-            command = [exe] + args
-        self.out = open(os.path.join(workdir, "feed.out"), "w")
-        self.proc = subprocess.Popen(command, cwd=workdir, stdin=subprocess.DEVNULL,
-                                     stdout=self.out, stderr=subprocess.STDOUT,
-                                     start_new_session=True)
+        self.process = FeedProcess(exe, workdir,
+                                   ["--scenario", scenario, "--until-end", "--no-keyboard",
+                                    "--quiet", "--log", self.log], wine_run=wine_run)
 
     def ended(self):
-        return self.proc.poll() is not None
+        return self.process.ended()
 
     def kill(self):
-        if not self.ended():
-            os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait()
-        self.out.close()
+        self.process.kill()
 
     def lines(self):
         with open(self.log) as f:
             return [re.sub(r"^SimFeed: \d+ : ", "", line.rstrip("\n")) for line in f]
-
-
-def to_windows(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
 def messages(workdir):
@@ -311,8 +297,9 @@ def run(opts):
         capture = os.path.join(workdir, "capture.wav")
         env["KORVANE_AUDIO_CAPTURE"] = to_windows(capture) if opts.wine else capture
         argv = [opts.plugin, "3"]
-        plugin = (WineRun(argv, workdir, env, opts.wine, opts.driver) if opts.wine
-                  else PtyRun(argv, workdir, env))
+        if opts.wine:
+            prepare_wine(opts.wine, opts.driver)
+        plugin = plugin_run(argv, workdir, env, opts.wine, opts.driver)
         plugin.start()
         plugin.wait_for("Waiting for the sim", 90)
 
@@ -350,11 +337,8 @@ def run(opts):
     finally:
         if feed:
             feed.kill()
-        if plugin and not plugin.exited():
-            if isinstance(plugin, PtyRun):
-                os.kill(plugin.pid, signal.SIGKILL)
-            else:
-                os.killpg(plugin.proc.pid, signal.SIGKILL)
+        if plugin:
+            plugin.kill()
         service.stop()
 
 

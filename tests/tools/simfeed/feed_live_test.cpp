@@ -462,12 +462,6 @@ TEST(FeedScript, OneStopRaceAtHighTimeScale) {
         }
         const int s = surface.readInt();
         const bool racing = state.readInt() == simfeed::kStateRacing;
-        if (firstTime < 0) {
-            firstTime = time.readDouble();
-            firstMs = nowMs();
-        }
-        lastTime = time.readDouble();
-        lastMs = nowMs();
         garage = garage || (!onTrack.readBool() && s == simfeed::kSurfaceNotInWorld &&
                             state.readInt() == simfeed::kStateGetInCar);
         maxLap = std::max(maxLap, lap.readInt());
@@ -492,9 +486,22 @@ TEST(FeedScript, OneStopRaceAtHighTimeScale) {
             }
         }
         checkered = checkered || (flags.readInt() & simfeed::kFlagCheckered) != 0;
-        lastState = state.readInt();
-        lastSurface = s;
-        lastOnTrack = onTrack.readBool();
+        const int rowState = state.readInt();
+        const bool rowOnTrack = onTrack.readBool();
+        const double rowTime = time.readDouble();
+        // The feed clears its connected bit before it logs its stop, and every read after that
+        // answers zero: only a row still live once read through counts as the last one.
+        if (reader.isTelemetryLive()) {
+            if (firstTime < 0) {
+                firstTime = rowTime;
+                firstMs = nowMs();
+            }
+            lastTime = rowTime;
+            lastMs = nowMs();
+            lastState = rowState;
+            lastSurface = s;
+            lastOnTrack = rowOnTrack;
+        }
         if (feed.logText().find(" : END") != std::string::npos) {
             ++rowsAfterEnd;
         }

@@ -9,7 +9,7 @@ Active runs: the feed's log shows the automatic fuel request (code 2 with the li
 worked out) on the approach to the pit entry, and, with a tank that already holds enough, the
 fuel request cleared (code 11).
 
-Linux: the plugin runs on a pseudo-terminal with the harness of tests/plugin/app/e2e.
+Linux: the plugin runs on a pseudo-terminal (tests/support/e2e_driver.py).
 Windows (--wine): the plugin runs under Wine below pipe_driver.exe, and the feed and the block
 reader are the Windows builds under the same Wine prefix. Exit code 0 when every run passed, 1
 on a failure, 77 (skipped) when another simulator block exists.
@@ -18,16 +18,15 @@ import argparse
 import os
 import re
 import shutil
-import signal
 import struct
 import subprocess
 import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "app",
-                                "e2e"))
-import plugin_e2e as e2e  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                                "support"))
+import e2e_driver as e2e  # noqa: E402
 
 TELEMETRY_LOADED = e2e.OK + "Telemetry Loaded."
 QRD_CONNECTED = e2e.OK + "QRD Link Connected."
@@ -73,12 +72,10 @@ class Feed:
         self.log = os.path.join(workdir, "feed.log")
         self.record = os.path.join(workdir, "feed.ibt")
         self.stop_file = os.path.join(workdir, "feed.stop")
-        self.errors = open(os.path.join(workdir, "feed.err"), "w")
-        self.proc = subprocess.Popen(
-            program(exe) + ["--no-keyboard", "--quiet", "--log", "feed.log",
-                            "--record", "feed.ibt", "--stop-file", "feed.stop"] + args,
-            cwd=workdir, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=self.errors,
-            start_new_session=True)
+        self.process = e2e.FeedProcess(
+            exe, workdir, ["--no-keyboard", "--quiet", "--log", "feed.log", "--record",
+                           "feed.ibt", "--stop-file", "feed.stop"] + args,
+            wine_run=WINE, output=os.path.join(workdir, "feed.err"))
 
     def lines(self):
         if not os.path.exists(self.log):
@@ -88,19 +85,7 @@ class Feed:
 
     def stop(self):
         # The stop file lets the feed finish its recording.
-        open(self.stop_file, "w").close()
-        try:
-            self.proc.wait(15)
-        except subprocess.TimeoutExpired:
-            pass
-        if self.proc.poll() is None:
-            os.killpg(self.proc.pid, signal.SIGTERM)
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                os.killpg(self.proc.pid, signal.SIGKILL)
-                self.proc.wait()
-        self.errors.close()
+        self.process.stop(self.stop_file)
 
 
 def recorded_rows(path, names):
@@ -272,6 +257,9 @@ def main():
     parser.add_argument("--driver", help="pipe_driver.exe for the Windows build")
     parser.add_argument("--scratch", default=None)
     opts = parser.parse_args()
+    for name in ("exe", "feed", "reader", "scenarios", "wine", "driver"):
+        if getattr(opts, name):
+            setattr(opts, name, os.path.abspath(getattr(opts, name)))
     global WINE, READER
     WINE, READER = opts.wine, opts.reader
 
@@ -280,6 +268,8 @@ def main():
         print("SKIP: another simulator block exists on this machine")
         return 77
 
+    if opts.wine:
+        e2e.prepare_wine(opts.wine, opts.driver)
     env = dict(os.environ)
     env["TERM"] = env.get("TERM", "xterm")
     env.setdefault("KORVANE_AUDIO_BACKEND", "capture")
@@ -298,10 +288,7 @@ def main():
                 f.write(settings)
             run_env = dict(env)
             run_env["KORVANE_AUDIO_CAPTURE"] = os.path.join(d, "capture.wav")
-            argv = [os.path.abspath(opts.exe)] + args
-            if opts.wine:
-                return e2e.WineRun(argv, d, run_env, opts.wine, opts.driver)
-            return e2e.PtyRun(argv, d, run_env)
+            return e2e.plugin_run([opts.exe] + args, d, run_env, opts.wine, opts.driver)
         return make_run
 
     def passive():

@@ -14,183 +14,22 @@ on this machine, so that the plugin cannot be seen waiting for one.
 import argparse
 import os
 import re
-import select
 import shutil
-import signal
-import subprocess
 import sys
 import tempfile
 import time
 
-ESC = "\x1b"
-OK = " [" + ESC + "[32m  OK  " + ESC + "[0m]  "
-INIT = " [" + ESC + "[32m INIT " + ESC + "[0m]  "
-WAIT = " [" + ESC + "[33m WAIT " + ESC + "[0m]  "
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "..",
+                                "support"))
+from e2e_driver import (INIT, OK, WAITING_FOR_SIM, Failure, Skip, expect,  # noqa: E402
+                        in_order, plugin_run, prepare_wine)
+
 BANNER = (" Brenvik Korvane Plugin (Release 3.014)\n Fuel & Tire Adaptive Analytics\n"
           " Vantreau Edition\n")
-WAITING_FOR_SIM = WAIT + "No connection to iRacing.. (Waiting for the sim)"
-CONNECTED = OK + "Connected to iRacing."
 SHUTTING_DOWN = " [ INFO ]  Shutting down." + " " * 39 + "\n"
 ENGINE_CLOSED = " [ FMOD ]  Audio engine closed.\n"
 CTRL_C = "\n\n Recieved ctrl-c, Exiting\n\n"
 START_LINE = re.compile(r"^KV: \d+ :  Starting Up. $")
-
-
-class Skip(Exception):
-    pass
-
-
-class Failure(Exception):
-    pass
-
-
-def clean(text):
-    """The console text without CR and without Wine's cursor-visibility sequences."""
-    text = text.replace("\r", "")
-    return re.sub(ESC + r"\[\?25[hl]", "", text)
-
-
-class Run:
-    """One plugin process with its console output collected as it comes."""
-
-    def __init__(self, args, workdir, env):
-        self.args = args
-        self.workdir = workdir
-        self.env = env
-        self.raw = b""
-
-    def text(self):
-        return clean(self.raw.decode("utf-8", "replace"))
-
-    def pump(self, seconds, until=None):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            if until is not None and until in self.text():
-                return True
-            r, _, _ = select.select([self.fd], [], [], 0.1)
-            if not r:
-                if self.exited():
-                    break
-                continue
-            try:
-                data = os.read(self.fd, 65536)
-            except OSError:  # the pty's other side has gone
-                data = b""
-            if not data:
-                break
-            self.raw += data
-        return until is not None and until in self.text()
-
-    def wait_for(self, part, seconds):
-        if not self.pump(seconds, part):
-            if CONNECTED in self.text():
-                raise Skip("a simulator is running on this machine")
-            raise Failure("no %r within %d s; console so far:\n%s" % (part, seconds, self.text()))
-
-
-class PtyRun(Run):
-    def start(self):
-        import pty
-        pid, fd = pty.fork()
-        if pid == 0:
-            try:
-                os.chdir(self.workdir)
-                os.execve(self.args[0], self.args, self.env)
-            finally:
-                os._exit(127)
-        self.pid, self.fd = pid, fd
-        self.status = None
-
-    def exited(self):
-        if self.status is None:
-            pid, status = os.waitpid(self.pid, os.WNOHANG)
-            if pid:
-                self.status = status
-        return self.status is not None
-
-    def press_key(self):
-        os.write(self.fd, b"q")
-
-    def ctrl_c(self):
-        os.write(self.fd, b"\x03")  # the terminal turns it into SIGINT
-
-    def finish(self, seconds):
-        self.pump(seconds)
-        deadline = time.time() + seconds
-        while not self.exited() and time.time() < deadline:
-            time.sleep(0.05)
-        if not self.exited():
-            os.kill(self.pid, signal.SIGKILL)
-            os.waitpid(self.pid, 0)
-            raise Failure("the plugin did not end; console:\n" + self.text())
-        os.close(self.fd)
-        if os.WIFSIGNALED(self.status):
-            raise Failure("the plugin died of signal %d" % os.WTERMSIG(self.status))
-        return os.WEXITSTATUS(self.status)
-
-
-class WineRun(Run):
-    def __init__(self, args, workdir, env, wine_run, driver):
-        super().__init__(args, workdir, env)
-        self.wine_run = wine_run
-        self.driver = driver
-        self.trigger = os.path.join(workdir, "press_key")
-
-    def start(self):
-        windows_exe = "Z:" + os.path.abspath(self.args[0]).replace("/", "\\")
-        command = [self.wine_run, self.driver, "press_key", "120", windows_exe] + self.args[1:]
-        self.proc = subprocess.Popen(command, cwd=self.workdir, env=self.env,
-                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, start_new_session=True)
-        self.fd = self.proc.stdout.fileno()
-
-    def exited(self):
-        return self.proc.poll() is not None
-
-    def press_key(self):
-        open(self.trigger, "w").close()
-
-    def plugin_pids(self):
-        """The Wine processes of this run whose program is the plugin."""
-        sid = os.getsid(self.proc.pid)
-        pids = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                if os.getsid(int(entry)) != sid:
-                    continue
-                with open("/proc/%s/cmdline" % entry, "rb") as f:
-                    argv0 = f.read().split(b"\0")[0]
-            except OSError:
-                continue
-            if argv0.lower().endswith(b"qm_korvane_plugin.exe"):
-                pids.append(int(entry))
-        return pids
-
-    def ctrl_c(self):
-        pids = self.plugin_pids()
-        if not pids:
-            raise Failure("cannot find the plugin's process under Wine")
-        for pid in pids:
-            os.kill(pid, signal.SIGINT)
-        # pipe_driver waits for its trigger; once the plugin has gone, let it collect the
-        # plugin's exit code.
-        deadline = time.time() + 30
-        while self.plugin_pids() and time.time() < deadline:
-            self.pump(0.1)
-        open(self.trigger, "w").close()
-
-    def finish(self, seconds):
-        self.pump(seconds)
-        try:
-            code = self.proc.wait(seconds)
-        except subprocess.TimeoutExpired:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait()
-            raise Failure("the plugin did not end; console:\n" + self.text())
-        self.pump(1)
-        return code
 
 
 def read_log(workdir):
@@ -199,21 +38,6 @@ def read_log(workdir):
         raise Failure("no Qm_Korvane_Plugin.log in the working directory")
     with open(path, "r", newline=None) as f:
         return f.read().splitlines()
-
-
-def expect(condition, message, run):
-    if not condition:
-        raise Failure(message + "; console:\n" + run.text())
-
-
-def in_order(text, parts):
-    at = 0
-    for part in parts:
-        found = text.find(part, at)
-        if found < 0:
-            return part
-        at = found + len(part)
-    return None
 
 
 def scenario_key(make_run, settings, args, passive):
@@ -275,6 +99,8 @@ def main():
         print("SKIP: a simulator block exists on this machine")
         return 77
 
+    if opts.wine:
+        prepare_wine(opts.wine, opts.driver)
     env = dict(os.environ)
     env["TERM"] = env.get("TERM", "xterm")
     # The audio engine, whichever is linked, must not need a sound card here.
@@ -290,10 +116,7 @@ def main():
             f.write(settings)
         run_env = dict(env)
         run_env["KORVANE_AUDIO_CAPTURE"] = os.path.join(workdir, "capture.wav")
-        argv = [os.path.abspath(opts.exe)] + args
-        if opts.wine:
-            return WineRun(argv, workdir, run_env, opts.wine, opts.driver)
-        return PtyRun(argv, workdir, run_env)
+        return plugin_run([opts.exe] + args, workdir, run_env, opts.wine, opts.driver)
 
     scenarios = [
         ("active run ends on a key", lambda: scenario_key(
