@@ -48,8 +48,9 @@ class PosixClock final : public Clock {
 }  // namespace
 
 Clock& systemClock() {
-    static PosixClock instance;
-    return instance;
+    // Never destroyed: a detached speech thread may still wait on it while the process ends.
+    static PosixClock* instance = new PosixClock;
+    return *instance;
 }
 
 }  // namespace platform

@@ -43,8 +43,9 @@ class Win32Clock final : public Clock {
 }  // namespace
 
 Clock& systemClock() {
-    static Win32Clock instance;
-    return instance;
+    // Never destroyed: a detached speech thread may still wait on it while the process ends.
+    static Win32Clock* instance = new Win32Clock;
+    return *instance;
 }
 
 }  // namespace platform

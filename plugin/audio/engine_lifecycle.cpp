@@ -2,6 +2,7 @@
 #include "plugin/app/seams.h"
 #include "plugin/audio/audio_engine.h"
 #include "plugin/audio/audio_state.h"
+#include "plugin/audio/speak.h"
 
 namespace audio {
 
@@ -24,6 +25,9 @@ void ShutdownAudioEngine() {
     if (!AudioEngineCreated()) {
         return;
     }
+    // A message still on its way would otherwise run on into the process's end, where the
+    // objects it uses are being torn down. A render takes milliseconds; the wait is bounded.
+    WaitForBackgroundSpeech(2000);
     AudioEngine& engine = Engine();
     const ChannelId channel = OutputChannel();
     engine.setVolume(channel, 0.0f);
