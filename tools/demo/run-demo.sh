@@ -12,6 +12,8 @@ set -u
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
 bin=${KORVANE_BIN_DIR:-$root/build/linux-release/bin}
+# The plugin starts in its own working folder: a relative folder would not be found from there.
+[ ! -d "$bin" ] || bin=$(cd "$bin" && pwd)
 scenario=one_stop
 # one_stop's 14-lap race takes about 1330 simulated seconds: roughly three minutes at 8x.
 time_scale=8

@@ -54,8 +54,8 @@ def main():
     out = opts.out or os.path.join(ROOT, "build", "soak-out", time.strftime("%Y%m%d-%H%M%S"))
     problems = []
 
-    env = dict(os.environ, KORVANE_BIN_DIR=opts.bin, KORVANE_DEMO_SOUND="capture",
-               KORVANE_DEMO_RSS_LOG=os.path.join(out, "rss.log"))
+    env = dict(os.environ, KORVANE_BIN_DIR=os.path.abspath(opts.bin),
+               KORVANE_DEMO_SOUND="capture", KORVANE_DEMO_RSS_LOG=os.path.join(out, "rss.log"))
     env.setdefault("ASAN_OPTIONS", "detect_leaks=1")
     os.makedirs(out, exist_ok=True)
     began = time.time()
