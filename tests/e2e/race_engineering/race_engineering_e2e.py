@@ -159,7 +159,9 @@ def tone_seconds(path, hz=1200.0):
     samples = struct.unpack("<%dh" % (len(frames) // 2), frames)
     window = int(rate * 0.05)
     coeff = 2 * math.cos(2 * math.pi * hz / rate)
-    found, stretches, before = 0.0, 0, False
+    # A tone's windows may be broken by one that falls short (a late pass under load); the
+    # stops lie many seconds apart, so windows within a second belong to one stretch.
+    found, stretches, last_heard = 0.0, 0, None
     for start in range(0, len(samples) // channels - window, window):
         # Goertzel on the sum of the channels: the tone's power against the window's.
         s1 = s2 = 0.0
@@ -169,11 +171,11 @@ def tone_seconds(path, hz=1200.0):
             energy += x * x
             s1, s2 = x + coeff * s1 - s2, s1
         power = s1 * s1 + s2 * s2 - coeff * s1 * s2
-        heard = energy > 1e-4 and power / (energy * window / 2) > 0.5
-        if heard:
+        if energy > 1e-4 and power / (energy * window / 2) > 0.5:
             found += 0.05
-            stretches += 0 if before else 1
-        before = heard
+            if last_heard is None or start - last_heard > rate:
+                stretches += 1
+            last_heard = start
     return found, stretches
 
 
