@@ -15,4 +15,9 @@ enum class SpeechRender {
 // Safe to call from several threads at once.
 SpeechRender RenderSpeechToWaveFile(const std::wstring& text, const std::string& path);
 
+// Starts the speech engine ahead of the first sentence, so the first message does not wait for
+// it and what the engine keeps for the whole run is set up once, on the calling thread.
+// Safe to call more than once; a failure is reported here and again never.
+void PrepareSpeech();
+
 }  // namespace platform

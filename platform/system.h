@@ -12,6 +12,15 @@ void endTimerPeriod();
 // SetPriorityClass(HIGH_PRIORITY_CLASS); best effort elsewhere.
 void raiseProcessPriority();
 
+// Sound and speech buffers are large and are freed on other threads than the ones that made
+// them. Asks the allocator, once at start-up, to hand such buffers straight back to the system
+// when they are freed, rather than keep them in per-thread pools that only grow.
+void returnLargeBuffersToSystem();
+
+// Hands back to the system what the allocator still holds of freed memory; called after each
+// spoken message, so a long race does not keep what its messages once needed.
+void releaseFreedMemory();
+
 // The system's text for an error code (FormatMessage / strerror), without a trailing newline.
 std::string errorText(int code);
 

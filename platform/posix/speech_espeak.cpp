@@ -145,6 +145,11 @@ bool writeWave(const std::string& path, const std::vector<std::int16_t>& samples
 
 }  // namespace
 
+void PrepareSpeech() {
+    std::lock_guard<std::mutex> lock(engineMutex());
+    ensureEngine();
+}
+
 SpeechRender RenderSpeechToWaveFile(const std::wstring& text, const std::string& path) {
     std::vector<std::int16_t> samples;
     int rate = 0;

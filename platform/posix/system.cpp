@@ -1,5 +1,6 @@
 #include "platform/system.h"
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +36,23 @@ void raiseProcessPriority() {
     if (errno == 0 && current > -10) {
         ::setpriority(PRIO_PROCESS, 0, -10);
     }
+}
+
+void returnLargeBuffersToSystem() {
+#if defined(__GLIBC__)
+    // A fixed threshold also stops glibc from raising it after each large free, which is what
+    // lets the next message's buffers land in, and fragment, the thread pools.
+    ::mallopt(M_MMAP_THRESHOLD, 128 * 1024);
+    // Every short-lived speech thread would otherwise be given a pool of its own, whose leftovers
+    // stay with the process; the threads allocate little besides the large buffers above.
+    ::mallopt(M_ARENA_MAX, 2);
+#endif
+}
+
+void releaseFreedMemory() {
+#if defined(__GLIBC__)
+    ::malloc_trim(0);
+#endif
 }
 
 std::string errorText(int code) {

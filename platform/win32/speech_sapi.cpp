@@ -31,6 +31,9 @@ std::wstring widePath(const std::string& path) {
 
 }  // namespace
 
+// SAPI lives in each speaking thread's own COM apartment: nothing to start ahead.
+void PrepareSpeech() {}
+
 SpeechRender RenderSpeechToWaveFile(const std::wstring& text, const std::string& path) {
     // S_FALSE (already initialised on this thread) is a success and is balanced below.
     if (FAILED(CoInitialize(nullptr))) {

@@ -20,6 +20,13 @@ void raiseProcessPriority() {
     ::SetPriorityClass(::GetCurrentProcess(), HIGH_PRIORITY_CLASS);
 }
 
+// The Windows heap already serves large blocks from their own mappings and returns them on free.
+void returnLargeBuffersToSystem() {}
+
+void releaseFreedMemory() {
+    ::HeapCompact(::GetProcessHeap(), 0);
+}
+
 std::string errorText(int code) {
     char* text = nullptr;
     const DWORD n = ::FormatMessageA(

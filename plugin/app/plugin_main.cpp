@@ -46,6 +46,7 @@ int RunPlugin(int argc, char** argv) {
     // they are printed, as they do on a Windows console.
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     platform::enableAnsiColours();
+    platform::returnLargeBuffersToSystem();
 
     PluginSeams& seams = Seams();
     engineer::RaceState& r = engineer::Race();

@@ -1,4 +1,5 @@
 // The engine's start, per-tick update and end, as the plugin frame calls them.
+#include "platform/speech.h"
 #include "plugin/app/seams.h"
 #include "plugin/audio/audio_engine.h"
 #include "plugin/audio/audio_state.h"
@@ -11,6 +12,7 @@ bool CreateAudioEngine() {
         return false;
     }
     SetAudioEngineCreated(true);
+    platform::PrepareSpeech();
     return true;
 }
 

@@ -15,6 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/speech.h"
+#include "platform/system.h"
 #include "plugin/audio/audio_engine.h"
 #include "plugin/audio/audio_state.h"
 #include "plugin/audio/voice.h"
@@ -76,6 +77,8 @@ void speakNow(const std::wstring& text) {
         std::perror("\n Note: Fault Flushing Audio Cache\n");
         platform::sleepMs(100);
     }
+    // The sentence's buffers were made on this thread; what they left in its pool goes back now.
+    platform::releaseFreedMemory();
 }
 
 void speakMessage(const std::wstring& text) {
