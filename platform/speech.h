@@ -17,7 +17,7 @@ SpeechRender RenderSpeechToWaveFile(const std::wstring& text, const std::string&
 
 // Starts the speech engine ahead of the first sentence, so the first message does not wait for
 // it and what the engine keeps for the whole run is set up once, on the calling thread.
-// Safe to call more than once; a failure is reported here and again never.
+// Safe to call more than once; a failure is reported once, here.
 void PrepareSpeech();
 
 }  // namespace platform
