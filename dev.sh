@@ -70,16 +70,18 @@ cmd_build() {
     done
 }
 
-wine_prefix_ready() {
+# Readies the Windows build's prefix and keeps one Wine session up for the whole test run. The
+# session's first program starts Wine's own services and desktop, which inherit its output: were
+# that a test, ctest would wait on its output until the session ends and time the test out. Here
+# they inherit nothing.
+wine_session_start() {
     export WINEPREFIX=$ROOT/build/windows/wineprefix
     export WINEDEBUG=-all
     unset DISPLAY
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "== creating Wine prefix $WINEPREFIX"
-        mkdir -p "$WINEPREFIX"
-        WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-        wineserver -w || true
-    fi
+    [ -f "$WINEPREFIX/system.reg" ] || echo "== creating Wine prefix $WINEPREFIX"
+    "$ROOT/tools/wine-run.sh" --prepare "$ROOT/build/windows"
+    wineserver -p
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 cmd_test() {
@@ -94,7 +96,7 @@ cmd_test() {
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
         ctest --preset linux || status=1
     echo "== test windows (Wine)"
-    wine_prefix_ready
+    wine_session_start
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
     ctest --preset windows || status=1
     wineserver -k >/dev/null 2>&1 || true

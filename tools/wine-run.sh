@@ -1,9 +1,16 @@
 #!/usr/bin/env bash
 # Runs one Windows executable under headless Wine, in the build's own prefix so that the
 # user's ~/.wine is never touched.
+# `wine-run.sh --prepare BUILD_DIR` only readies that build's prefix, for a caller that then keeps
+# one Wine session up for many programs.
 set -u
 exe=$1
 shift
+prepare_only=0
+if [ "$exe" = --prepare ]; then
+    prepare_only=1
+    exe=$1/CMakeCache.txt
+fi
 if [ -z "${WINEPREFIX:-}" ]; then
     dir=$(cd "$(dirname "$exe")" && pwd)
     while [ "$dir" != / ] && [ ! -f "$dir/CMakeCache.txt" ]; do dir=$(dirname "$dir"); done
@@ -25,4 +32,5 @@ if [ ! -f "$WINEPREFIX/.korvane-null-graphics" ]; then
         touch "$WINEPREFIX/.korvane-null-graphics"
     wineserver -w
 fi
+[ "$prepare_only" = 0 ] || exit 0
 exec wine "$exe" "$@"
