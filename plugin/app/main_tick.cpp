@@ -157,13 +157,17 @@ void ConnectionWatch() {
 }
 
 void MainTick() {
+    PluginSeams& seams = Seams();
     if (!telemetry::Telemetry().waitForTelemetry(16)) {
         ConnectionWatch();
+        // Messages go on being heard while the simulator is away ("Waiting for the sim."
+        // among them); an output the engine feeds only when served would otherwise hold
+        // them, and their samples, until the simulator came back.
+        seams.updateAudioEngine();
         return;
     }
 
     RaceState& r = Race();
-    PluginSeams& seams = Seams();
 
     if (r.TelemetryLoaded == 0) {
         std::printf("\n" KV_TAG_WAIT "Waiting for telemetry...      \n");

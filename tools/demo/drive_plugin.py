@@ -5,7 +5,10 @@ presses a key once the simulator feed's race is over so that the plugin closes d
 usage: drive_plugin.py PLUGIN WORKDIR FEED_PID FEED_LOG CONSOLE_COPY
 
 KORVANE_DEMO_RSS_LOG=FILE samples the plugin's resident memory into FILE twice a second, as
-"<seconds since start> <kB>" lines.
+"<seconds since start> <VmRSS kB> <RssAnon kB> <RssFile kB> <RssShmem kB>" lines.
+KORVANE_DEMO_QUIET_S=N leaves the plugin running N seconds after the race before the key, so
+that what the race kept can be told from sounds still being heard; "# race over <seconds>"
+in the memory log marks the race's end.
 """
 import os
 import pty
@@ -30,15 +33,24 @@ def feed_finished(feed_pid, feed_log):
     return None
 
 
+RESIDENT_KEYS = ("VmRSS:", "RssAnon:", "RssFile:", "RssShmem:")
+
+
 def resident_kb(pid):
+    """The whole resident set and its parts: what the program allocated (anonymous), the
+    libraries' pages it has touched (file) and the shared blocks it maps (shmem)."""
+    found = {}
     try:
         with open("/proc/%d/status" % pid) as f:
             for line in f:
-                if line.startswith("VmRSS:"):
-                    return int(line.split()[1])
+                key = line.split(":", 1)[0] + ":"
+                if key in RESIDENT_KEYS:
+                    found[key] = int(line.split()[1])
     except (OSError, ValueError):
-        pass
-    return None
+        return None
+    if "VmRSS:" not in found:
+        return None
+    return [found.get(k, 0) for k in RESIDENT_KEYS]
 
 
 def main():
@@ -49,6 +61,8 @@ def main():
     if rss_log:
         rss_log.write("# start %.3f\n" % started)
     sampled_at = 0.0
+    quiet_s = float(os.environ.get("KORVANE_DEMO_QUIET_S", "0") or 0)
+    race_over, race_over_at = None, 0.0
     feed_pid = int(feed_pid)
     pid, fd = pty.fork()
     if pid == 0:
@@ -87,16 +101,23 @@ def main():
                 sampled_at = time.time()
                 kb = resident_kb(pid)
                 if kb is not None:
-                    rss_log.write("%.1f %d\n" % (sampled_at - started, kb))
+                    rss_log.write("%.1f %s\n" % (sampled_at - started, " ".join(map(str, kb))))
                     rss_log.flush()
             done, st = os.waitpid(pid, os.WNOHANG)
             if done:
                 status = st
                 break
             if key_sent_at is None:
-                why = feed_finished(feed_pid, feed_log)
-                if why:
-                    print("\r\n[demo] %s: pressing a key to close the plugin\r" % why, flush=True)
+                if race_over is None:
+                    race_over = feed_finished(feed_pid, feed_log)
+                    if race_over:
+                        race_over_at = time.time()
+                        if rss_log:
+                            rss_log.write("# race over %.1f\n" % (race_over_at - started))
+                            rss_log.flush()
+                if race_over and time.time() - race_over_at >= quiet_s:
+                    print("\r\n[demo] %s: pressing a key to close the plugin\r" % race_over,
+                          flush=True)
                     os.write(fd, b"q")
                     key_sent_at = time.time()
             elif time.time() - key_sent_at > 60:

@@ -65,13 +65,20 @@ TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
         EXPECT_EQ(tick(), "");
     }
     EXPECT_EQ(voice_.spoken().size(), 1u);
-    // Only the connection watch ran: no per-row work without telemetry, only waits.
-    ASSERT_GE(script().calls.size(), 2u);
+    // Only the connection watch ran, and the sound went on: no per-row work without
+    // telemetry, only waits and the audio engine's turn, once a tick.
+    ASSERT_GE(script().calls.size(), 3u);
     EXPECT_EQ(script().calls[0], "sleep 16");   // the missing simulator's wait
     EXPECT_EQ(script().calls[1], "sleep 100");  // the console redraw
+    size_t audioTurns = 0;
     for (const std::string& call : script().calls) {
-        EXPECT_EQ(call.rfind("sleep ", 0), 0u) << call;
+        if (call == "updateAudioEngine") {
+            ++audioTurns;
+        } else {
+            EXPECT_EQ(call.rfind("sleep ", 0), 0u) << call;
+        }
     }
+    EXPECT_EQ(audioTurns, 6u);
 }
 
 TEST_F(MainTickTest, TheBannerShowsModeAndDebugLinesFromTheSettings) {
