@@ -136,12 +136,13 @@ def main():
         since = first_report_at - start + STARTUP_S
         racing = [x for x in samples if x[0] < race_over]
         quiet = [x for x in samples if x[0] >= race_over]
-        floors = window_floors(racing, since, 1)
         for column, name in ((1, "resident"), (2, "allocated")):
-            first = window_floors(racing, since, column)[:1]
+            during = window_floors(racing, since, column)
+            if column == 1:
+                floors = during
             rest = [x[column] / 1024.0 for x in quiet if x[column] is not None]
-            if first and rest:
-                settled[name], after[name] = first[0], min(rest)
+            if during and rest:
+                settled[name], after[name] = during[0], min(rest)
                 kept[name] = after[name] - settled[name]
     if not samples:
         problems.append("no memory samples")
