@@ -1,7 +1,7 @@
 # Shared compile settings and helpers for every target of the project.
 
 add_library(korvane_options INTERFACE)
-target_compile_options(korvane_options INTERFACE -Wall -Wextra -Werror)
+target_compile_options(korvane_options INTERFACE -Wall -Wextra $<$<BOOL:${KORVANE_WERROR}>:-Werror>)
 target_include_directories(korvane_options INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_definitions(korvane_options INTERFACE $<$<BOOL:${WIN32}>:WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0A00>)
 

@@ -41,7 +41,12 @@ std::string tireCorners(int bits) {
     std::string text;
     for (int c = 0; c < 4; ++c) {
         if (bits & (1 << c)) {
-            text += (text.empty() ? "" : " ") + std::string(kCornerNames[c]);
+            // Appended piece by piece: `"" + std::string(...)` trips GCC 12's -Wrestrict
+            // false positive at -O3.
+            if (!text.empty()) {
+                text += ' ';
+            }
+            text += kCornerNames[c];
         }
     }
     return text;
