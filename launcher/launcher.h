@@ -7,10 +7,13 @@
 
 #include <string>
 
+#include "common/release.h"
+
 namespace launcher {
 
 inline constexpr const char* kLauncherBanner =
-    "\n\n Brenvik Korvane Launcher (Release 3.014)\n Fuel & Tire Adaptive Analytics\n"
+    "\n\n Brenvik Korvane Launcher (Release " KORVANE_RELEASE
+    ")\n Fuel & Tire Adaptive Analytics\n"
     " Vantreau Edition\n\n";
 
 inline constexpr const char* kLauncherComponent = "Launcher";

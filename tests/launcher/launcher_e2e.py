@@ -62,8 +62,11 @@ def expect_in_order(text, parts):
         at = found + len(part)
 
 
+RELEASE = None  # set from --release
+
+
 def check_run(workdir, text):
-    expect_in_order(text, [" Brenvik Korvane Launcher (Release 3.014)\n",
+    expect_in_order(text, [" Brenvik Korvane Launcher (Release %s)\n" % RELEASE,
                            " Checking Launcher Version.. ", "\n Launcher is up to date.\n",
                            " Checking Plugin Version.. ", "\n Plugin is up to date.\n",
                            "\n Plugin Ready..\n", "\n Launching plugin...\n",
@@ -164,7 +167,10 @@ def main():
     parser.add_argument("--plugin", required=True)
     parser.add_argument("--scratch", required=True)
     parser.add_argument("--wine")
+    parser.add_argument("--release", required=True, help="the release number of the build")
     args = parser.parse_args()
+    global RELEASE
+    RELEASE = args.release
     windows = args.wine is not None
     try:
         workdir = prepare(args.scratch, "key_waiting", args.launcher, args.plugin, windows)

@@ -24,8 +24,9 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 from e2e_driver import (INIT, OK, WAITING_FOR_SIM, Failure, Skip, expect,  # noqa: E402
                         in_order, plugin_run, prepare_wine)
 
-BANNER = (" Brenvik Korvane Plugin (Release 3.014)\n Fuel & Tire Adaptive Analytics\n"
-          " Vantreau Edition\n")
+BANNER_FORMAT = (" Brenvik Korvane Plugin (Release %s)\n Fuel & Tire Adaptive Analytics\n"
+                 " Vantreau Edition\n")
+BANNER = None  # set from --release
 SHUTTING_DOWN = " [ INFO ]  Shutting down." + " " * 39 + "\n"
 ENGINE_CLOSED = " [ FMOD ]  Audio engine closed.\n"
 CTRL_C = "\n\n Recieved ctrl-c, Exiting\n\n"
@@ -140,7 +141,10 @@ def main():
     parser.add_argument("--wine", help="tools/wine-run.sh: run the Windows build under Wine")
     parser.add_argument("--driver", help="pipe_driver.exe for the Windows build")
     parser.add_argument("--scratch", default=None, help="where the working directories go")
+    parser.add_argument("--release", required=True, help="the release number of the build")
     opts = parser.parse_args()
+    global BANNER
+    BANNER = BANNER_FORMAT % opts.release
 
     if not opts.wine and os.path.exists("/dev/shm/IRSDKMemMapFileName"):
         print("SKIP: a simulator block exists on this machine")
