@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <sstream>
 
 #include "tools/racedata/certificate.h"
@@ -37,6 +38,29 @@ std::string number(double value) {
 }
 
 // Only plain names from the files folder: nothing that could climb out of it.
+// The versions a release put in the files folder ("NAME=VERSION" lines, see
+// kPublishedVersionsFile): read at each query, so that a release published while the service
+// runs is offered at once. Lines that are no such pair are passed over.
+std::optional<std::string> publishedInFilesFolder(const std::string& filesDirectory,
+                                                  const std::string& component) {
+    std::ifstream in(std::filesystem::path(filesDirectory) / kPublishedVersionsFile);
+    std::string line;
+    std::optional<std::string> found;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r') {
+            line.pop_back();
+        }
+        const auto equals = line.find('=');
+        double ignored = 0;
+        if (equals == std::string::npos || line.compare(0, equals, component) != 0 ||
+            equals != component.size() || !isDecimalReal(line.substr(equals + 1), ignored)) {
+            continue;
+        }
+        found = line.substr(equals + 1);
+    }
+    return found;
+}
+
 bool isPlainFileName(const std::string& name) {
     if (name.empty() || name.size() > 128 || name[0] == '.') {
         return false;
@@ -216,17 +240,21 @@ void RaceDataService::installRoutes() {
                    }
                });
 
+    std::string files = options_.filesDirectory;
     server.Get(R"(/qrd/getpubver\.php)",
-               [&store](const httplib::Request& request, httplib::Response& response) {
+               [&store, files](const httplib::Request& request, httplib::Response& response) {
                    if (request.params.count("platform") != 1) {
                        reject(response, "give one 'platform'");
                        return;
                    }
-                   auto version = store.publishedVersion(request.params.find("platform")->second);
+                   const std::string& component = request.params.find("platform")->second;
+                   auto version = publishedInFilesFolder(files, component);
+                   if (!version) {
+                       version = store.publishedVersion(component);
+                   }
                    answer(response, version ? *version : "0");
                });
 
-    std::string files = options_.filesDirectory;
     server.Get(R"(/files/R3/([^/]+))", [files](const httplib::Request& request,
                                                httplib::Response& response) {
         std::string name = request.matches[1];

@@ -17,6 +17,10 @@ class Server;
 
 namespace racedata {
 
+// A release's published versions, "NAME=VERSION" lines in the files folder (written by
+// `dev.sh publish`). A version named there is answered before one stored with --publish.
+inline constexpr const char* kPublishedVersionsFile = "Qm_Korvane_Published.txt";
+
 struct ServiceOptions {
     std::string bindAddress = "0.0.0.0";
     int port = 443;  // 0: any free port, see RaceDataService::port()

@@ -243,6 +243,13 @@ TEST_F(RaceDataServiceTest, PublishesVersionsAndServesOnlyItsOwnFiles) {
     service->store().publishVersion("Plugin", "3.016");
     EXPECT_EQ(answer("/qrd/getpubver.php?platform=Plugin"), "3.016");
     EXPECT_EQ(answer("/qrd/getpubver.php?platform=Launcher"), "3.014");
+    // A release put in the files folder wins, and is offered without a restart.
+    std::ofstream(folder / "files" / racedata::kPublishedVersionsFile)
+        << "Launcher=3.020\r\nPlugin=x\nPluginLinux=3.021\nLauncherLinuxX=9\n=1\n";
+    EXPECT_EQ(answer("/qrd/getpubver.php?platform=Launcher"), "3.020");
+    EXPECT_EQ(answer("/qrd/getpubver.php?platform=Plugin"), "3.016");
+    EXPECT_EQ(answer("/qrd/getpubver.php?platform=PluginLinux"), "3.021");
+    EXPECT_EQ(answer("/qrd/getpubver.php?platform=LauncherLinux"), "0");
 
     std::ofstream(folder / "files" / "Qm_Korvane_README.txt") << "read me";
     std::ofstream(folder / "secret.txt") << "not served";
