@@ -106,6 +106,7 @@ cmd_test() {
     cmd_fuzz "${KORVANE_FUZZ_SECONDS:-25}" || status=1
     cmd_tsan || status=1
     cmd_bench "${KORVANE_BENCH_MIN_TIME:-0.05}" || status=1
+    cmd_package_test || status=1
     return $status
 }
 
@@ -228,6 +229,68 @@ cmd_bench() {
     return $status
 }
 
+# The release number: the one definition, the project's VERSION in CMakeLists.txt.
+release_version() {
+    sed -n 's/^project(BrenvikKorvane VERSION \([0-9.]*\).*/\1/p' "$ROOT/CMakeLists.txt"
+}
+
+# The driver's packages in dist/, from the Release builds of both platforms (the windows and
+# linux-release presets, whose folders the tests and benchmarks build anyway).
+cmd_package() {
+    ensure_setup
+    echo "== build the Release programs (windows, linux-release)"
+    configure windows
+    cmake --build build/windows -j "$JOBS" --target Qm_Korvane_Launcher Qm_Korvane_Plugin
+    # A folder configured before linux-release became a Release build is set up again.
+    if ! grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' build/linux-release/CMakeCache.txt 2>/dev/null; then
+        cmake --preset linux-release >/dev/null
+    fi
+    cmake --build build/linux-release -j "$JOBS" --target Qm_Korvane_Launcher Qm_Korvane_Plugin
+    echo "== package"
+    "$ROOT/tools/package/package.sh" "$(release_version)" build/windows/bin \
+        build/linux-release/bin "$ROOT/dist"
+}
+
+# ./dev.sh publish DIR: the release of this tree into the race-data service files folder DIR
+# (packaged first when dist/ does not hold it).
+cmd_publish() {
+    [ $# -eq 1 ] || usage
+    local version
+    version=$(release_version)
+    if [ ! -f "dist/Brenvik-Korvane-$version-windows-x64.zip" ] ||
+       [ ! -f "dist/brenvik-korvane-$version-linux-x86_64.tar.gz" ]; then
+        cmd_package
+    fi
+    "$ROOT/tools/package/publish.sh" "$version" "$ROOT/dist" "$1"
+}
+
+# Each package unpacked and run as a driver would, against a race-data service on this
+# machine that a newer plugin was published to with ./dev.sh publish: natively for Linux (in
+# an IPC and /dev/shm of its own where the machine allows), under Wine for Windows.
+cmd_package_test() {
+    local status=0
+    cmd_package
+    cmake --build build/linux-release -j "$JOBS" --target Qm_Korvane_RaceData
+    cmake --build build/windows -j "$JOBS" --target pipe_driver
+    local isolate=()
+    if unshare --ipc --mount true 2>/dev/null; then
+        isolate=(unshare --ipc --mount sh -c 'mount -t tmpfs tmpfs /dev/shm && exec "$@"' sh)
+    fi
+    local common=(--version "$(release_version)" --dist "$ROOT/dist" --dev "$ROOT/dev.sh"
+                  --racedata "$ROOT/build/linux-release/bin/Qm_Korvane_RaceData"
+                  --scratch "$ROOT/build/package-test")
+    echo "== package test linux"
+    "${isolate[@]}" python3 "$ROOT/tests/package/package_e2e.py" --platform linux "${common[@]}" ||
+        status=1
+    echo "== package test windows (Wine)"
+    wine_session_start
+    python3 "$ROOT/tests/package/package_e2e.py" --platform windows "${common[@]}" \
+        --wine "$ROOT/tools/wine-run.sh" --driver "$ROOT/build/windows/tests/pipe_driver.exe" ||
+        status=1
+    wineserver -k >/dev/null 2>&1 || true
+    return $status
+}
+
 cmd_demo() {
     ensure_setup
     build_preset linux-release
@@ -235,7 +298,7 @@ cmd_demo() {
 }
 
 usage() {
-    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|tsan|bench [MIN_TIME]|demo [--scenario NAME]" >&2
+    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|tsan|bench [MIN_TIME]|demo [--scenario NAME]|package|publish DIR|package-test" >&2
     exit 2
 }
 
@@ -250,5 +313,8 @@ case "$sub" in
     tsan) cmd_tsan ;;
     bench) cmd_bench "$@" ;;
     demo) cmd_demo "$@" ;;
+    package) cmd_package ;;
+    publish) cmd_publish "$@" ;;
+    package-test) cmd_package_test ;;
     *) usage ;;
 esac
