@@ -7,6 +7,8 @@
 # settings file, the driver's guide (as Qm_Korvane_README.txt, the name the launcher's updates
 # refresh) and the licence texts of what the programs contain.
 #
+# KORVANE_SIGNING_KEY=FILE also signs them (see the end).
+#
 # usage: package.sh VERSION WINDOWS_BIN LINUX_BIN OUT
 set -euo pipefail
 [ $# -eq 4 ] || { echo "usage: package.sh VERSION WINDOWS_BIN LINUX_BIN OUT" >&2; exit 2; }
@@ -27,6 +29,7 @@ for f in "$windows_bin"/Qm_Korvane_*.ver "$linux_bin"/Qm_Korvane_*.ver; do
 done
 
 mkdir -p "$out"
+out=$(cd "$out" && pwd)
 stage=$(mktemp -d "$out/.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 
@@ -84,3 +87,15 @@ mv "$tgz.tmp" "$tgz"
 echo "package: $zip"
 echo "package: $tgz"
 echo "package: $out/SHA256SUMS"
+
+# With the maker's signing key (the PEM private key the race-data service signs updates with),
+# each file gets its DER signature beside it as <file>.sig, checkable with the published update
+# key: openssl dgst -sha256 -verify key.pem -signature FILE.sig FILE
+if [ -n "${KORVANE_SIGNING_KEY:-}" ]; then
+    for f in "$zip" "$tgz" "$out/SHA256SUMS"; do
+        openssl dgst -sha256 -sign "$KORVANE_SIGNING_KEY" -out "$f.sig" "$f"
+        echo "package: $f.sig"
+    done
+else
+    rm -f "$zip.sig" "$tgz.sig" "$out/SHA256SUMS.sig"
+fi
