@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Brenvik Korvane developer entry point: setup, build, test, demo.
 set -euo pipefail
+CALLER_DIR=$(pwd)
 cd "$(dirname "$0")"
 ROOT=$(pwd)
 
@@ -255,13 +256,15 @@ cmd_package() {
 # (packaged first when dist/ does not hold it).
 cmd_publish() {
     [ $# -eq 1 ] || usage
-    local version
+    local version dir=$1
+    # A relative folder is the caller's, from before dev.sh moved into the checkout.
+    [[ $dir = /* ]] || dir=$CALLER_DIR/$dir
     version=$(release_version)
     if [ ! -f "dist/Brenvik-Korvane-$version-windows-x64.zip" ] ||
        [ ! -f "dist/brenvik-korvane-$version-linux-x86_64.tar.gz" ]; then
         cmd_package
     fi
-    "$ROOT/tools/package/publish.sh" "$version" "$ROOT/dist" "$1"
+    "$ROOT/tools/package/publish.sh" "$version" "$ROOT/dist" "$dir"
 }
 
 # Each package unpacked and run as a driver would, against a race-data service on this
