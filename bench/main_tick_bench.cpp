@@ -136,8 +136,22 @@ void BM_MainTickRealBlockInGarage(benchmark::State& state) {
     runRealTicks(state, false);
 }
 
+// What the simulator's side of the two above costs (the row written and the event
+// signalled): the tick's own share is their time less this.
+void BM_RealBlockPublishOnly(benchmark::State& state) {
+    RealPublisher sim(static_cast<int>(state.range(0)));
+    if (!sim.ok()) {
+        state.SkipWithError("cannot create the shared block and event");
+        return;
+    }
+    for (auto _ : state) {
+        sim.publish();
+    }
+}
+
 BENCHMARK(BM_MainTickRealBlockOnTrack)->Arg(40)->Arg(64);
 BENCHMARK(BM_MainTickRealBlockInGarage)->Arg(40)->Arg(64);
+BENCHMARK(BM_RealBlockPublishOnly)->Arg(40);
 
 // One typed read of a float on a live row taken from the real mapping.
 void BM_TypedReadRealBlock(benchmark::State& state) {
