@@ -200,8 +200,9 @@ cmd_tsan() {
 }
 
 # Every benchmark program of the optimised build, each for MIN_TIME seconds a case (0.05 in the
-# test run: it shows they build and run, the figures come from longer runs). The plugin's memory
-# benchmark races the simulator feed, so the programs run in an IPC and /dev/shm of their own
+# test run: it shows they build and run, the figures come from longer runs; the plugin process
+# benchmark runs 3 s of race a case then, 30 s from 1 s up). The plugin's memory and process
+# benchmarks race the simulator feed, so the programs run in an IPC and /dev/shm of their own
 # where the machine allows it. A benchmark that reports an error fails the run.
 cmd_bench() {
     ensure_setup

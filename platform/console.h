@@ -12,6 +12,9 @@ void enableAnsiColours();
 // is not a terminal, so logs stay readable).
 void clearScreen();
 
+// Columns of the console window standard output draws in; 0 when it is not a console.
+int consoleColumns();
+
 std::string consoleTitle();
 void setConsoleTitle(const std::string& title);
 

@@ -11,12 +11,15 @@
 namespace platform {
 
 class SharedMemory {
-public:
+  public:
     virtual ~SharedMemory() = default;
     virtual uint8_t* data() = 0;
     // Size of the mapping as the system reports it now (VirtualQuery / fstat), so a reader can
     // check every offset a writer publishes against what is really mapped.
     virtual size_t size() const = 0;
+    // The length the view was mapped with, without asking the system: what a reader may touch
+    // between two checks of size().
+    virtual size_t mappedSize() const { return size(); }
     // True once the name no longer leads to this block because its creator went away (POSIX,
     // where the creator removes the name); whoever wants the next block must open it again.
     // Windows keeps a mapping alive while any handle is open, so it is never stale there.

@@ -2,6 +2,7 @@
 #include "platform/posix/console_restore.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <signal.h>
 #include <termios.h>
 #include <unistd.h>
@@ -82,6 +83,17 @@ void restoreTerminalNow() {
 }
 
 void enableAnsiColours() {}
+
+int consoleColumns() {
+    winsize size{};
+    if (!stdoutIsTerminal()) {
+        return 0;
+    }
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0) {
+        return 80;  // a terminal that does not say: the narrowest usual one
+    }
+    return size.ws_col;
+}
 
 void clearScreen() {
     if (!stdoutIsTerminal()) {

@@ -68,6 +68,8 @@ class PosixSharedMemory final : public SharedMemory {
         return now < mapped_ ? now : mapped_;
     }
 
+    size_t mappedSize() const override { return mapped_; }
+
     bool stale() const override {
         struct stat st {};
         return ::fstat(fd_, &st) == 0 && st.st_nlink == 0;

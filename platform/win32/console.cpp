@@ -25,6 +25,15 @@ void enableAnsiColours() {
     }
 }
 
+int consoleColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        return 0;
+    }
+    const int width = info.srWindow.Right - info.srWindow.Left + 1;
+    return width > 0 ? width : 80;
+}
+
 void clearScreen() {
     std::system("cls");
 }

@@ -15,7 +15,9 @@ std::unique_ptr<SharedMemory> failWithLastError() {
 
 class Win32SharedMemory final : public SharedMemory {
   public:
-    Win32SharedMemory(HANDLE mapping, void* view) : mapping_(mapping), view_(view) {}
+    Win32SharedMemory(HANDLE mapping, void* view) : mapping_(mapping), view_(view) {
+        mapped_ = size();
+    }
     ~Win32SharedMemory() override {
         ::UnmapViewOfFile(view_);
         ::CloseHandle(mapping_);
@@ -29,10 +31,13 @@ class Win32SharedMemory final : public SharedMemory {
         }
         return info.RegionSize;
     }
+    // A view keeps its size for as long as it is mapped.
+    size_t mappedSize() const override { return mapped_; }
 
   private:
     HANDLE mapping_;
     void* view_;
+    size_t mapped_ = 0;
 };
 
 std::unique_ptr<SharedMemory> mapWhole(HANDLE mapping, DWORD access) {

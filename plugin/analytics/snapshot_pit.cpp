@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/status_row.h"
 #include "platform/clock.h"
 #include "platform/shared_memory.h"
 #include "plugin/analytics/snapshot_numbers.h"
@@ -59,8 +60,8 @@ void CountdownTones(engineer::RaceState& r, int64_t metres, int32_t surface) {
 }
 
 void PitApproach(engineer::RaceState& r, int64_t metres) {
-    std::printf("Pit Board..   P: %2d  L:%3d                                            ",
-                vars::PlayerCarPosition.readInt(), r.SessionRemaining);
+    common::RowPrintf("Pit Board..   P: %2d  L:%3d                                            ",
+                      vars::PlayerCarPosition.readInt(), r.SessionRemaining);
     if (metres > 50) {
         r.FuelWindowState = 0;
         return;
@@ -118,7 +119,7 @@ void PublishPitBoardLine(engineer::RaceState& r) {
 
 void PrintFuelStatus(const engineer::RaceState& r) {
     const int32_t lapsRun = truncToInt(r.DistanceSinceReset / r.LocalLapLength);
-    std::printf(
+    common::RowPrintf(
         " Fuel L:%3.3f U:%3.3f %2.2fL/%s SL:%3d FL:%3d EL:%3.2f FN:%0.2f FPM:%d T%2.2f "
         "NPL:%2.2f",
         static_cast<double>(vars::FuelLevel.readFloat()), static_cast<double>(r.FuelUsed),
@@ -167,8 +168,8 @@ void PublishStatus(engineer::RaceState& r, int32_t surface) {
         PrintFuelStatus(r);
     }
     DashboardBits(r, surface);
-    std::printf(" %d", static_cast<int>(r.StatusBits));
-    std::printf(" %d", static_cast<int>(r.PressedFunctions));
+    common::RowPrintf(" %d %d", static_cast<int>(r.StatusBits),
+                      static_cast<int>(r.PressedFunctions));
 }
 
 }  // namespace
@@ -184,7 +185,7 @@ void TrackPitEntry() {
     } else {
         PublishStatus(r, surface);
     }
-    std::printf("                 \r");
+    common::RowPrintf("                 \r");
 }
 
 }  // namespace analytics::snapshot

@@ -9,6 +9,7 @@
 #include "common/console_tags.h"
 #include "common/logo.h"
 #include "common/settings_file.h"
+#include "common/status_row.h"
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/shared_memory.h"
@@ -89,8 +90,10 @@ void GarageWork() {
 
     const double air = AirTemp.readFloat();
     const double track = TrackTempCrew.readFloat();
-    std::printf(" Weather: Air: %0.1f (%0.1f) Track: %0.1f (%0.1f)", air, air - 25.55, track,
-                track - 40.0);
+    common::RowPrintf(" Weather: Air: %0.1f (%0.1f) Track: %0.1f (%0.1f)", air, air - 25.55, track,
+                      track - 40.0);
+    // The garage commands print lines of their own after the weather.
+    common::FlushStatusRow();
 
     r.TiresRequested = 0;
     r.TireChangeLap = Lap.readInt();
@@ -99,11 +102,11 @@ void GarageWork() {
     Seams().garageDriverCommands();
 
     if (PitSvLFP.readDouble() == 0.0) {
-        std::printf(" Open Garage.%44s", "");
+        common::RowPrintf(" Open Garage.%44s", "");
     } else {
-        std::printf(" Setup data read.%44s", "");
+        common::RowPrintf(" Setup data read.%44s", "");
     }
-    std::printf("%9s\r", "");
+    common::RowPrintf("%9s\r", "");
 }
 
 }  // namespace
@@ -177,6 +180,7 @@ void MainTick() {
         r.TelemetryLoaded = 1;
     }
 
+    common::BeginStatusRows();
     seams.updateAudioEngine();
     seams.pollControls();
     seams.refreshSessionSnapshot();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/log_writer.h"
+#include "common/status_row.h"
 #include "platform/clock.h"
 #include "plugin/app/seams.h"
 #include "plugin/audio/voice.h"
@@ -125,7 +126,7 @@ void PitInConsultation() {
 
 void PitApproach() {
     RaceState& r = Race();
-    std::printf(
+    common::RowPrintf(
         "Pit Approach: ServiceType :%d Changed: %d TLU:%0.1f Lap:(%0.1f) RFP:%3.2f          "
         "\r",
         static_cast<int>(r.ServiceType), r.TiresRequested, r.TireDistance, r.LocalLapLength,
@@ -191,7 +192,7 @@ void StoppedInTheBox() {
 
 void InTheStall() {
     RaceState& r = Race();
-    std::printf(
+    common::RowPrintf(
         " Box: %d Time: %3.1f SVC: %d PR:%3.1f PRO:%3.1f Fuel: L:%3.3f Volume: %d%% "
         "QRD:%d                  \r",
         PlayerCarInPitStall.readInt(), r.PitStallTime, PlayerCarPitSvStatus.readInt(),

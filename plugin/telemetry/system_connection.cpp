@@ -38,6 +38,7 @@ class SystemConnection : public SimulatorConnection {
     bool hasEvent() const override { return event_ != nullptr; }
     const uint8_t* view() const override { return memory_ ? memory_->data() : nullptr; }
     size_t viewSize() const override { return memory_ ? memory_->size() : 0; }
+    size_t mappedSize() const override { return memory_ ? memory_->mappedSize() : 0; }
     bool waitEvent(int timeoutMs) override { return event_ && event_->wait(timeoutMs); }
     void close() override {
         event_.reset();

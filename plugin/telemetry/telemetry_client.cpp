@@ -11,7 +11,7 @@ namespace telemetry {
 namespace {
 
 constexpr int32_t kNoTick = 2147483647;
-constexpr int kLiveSeconds = 30;
+constexpr int64_t kLiveMs = 30000;
 
 // The simulator rewrites the block while we read it: every polled field is read with a
 // volatile load followed by an acquire fence so the compiler neither caches it nor moves the
@@ -72,12 +72,12 @@ bool TelemetryClient::openTelemetry() {
     return true;
 }
 
-bool TelemetryClient::readHeader(HeaderSnapshot* out) const {
+bool TelemetryClient::readHeader(HeaderSnapshot* out, bool fresh) const {
     if (!initialised_ || !connection_ || !connection_->hasView()) {
         return false;
     }
     const uint8_t* base = connection_->view();
-    size_t size = connection_->viewSize();
+    size_t size = fresh ? connection_->viewSize() : connection_->mappedSize();
     constexpr size_t kFixedPart = offsetof(BlockHeader, buffers);
     if (base == nullptr || size < kFixedPart) {
         return false;
@@ -136,6 +136,7 @@ bool TelemetryClient::fetchNewData(uint8_t* destination, size_t capacity) {
     // publishing: nothing is read from it.
     if (!readHeader(&h) || (h.status & kStatusConnected) == 0) {
         lastTick_ = kNoTick;
+        rowReady_ = false;
         // A simulator that went away for good may come back as a new block under the same
         // name; attach to that one on the next call.
         if (connection_->stale()) {
@@ -156,8 +157,16 @@ bool TelemetryClient::fetchNewData(uint8_t* destination, size_t capacity) {
     if (lastTick_ < newestTick) {
         if (destination == nullptr) {
             lastTick_ = newestTick;
-            lastValidTime_ = platform::clock().calendarSeconds();
+            lastValidMs_ = platform::clock().steadyMs();
+            fetched_ = h;
             return true;
+        }
+        // A row is copied only after the header has been checked against what the system
+        // says is mapped now: once per row, not once per look.
+        if (!readHeader(&h, true) || (h.status & kStatusConnected) == 0) {
+            lastTick_ = kNoTick;
+            rowReady_ = false;
+            return false;
         }
         const uint8_t* row = connection_->view() + h.bufferOffsets[newest];
         size_t length = std::min(capacity, static_cast<size_t>(h.bufferLength));
@@ -171,7 +180,8 @@ bool TelemetryClient::fetchNewData(uint8_t* destination, size_t capacity) {
             // newer than the last one taken, and unchanged across the copy, counts.
             if (before == after && before > lastTick_) {
                 lastTick_ = before;
-                lastValidTime_ = platform::clock().calendarSeconds();
+                lastValidMs_ = platform::clock().steadyMs();
+                fetched_ = h;
                 return true;
             }
         }
@@ -194,7 +204,59 @@ bool TelemetryClient::fetchRow() {
         return false;
     }
     data_.swap(scratch_);
+    commitRow();
     return true;
+}
+
+void TelemetryClient::commitRow() {
+    row_ = fetched_;
+    rowReady_ = true;
+    const size_t n = static_cast<size_t>(row_.numVars);
+    if (slots_.size() != n) {
+        slots_.assign(n, VarSlot{});
+        watched_.assign(n, 0);
+        std::erase_if(watchList_, [n](int32_t i) { return static_cast<size_t>(i) >= n; });
+        for (int32_t i : watchList_) {
+            watched_[static_cast<size_t>(i)] = 1;
+        }
+    }
+    for (int32_t i : watchList_) {
+        fillSlot(static_cast<size_t>(i));
+    }
+}
+
+const TelemetryClient::VarSlot* TelemetryClient::watchSlot(int index) {
+    // Between rows the block may have been laid out anew; its table is read only while the
+    // header still describes the table of the row.
+    HeaderSnapshot h;
+    if (!readHeader(&h) || h.numVars != row_.numVars || h.varHeaderOffset != row_.varHeaderOffset) {
+        return nullptr;
+    }
+    const size_t i = static_cast<size_t>(index);
+    watched_[i] = 1;
+    watchList_.push_back(index);
+    fillSlot(i);
+    return &slots_[i];
+}
+
+// Reads the variable's header from the block once for the row, inside the table the row's
+// header snapshot validated against the mapping.
+void TelemetryClient::fillSlot(size_t index) {
+    VarSlot& slot = slots_[index];
+    slot = VarSlot{};
+    if (!connection_ || connection_->view() == nullptr) {
+        return;
+    }
+    VarHeader h;
+    std::memcpy(&h, connection_->view() + row_.varHeaderOffset + sizeof(VarHeader) * index,
+                offsetof(VarHeader, name));
+    const int size = varTypeSize(h.type);
+    if (h.count < 1 || size == 0 || h.offset < 0 ||
+        static_cast<int64_t>(h.offset) + size > static_cast<int64_t>(data_.size())) {
+        return;
+    }
+    slot.type = h.type;
+    slot.offset = h.offset;
 }
 
 bool TelemetryClient::waitForTelemetry(int timeoutMs) {
@@ -206,18 +268,22 @@ bool TelemetryClient::waitForTelemetry(int timeoutMs) {
             connection_->waitEvent(timeoutMs);
             fresh = fetchRow();
         }
-        HeaderSnapshot h;
-        if (fresh && initialised_ && readHeader(&h)) {
-            if (!data_.empty() && dataLength_ == h.bufferLength) {
+        if (fresh && initialised_) {
+            if (!data_.empty() && dataLength_ == row_.bufferLength) {
                 return true;
             }
             // First row after a connection, or the row size changed: a new copy, and a new
             // generation so every variable looks its index up again.
+            const int32_t length = fetched_.bufferLength;
             releaseCopy();
-            dataLength_ = h.bufferLength;
+            dataLength_ = length;
             data_.assign(static_cast<size_t>(dataLength_), 0);
             ++generation_;
-            return fetchNewData(data_.data(), data_.size());
+            if (!fetchNewData(data_.data(), data_.size())) {
+                return false;
+            }
+            commitRow();
+            return true;
         }
     }
     if (!data_.empty() && isTelemetryLive()) {
@@ -232,11 +298,14 @@ bool TelemetryClient::isTelemetryLive() const {
         return false;
     }
     HeaderSnapshot h;
-    if (!readHeader(&h) || (h.status & kStatusConnected) == 0) {
+    if (!readHeader(&h) || (h.status & kStatusConnected) == 0 ||
+        platform::clock().steadyMs() - lastValidMs_ >= kLiveMs) {
+        // Typed reads answer from the row alone; once anyone sees the simulator gone they
+        // answer zero until the next row is taken.
+        rowReady_ = false;
         return false;
     }
-    int64_t elapsed = platform::clock().calendarSeconds() - lastValidTime_;
-    return elapsed < kLiveSeconds;
+    return true;
 }
 
 bool TelemetryClient::connected() const {
@@ -254,6 +323,10 @@ void TelemetryClient::closeTelemetry() {
 }
 
 void TelemetryClient::releaseCopy() {
+    rowReady_ = false;
+    slots_.clear();
+    watched_.clear();
+    watchList_.clear();
     data_.clear();
     data_.shrink_to_fit();
     scratch_.clear();

@@ -23,8 +23,12 @@ class SimulatorConnection {
     virtual bool hasView() const = 0;
     virtual bool hasEvent() const = 0;
     virtual const uint8_t* view() const = 0;
-    // Bytes mapped now; every offset read from the header is checked against it.
+    // Bytes mapped now; every offset read from the header is checked against it. May ask the
+    // system (fstat), so the reader calls it once per row it takes.
     virtual size_t viewSize() const = 0;
+    // The bytes the view was mapped with, known without asking the system. Reading inside it
+    // is safe while nothing shrinks the object under the view (this system never does).
+    virtual size_t mappedSize() const { return viewSize(); }
     // Waits on the data-valid event; false on time-out.
     virtual bool waitEvent(int timeoutMs) = 0;
     virtual void close() = 0;
@@ -53,11 +57,30 @@ class TelemetryClient {
     bool fetchNewData(uint8_t* destination, size_t capacity);
     // True when a fresh row is in the data copy and may be processed.
     bool waitForTelemetry(int timeoutMs = 16);
-    // Data copy present, objects open, connected bit set, last row under 30 s old.
+    // Data copy present, objects open, connected bit set, last row under 30 s old on the
+    // monotonic clock (a step of the calendar clock neither ends nor prolongs it).
     bool isTelemetryLive() const;
     void closeTelemetry();
 
     const uint8_t* dataCopy() const { return data_.empty() ? nullptr : data_.data(); }
+    // The type and place of a variable in the data copy, as the header said when the row was
+    // taken; `type` is -1 when the variable cannot be read from this row.
+    struct VarSlot {
+        int32_t type = -1;
+        int32_t offset = 0;
+    };
+    // The slot of the variable at `index` of the table, for a typed read: nullptr when no row
+    // is ready or the index is not in the table of the row. The first call for an index makes
+    // the client refresh that slot with every row it takes.
+    const VarSlot* varSlot(int index) {
+        if (!rowReady_ || index < 0 || static_cast<size_t>(index) >= slots_.size()) {
+            return nullptr;
+        }
+        const VarSlot* s = &slots_[static_cast<size_t>(index)];
+        return watched_[static_cast<size_t>(index)] ? s : watchSlot(index);
+    }
+    // A validated row is in the data copy and the telemetry was not seen to go away since.
+    bool rowReady() const { return rowReady_; }
     int dataLength() const { return dataLength_; }
     int generation() const { return generation_; }
 
@@ -94,8 +117,14 @@ class TelemetryClient {
         int32_t bufferOffsets[kMaxBuffers] = {};
     };
     // True when the header describes tables, rows and a session text that all lie inside
-    // the mapping.
-    bool readHeader(HeaderSnapshot* out) const;
+    // the mapping: its size as the system reports it now (`fresh`, before a row is copied) or
+    // as it was mapped (every other look at the header, so no system call).
+    bool readHeader(HeaderSnapshot* out, bool fresh = false) const;
+    // Takes the row just fetched as the one typed reads answer from: its header snapshot and
+    // the slots of the variables being read.
+    void commitRow();
+    const VarSlot* watchSlot(int index);
+    void fillSlot(size_t index);
     int32_t tickCount(int buffer) const;
     // fetchNewData into the data copy (or without a destination while there is none).
     bool fetchRow();
@@ -104,8 +133,16 @@ class TelemetryClient {
     std::unique_ptr<SimulatorConnection> connection_;
     bool initialised_ = false;
     int32_t lastTick_ = 2147483647;
-    int64_t lastValidTime_ = 0;
+    int64_t lastValidMs_ = 0;  // steady clock
     std::vector<uint8_t> data_;
+    // The header as it was when the row in `scratch_` (fetched) and `data_` (committed) was
+    // copied.
+    HeaderSnapshot fetched_;
+    HeaderSnapshot row_;
+    mutable bool rowReady_ = false;
+    std::vector<VarSlot> slots_;
+    std::vector<uint8_t> watched_;
+    std::vector<int32_t> watchList_;
     std::vector<uint8_t> scratch_;
     int dataLength_ = 0;
     int generation_ = 0;

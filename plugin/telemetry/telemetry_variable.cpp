@@ -87,29 +87,21 @@ bool TelemetryVariable::resolveIndex() {
     return true;
 }
 
+// The header was checked when the row was taken, and the variable's type and place with it:
+// a read is a look at the row's slot and one load from the copy.
 const uint8_t* TelemetryVariable::valuePointer(int32_t* type) {
-    if (!resolveIndex()) {
-        return nullptr;
-    }
     TelemetryClient& c = client();
-    if (!c.isTelemetryLive() || index_ < 0 || index_ >= c.numVars()) {
+    if (generationSeen_ != c.generation() || !c.rowReady()) {
+        if (!resolveIndex()) {
+            return nullptr;
+        }
+    }
+    const TelemetryClient::VarSlot* slot = c.varSlot(index_);
+    if (slot == nullptr || slot->type < 0) {
         return nullptr;
     }
-    const VarHeader* shared = c.varHeader(index_);
-    if (shared == nullptr) {
-        return nullptr;
-    }
-    // One copy of the header, so the checks and the read use the same values even while
-    // the simulator rewrites the table.
-    VarHeader h;
-    std::memcpy(&h, shared, sizeof h);
-    int size = varTypeSize(h.type);
-    if (h.count < 1 || size == 0 || h.offset < 0 || c.dataCopy() == nullptr ||
-        static_cast<int64_t>(h.offset) + size > static_cast<int64_t>(c.dataLength())) {
-        return nullptr;
-    }
-    *type = h.type;
-    return c.dataCopy() + h.offset;
+    *type = slot->type;
+    return c.dataCopy() + slot->offset;
 }
 
 int32_t TelemetryVariable::readInt() {

@@ -6,7 +6,9 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
+#include "common/status_row.h"
 #include "support/virtual_clock.h"
 
 namespace {
@@ -139,3 +141,44 @@ TEST_F(LogWriterTest, TheTwoProgramsWriteTheirOwnFilesAndLabels) {
 }
 
 }  // namespace
+
+// The live status row: sixty rows a second reach a terminal ten times a second, each short
+// enough for the carriage return to overwrite one line; a file or a pipe keeps every row.
+int eightyColumns() {
+    return 80;
+}
+int notATerminal() {
+    return 0;
+}
+
+TEST(StatusRow, ATerminalGetsTenRowsASecondWithinItsWidth) {
+    struct Case {
+        int (*columns)();
+        size_t rows;
+        size_t longest;
+    };
+    const std::string row(110, 'x');
+    for (const Case& c : {Case{eightyColumns, 10, 79}, Case{notATerminal, 60, 110}}) {
+        testsupport::VirtualClock clock;
+        testsupport::ScopedClock use(clock);
+        common::SetConsoleColumnsSource(c.columns);
+        ::testing::internal::CaptureStdout();
+        for (int tick = 0; tick < 60; ++tick) {
+            common::BeginStatusRows();
+            common::RowPrintf("%s", row.substr(0, 50).c_str());
+            common::RowPrintf("%s\r", row.substr(50).c_str());
+            clock.advanceMs(tick % 3 == 2 ? 16 : 17);  // 60 Hz
+        }
+        const std::string out = ::testing::internal::GetCapturedStdout();
+        common::SetConsoleColumnsSource(nullptr);
+        std::vector<std::string> lines;
+        std::stringstream in(out);
+        for (std::string line; std::getline(in, line, '\r');) {
+            lines.push_back(line);
+        }
+        EXPECT_EQ(lines.size(), c.rows);
+        for (const std::string& line : lines) {
+            EXPECT_EQ(line.size(), c.longest);
+        }
+    }
+}

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/status_row.h"
 #include "snapshot_fixture.h"
 
 namespace snapshottest {
@@ -188,6 +189,26 @@ TEST_F(PitTest, PitBoardLineByteForByte) {
     EXPECT_EQ(out,
               " Fuel L:25.000 U:4.000 2.00L/Laps SL: 12 FL:  2 EL:12.50 FN:60.00 FPM:0 T0.60 "
               "NPL:12.50 0 0                 \r");
+}
+
+// On a terminal the row is held back between its ten writes a second; the block is not.
+TEST_F(PitTest, RowKeptOffTheTerminalStillFeedsTheBlock) {
+    standardWindow();
+    openLocalBlock();
+    common::SetConsoleColumnsSource([] { return 80; });
+    common::BeginStatusRows();
+    const std::string shown = refresh();
+    sim_.setInt("PlayerCarPosition", 7);
+    common::BeginStatusRows();  // the same instant
+    const std::string held = refresh();
+    common::SetConsoleColumnsSource(nullptr);
+    EXPECT_EQ(shown,
+              std::string(" Fuel L:25.000 U:4.000 2.00L/Laps SL: 12 FL:  2 EL:12.50 FN:60.00 "
+                          "FPM:0 T0.60 NPL:12.50 0 0                 ")
+                      .substr(0, 79) +
+                  "\r");
+    EXPECT_EQ(held, "");
+    EXPECT_EQ(blockLine(), " 7, 12, 30,12.50, 40,  0,  0\r");
 }
 
 TEST_F(PitTest, PitBoardLineCarriesThePreviousPassBits) {

@@ -278,6 +278,33 @@ TEST_F(ClientTest, LiveUnder30SecondsWithoutRowsNotLiveAt30) {
     EXPECT_FLOAT_EQ(fuel(), 14.0f);
 }
 
+// The calendar clock may jump (time sync, a laptop waking up); only time that really passed
+// decides whether the simulator is gone.
+TEST_F(ClientTest, CalendarStepsNeitherEndNorProlongLiveness) {
+    struct Step {
+        const char* name;
+        int64_t calendarStep;  // seconds, while no row arrives
+        int64_t secondsPassing;
+        bool live;
+    };
+    const Step steps[] = {
+        {"forward 30 s", 30, 0, true},
+        {"forward an hour", 3600, 29, true},
+        {"back a minute, frozen 30 s", -60, 30, false},
+        {"back a day, frozen 30 s", -86400, 30, false},
+    };
+    for (const Step& s : steps) {
+        SCOPED_TRACE(s.name);
+        goLive(10.0f);
+        clock.setCalendarTime(clock.calendarSeconds() + s.calendarStep);
+        clock.advanceSeconds(s.secondsPassing);
+        EXPECT_EQ(client.isTelemetryLive(), s.live);
+        EXPECT_FALSE(client.waitForTelemetry(16));
+        EXPECT_EQ(client.dataCopy() != nullptr, s.live);
+        EXPECT_FLOAT_EQ(fuel(), s.live ? 10.0f : 0.0f);
+    }
+}
+
 TEST_F(ClientTest, StatusBitClearedStopsRowsAndResetsTheLastTick) {
     goLive(10.0f);
     sim.setConnected(false);
