@@ -33,21 +33,15 @@ const testsupport::RaceDataServiceInfo* service() {
 }
 
 const bool registered = [] {
-    testsupport::registerRaceDataService("korvane_launcher_service",
-                                         {{"Launcher", "3.015"}, {"Plugin", "3.014"}});
+    testsupport::registerRaceDataService(
+        "korvane_launcher_service",
+        {{launcher::kLauncherPlatform, "3.015"}, {launcher::kPluginPlatform, "3.014"}});
     return true;
 }();
 
-// Bytes no text conversion would leave alone.
+// A whole program for this platform.
 std::string binary(size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    std::mt19937 random(seed);
-    for (char& b : bytes) {
-        b = static_cast<char>(random() & 0xff);
-    }
-    bytes[0] = 'M';
-    bytes[1] = 'Z';
-    return bytes;
+    return executableImage(size, seed);
 }
 
 class LauncherService : public LauncherTest {
@@ -58,8 +52,8 @@ class LauncherService : public LauncherTest {
         useService(service()->port);
         std::error_code ignored;
         for (const char* name :
-             {"Qm_Korvane_Launcher.ver", "Qm_Korvane_Launcher.bin", "Qm_Korvane_Plugin.ver",
-              "Qm_Korvane_Plugin.bin", "Qm_Korvane_README.txt"}) {
+             {"Qm_Korvane_Launcher.ver", launcher::kLauncherServerBinary, "Qm_Korvane_Plugin.ver",
+              launcher::kPluginServerBinary, "Qm_Korvane_README.txt"}) {
             fs::remove(fs::path(service()->files) / name, ignored);
         }
     }
@@ -95,12 +89,12 @@ TEST_F(LauncherService, NewerLauncherIsFetchedAndAsksForARestartWithoutStartingT
     writeFile(launcher::kLauncherExecutable, oldLauncher);
     writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
     publishFile("Qm_Korvane_Launcher.ver", "3.015\n");
-    publishFile("Qm_Korvane_Launcher.bin", newLauncher);
+    publishFile(launcher::kLauncherServerBinary, newLauncher);
     publishFile("Qm_Korvane_README.txt", "read me\n");
 
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(readFile(launcher::kLauncherExecutable), newLauncher);
-    EXPECT_EQ(readFile("Qm_Korvane_Cache.dat"), oldLauncher);
+    EXPECT_TRUE(readFile(launcher::kLauncherExecutable) == newLauncher);
+    EXPECT_TRUE(readFile("Qm_Korvane_Cache.dat") == oldLauncher);
     EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.015\n");
     EXPECT_EQ(readFile("Qm_Korvane_README.txt"), "read me\n");
     EXPECT_TRUE(recorded().commands.empty());
@@ -141,7 +135,7 @@ TEST_F(LauncherService, NothingChangesWhenUpToDateOrWhenTheServiceIsDown) {
         writeFile(launcher::kPluginExecutable, "plugin");
         writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
         writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-        publishFile("Qm_Korvane_Plugin.bin", "a plugin that must not be fetched");
+        publishFile(launcher::kPluginServerBinary, "a plugin that must not be fetched");
         const int before = downloadsServed();
 
         EXPECT_EQ(run(), 0);
@@ -159,13 +153,13 @@ TEST_F(LauncherService, MissingVersionFileUpdatesThePlugin) {
     writeFile("Qm_Korvane_Launcher.ver", "3.015 launcher");
     writeFile(launcher::kPluginExecutable, "old plugin");
     publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
-    publishFile("Qm_Korvane_Plugin.bin", newPlugin);
+    publishFile(launcher::kPluginServerBinary, newPlugin);
     publishFile("Qm_Korvane_README.txt", "read me\n");
 
     EXPECT_EQ(run(), 0);
     EXPECT_TRUE(
         contains(recorded().console, "Checking Plugin Version.. \n Error opening version file."));
-    EXPECT_EQ(readFile(launcher::kPluginExecutable), newPlugin);
+    EXPECT_TRUE(readFile(launcher::kPluginExecutable) == newPlugin);
     EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), "3.014\n");
     ASSERT_EQ(recorded().commands.size(), 1u);
     // Started after the update.
@@ -174,7 +168,7 @@ TEST_F(LauncherService, MissingVersionFileUpdatesThePlugin) {
 
 TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
     const std::string oldPlugin = binary(100000, 4);
-    const std::string shorter = binary(1000, 5);
+    const std::string shorter = binary(5000, 5);
     struct Case {
         const char* name;
         bool published;
@@ -192,12 +186,12 @@ TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
         writeFile(launcher::kPluginExecutable, oldPlugin);
         publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
         std::error_code ignored;
-        fs::remove(fs::path(service()->files) / "Qm_Korvane_Plugin.bin", ignored);
+        fs::remove(fs::path(service()->files) / launcher::kPluginServerBinary, ignored);
         if (c.published) {
-            publishFile("Qm_Korvane_Plugin.bin", shorter);
+            publishFile(launcher::kPluginServerBinary, shorter);
         }
         EXPECT_EQ(run(), 0);
-        EXPECT_EQ(readFile(launcher::kPluginExecutable), c.expected);
+        EXPECT_TRUE(readFile(launcher::kPluginExecutable) == c.expected);
         // Without the new plugin the old version stays, so the next start tries again.
         EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), c.version);
         EXPECT_EQ(recorded().commands.size(), 1u);
@@ -208,18 +202,19 @@ TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
 // A server that promises a whole file and drops the connection half-way through it.
 TEST_F(LauncherService, ConnectionCutMidBodyLeavesTheOldFile) {
     httplib::Server cutting;
-    cutting.Get("/files/R3/Qm_Korvane_Plugin.bin", [](const httplib::Request&,
-                                                      httplib::Response& response) {
-        response.set_content_provider(100000, "application/octet-stream",
-                                      [](size_t offset, size_t, httplib::DataSink& sink) {
-                                          if (offset >= 50000) {
-                                              return false;  // gone mid-body
-                                          }
-                                          std::string half(50000, 'N');
-                                          sink.write(half.data(), half.size());
-                                          return true;
-                                      });
-    });
+    cutting.Get(std::string("/files/R3/") + launcher::kPluginServerBinary,
+                [](const httplib::Request&, httplib::Response& response) {
+                    response.set_content_provider(
+                        100000, "application/octet-stream",
+                        [](size_t offset, size_t, httplib::DataSink& sink) {
+                            if (offset >= 50000) {
+                                return false;  // gone mid-body
+                            }
+                            std::string half(50000, 'N');
+                            sink.write(half.data(), half.size());
+                            return true;
+                        });
+                });
     const int port = cutting.bind_to_any_port("127.0.0.1");
     ASSERT_GT(port, 0);
     std::thread serving([&cutting] { cutting.listen_after_bind(); });
@@ -228,11 +223,11 @@ TEST_F(LauncherService, ConnectionCutMidBodyLeavesTheOldFile) {
     const std::string oldPlugin = binary(80000, 6);
     writeFile(launcher::kPluginExecutable, oldPlugin);
 
-    EXPECT_FALSE(
-        launcher::DownloadUpdateFile("Qm_Korvane_Plugin.bin", launcher::kPluginExecutable, true));
+    EXPECT_FALSE(launcher::DownloadUpdateFile(launcher::kPluginServerBinary,
+                                              launcher::kPluginExecutable, true));
     cutting.stop();
     serving.join();
-    EXPECT_EQ(readFile(launcher::kPluginExecutable), oldPlugin);
+    EXPECT_TRUE(readFile(launcher::kPluginExecutable) == oldPlugin);
     EXPECT_TRUE(contains(recorded().console, "in WinHttpReadData.\n")) << recorded().console;
 }
 #endif
