@@ -22,9 +22,15 @@ struct HttpEndpoint {
     // PEM file of the certificate authorities to trust instead of the system store (libcurl
     // only; WinHTTP always uses the Windows store). Empty: the system store.
     std::string caCertificate;
+    // Sent as the kTeamKeyHeader header of every request when not empty, for a self-hosted
+    // service that serves its own team only.
+    std::string teamKey;
 };
 
-// The endpoint named by the "Service" section ("Host", "Port", "Secure", "CACertificate") of
+inline constexpr const char* kTeamKeyHeader = "X-Team-Key";
+
+// The endpoint named by the "Service" section ("Host", "Port", "Secure", "CACertificate",
+// "TeamKey"; a team key that could not travel in a header line is left out) of
 // the settings file at `settingsPath`; every key that is missing keeps its default above, so
 // a file without the section changes nothing.
 HttpEndpoint serviceEndpoint(const std::string& settingsPath);

@@ -19,6 +19,14 @@ HttpEndpoint serviceEndpoint(const std::string& settingsPath) {
     endpoint.port = (port > 0 && port < 65536) ? port : kServicePort;
     endpoint.secure = profileInt("Service", "Secure", 1, settingsPath) != 0;
     endpoint.caCertificate = profileString("Service", "CACertificate", "", settingsPath, 1024);
+    endpoint.teamKey = profileString("Service", "TeamKey", "", settingsPath, 1024);
+    for (char c : endpoint.teamKey) {
+        // Visible ASCII only: a line break would let the setting write headers of its own.
+        if (c < 0x21 || c > 0x7e) {
+            endpoint.teamKey.clear();
+            break;
+        }
+    }
     return endpoint;
 }
 

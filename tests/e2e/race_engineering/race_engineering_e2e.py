@@ -59,7 +59,7 @@ class Service:
         port_file = os.path.join(folder, "port")
         args = [exe, "--bind", "127.0.0.1", "--port", "0", "--port-file", port_file,
                 "--database", self.database, "--files", os.path.join(folder, "files"),
-                "--request-log", os.path.join(folder, "requests.log")]
+                "--request-log", os.path.join(folder, "requests.log"), "--rate", "0"]
         if not secure:
             args.append("--plain")
         os.makedirs(os.path.join(folder, "files"), exist_ok=True)

@@ -41,7 +41,7 @@ def start(service, folder):
         os.remove(port_file)
     process = subprocess.Popen(
         [service, "--bind", "127.0.0.1", "--port", "0", "--port-file", port_file,
-         "--database", os.path.join(folder, "racedata.db"), "--files", folder],
+         "--database", os.path.join(folder, "racedata.db"), "--files", folder, "--rate", "0"],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 20
     while not os.path.exists(port_file):
