@@ -37,6 +37,7 @@ platform::HttpResponse serviceGet(const std::string& path, size_t maxBody, int t
     request.endpoint = platform::serviceEndpoint(common::settingsPath());
     request.userAgent = kUserAgent;
     request.path = path;
+    request.teamKey = platform::serviceTeamKey(common::settingsPath());
     request.maxBodyBytes = maxBody;
     request.totalTimeoutMs = totalTimeoutMs;
     return platform::httpTransport().get(request);

@@ -22,23 +22,26 @@ struct HttpEndpoint {
     // PEM file of the certificate authorities to trust instead of the system store (libcurl
     // only; WinHTTP always uses the Windows store). Empty: the system store.
     std::string caCertificate;
-    // Sent as the kTeamKeyHeader header of every request when not empty, for a self-hosted
-    // service that serves its own team only.
-    std::string teamKey;
 };
 
+// The header a team key travels in, for a self-hosted service that serves its own team only.
 inline constexpr const char* kTeamKeyHeader = "X-Team-Key";
 
-// The endpoint named by the "Service" section ("Host", "Port", "Secure", "CACertificate",
-// "TeamKey"; a team key that could not travel in a header line is left out) of
+// The endpoint named by the "Service" section ("Host", "Port", "Secure", "CACertificate") of
 // the settings file at `settingsPath`; every key that is missing keeps its default above, so
 // a file without the section changes nothing.
 HttpEndpoint serviceEndpoint(const std::string& settingsPath);
+
+// The "Service"/"TeamKey" setting of the settings file at `settingsPath`; "" when there is none
+// or when it could not travel in a header line (anything but visible ASCII).
+std::string serviceTeamKey(const std::string& settingsPath);
 
 struct HttpRequest {
     HttpEndpoint endpoint;
     std::string userAgent;
     std::string path;  // path and query string, sent as they are
+    // Sent in the kTeamKeyHeader header when not empty; nothing is sent otherwise.
+    std::string teamKey;
     // Neither a dead network nor a slow service may hold the caller longer than this.
     int connectTimeoutMs = 5000;
     int totalTimeoutMs = 10000;

@@ -19,15 +19,18 @@ HttpEndpoint serviceEndpoint(const std::string& settingsPath) {
     endpoint.port = (port > 0 && port < 65536) ? port : kServicePort;
     endpoint.secure = profileInt("Service", "Secure", 1, settingsPath) != 0;
     endpoint.caCertificate = profileString("Service", "CACertificate", "", settingsPath, 1024);
-    endpoint.teamKey = profileString("Service", "TeamKey", "", settingsPath, 1024);
-    for (char c : endpoint.teamKey) {
+    return endpoint;
+}
+
+std::string serviceTeamKey(const std::string& settingsPath) {
+    std::string key = profileString("Service", "TeamKey", "", settingsPath, 1024);
+    for (char c : key) {
         // Visible ASCII only: a line break would let the setting write headers of its own.
         if (c < 0x21 || c > 0x7e) {
-            endpoint.teamKey.clear();
-            break;
+            return "";
         }
     }
-    return endpoint;
+    return key;
 }
 
 HttpTransport& httpTransport() {

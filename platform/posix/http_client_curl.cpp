@@ -77,8 +77,8 @@ class CurlTransport final : public HttpTransport {
             curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
         }
         curl_slist* headers = nullptr;
-        if (!request.endpoint.teamKey.empty()) {
-            const std::string line = std::string(kTeamKeyHeader) + ": " + request.endpoint.teamKey;
+        if (!request.teamKey.empty()) {
+            const std::string line = std::string(kTeamKeyHeader) + ": " + request.teamKey;
             headers = curl_slist_append(headers, line.c_str());
             curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
         }

@@ -101,8 +101,8 @@ class WinHttpTransport final : public HttpTransport {
         WinHttpSetOption(exchange.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects,
                          sizeof(redirects));
         std::wstring headers;
-        if (!request.endpoint.teamKey.empty()) {
-            headers = widen(std::string(kTeamKeyHeader) + ": " + request.endpoint.teamKey);
+        if (!request.teamKey.empty()) {
+            headers = widen(std::string(kTeamKeyHeader) + ": " + request.teamKey);
         }
         if (!WinHttpSendRequest(
                 exchange.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),

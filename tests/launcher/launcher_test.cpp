@@ -343,13 +343,18 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
 }
 
 TEST_F(LauncherUnit, DownloadsGoToTheServiceOfTheSettingsFile) {
-    writeFile("Qm_Korvane_Launcher.ini", "[Service]\nHost=127.0.0.1\nPort=8443\n");
     http_.file("Qm_Korvane_README.txt", "x");
     launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt");
-    ASSERT_EQ(http_.requests().size(), 1u);
-    EXPECT_EQ(http_.requests()[0].endpoint.host, "127.0.0.1");
-    EXPECT_EQ(http_.requests()[0].endpoint.port, 8443);
-    EXPECT_TRUE(http_.requests()[0].endpoint.secure);
+    writeFile("Qm_Korvane_Launcher.ini",
+              "[Service]\nHost=127.0.0.1\nPort=8443\nTeamKey=team-key-of-ours\n");
+    launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt");
+    ASSERT_EQ(http_.requests().size(), 2u);
+    // Without the setting no key is sent.
+    EXPECT_EQ(http_.requests()[0].teamKey, "");
+    EXPECT_EQ(http_.requests()[1].endpoint.host, "127.0.0.1");
+    EXPECT_EQ(http_.requests()[1].endpoint.port, 8443);
+    EXPECT_TRUE(http_.requests()[1].endpoint.secure);
+    EXPECT_EQ(http_.requests()[1].teamKey, "team-key-of-ours");
 }
 
 // A self-update that fails in any way is reported, changes nothing, and the plugin starts:

@@ -29,6 +29,8 @@ def lap_report(st, fbm="2.50"):
             value = str(st)
         elif key == "fbm":
             value = fbm
+        elif key == "fs":
+            value = "60.0"  # a tank that holds the burns below
         else:
             value = "1.00" if key in REAL_FIELDS else "7"
         values.append(f"{key}={value}")

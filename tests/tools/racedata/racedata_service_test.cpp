@@ -83,7 +83,7 @@ class RaceDataServiceTest : public ::testing::Test {
         }
         service = std::make_unique<RaceDataService>(options);
         ASSERT_EQ(service->start(), "");
-        endpoint = {"127.0.0.1", service->port(), !plain, service->certificatePath(), ""};
+        endpoint = {"127.0.0.1", service->port(), !plain, service->certificatePath()};
     }
     void restart() {
         service.reset();
@@ -95,6 +95,7 @@ class RaceDataServiceTest : public ::testing::Test {
         request.endpoint = endpoint;
         request.userAgent = "QRD Transponder/1.0";
         request.path = path;
+        request.teamKey = teamKey;
         return platform::httpTransport().get(request);
     }
     std::string answer(const std::string& path) const {
@@ -122,6 +123,7 @@ class RaceDataServiceTest : public ::testing::Test {
     fs::path folder;
     std::unique_ptr<RaceDataService> service;
     platform::HttpEndpoint endpoint;
+    std::string teamKey;
 };
 
 TEST_F(RaceDataServiceTest, MalformedRequestsAreRejectedAndNothingIsStored) {
@@ -473,7 +475,7 @@ TEST_F(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
     std::ofstream(folder / "files" / "Qm_Korvane_README.txt") << "read me";
     for (const char* key : {"", "wrong-horse-battery-staple", "correct-horse-battery-stapl",
                             "correct-horse-battery-staple2"}) {
-        endpoint.teamKey = key;
+        teamKey = key;
         for (const std::string& path :
              {lap(), data(), std::string("/qrd/getpubver.php?platform=Plugin"),
               std::string("/files/R3/Qm_Korvane_README.txt"),
@@ -494,13 +496,13 @@ TEST_F(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
 
     const std::string settings = (folder / "settings.ini").string();
     std::ofstream(settings) << "[Service]\nTeamKey=correct-horse-battery-staple\n";
-    endpoint.teamKey = platform::serviceEndpoint(settings).teamKey;
+    teamKey = platform::serviceTeamKey(settings);
     EXPECT_EQ(answer(lap()), "1");
     EXPECT_EQ(answer("/files/R3/Qm_Korvane_README.txt"), "read me");
     EXPECT_EQ(service->store().lapReportCount(), 1);
     // A key with a blank in it could not travel in a header: it is not sent at all.
     std::ofstream(settings) << "[Service]\nTeamKey=correct horse\n";
-    EXPECT_EQ(platform::serviceEndpoint(settings).teamKey, "");
+    EXPECT_EQ(platform::serviceTeamKey(settings), "");
 }
 
 TEST_F(RaceDataServiceTest, ServedFilesAreSignedWithTheSigningKey) {
