@@ -22,6 +22,10 @@
 #ifdef KORVANE_INPROCESS_SERVICE
 #include <httplib.h>
 #endif
+#ifdef _WIN32
+#include <windows.h>
+#include <wincrypt.h>
+#endif
 
 namespace launchertest {
 namespace {
@@ -32,10 +36,62 @@ const testsupport::RaceDataServiceInfo* service() {
     return testsupport::raceDataService();
 }
 
+#ifdef _WIN32
+// WinHTTP trusts the system's certificate stores only: for the run, the service's certificate
+// goes into a root store, as a driver puts it there ("certutil -addstore Root racedata.crt"),
+// and comes out again at the end.
+class TrustedServiceCertificate : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        if (!service() || !service()->secure) {
+            return;
+        }
+        std::ifstream in(testsupport::hostPath(service()->certificate), std::ios::binary);
+        const std::string pem((std::istreambuf_iterator<char>(in)), {});
+        DWORD size = 0;
+        ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                                         nullptr, nullptr))
+            << "no certificate at " << service()->certificate;
+        std::vector<BYTE> der(size);
+        CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
+                             nullptr);
+        // Wine's chain engine reads the machine's root store, not the user's; on Windows the
+        // machine's store wants an administrator, and the user's is taken then.
+        store_ =
+            CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+        if (!store_) {
+            store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+                                   L"Root");
+        }
+        ASSERT_NE(store_, nullptr);
+        ASSERT_TRUE(CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, der.data(), size,
+                                                     CERT_STORE_ADD_REPLACE_EXISTING, &added_));
+        // Written through to where the chain engine of this process will read it.
+        CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    }
+    void TearDown() override {
+        if (added_) {
+            CertDeleteCertificateFromStore(added_);  // also frees the context
+            CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        }
+        if (store_) {
+            CertCloseStore(store_, 0);
+        }
+    }
+
+  private:
+    HCERTSTORE store_ = nullptr;
+    PCCERT_CONTEXT added_ = nullptr;
+};
+#endif
+
 const bool registered = [] {
     testsupport::registerRaceDataService(
         "korvane_launcher_service",
         {{launcher::kLauncherPlatform, "3.015"}, {launcher::kPluginPlatform, "3.014"}});
+#ifdef _WIN32
+    ::testing::AddGlobalTestEnvironment(new TrustedServiceCertificate);
+#endif
     return true;
 }();
 
@@ -59,7 +115,15 @@ class LauncherService : public LauncherTest {
     }
 
     void useService(int port) {
-        std::string settings = "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+#ifdef _WIN32
+        // Wine's WinHTTP matches a host only against the certificate's DNS names, never its
+        // addresses; "localhost" is one of them.
+        const char* host = service()->secure ? "localhost" : "127.0.0.1";
+#else
+        const char* host = "127.0.0.1";
+#endif
+        std::string settings = std::string("[Service]\nHost=") + host +
+                               "\nPort=" + std::to_string(port) +
                                "\nSecure=" + (service()->secure ? "1" : "0") + "\n";
         if (!service()->certificate.empty()) {
             settings += "CACertificate=" + service()->certificate + "\n";
