@@ -65,6 +65,11 @@ def get(port, context, path):
 
 def main():
     service = sys.argv[1]
+    # A mistyped option is an error, never a default or a port picked at random.
+    for bad in (["--port", "abc"], ["--port", "70000"], ["--rate", "-1"], ["--threads", "4x"]):
+        result = subprocess.run([service] + bad, capture_output=True, text=True, timeout=20)
+        if result.returncode != 2 or "wants a whole number" not in result.stderr:
+            raise SystemExit(f"{bad} gave {result.returncode}: {result.stderr!r}")
     folder = tempfile.mkdtemp(prefix="korvane-racedata-crash.")
     process = None
     try:

@@ -24,6 +24,7 @@
 
 #include "platform/http_client.h"
 #include "platform/signature.h"
+#include "tools/racedata/certificate.h"
 #include "tools/racedata/report_fields.h"
 #include "tools/racedata/service.h"
 #include "tools/racedata/update_signer.h"
@@ -567,6 +568,37 @@ TEST_F(RaceDataServiceTest, MadeCertificateIsALeafForTheServiceOnly) {
     EXPECT_NE(X509_check_host(cert, "example.com", 0, 0, nullptr), 1);
     X509_free(cert);
     // And it is still what the clients check the service against.
+    EXPECT_EQ(answer("/qrd/getpubver.php?platform=Plugin"), "0");
+
+    // An authority made by an earlier version is replaced at the next start.
+    service.reset();
+    {
+        EVP_PKEY* key = EVP_EC_gen("P-256");
+        X509* authority = X509_new();
+        X509_set_version(authority, 2);
+        X509_gmtime_adj(X509_getm_notBefore(authority), 0);
+        X509_gmtime_adj(X509_getm_notAfter(authority), 3600);
+        X509_set_pubkey(authority, key);
+        X509V3_CTX context;
+        X509V3_set_ctx_nodb(&context);
+        X509V3_set_ctx(&context, authority, authority, nullptr, nullptr, 0);
+        X509_EXTENSION* extension =
+            X509V3_EXT_conf_nid(nullptr, &context, NID_basic_constraints, "critical,CA:TRUE");
+        X509_add_ext(authority, extension, -1);
+        X509_EXTENSION_free(extension);
+        X509_sign(authority, key, EVP_sha256());
+        FILE* out = std::fopen((folder / "racedata.crt").c_str(), "wb");
+        PEM_write_X509(out, authority);
+        std::fclose(out);
+        out = std::fopen((folder / "racedata.key").c_str(), "wb");
+        PEM_write_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr);
+        std::fclose(out);
+        X509_free(authority);
+        EVP_PKEY_free(key);
+    }
+    ASSERT_TRUE(racedata::certificateCanSignOthers((folder / "racedata.crt").string()));
+    start();
+    EXPECT_FALSE(racedata::certificateCanSignOthers(service->certificatePath()));
     EXPECT_EQ(answer("/qrd/getpubver.php?platform=Plugin"), "0");
 }
 
