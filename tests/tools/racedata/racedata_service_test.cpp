@@ -375,7 +375,7 @@ int statusOf(const std::string& answer) {
 // The service answers each limit with its status while a client that keeps within them goes
 // on being served.
 TEST_F(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
-    int64_t now = 0;
+    std::atomic<int64_t> now{0};  // read by the service's workers
     service.reset();
     start(true, [&now](racedata::ServiceOptions& options) {
         options.requestsPerSecond = 3;
@@ -384,7 +384,7 @@ TEST_F(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
         options.threads = 3;
         options.requestTimeoutMs = 300;
         options.requestLogMaxBytes = 400;
-        options.clockMs = [&now] { return now; };
+        options.clockMs = [&now] { return now.load(); };
     });
     const int port = service->port();
     const std::string version = requestFor("/qrd/getpubver.php?platform=Plugin");
