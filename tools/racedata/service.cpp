@@ -80,16 +80,18 @@ class BoundedTaskQueue final : public httplib::TaskQueue {
     ~BoundedTaskQueue() override { shutdown(); }
 
     void enqueue(std::function<void()> fn) override {
+        bool overflow = false;
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (inService_ >= maxConnections_) {
+            overflow = inService_ >= maxConnections_;
+            if (overflow) {
                 overflow_.push_back(std::move(fn));
             } else {
                 ++inService_;
                 queue_.push_back(std::move(fn));
             }
         }
-        ready_.notify_all();
+        (overflow ? overflowReady_ : ready_).notify_one();
     }
 
     void shutdown() override {
@@ -101,6 +103,7 @@ class BoundedTaskQueue final : public httplib::TaskQueue {
             stopping_ = true;
         }
         ready_.notify_all();
+        overflowReady_.notify_all();
         for (std::thread& worker : workers_) {
             worker.join();
         }
@@ -113,7 +116,9 @@ class BoundedTaskQueue final : public httplib::TaskQueue {
             std::function<void()> fn;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                ready_.wait(lock, [&] { return stopping_ || !queue.empty(); });
+                (overflow ? overflowReady_ : ready_).wait(lock, [&] {
+                    return stopping_ || !queue.empty();
+                });
                 if (queue.empty()) {
                     return;  // stopping, and everything accepted has been served
                 }
@@ -132,6 +137,7 @@ class BoundedTaskQueue final : public httplib::TaskQueue {
     const size_t maxConnections_;
     std::mutex mutex_;
     std::condition_variable ready_;
+    std::condition_variable overflowReady_;
     std::deque<std::function<void()>> queue_;
     std::deque<std::function<void()>> overflow_;
     size_t inService_ = 0;
@@ -269,8 +275,8 @@ std::string RaceDataService::start() {
     const int timeoutMs = std::max(options_.requestTimeoutMs, 1);
     server_->set_read_timeout(timeoutMs / 1000, (timeoutMs % 1000) * 1000);
     server_->set_write_timeout(5, 0);
-    // An idle kept-alive connection holds a worker; the clients make one request each.
-    server_->set_keep_alive_timeout(1);
+    // httplib waits this long for every request of a connection, the first included.
+    server_->set_keep_alive_timeout((timeoutMs + 999) / 1000);
     server_->set_payload_max_length(static_cast<size_t>(std::max(options_.maxRequestBytes, 1)));
     if (!options_.requestLogPath.empty()) {
         requestLog_.open(options_.requestLogPath, std::ios::app);

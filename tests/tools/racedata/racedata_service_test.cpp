@@ -291,6 +291,8 @@ TEST_F(RaceDataServiceTest, ConcurrentClientsLoseNothing) {
     constexpr int kRequests = 50;
     std::atomic<int> acknowledged{0};
     std::atomic<int> failed{0};
+    std::atomic<int> lastStatus{0};
+    std::atomic<int> lastError{0};
     std::vector<std::thread> clients;
     for (int c = 0; c < kClients; ++c) {
         clients.emplace_back([&, c] {
@@ -307,6 +309,8 @@ TEST_F(RaceDataServiceTest, ConcurrentClientsLoseNothing) {
                     acknowledged += path.rfind("/qrd/api.php", 0) == 0 ? 0 : 1;
                 } else {
                     ++failed;
+                    lastStatus = response.status;
+                    lastError = static_cast<int>(response.errorCode);
                 }
             }
         });
@@ -314,7 +318,7 @@ TEST_F(RaceDataServiceTest, ConcurrentClientsLoseNothing) {
     for (auto& t : clients) {
         t.join();
     }
-    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(failed, 0) << "last: status " << lastStatus << ", error " << lastError;
     // Per client: 10 data reports, 35 lap reports, 5 questions.
     EXPECT_EQ(acknowledged, kClients * 45);
     EXPECT_EQ(service->store().dataReportCount(), kClients * 10);
