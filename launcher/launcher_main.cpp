@@ -50,9 +50,11 @@ int RunLauncher() {
 
     Printf(" Checking %s Version.. ", kLauncherComponent);
     if (IsUpdateAvailable(kLauncherComponent)) {
+        // Returns only when the new launcher could not be put in place.
         UpdateLauncher();
+    } else {
+        Printf("\n %s is up to date.\n", kLauncherComponent);
     }
-    Printf("\n %s is up to date.\n", kLauncherComponent);
     Printf("\n");
 
     Printf(" Checking %s Version.. ", kPluginComponent);

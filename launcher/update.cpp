@@ -2,9 +2,10 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <optional>
 #include <string>
 #include <system_error>
 
@@ -12,6 +13,9 @@
 #include "launcher/launcher.h"
 #include "platform/clock.h"
 #include "platform/http_client.h"
+#include "platform/settings.h"
+#include "platform/signature.h"
+#include "platform/system.h"
 
 namespace launcher {
 
@@ -22,7 +26,9 @@ namespace {
 // A version answer is a handful of characters; anything longer is not one.
 constexpr size_t kMaxVersionBody = 4096;
 // Executables are a few megabytes; the limit only stops a runaway answer filling the disk.
-constexpr size_t kMaxFileBody = 512u * 1024u * 1024u;
+constexpr size_t kMaxFileBody = kMaxExecutableBytes;
+// A DER P-256 signature is at most 72 bytes.
+constexpr size_t kMaxSignatureBody = 1024;
 // A download may take a while on a slow line, but must not hang the launcher for ever.
 constexpr int kDownloadTimeoutMs = 5 * 60 * 1000;
 
@@ -31,6 +37,7 @@ platform::HttpResponse serviceGet(const std::string& path, size_t maxBody, int t
     request.endpoint = platform::serviceEndpoint(common::settingsPath());
     request.userAgent = kUserAgent;
     request.path = path;
+    request.teamKey = platform::serviceTeamKey(common::settingsPath());
     request.maxBodyBytes = maxBody;
     request.totalTimeoutMs = totalTimeoutMs;
     return platform::httpTransport().get(request);
@@ -54,11 +61,11 @@ void printFailure(const platform::HttpResponse& response) {
     }
 }
 
-// The body of "/files/R3/<serverName>" when it arrived whole with status 200.
-bool fetchUpdateFile(const char* serverName, std::string* body) {
+// One update file's exchange: its body when it arrived whole with status 200.
+bool fetchBody(const char* serverName, size_t maxBody, std::string* body) {
     char path[256];
     std::snprintf(path, sizeof path, "/files/R3/%s", serverName);
-    platform::HttpResponse response = serviceGet(path, kMaxFileBody, kDownloadTimeoutMs);
+    platform::HttpResponse response = serviceGet(path, maxBody, kDownloadTimeoutMs);
     if (!response.ok()) {
         printFailure(response);
         return false;
@@ -72,6 +79,54 @@ bool fetchUpdateFile(const char* serverName, std::string* body) {
     return true;
 }
 
+// The file is refused: one line on the console and the same in the log.
+void refuse(const char* serverName, const char* why) {
+    Printf("\n %s was refused (%s); the old file is kept.\n", serverName, why);
+    LogLauncherf("%s was refused (%s); the old file is kept.", serverName, why);
+}
+
+// With "Service"/"UpdateKey" set, only files signed by that key are installed: a service
+// that was broken into, or a certificate issued to someone else, then cannot run code on the
+// driver's machine. Without it the file is taken on TLS alone, as before.
+bool signedByUpdateKey(const char* serverName, const std::string& body) {
+    const std::string keyText =
+        platform::profileString("Service", "UpdateKey", "", common::settingsPath(), 1024);
+    if (keyText.find_first_not_of(" \t") == std::string::npos) {
+        return true;
+    }
+    std::optional<std::string> key = platform::decodeBase64(keyText);
+    if (!key || !platform::p256PublicPoint(*key)) {
+        refuse(serverName, "the UpdateKey setting is not a P-256 public key");
+        return false;
+    }
+    std::string signature;
+    if (!fetchBody((std::string(serverName) + ".sig").c_str(), kMaxSignatureBody, &signature)) {
+        refuse(serverName, "no signature");
+        return false;
+    }
+    if (!platform::verifyP256Signature(*key, body, signature)) {
+        refuse(serverName, "the signature does not match the update key");
+        return false;
+    }
+    return true;
+}
+
+// The body of "/files/R3/<serverName>" when it arrived whole with status 200, is signed when
+// it must be, and, for an executable, is a whole one for this platform.
+bool fetchUpdateFile(const char* serverName, std::string* body, bool executable = false) {
+    if (!fetchBody(serverName, kMaxFileBody, body)) {
+        return false;
+    }
+    if (executable) {
+        const std::string problem = ExecutableProblem(*body);
+        if (!problem.empty()) {
+            refuse(serverName, problem.c_str());
+            return false;
+        }
+    }
+    return signedByUpdateKey(serverName, *body);
+}
+
 // Writes `body` beside `target` and moves it over `target` only once it is complete, so the
 // old file stays whole whatever goes wrong.
 // An executable takes its permissions from `permissionsOf` (the file it is to replace; the
@@ -80,16 +135,14 @@ bool replaceFile(const char* target, const std::string& body, bool executable,
                  const char* permissionsOf = nullptr) {
     const fs::path finalPath(target);
     const fs::path temporary(std::string(target) + ".download");
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out.write(body.data(), static_cast<std::streamsize>(body.size()));
-        out.close();
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            Printf("\n Could not write %s; it was left as it was.\n", target);
-            return false;
-        }
+    // On the disk before the rename: otherwise a power cut can leave the new name on an empty
+    // file, and the driver without a program.
+    const std::string writeError = platform::writeFileToDisk(temporary.string(), body);
+    if (!writeError.empty()) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        Printf("\n Could not write %s (%s); it was left as it was.\n", target, writeError.c_str());
+        return false;
     }
     std::error_code ec;
     if (executable) {
@@ -162,6 +215,116 @@ float ParseLeadingDecimal(const char* text) {
     return negative ? -value : value;
 }
 
+const char* PublishedPlatform(const char* component) {
+    if (std::string(component) == kLauncherComponent) {
+        return kLauncherPlatform;
+    }
+    if (std::string(component) == kPluginComponent) {
+        return kPluginPlatform;
+    }
+    return component;
+}
+
+namespace {
+
+uint32_t little(const std::string& bytes, size_t at, size_t width) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < width; ++i) {
+        value |= static_cast<uint32_t>(static_cast<unsigned char>(bytes[at + i])) << (8 * i);
+    }
+    return value;
+}
+
+uint64_t little64(const std::string& bytes, size_t at) {
+    return little(bytes, at, 4) | (static_cast<uint64_t>(little(bytes, at + 4, 4)) << 32);
+}
+
+// A table of `count` entries of `entrySize` bytes at `offset` lies inside the file.
+bool inside(uint64_t offset, uint64_t count, uint64_t entrySize, size_t size) {
+    return offset <= size && count * entrySize <= size - offset;
+}
+
+// PE32+ for x86-64: the headers, and every section's data inside the file, so a cut download
+// is told apart from a whole one.
+[[maybe_unused]] std::string peProblem(const std::string& b) {
+    if (b.compare(0, 2, "MZ") != 0) {
+        return "not a Windows program";
+    }
+    const uint32_t pe = little(b, 0x3c, 4);
+    if (!inside(pe, 1, 24, b.size()) || b.compare(pe, 4, std::string("PE\0\0", 4)) != 0) {
+        return "not a Windows program";
+    }
+    if (little(b, pe + 4, 2) != 0x8664) {
+        return "not a program for x86-64";
+    }
+    const uint32_t sections = little(b, pe + 6, 2);
+    const uint32_t optionalSize = little(b, pe + 20, 2);
+    if (optionalSize < 2 || !inside(pe + 24, 1, optionalSize, b.size()) ||
+        little(b, pe + 24, 2) != 0x20b) {
+        return "not a 64-bit Windows program";
+    }
+    const uint64_t table = uint64_t{pe} + 24 + optionalSize;
+    if (sections == 0 || !inside(table, sections, 40, b.size())) {
+        return "cut short";
+    }
+    for (uint32_t i = 0; i < sections; ++i) {
+        const uint64_t header = table + uint64_t{i} * 40;
+        const uint32_t rawSize = little(b, header + 16, 4);
+        const uint32_t rawOffset = little(b, header + 20, 4);
+        if (rawSize != 0 && !inside(rawOffset, 1, rawSize, b.size())) {
+            return "cut short";
+        }
+    }
+    return "";
+}
+
+// ELF64 little-endian for x86-64, an executable or a position-independent one, with its
+// program and section header tables (the latter at the very end of a linked file) inside it.
+[[maybe_unused]] std::string elfProblem(const std::string& b) {
+    if (b.compare(0, 4,
+                  "\x7f"
+                  "ELF") != 0) {
+        return "not a Linux program";
+    }
+    if (b[4] != 2 || b[5] != 1) {
+        return "not a 64-bit little-endian program";
+    }
+    const uint32_t type = little(b, 16, 2);
+    if (type != 2 && type != 3) {
+        return "not an executable";
+    }
+    if (little(b, 18, 2) != 62) {
+        return "not a program for x86-64";
+    }
+    const uint64_t programHeaders = little64(b, 32);
+    const uint64_t sectionHeaders = little64(b, 40);
+    const uint32_t programEntry = little(b, 54, 2);
+    const uint32_t programCount = little(b, 56, 2);
+    const uint32_t sectionEntry = little(b, 58, 2);
+    const uint32_t sectionCount = little(b, 60, 2);
+    if (programCount == 0 || !inside(programHeaders, programCount, programEntry, b.size()) ||
+        !inside(sectionHeaders, sectionCount, sectionEntry, b.size())) {
+        return "cut short";
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string ExecutableProblem(const std::string& bytes) {
+    if (bytes.size() < kMinExecutableBytes) {
+        return bytes.empty() ? "empty" : "too small for a program";
+    }
+    if (bytes.size() > kMaxExecutableBytes) {
+        return "too large";
+    }
+#ifdef _WIN32
+    return peProblem(bytes);
+#else
+    return elfProblem(bytes);
+#endif
+}
+
 std::string VersionFileName(const char* component) {
     char name[37];
     std::snprintf(name, sizeof name, "Qm_Korvane_%s%s", component, ".ver");
@@ -170,7 +333,8 @@ std::string VersionFileName(const char* component) {
 
 float FetchPublishedVersion(const char* component) {
     char path[256];
-    std::snprintf(path, sizeof path, "/qrd/getpubver.php?platform=%s", component);
+    std::snprintf(path, sizeof path, "/qrd/getpubver.php?platform=%s",
+                  PublishedPlatform(component));
     platform::HttpResponse response = serviceGet(path, kMaxVersionBody, 10000);
     if (!response.ok()) {
         printFailure(response);
@@ -209,7 +373,7 @@ bool IsUpdateAvailable(const char* component) {
 
 bool DownloadUpdateFile(const char* serverName, const char* localName, bool executable) {
     std::string body;
-    if (!fetchUpdateFile(serverName, &body)) {
+    if (!fetchUpdateFile(serverName, &body, executable)) {
         return false;
     }
     return replaceFile(localName, body, executable);
@@ -232,6 +396,11 @@ void announceUpdate(const char* component) {
     LogLauncherf("Fetching Updates for %s...", component);
     Printf("\n Fetching Updates for %s...\n", component);
     platform::sleepMs(250);
+}
+
+void reportKept(const char* component) {
+    Printf("\n The update could not be fetched; the current %s is kept.\n", component);
+    LogLauncherf("Update of %s failed; the current one is kept.", component);
 }
 
 // The version file goes in last and only after the executable: a failed executable download
@@ -258,7 +427,7 @@ void UpdateLauncher() {
     // starts it.
     std::string binary;
     const std::string staged = std::string(kLauncherExecutable) + ".download";
-    bool replaced = fetchUpdateFile(kLauncherServerBinary, &binary) &&
+    bool replaced = fetchUpdateFile(kLauncherServerBinary, &binary, true) &&
                     replaceFile(staged.c_str(), binary, true, kLauncherExecutable);
     if (replaced) {
         // The running executable cannot be overwritten, but it can be moved aside.
@@ -293,7 +462,10 @@ void UpdateLauncher() {
         }
     }
     if (!replaced) {
-        Printf("\n The update could not be fetched; the current Launcher is kept.\n");
+        // Asking for a restart now would only bring the driver back to this same prompt at
+        // every start, and the plugin would never run: go on with the launcher there is.
+        reportKept(component);
+        return;
     }
 
     DownloadUpdateFile(kReadmeFile, kReadmeFile);
@@ -312,6 +484,10 @@ void UpdatePlugin() {
 
     // The plugin is not running yet, so it is replaced in place.
     const bool replaced = DownloadUpdateFile(kPluginServerBinary, kPluginExecutable, true);
+    if (!replaced) {
+        reportKept(component);
+        return;
+    }
     DownloadUpdateFile(kReadmeFile, kReadmeFile);
     commitVersionFile(component, versionFetched, version, replaced);
     Printf("\n Done.");

@@ -24,15 +24,24 @@ struct HttpEndpoint {
     std::string caCertificate;
 };
 
+// The header a team key travels in, for a self-hosted service that serves its own team only.
+inline constexpr const char* kTeamKeyHeader = "X-Team-Key";
+
 // The endpoint named by the "Service" section ("Host", "Port", "Secure", "CACertificate") of
 // the settings file at `settingsPath`; every key that is missing keeps its default above, so
 // a file without the section changes nothing.
 HttpEndpoint serviceEndpoint(const std::string& settingsPath);
 
+// The "Service"/"TeamKey" setting of the settings file at `settingsPath`; "" when there is none
+// or when it could not travel in a header line (anything but visible ASCII).
+std::string serviceTeamKey(const std::string& settingsPath);
+
 struct HttpRequest {
     HttpEndpoint endpoint;
     std::string userAgent;
     std::string path;  // path and query string, sent as they are
+    // Sent in the kTeamKeyHeader header when not empty; nothing is sent otherwise.
+    std::string teamKey;
     // Neither a dead network nor a slow service may hold the caller longer than this.
     int connectTimeoutMs = 5000;
     int totalTimeoutMs = 10000;

@@ -27,6 +27,11 @@ std::string errorText(int code);
 // Runs a command line through the command processor (`system`), returns its status.
 int runCommand(const std::string& commandLine);
 
+// Writes `bytes` as the whole of a new file `path` (replacing any file of that name) and
+// flushes it to the disk before returning, so a power cut after a later rename cannot leave a
+// named but empty or partial file. "" on success, else the system's reason.
+std::string writeFileToDisk(const std::string& path, const std::string& bytes);
+
 // The directory of the running executable.
 std::string executableDirectory();
 

@@ -22,6 +22,17 @@ HttpEndpoint serviceEndpoint(const std::string& settingsPath) {
     return endpoint;
 }
 
+std::string serviceTeamKey(const std::string& settingsPath) {
+    std::string key = profileString("Service", "TeamKey", "", settingsPath, 1024);
+    for (char c : key) {
+        // Visible ASCII only: a line break would let the setting write headers of its own.
+        if (c < 0x21 || c > 0x7e) {
+            return "";
+        }
+    }
+    return key;
+}
+
 HttpTransport& httpTransport() {
     HttpTransport* t = installed.load(std::memory_order_acquire);
     return t ? *t : systemHttpTransport();

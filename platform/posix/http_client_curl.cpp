@@ -76,6 +76,12 @@ class CurlTransport final : public HttpTransport {
             curl_easy_setopt(curl, CURLOPT_CAINFO, request.endpoint.caCertificate.c_str());
             curl_easy_setopt(curl, CURLOPT_CAPATH, nullptr);
         }
+        curl_slist* headers = nullptr;
+        if (!request.teamKey.empty()) {
+            const std::string line = std::string(kTeamKeyHeader) + ": " + request.teamKey;
+            headers = curl_slist_append(headers, line.c_str());
+            curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+        }
         curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collectBody);
         curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
 
@@ -89,6 +95,7 @@ class CurlTransport final : public HttpTransport {
             response.errorCode = static_cast<uint32_t>(code);
         }
         curl_easy_cleanup(curl);
+        curl_slist_free_all(headers);
         return response;
     }
 };

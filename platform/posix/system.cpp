@@ -1,6 +1,7 @@
 #include "platform/system.h"
 
 #include <malloc.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -53,6 +54,35 @@ void releaseFreedMemory() {
 #if defined(__GLIBC__)
     ::malloc_trim(0);
 #endif
+}
+
+std::string writeFileToDisk(const std::string& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        return errorText(errno);
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            const int error = errno;
+            ::close(fd);
+            return errorText(error);
+        }
+        written += static_cast<size_t>(n);
+    }
+    if (::fsync(fd) != 0) {
+        const int error = errno;
+        ::close(fd);
+        return errorText(error);
+    }
+    if (::close(fd) != 0) {
+        return errorText(errno);
+    }
+    return "";
 }
 
 std::string errorText(int code) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -94,8 +95,18 @@ class WinHttpTransport final : public HttpTransport {
         if (!shortenTimeouts()) {
             return fail(HttpFailure::kConnect);
         }
-        if (!WinHttpSendRequest(exchange.get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
+        // The answer comes from the host asked, or not at all: a redirect could hand the
+        // launcher a file from anywhere (curl does not follow them either).
+        DWORD redirects = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+        WinHttpSetOption(exchange.get(), WINHTTP_OPTION_REDIRECT_POLICY, &redirects,
+                         sizeof(redirects));
+        std::wstring headers;
+        if (!request.teamKey.empty()) {
+            headers = widen(std::string(kTeamKeyHeader) + ": " + request.teamKey);
+        }
+        if (!WinHttpSendRequest(
+                exchange.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
             !WinHttpReceiveResponse(exchange.get(), nullptr)) {
             return fail(HttpFailure::kConnect);
         }
@@ -134,6 +145,18 @@ class WinHttpTransport final : public HttpTransport {
                 break;
             }
             response.body.append(chunk.data(), read);
+        }
+        // A connection closed before the promised length is a cut body, not a short file.
+        wchar_t lengthText[32] = {0};
+        DWORD lengthSize = sizeof(lengthText);
+        if (WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_CONTENT_LENGTH,
+                                WINHTTP_HEADER_NAME_BY_INDEX, lengthText, &lengthSize,
+                                WINHTTP_NO_HEADER_INDEX)) {
+            const unsigned long long promised = std::wcstoull(lengthText, nullptr, 10);
+            if (promised != response.body.size()) {
+                SetLastError(ERROR_WINHTTP_CONNECTION_ERROR);
+                return fail(HttpFailure::kReadData);
+            }
         }
         return response;
     }

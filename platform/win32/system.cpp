@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <mmsystem.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -25,6 +26,32 @@ void returnLargeBuffersToSystem() {}
 
 void releaseFreedMemory() {
     ::HeapCompact(::GetProcessHeap(), 0);
+}
+
+std::string writeFileToDisk(const std::string& path, const std::string& bytes) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        return errorText(static_cast<int>(::GetLastError()));
+    }
+    size_t written = 0;
+    while (written < bytes.size()) {
+        const DWORD part = static_cast<DWORD>(std::min<size_t>(bytes.size() - written, 1u << 30));
+        DWORD n = 0;
+        if (!::WriteFile(file, bytes.data() + written, part, &n, nullptr) || n == 0) {
+            const DWORD error = ::GetLastError();
+            ::CloseHandle(file);
+            return errorText(static_cast<int>(error));
+        }
+        written += n;
+    }
+    if (!::FlushFileBuffers(file)) {
+        const DWORD error = ::GetLastError();
+        ::CloseHandle(file);
+        return errorText(static_cast<int>(error));
+    }
+    ::CloseHandle(file);
+    return "";
 }
 
 std::string errorText(int code) {

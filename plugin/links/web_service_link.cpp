@@ -54,6 +54,7 @@ bool exchange(const std::string& path, std::string& body) {
     request.endpoint = ServiceEndpoint();
     request.userAgent = kUserAgent;
     request.path = path;
+    request.teamKey = platform::serviceTeamKey(common::settingsPath());
     request.maxBodyBytes = kMaxAnswerBytes;
     platform::HttpResponse response = platform::httpTransport().get(request);
     switch (response.failure) {

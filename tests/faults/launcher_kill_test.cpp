@@ -34,6 +34,15 @@ struct Steps {
 };
 Steps steps;
 
+const std::string& newLauncher() {
+    static const std::string image = launchertest::executableImage(5000, 1);
+    return image;
+}
+const std::string& newPlugin() {
+    static const std::string image = launchertest::executableImage(6000, 2);
+    return image;
+}
+
 class UpdateService : public platform::HttpTransport {
   public:
     platform::HttpResponse get(const platform::HttpRequest& request) override {
@@ -45,12 +54,12 @@ class UpdateService : public platform::HttpTransport {
         return response;
     }
     std::map<std::string, std::string> files = {
-        {"/qrd/getpubver.php?platform=Launcher", "3.015"},
-        {"/qrd/getpubver.php?platform=Plugin", "3.015"},
+        {std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform, "3.015"},
+        {std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform, "3.015"},
         {"/files/R3/Qm_Korvane_Launcher.ver", "3.015\n"},
-        {"/files/R3/Qm_Korvane_Launcher.bin", "new launcher"},
+        {std::string("/files/R3/") + launcher::kLauncherServerBinary, newLauncher()},
         {"/files/R3/Qm_Korvane_Plugin.ver", "3.015\n"},
-        {"/files/R3/Qm_Korvane_Plugin.bin", "new plugin"},
+        {std::string("/files/R3/") + launcher::kPluginServerBinary, newPlugin()},
         {"/files/R3/Qm_Korvane_README.txt", "read me"},
     };
 };
@@ -103,10 +112,10 @@ class LauncherKilled : public launchertest::LauncherTest {
     void expectWorkingInstall(const std::string& when) {
         const std::string launcherNow = readFile(launcher::kLauncherExecutable);
         const std::string pluginNow = readFile(launcher::kPluginExecutable);
-        EXPECT_TRUE(launcherNow == "old launcher" || launcherNow == "new launcher")
-            << when << ": launcher is \"" << launcherNow << "\"";
-        EXPECT_TRUE(pluginNow == "old plugin" || pluginNow == "new plugin")
-            << when << ": plugin is \"" << pluginNow << "\"";
+        EXPECT_TRUE(launcherNow == "old launcher" || launcherNow == newLauncher())
+            << when << ": launcher is \"" << launcherNow.substr(0, 20) << "\"";
+        EXPECT_TRUE(pluginNow == "old plugin" || pluginNow == newPlugin())
+            << when << ": plugin is \"" << pluginNow.substr(0, 20) << "\"";
     }
 
     UpdateService service_;
@@ -142,8 +151,8 @@ TEST_F(LauncherKilled, AtEveryStepOfAnUpdateTheNextStartsFinishIt) {
             // The kill may also come in one of the starts that follow the first.
             killsThatHappened += steps.count >= killAt && !halfWritten ? 1 : 0;
             EXPECT_TRUE(launched);
-            EXPECT_EQ(readFile(launcher::kLauncherExecutable), "new launcher");
-            EXPECT_EQ(readFile(launcher::kPluginExecutable), "new plugin");
+            EXPECT_TRUE(readFile(launcher::kLauncherExecutable) == newLauncher());
+            EXPECT_TRUE(readFile(launcher::kPluginExecutable) == newPlugin());
             EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.015\n");
             EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), "3.015\n");
             EXPECT_EQ(readFile("Qm_Korvane_README.txt"), "read me");

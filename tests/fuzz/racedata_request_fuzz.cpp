@@ -170,6 +170,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     options.port = 0;
     options.plain = true;
     options.threads = 2;
+    // One client asking as fast as it can is what a fuzzer is.
+    options.requestsPerSecond = 0;
     options.databasePath = (dir / "race.db").string();
     options.filesDirectory = (dir / "files").string();
     {

@@ -1,5 +1,7 @@
 #include "launcher_harness.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -64,6 +66,82 @@ void LauncherTest::TearDown() {
     std::filesystem::current_path(previousDir_);
     std::error_code ignored;
     std::filesystem::remove_all(dir_, ignored);
+}
+
+namespace {
+
+void putLittle(std::string& b, size_t at, uint64_t value, size_t width) {
+    for (size_t i = 0; i < width; ++i) {
+        b[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
+    }
+}
+
+// Filler that no text conversion would leave alone; a formula, so other tools can make it too.
+std::string filler(size_t size, unsigned seed) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i) {
+        bytes[i] = static_cast<char>(((i * 2654435761u + seed * 40503u) >> 13) & 0xff);
+    }
+    return bytes;
+}
+
+// One program header after the file header, two section headers at the very end.
+std::string elfImage(size_t size, unsigned seed) {
+    std::string b = filler(size, seed);
+    std::fill(b.begin(), b.begin() + 64, '\0');
+    b.replace(0, 4,
+              "\x7f"
+              "ELF");
+    b[4] = 2;  // 64-bit
+    b[5] = 1;  // little-endian
+    b[6] = 1;
+    putLittle(b, 16, 3, 2);   // position-independent executable
+    putLittle(b, 18, 62, 2);  // x86-64
+    putLittle(b, 20, 1, 4);
+    putLittle(b, 32, 64, 8);             // program headers
+    putLittle(b, 40, size - 2 * 64, 8);  // section headers
+    putLittle(b, 52, 64, 2);
+    putLittle(b, 54, 56, 2);
+    putLittle(b, 56, 1, 2);
+    putLittle(b, 58, 64, 2);
+    putLittle(b, 60, 2, 2);
+    return b;
+}
+
+// One section whose data runs to the end of the file.
+std::string peImage(size_t size, unsigned seed) {
+    std::string b = filler(size, seed);
+    std::fill(b.begin(), b.begin() + 0x400, '\0');
+    b.replace(0, 2, "MZ");
+    putLittle(b, 0x3c, 0x80, 4);
+    b.replace(0x80, 4, std::string("PE\0\0", 4));
+    putLittle(b, 0x84, 0x8664, 2);  // x86-64
+    putLittle(b, 0x86, 1, 2);       // one section
+    putLittle(b, 0x94, 240, 2);     // optional header size
+    putLittle(b, 0x98, 0x20b, 2);   // PE32+
+    const size_t section = 0x80 + 24 + 240;
+    b.replace(section, 5, ".text");
+    putLittle(b, section + 16, size - 0x400, 4);
+    putLittle(b, section + 20, 0x400, 4);
+    return b;
+}
+
+}  // namespace
+
+std::string executableImage(size_t size, unsigned seed) {
+#ifdef _WIN32
+    return peImage(size, seed);
+#else
+    return elfImage(size, seed);
+#endif
+}
+
+std::string foreignExecutableImage(size_t size, unsigned seed) {
+#ifdef _WIN32
+    return elfImage(size, seed);
+#else
+    return peImage(size, seed);
+#endif
 }
 
 int LauncherTest::run() {

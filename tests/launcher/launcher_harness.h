@@ -50,6 +50,12 @@ class LauncherTest : public ::testing::Test {
     std::filesystem::path previousDir_;
 };
 
+// A whole executable of `size` bytes (at least 4096) for this platform (ELF x86-64 on Linux,
+// PE32+ x86-64 on Windows), its filler bytes set by `seed`; the same bytes on every machine.
+std::string executableImage(size_t size, unsigned seed);
+// The same for the other platform.
+std::string foreignExecutableImage(size_t size, unsigned seed);
+
 // True when `text` contains `part`.
 inline bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;

@@ -21,6 +21,15 @@
 
 #ifdef KORVANE_INPROCESS_SERVICE
 #include <httplib.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
+#include "tools/racedata/service.h"
+#include "tools/racedata/update_signer.h"
+#endif
+#ifdef _WIN32
+#include <windows.h>
+#include <wincrypt.h>
 #endif
 
 namespace launchertest {
@@ -32,22 +41,68 @@ const testsupport::RaceDataServiceInfo* service() {
     return testsupport::raceDataService();
 }
 
+#ifdef _WIN32
+// WinHTTP trusts the system's certificate stores only: for the run, the service's certificate
+// goes into a root store, as a driver puts it there ("certutil -addstore Root racedata.crt"),
+// and comes out again at the end.
+class TrustedServiceCertificate : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        if (!service() || !service()->secure) {
+            return;
+        }
+        std::ifstream in(testsupport::hostPath(service()->certificate), std::ios::binary);
+        const std::string pem((std::istreambuf_iterator<char>(in)), {});
+        DWORD size = 0;
+        ASSERT_TRUE(CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, nullptr, &size,
+                                         nullptr, nullptr))
+            << "no certificate at " << service()->certificate;
+        std::vector<BYTE> der(size);
+        CryptStringToBinaryA(pem.c_str(), 0, CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr,
+                             nullptr);
+        // Wine's chain engine reads the machine's root store, not the user's; on Windows the
+        // machine's store wants an administrator, and the user's is taken then.
+        store_ =
+            CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+        if (!store_) {
+            store_ = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_CURRENT_USER,
+                                   L"Root");
+        }
+        ASSERT_NE(store_, nullptr);
+        ASSERT_TRUE(CertAddEncodedCertificateToStore(store_, X509_ASN_ENCODING, der.data(), size,
+                                                     CERT_STORE_ADD_REPLACE_EXISTING, &added_));
+        // Written through to where the chain engine of this process will read it.
+        CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+    }
+    void TearDown() override {
+        if (added_) {
+            CertDeleteCertificateFromStore(added_);  // also frees the context
+            CertControlStore(store_, 0, CERT_STORE_CTRL_COMMIT, nullptr);
+        }
+        if (store_) {
+            CertCloseStore(store_, 0);
+        }
+    }
+
+  private:
+    HCERTSTORE store_ = nullptr;
+    PCCERT_CONTEXT added_ = nullptr;
+};
+#endif
+
 const bool registered = [] {
-    testsupport::registerRaceDataService("korvane_launcher_service",
-                                         {{"Launcher", "3.015"}, {"Plugin", "3.014"}});
+    testsupport::registerRaceDataService(
+        "korvane_launcher_service",
+        {{launcher::kLauncherPlatform, "3.015"}, {launcher::kPluginPlatform, "3.014"}});
+#ifdef _WIN32
+    ::testing::AddGlobalTestEnvironment(new TrustedServiceCertificate);
+#endif
     return true;
 }();
 
-// Bytes no text conversion would leave alone.
+// A whole program for this platform.
 std::string binary(size_t size, unsigned seed) {
-    std::string bytes(size, '\0');
-    std::mt19937 random(seed);
-    for (char& b : bytes) {
-        b = static_cast<char>(random() & 0xff);
-    }
-    bytes[0] = 'M';
-    bytes[1] = 'Z';
-    return bytes;
+    return executableImage(size, seed);
 }
 
 class LauncherService : public LauncherTest {
@@ -58,14 +113,22 @@ class LauncherService : public LauncherTest {
         useService(service()->port);
         std::error_code ignored;
         for (const char* name :
-             {"Qm_Korvane_Launcher.ver", "Qm_Korvane_Launcher.bin", "Qm_Korvane_Plugin.ver",
-              "Qm_Korvane_Plugin.bin", "Qm_Korvane_README.txt"}) {
+             {"Qm_Korvane_Launcher.ver", launcher::kLauncherServerBinary, "Qm_Korvane_Plugin.ver",
+              launcher::kPluginServerBinary, "Qm_Korvane_README.txt"}) {
             fs::remove(fs::path(service()->files) / name, ignored);
         }
     }
 
     void useService(int port) {
-        std::string settings = "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(port) +
+#ifdef _WIN32
+        // Wine's WinHTTP matches a host only against the certificate's DNS names, never its
+        // addresses; "localhost" is one of them.
+        const char* host = service()->secure ? "localhost" : "127.0.0.1";
+#else
+        const char* host = "127.0.0.1";
+#endif
+        std::string settings = std::string("[Service]\nHost=") + host +
+                               "\nPort=" + std::to_string(port) +
                                "\nSecure=" + (service()->secure ? "1" : "0") + "\n";
         if (!service()->certificate.empty()) {
             settings += "CACertificate=" + service()->certificate + "\n";
@@ -95,12 +158,12 @@ TEST_F(LauncherService, NewerLauncherIsFetchedAndAsksForARestartWithoutStartingT
     writeFile(launcher::kLauncherExecutable, oldLauncher);
     writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
     publishFile("Qm_Korvane_Launcher.ver", "3.015\n");
-    publishFile("Qm_Korvane_Launcher.bin", newLauncher);
+    publishFile(launcher::kLauncherServerBinary, newLauncher);
     publishFile("Qm_Korvane_README.txt", "read me\n");
 
     EXPECT_EQ(run(), 0);
-    EXPECT_EQ(readFile(launcher::kLauncherExecutable), newLauncher);
-    EXPECT_EQ(readFile("Qm_Korvane_Cache.dat"), oldLauncher);
+    EXPECT_TRUE(readFile(launcher::kLauncherExecutable) == newLauncher);
+    EXPECT_TRUE(readFile("Qm_Korvane_Cache.dat") == oldLauncher);
     EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.015\n");
     EXPECT_EQ(readFile("Qm_Korvane_README.txt"), "read me\n");
     EXPECT_TRUE(recorded().commands.empty());
@@ -141,7 +204,7 @@ TEST_F(LauncherService, NothingChangesWhenUpToDateOrWhenTheServiceIsDown) {
         writeFile(launcher::kPluginExecutable, "plugin");
         writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
         writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-        publishFile("Qm_Korvane_Plugin.bin", "a plugin that must not be fetched");
+        publishFile(launcher::kPluginServerBinary, "a plugin that must not be fetched");
         const int before = downloadsServed();
 
         EXPECT_EQ(run(), 0);
@@ -159,13 +222,13 @@ TEST_F(LauncherService, MissingVersionFileUpdatesThePlugin) {
     writeFile("Qm_Korvane_Launcher.ver", "3.015 launcher");
     writeFile(launcher::kPluginExecutable, "old plugin");
     publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
-    publishFile("Qm_Korvane_Plugin.bin", newPlugin);
+    publishFile(launcher::kPluginServerBinary, newPlugin);
     publishFile("Qm_Korvane_README.txt", "read me\n");
 
     EXPECT_EQ(run(), 0);
     EXPECT_TRUE(
         contains(recorded().console, "Checking Plugin Version.. \n Error opening version file."));
-    EXPECT_EQ(readFile(launcher::kPluginExecutable), newPlugin);
+    EXPECT_TRUE(readFile(launcher::kPluginExecutable) == newPlugin);
     EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), "3.014\n");
     ASSERT_EQ(recorded().commands.size(), 1u);
     // Started after the update.
@@ -174,7 +237,7 @@ TEST_F(LauncherService, MissingVersionFileUpdatesThePlugin) {
 
 TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
     const std::string oldPlugin = binary(100000, 4);
-    const std::string shorter = binary(1000, 5);
+    const std::string shorter = binary(5000, 5);
     struct Case {
         const char* name;
         bool published;
@@ -192,12 +255,12 @@ TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
         writeFile(launcher::kPluginExecutable, oldPlugin);
         publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
         std::error_code ignored;
-        fs::remove(fs::path(service()->files) / "Qm_Korvane_Plugin.bin", ignored);
+        fs::remove(fs::path(service()->files) / launcher::kPluginServerBinary, ignored);
         if (c.published) {
-            publishFile("Qm_Korvane_Plugin.bin", shorter);
+            publishFile(launcher::kPluginServerBinary, shorter);
         }
         EXPECT_EQ(run(), 0);
-        EXPECT_EQ(readFile(launcher::kPluginExecutable), c.expected);
+        EXPECT_TRUE(readFile(launcher::kPluginExecutable) == c.expected);
         // Without the new plugin the old version stays, so the next start tries again.
         EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), c.version);
         EXPECT_EQ(recorded().commands.size(), 1u);
@@ -205,21 +268,82 @@ TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
 }
 
 #ifdef KORVANE_INPROCESS_SERVICE
+// A P-256 key of its own in a PEM file; returns the public half as "UpdateKey" takes it.
+std::string makeSigningKey(const fs::path& path) {
+    EVP_PKEY* key = EVP_EC_gen("P-256");
+    FILE* out = std::fopen(path.string().c_str(), "wb");
+    if (key && out) {
+        PEM_write_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr);
+    }
+    if (out) {
+        std::fclose(out);
+    }
+    EVP_PKEY_free(key);
+    std::string error;
+    auto signer = racedata::UpdateSigner::load(path.string(), error);
+    return signer ? signer->publicKeyBase64() : "";
+}
+
+// The service signs what it serves with its key; the launcher installs it with that key as its
+// "UpdateKey" and refuses it, keeping the old plugin and starting it, with any other.
+TEST_F(LauncherService, WhatTheServiceSignsIsInstalledOnlyUnderItsOwnKey) {
+    const fs::path folder = fs::temp_directory_path() /
+                            ("korvane_signing_service_" + std::to_string(std::random_device{}()));
+    fs::create_directories(folder / "files");
+    const std::string serviceKey = makeSigningKey(folder / "signing.pem");
+    const std::string otherKey = makeSigningKey(folder / "other.pem");
+    ASSERT_FALSE(serviceKey.empty());
+    racedata::ServiceOptions options;
+    options.port = 0;
+    options.plain = true;
+    options.databasePath = (folder / "racedata.db").string();
+    options.filesDirectory = (folder / "files").string();
+    options.signingKeyPath = (folder / "signing.pem").string();
+    auto signing = std::make_unique<racedata::RaceDataService>(options);
+    ASSERT_EQ(signing->start(), "");
+    signing->store().publishVersion(launcher::kPluginPlatform, "3.015");
+    const std::string newPlugin = binary(50000, 11);
+    const std::string oldPlugin = binary(40000, 12);
+    std::ofstream(folder / "files" / "Qm_Korvane_Plugin.ver") << "3.015\n";
+    std::ofstream(folder / "files" / launcher::kPluginServerBinary, std::ios::binary) << newPlugin;
+    std::ofstream(folder / "files" / "Qm_Korvane_README.txt") << "read me\n";
+
+    for (const std::string& key : {otherKey, serviceKey}) {
+        const bool ours = key == serviceKey;
+        SCOPED_TRACE(ours ? "the service's key" : "another key");
+        recorded() = Recorded{};
+        writeFile("Qm_Korvane_Launcher.ini",
+                  "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(signing->port()) +
+                      "\nSecure=0\nUpdateKey=" + key + "\n");
+        writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
+        writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
+        writeFile(launcher::kPluginExecutable, oldPlugin);
+        EXPECT_EQ(run(), 0);
+        EXPECT_TRUE(readFile(launcher::kPluginExecutable) == (ours ? newPlugin : oldPlugin));
+        EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), ours ? "3.015\n" : "3.014\n");
+        EXPECT_EQ(contains(recorded().console, "does not match the update key"), !ours);
+        EXPECT_EQ(recorded().commands.size(), 1u);
+    }
+    signing.reset();
+    fs::remove_all(folder);
+}
+
 // A server that promises a whole file and drops the connection half-way through it.
 TEST_F(LauncherService, ConnectionCutMidBodyLeavesTheOldFile) {
     httplib::Server cutting;
-    cutting.Get("/files/R3/Qm_Korvane_Plugin.bin", [](const httplib::Request&,
-                                                      httplib::Response& response) {
-        response.set_content_provider(100000, "application/octet-stream",
-                                      [](size_t offset, size_t, httplib::DataSink& sink) {
-                                          if (offset >= 50000) {
-                                              return false;  // gone mid-body
-                                          }
-                                          std::string half(50000, 'N');
-                                          sink.write(half.data(), half.size());
-                                          return true;
-                                      });
-    });
+    cutting.Get(std::string("/files/R3/") + launcher::kPluginServerBinary,
+                [](const httplib::Request&, httplib::Response& response) {
+                    response.set_content_provider(
+                        100000, "application/octet-stream",
+                        [](size_t offset, size_t, httplib::DataSink& sink) {
+                            if (offset >= 50000) {
+                                return false;  // gone mid-body
+                            }
+                            std::string half(50000, 'N');
+                            sink.write(half.data(), half.size());
+                            return true;
+                        });
+                });
     const int port = cutting.bind_to_any_port("127.0.0.1");
     ASSERT_GT(port, 0);
     std::thread serving([&cutting] { cutting.listen_after_bind(); });
@@ -228,11 +352,11 @@ TEST_F(LauncherService, ConnectionCutMidBodyLeavesTheOldFile) {
     const std::string oldPlugin = binary(80000, 6);
     writeFile(launcher::kPluginExecutable, oldPlugin);
 
-    EXPECT_FALSE(
-        launcher::DownloadUpdateFile("Qm_Korvane_Plugin.bin", launcher::kPluginExecutable, true));
+    EXPECT_FALSE(launcher::DownloadUpdateFile(launcher::kPluginServerBinary,
+                                              launcher::kPluginExecutable, true));
     cutting.stop();
     serving.join();
-    EXPECT_EQ(readFile(launcher::kPluginExecutable), oldPlugin);
+    EXPECT_TRUE(readFile(launcher::kPluginExecutable) == oldPlugin);
     EXPECT_TRUE(contains(recorded().console, "in WinHttpReadData.\n")) << recorded().console;
 }
 #endif

@@ -6,6 +6,7 @@
 #include <csignal>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -140,7 +141,8 @@ TEST_F(LauncherUnit, VersionDecision) {
         SCOPED_TRACE(c.name);
         recorded().console.clear();
         clock_.clearSleeps();
-        http_.route("/qrd/getpubver.php?platform=Plugin", c.published);
+        http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform,
+                    c.published);
         std::filesystem::remove("Qm_Korvane_Plugin.ver");
         if (c.localFile) {
             writeFile("Qm_Korvane_Plugin.ver", c.localFile);
@@ -153,7 +155,7 @@ TEST_F(LauncherUnit, VersionDecision) {
 }
 
 TEST_F(LauncherUnit, VersionCheckLogsBothVersionsAndAsksOverTls) {
-    http_.version("Launcher", "3.015");
+    http_.version(launcher::kLauncherPlatform, "3.015");
     writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
     EXPECT_TRUE(launcher::IsUpdateAvailable("Launcher"));
     std::vector<std::string> lines = logLines();
@@ -163,25 +165,33 @@ TEST_F(LauncherUnit, VersionCheckLogsBothVersionsAndAsksOverTls) {
 
     ASSERT_EQ(http_.requests().size(), 1u);
     const platform::HttpRequest request = http_.requests()[0];
-    EXPECT_EQ(request.path, "/qrd/getpubver.php?platform=Launcher");
+    EXPECT_EQ(request.path,
+              std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform);
     EXPECT_EQ(request.userAgent, "WinHTTP Example/1.0");
     EXPECT_EQ(request.endpoint.port, 443);
     EXPECT_TRUE(request.endpoint.secure);
 }
 
-TEST_F(LauncherUnit, DownloadReplacesOnlyWithACompleteAnswer) {
-    const std::string old = "the old plugin, longer than any download of this test";
+TEST_F(LauncherUnit, DownloadReplacesOnlyWithAWholeExecutableForThisPlatform) {
+    const std::string old = executableImage(60000, 1);
+    const std::string shorter = executableImage(5000, 2);
+    const std::string page = "<html>Not Found</html>" + std::string(5000, ' ');
     struct Case {
         const char* name;
         HttpResponse response;
         bool replaced;
         const char* console;
     } cases[] = {
-        {"shorter file", answer("new"), true, ""},
-        {"empty file", answer(""), true, ""},
+        {"shorter program", answer(shorter), true, ""},
+        {"empty answer", answer(""), false, " was refused (empty); the old file is kept."},
+        {"a few bytes", answer("MZ"), false, "(too small for a program)"},
+        {"error page with 200", answer(page), false, "; the old file is kept.\n"},
+        {"cut without an error", answer(shorter.substr(0, 4500)), false, "(cut short)"},
+        {"the other platform's program", answer(foreignExecutableImage(5000, 2)), false,
+         "was refused (not a"},
         {"not found", answer("<html>Not Found</html>", 404), false, "answered 404"},
         {"server error", answer("oops", 500), false, "answered 500"},
-        {"cut mid-body", failure(HttpFailure::kReadData, 12030, "MZ half an exe"), false,
+        {"cut mid-body", failure(HttpFailure::kReadData, 12030, shorter.substr(0, 100)), false,
          "Error 12030 in WinHttpReadData.\n"},
         {"query failed", failure(HttpFailure::kQueryData, 12017, "MZ"), false,
          "Error 12017 in WinHttpQueryDataAvailable.\n"},
@@ -192,48 +202,211 @@ TEST_F(LauncherUnit, DownloadReplacesOnlyWithACompleteAnswer) {
         SCOPED_TRACE(c.name);
         recorded().console.clear();
         writeFile(launcher::kPluginExecutable, old);
-        http_.route("/files/R3/Qm_Korvane_Plugin.bin", c.response);
-        EXPECT_EQ(launcher::DownloadUpdateFile("Qm_Korvane_Plugin.bin", launcher::kPluginExecutable,
-                                               true),
+        http_.route(std::string("/files/R3/") + launcher::kPluginServerBinary, c.response);
+        EXPECT_EQ(launcher::DownloadUpdateFile(launcher::kPluginServerBinary,
+                                               launcher::kPluginExecutable, true),
                   c.replaced);
-        EXPECT_EQ(readFile(launcher::kPluginExecutable), c.replaced ? c.response.body : old);
+        EXPECT_TRUE(readFile(launcher::kPluginExecutable) == (c.replaced ? c.response.body : old));
         EXPECT_TRUE(contains(recorded().console, c.console)) << recorded().console;
         EXPECT_FALSE(exists(std::string(launcher::kPluginExecutable) + ".download"));
     }
     ASSERT_FALSE(http_.requests().empty());
-    EXPECT_EQ(http_.requests()[0].path, "/files/R3/Qm_Korvane_Plugin.bin");
     // Executables never travel in the clear.
     EXPECT_TRUE(http_.requests()[0].endpoint.secure);
+    // A text file is taken as it comes.
+    http_.file("Qm_Korvane_README.txt", "");
+    EXPECT_TRUE(launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt"));
+}
+
+// Each build asks for its own programs, under names the other build never uses.
+TEST_F(LauncherUnit, AsksForThisPlatformsVersionsAndPrograms) {
+#ifdef _WIN32
+    const char* names[] = {"Launcher", "Plugin", "Qm_Korvane_Launcher.bin",
+                           "Qm_Korvane_Plugin.bin"};
+#else
+    const char* names[] = {"LauncherLinux", "PluginLinux", "Qm_Korvane_Launcher.linux.bin",
+                           "Qm_Korvane_Plugin.linux.bin"};
+#endif
+    writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
+    writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
+    http_.version(names[0], "3.015");
+    http_.version(names[1], "3.015");
+    run();
+    const std::vector<std::string> paths = http_.paths();
+    ASSERT_GE(paths.size(), 2u);
+    EXPECT_EQ(paths[0], std::string("/qrd/getpubver.php?platform=") + names[0]);
+    EXPECT_TRUE(contains(paths[2], names[2])) << paths[2];
+    // The launcher's own file was not there (404), so the plugin's turn came.
+    bool pluginAsked = false;
+    for (const std::string& path : paths) {
+        pluginAsked = pluginAsked || contains(path, names[3]);
+    }
+    EXPECT_TRUE(pluginAsked);
+}
+
+// An update key and signatures made with `openssl dgst -sha256 -sign` by its private half.
+constexpr const char* kUpdateKey =
+    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE0X/VWNuf1OAGgizxdMFt7cMMiEa+xAjvqOcXKP9fuAB6ZnNiQygcgxdk"
+    "VCGFWkm0Xf9ZxY9tm8sB/p/uvkyHWw==";
+constexpr const char* kOtherKey =
+    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE4kge/SXoNsXIGl5oYrdGAxg3jOTYH1VjtWK7zCY5nwPrDNDW5/Xj9KU7"
+    "QL5IPKdM9MgGTYJmrZf6hMp+FbzCbQ==";
+// Of executableImage(6000, 7).
+#ifdef _WIN32
+constexpr const char* kProgramSignature =
+    "304402203ed2443f4cb0dd822888053d7b3cd4647d312476f475c2c3e62ba70b54a5b9b402205bb10ab9c46773e0"
+    "640970bd1408149b0163b2860f244d7d9045ea448abfa8fe";
+#else
+constexpr const char* kProgramSignature =
+    "3046022100bc9b0265b7703f87151e7ea9160cf54ec30f438ebd22a9231e11944e12acd642022100ddf840cde303"
+    "78f45bd4a8d0c7c5b78e875c909b5dc7d86482ecee3c812e3f30";
+#endif
+// Of "3.015\n" and of "read me\n".
+constexpr const char* kVersionSignature =
+    "304402205d4d9621180243c2937db29809a8ebcf548ec839abeca63cb7618af88f8b75fa0220168c2f8ba573d155"
+    "ecac0aaf68b10d8b52256d307145d357e13851f2b65ee725";
+constexpr const char* kReadmeSignature =
+    "30450220469a5d0892572be0e9c9c295e22c02d7747e0ceee8dbc87bf81ed809dd3cb900022100c3cf5e3fe6d16a"
+    "de9135e732c3b27f4e3d8109d8cdd048c001a9db963011fc5d";
+
+std::string fromHex(const std::string& hex) {
+    std::string bytes;
+    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
+        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    }
+    return bytes;
+}
+
+// With an update key, a plugin is installed only when its signature verifies over the very
+// bytes installed; whatever else arrives leaves the old plugin byte for byte, says so, and
+// the old plugin starts.
+TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
+    const std::string program = executableImage(6000, 7);
+    const std::string signature = fromHex(kProgramSignature);
+    const std::string old = executableImage(7000, 9);
+    const std::string binPath = std::string("/files/R3/") + launcher::kPluginServerBinary;
+    struct Case {
+        const char* name;
+        const char* key;
+        std::string body;
+        std::optional<std::string> signature;  // nothing: 404
+        const char* refusal;                   // nullptr: installed
+    } cases[] = {
+        {"signed", kUpdateKey, program, signature, nullptr},
+        {"no key: TLS alone", "", program, std::nullopt, nullptr},
+        {"unsigned", kUpdateKey, program, std::nullopt, "(no signature)"},
+        {"signed by another key", kOtherKey, program, signature, "does not match"},
+        {"signed for other bytes", kUpdateKey, executableImage(6000, 8), signature,
+         "does not match"},
+        {"one byte changed", kUpdateKey, program.substr(0, 5999) + "x", signature,
+         "does not match"},
+        {"program cut short", kUpdateKey, program.substr(0, 5000), signature, "(cut short)"},
+        {"signature cut short", kUpdateKey, program, signature.substr(0, signature.size() - 1),
+         "does not match"},
+        {"empty signature", kUpdateKey, program, std::string(), "does not match"},
+        {"key that is no key", "bm90IGEga2V5", program, signature, "is not a P-256 public key"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        recorded() = Recorded{};
+        writeFile("Qm_Korvane_Launcher.ini", std::string("[Service]\nUpdateKey=") + c.key + "\n");
+        writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
+        writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
+        writeFile(launcher::kPluginExecutable, old);
+        std::filesystem::remove("Qm_Korvane_README.txt");
+        http_.version(launcher::kPluginPlatform, "3.015");
+        http_.file("Qm_Korvane_Plugin.ver", "3.015\n");
+        http_.file("Qm_Korvane_Plugin.ver.sig", fromHex(kVersionSignature));
+        http_.file("Qm_Korvane_README.txt", "read me\n");
+        http_.file("Qm_Korvane_README.txt.sig", fromHex(kReadmeSignature));
+        http_.route(binPath, answer(c.body));
+        http_.route(binPath + ".sig",
+                    c.signature ? answer(*c.signature) : answer("Not found", 404));
+
+        EXPECT_EQ(run(), 0);
+        const bool installed = c.refusal == nullptr;
+        EXPECT_TRUE(readFile(launcher::kPluginExecutable) == (installed ? c.body : old));
+        EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), installed ? "3.015\n" : "3.014\n");
+        EXPECT_EQ(exists("Qm_Korvane_README.txt"), installed);
+        EXPECT_EQ(recorded().commands.size(), 1u) << "the plugin was not started";
+        if (!installed) {
+            const std::string line = std::string(launcher::kPluginServerBinary) + " was refused";
+            EXPECT_TRUE(contains(recorded().console, line)) << recorded().console;
+            EXPECT_TRUE(contains(recorded().console, c.refusal)) << recorded().console;
+            bool logged = false;
+            for (const std::string& l : logLines()) {
+                logged = logged || (contains(l, line) && contains(l, c.refusal));
+            }
+            EXPECT_TRUE(logged);
+        }
+    }
 }
 
 TEST_F(LauncherUnit, DownloadsGoToTheServiceOfTheSettingsFile) {
-    writeFile("Qm_Korvane_Launcher.ini", "[Service]\nHost=127.0.0.1\nPort=8443\n");
     http_.file("Qm_Korvane_README.txt", "x");
     launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt");
-    ASSERT_EQ(http_.requests().size(), 1u);
-    EXPECT_EQ(http_.requests()[0].endpoint.host, "127.0.0.1");
-    EXPECT_EQ(http_.requests()[0].endpoint.port, 8443);
-    EXPECT_TRUE(http_.requests()[0].endpoint.secure);
+    writeFile("Qm_Korvane_Launcher.ini",
+              "[Service]\nHost=127.0.0.1\nPort=8443\nTeamKey=team-key-of-ours\n");
+    launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt");
+    ASSERT_EQ(http_.requests().size(), 2u);
+    // Without the setting no key is sent.
+    EXPECT_EQ(http_.requests()[0].teamKey, "");
+    EXPECT_EQ(http_.requests()[1].endpoint.host, "127.0.0.1");
+    EXPECT_EQ(http_.requests()[1].endpoint.port, 8443);
+    EXPECT_TRUE(http_.requests()[1].endpoint.secure);
+    EXPECT_EQ(http_.requests()[1].teamKey, "team-key-of-ours");
 }
 
-TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncher) {
-    writeFile(launcher::kLauncherExecutable, "old launcher");
-    writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
-    http_.version("Launcher", "3.015");
-    http_.file("Qm_Korvane_Launcher.ver", "3.015\n");
-    http_.route("/files/R3/Qm_Korvane_Launcher.bin",
-                failure(HttpFailure::kReadData, 12030, "new lau"));
+// A self-update that fails in any way is reported, changes nothing, and the plugin starts:
+// a restart prompt would only bring the driver back to the same failure at every start.
+TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncherAndStartsThePlugin) {
+    const std::string launcherPath = std::string("/files/R3/") + launcher::kLauncherServerBinary;
+    const std::string whole = executableImage(9000, 3);
+    struct Case {
+        const char* name;
+        HttpResponse response;
+    } cases[] = {
+        {"not found", answer("Not found", 404)},
+        {"cut body", failure(HttpFailure::kReadData, 12030, whole.substr(0, 3000))},
+        {"TLS failure", failure(HttpFailure::kConnect, 12175)},
+        {"empty answer", answer("")},
+        {"cut without an error", answer(whole.substr(0, 8000))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (int start = 0; start < 2; ++start) {
+            recorded() = Recorded{};
+            writeFile(launcher::kLauncherExecutable, "old launcher");
+            writeFile(launcher::kPluginExecutable, "old plugin");
+            writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
+            if (start == 0) {
+                writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
+            }
+            http_.version(launcher::kLauncherPlatform, "3.015");
+            http_.version(launcher::kPluginPlatform, "3.014");
+            http_.file("Qm_Korvane_Launcher.ver", "3.015\n");
+            http_.route(launcherPath, c.response);
 
-    EXPECT_EQ(run(), 0);
-    EXPECT_EQ(readFile(launcher::kLauncherExecutable), "old launcher");
-    EXPECT_FALSE(exists("Qm_Korvane_Cache.dat"));
-    // Still the old version, so the next start tries again.
-    EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.014\n");
-    EXPECT_TRUE(contains(recorded().console, "Launcher Requires Restart."));
-    EXPECT_TRUE(contains(recorded().console, "the current Launcher is kept."));
-    // The running launcher is not even moved aside while the new one is not in hand.
-    for (const std::string& line : logLines()) {
-        EXPECT_FALSE(contains(line, "Updated Cache")) << line;
+            EXPECT_EQ(run(), 0);
+            EXPECT_EQ(readFile(launcher::kLauncherExecutable), "old launcher");
+            EXPECT_EQ(readFile(launcher::kPluginExecutable), "old plugin");
+            EXPECT_FALSE(exists("Qm_Korvane_Cache.dat"));
+            // Still the old version, so a later start tries again.
+            EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.014\n");
+            EXPECT_FALSE(contains(recorded().console, "Requires Restart"));
+            EXPECT_TRUE(contains(recorded().console,
+                                 "\n The update could not be fetched; the current Launcher is "
+                                 "kept.\n"))
+                << recorded().console;
+            EXPECT_EQ(recorded().commands.size(), 1u) << "the plugin was not started";
+            bool logged = false;
+            for (const std::string& line : logLines()) {
+                // The running launcher is not even moved aside while the new one is not in hand.
+                EXPECT_FALSE(contains(line, "Updated Cache")) << line;
+                logged = logged || contains(line, "Update of Launcher failed");
+            }
+            EXPECT_TRUE(logged);
+        }
     }
 }
 
@@ -253,8 +426,10 @@ TEST_F(LauncherUnit, LaunchWithThePreferedDeviceAndWaitForAKeyAfterThePlugin) {
         writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
         writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
         // Service down: both count as up to date.
-        http_.route("/qrd/getpubver.php?platform=Launcher", failure(HttpFailure::kConnect, 12029));
-        http_.route("/qrd/getpubver.php?platform=Plugin", failure(HttpFailure::kConnect, 12029));
+        http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform,
+                    failure(HttpFailure::kConnect, 12029));
+        http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform,
+                    failure(HttpFailure::kConnect, 12029));
 
         EXPECT_EQ(run(), 0);
         ASSERT_EQ(recorded().commands.size(), 1u);
@@ -280,8 +455,10 @@ TEST_F(LauncherUnit, LaunchWithThePreferedDeviceAndWaitForAKeyAfterThePlugin) {
 
 // A ctrl-c in the key wait ends the run through the loop, not from inside the handler.
 TEST_F(LauncherUnit, CtrlCInTheKeyWaitEndsTheRunWithItsMessage) {
-    http_.route("/qrd/getpubver.php?platform=Launcher", failure(HttpFailure::kConnect, 1));
-    http_.route("/qrd/getpubver.php?platform=Plugin", failure(HttpFailure::kConnect, 1));
+    http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform,
+                failure(HttpFailure::kConnect, 1));
+    http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform,
+                failure(HttpFailure::kConnect, 1));
     for (int round = 0; round < 2; ++round) {
         recorded() = Recorded{};
         launcher::Seams().keyWaiting = [] {
@@ -303,8 +480,10 @@ TEST_F(LauncherUnit, CtrlCInTheKeyWaitEndsTheRunWithItsMessage) {
 }
 
 TEST_F(LauncherUnit, StartTruncatesTheLogAndClearsTheCacheFile) {
-    http_.route("/qrd/getpubver.php?platform=Launcher", failure(HttpFailure::kConnect, 1));
-    http_.route("/qrd/getpubver.php?platform=Plugin", failure(HttpFailure::kConnect, 1));
+    http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform,
+                failure(HttpFailure::kConnect, 1));
+    http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform,
+                failure(HttpFailure::kConnect, 1));
     struct Case {
         bool cacheFile;
         const char* removeLine;

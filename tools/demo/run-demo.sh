@@ -58,7 +58,7 @@ trap 'exit 143' TERM INT HUP
 # --- race-data service, kept in the output folder so its database outlives the run
 db=$out/service/racedata.db
 "$bin/Qm_Korvane_RaceData" --bind 127.0.0.1 --port 0 --port-file "$out/service/port" \
-    --database "$db" --files "$out/service/files" --request-log "$out/service/requests.log" \
+    --database "$db" --files "$out/service/files" --request-log "$out/service/requests.log" --rate 0 \
     >"$out/service/service.out" 2>&1 &
 pids+=($!)
 service_pid=$!

@@ -126,8 +126,10 @@ std::string makeSelfSignedCertificate(const std::string& certificatePath,
         }
         alternativeNames += (looksLikeAddress(extra) ? ",IP:" : ",DNS:") + extra;
     }
-    if (!addExtension(cert.get(), NID_basic_constraints, "critical,CA:TRUE") ||
-        !addExtension(cert.get(), NID_key_usage, "critical,digitalSignature,keyCertSign") ||
+    // A leaf: trusted by a client, it vouches for this service's names and nothing else; it
+    // cannot sign a certificate for another site.
+    if (!addExtension(cert.get(), NID_basic_constraints, "critical,CA:FALSE") ||
+        !addExtension(cert.get(), NID_key_usage, "critical,digitalSignature") ||
         !addExtension(cert.get(), NID_ext_key_usage, "serverAuth") ||
         !addExtension(cert.get(), NID_subject_key_identifier, "hash") ||
         !addExtension(cert.get(), NID_subject_alt_name, alternativeNames)) {
@@ -141,6 +143,23 @@ std::string makeSelfSignedCertificate(const std::string& certificatePath,
         error = writePem(certificatePath, false, writeCertificate, cert.get());
     }
     return error;
+}
+
+bool certificateCanSignOthers(const std::string& certificatePath) {
+    FILE* file = std::fopen(certificatePath.c_str(), "rb");
+    if (!file) {
+        return false;
+    }
+    Certificate cert(PEM_read_X509(file, nullptr, nullptr, nullptr));
+    std::fclose(file);
+    if (!cert) {
+        return false;
+    }
+    // X509_check_ca is 0 only for a certificate that can never act as an authority.
+    if (X509_check_ca(cert.get()) == 0) {
+        return false;
+    }
+    return X509_get_ext_by_NID(cert.get(), NID_name_constraints, -1) < 0;
 }
 
 }  // namespace racedata

@@ -1,6 +1,7 @@
 // Qm_Korvane_RaceData: a self-hostable race-data web service for the plugin and the launcher.
 
 #include <chrono>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tools/racedata/service.h"
+#include "tools/racedata/update_signer.h"
 
 namespace {
 
@@ -25,7 +27,8 @@ void requestStop(int) {
 void usage() {
     std::printf(
         "usage: Qm_Korvane_RaceData [options]\n"
-        "  --bind ADDRESS          address to listen on (default 0.0.0.0)\n"
+        "  --bind ADDRESS          address to listen on (default 127.0.0.1, this machine only;\n"
+        "                          0.0.0.0 serves every network the machine is on)\n"
         "  --port N                port (default 443; 0 picks a free one)\n"
         "  --database PATH         SQLite database (default Qm_Korvane_RaceData.db)\n"
         "  --files DIR             folder served as /files/R3/ (default files)\n"
@@ -35,7 +38,19 @@ void usage() {
         "  --publish NAME=VERSION  publish a component version (Launcher, Plugin)\n"
         "  --port-file PATH        write the port listened on to PATH once serving\n"
         "  --threads N             worker threads (default 16)\n"
-        "  --request-log PATH      append one line per request to PATH\n");
+        "  --request-log PATH      append one line per request to PATH (moved to PATH.1 at\n"
+        "                          16 MiB, or --request-log-max-bytes N)\n"
+        "  --signing-key PATH      sign every served file with this PEM P-256 key; the\n"
+        "                          signature of /files/R3/NAME is /files/R3/NAME.sig\n"
+        "  --print-update-key      print the signing key's public half as the launchers'\n"
+        "                          \"UpdateKey\" setting takes it, then end\n"
+        "  --team-key-file PATH    answer 401 to every request without the key on the first\n"
+        "                          line of PATH (the programs' \"TeamKey\" setting)\n"
+        "  --max-connections N     connections at once (default 64); more are answered 503\n"
+        "  --rate N                requests per second per client address (default 20; 0: no\n"
+        "                          limit); more are answered 429\n"
+        "  --max-request-bytes N   largest request (default 8192); larger is answered 413\n"
+        "  --request-timeout-ms N  time to send one request (default 5000)\n");
 }
 
 bool writePortFile(const std::string& path, int port) {
@@ -52,11 +67,27 @@ bool writePortFile(const std::string& path, int port) {
     return !error;
 }
 
+// The whole of `text` as a decimal integer within [low, high]; anything else ends the program
+// with a message, so a mistyped option never quietly becomes a default.
+int integerOption(const std::string& option, const std::string& text, long low, long high) {
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high ||
+        text.find_first_of(" \t+") != std::string::npos) {
+        std::fprintf(stderr, " %s wants a whole number from %ld to %ld, not '%s'\n", option.c_str(),
+                     low, high, text.c_str());
+        std::exit(2);
+    }
+    return static_cast<int>(value);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     racedata::ServiceOptions options;
     std::string portFile;
+    bool printUpdateKey = false;
     std::vector<std::pair<std::string, std::string>> publish;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
@@ -70,7 +101,7 @@ int main(int argc, char** argv) {
         if (arg == "--bind") {
             options.bindAddress = value();
         } else if (arg == "--port") {
-            options.port = std::atoi(value().c_str());
+            options.port = integerOption(arg, value(), 0, 65535);
         } else if (arg == "--database") {
             options.databasePath = value();
         } else if (arg == "--files") {
@@ -84,7 +115,23 @@ int main(int argc, char** argv) {
         } else if (arg == "--plain") {
             options.plain = true;
         } else if (arg == "--threads") {
-            options.threads = std::atoi(value().c_str());
+            options.threads = integerOption(arg, value(), 1, 1024);
+        } else if (arg == "--signing-key") {
+            options.signingKeyPath = value();
+        } else if (arg == "--print-update-key") {
+            printUpdateKey = true;
+        } else if (arg == "--team-key-file") {
+            options.teamKeyPath = value();
+        } else if (arg == "--max-connections") {
+            options.maxConnections = integerOption(arg, value(), 1, 100000);
+        } else if (arg == "--rate") {
+            options.requestsPerSecond = integerOption(arg, value(), 0, 1000000);
+        } else if (arg == "--max-request-bytes") {
+            options.maxRequestBytes = integerOption(arg, value(), 256, 16 * 1024 * 1024);
+        } else if (arg == "--request-timeout-ms") {
+            options.requestTimeoutMs = integerOption(arg, value(), 10, 600000);
+        } else if (arg == "--request-log-max-bytes") {
+            options.requestLogMaxBytes = integerOption(arg, value(), 1024, 2000000000);
         } else if (arg == "--request-log") {
             options.requestLogPath = value();
         } else if (arg == "--port-file") {
@@ -108,9 +155,19 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (options.port < 0 || options.port > 65535) {
-        std::fprintf(stderr, " Port %d is out of range\n", options.port);
-        return 2;
+    if (printUpdateKey) {
+        if (options.signingKeyPath.empty()) {
+            std::fprintf(stderr, " --print-update-key wants --signing-key PATH\n");
+            return 2;
+        }
+        std::string error;
+        auto signer = racedata::UpdateSigner::load(options.signingKeyPath, error);
+        if (!signer) {
+            std::fprintf(stderr, " %s\n", error.c_str());
+            return 1;
+        }
+        std::printf("%s\n", signer->publicKeyBase64().c_str());
+        return 0;
     }
 
     std::signal(SIGINT, requestStop);

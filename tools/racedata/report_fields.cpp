@@ -117,4 +117,28 @@ std::string parseIntParameter(const QueryParameters& parameters, const char* key
     return "";
 }
 
+std::string implausibleFuel(std::span<const Field> fields, const std::vector<FieldValue>& values) {
+    auto real = [&](const char* key) {
+        for (size_t i = 0; i < fields.size() && i < values.size(); ++i) {
+            if (std::string(fields[i].key) == key) {
+                return values[i].real;
+            }
+        }
+        return 0.0;
+    };
+    const double tank = real("fs");
+    if (tank < 0 || tank > kLargestTankLiters) {
+        return "a tank of " + std::to_string(tank) + " liters";
+    }
+    for (const char* key : {"fbpl", "fbpm", "fbm"}) {
+        const double burn = real(key);
+        // The plugin prints two decimals, so a burn equal to the tank may round above it.
+        if (burn > tank + 0.005) {
+            return std::string("a fuel burn '") + key + "' of " + std::to_string(burn) +
+                   " liters with a tank of " + std::to_string(tank);
+        }
+    }
+    return "";
+}
+
 }  // namespace racedata

@@ -34,6 +34,16 @@ using QueryParameters = std::multimap<std::string, std::string>;
 std::string parseFields(std::span<const Field> fields, const QueryParameters& parameters,
                         std::vector<FieldValue>& values);
 
+// The largest tank of any car the simulator has, in liters, with room to spare.
+inline constexpr double kLargestTankLiters = 200.0;
+
+// "" when the report's fuel burns (fbpl, fbpm, fbm) are something its car could burn: none
+// above the usable tank ("fs") it reports, and that tank no larger than any car's. Else the
+// reason. (A negative burn, as the plugin may send before it has measured one, can raise
+// nothing and is kept.) A single report past these would raise the stored previous burn,
+// and with it every later driver's fuel order.
+std::string implausibleFuel(std::span<const Field> fields, const std::vector<FieldValue>& values);
+
 // One integer parameter by name; "" on success, else the reason.
 std::string parseIntParameter(const QueryParameters& parameters, const char* key, int64_t& value);
 

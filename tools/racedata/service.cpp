@@ -2,8 +2,13 @@
 
 #include <httplib.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -11,12 +16,15 @@
 #include <sstream>
 
 #include "tools/racedata/certificate.h"
+#include "tools/racedata/update_signer.h"
 
 namespace racedata {
 
 namespace {
 
 constexpr const char* kText = "text/plain";
+// The header the programs carry the "Service"/"TeamKey" setting in.
+constexpr const char* kTeamKeyHeader = "X-Team-Key";
 
 void reject(httplib::Response& response, const std::string& why) {
     response.status = 400;
@@ -75,6 +83,123 @@ bool isPlainFileName(const std::string& name) {
     return true;
 }
 
+// Set on the thread that serves a connection beyond the limit: its request is answered 503.
+thread_local bool servingOverflow = false;
+// When the connection this thread serves was taken up.
+thread_local std::chrono::steady_clock::time_point connectionStart;
+
+// httplib's pool with a bound: a connection beyond `maxConnections` (those being served plus
+// those waiting for a worker) is not queued behind the others but answered at once, on a
+// thread of its own, that the service is busy. A flood of connections then costs the
+// well-behaved clients a worker each at most, never the whole queue.
+class BoundedTaskQueue final : public httplib::TaskQueue {
+  public:
+    BoundedTaskQueue(size_t threads, size_t maxConnections) : maxConnections_(maxConnections) {
+        for (size_t i = 0; i < threads; ++i) {
+            workers_.emplace_back([this] { work(queue_, false); });
+        }
+        workers_.emplace_back([this] { work(overflow_, true); });
+    }
+    ~BoundedTaskQueue() override { shutdown(); }
+
+    void enqueue(std::function<void()> fn) override {
+        bool overflow = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            overflow = inService_ >= maxConnections_;
+            if (overflow) {
+                overflow_.push_back(std::move(fn));
+            } else {
+                ++inService_;
+                queue_.push_back(std::move(fn));
+            }
+        }
+        (overflow ? overflowReady_ : ready_).notify_one();
+    }
+
+    void shutdown() override {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (stopping_) {
+                return;
+            }
+            stopping_ = true;
+        }
+        ready_.notify_all();
+        overflowReady_.notify_all();
+        for (std::thread& worker : workers_) {
+            worker.join();
+        }
+    }
+
+  private:
+    void work(std::deque<std::function<void()>>& queue, bool overflow) {
+        servingOverflow = overflow;
+        for (;;) {
+            std::function<void()> fn;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                (overflow ? overflowReady_ : ready_).wait(lock, [&] {
+                    return stopping_ || !queue.empty();
+                });
+                if (queue.empty()) {
+                    return;  // stopping, and everything accepted has been served
+                }
+                fn = std::move(queue.front());
+                queue.pop_front();
+            }
+            connectionStart = std::chrono::steady_clock::now();
+            fn();
+            if (!overflow) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                --inService_;
+            }
+        }
+    }
+
+    const size_t maxConnections_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::condition_variable overflowReady_;
+    std::deque<std::function<void()>> queue_;
+    std::deque<std::function<void()>> overflow_;
+    size_t inService_ = 0;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+// Equal keys, in a time that does not tell how much of a guess was right.
+bool sameKey(const std::string& given, const std::string& key) {
+    unsigned char difference = given.size() == key.size() ? 0 : 1;
+    for (size_t i = 0; i < given.size(); ++i) {
+        difference |= static_cast<unsigned char>(given[i] ^ key[i % key.size()]);
+    }
+    return difference == 0;
+}
+
+std::string readTeamKey(const std::string& path, std::string& error) {
+    std::ifstream in(path);
+    std::string key;
+    if (!in || !std::getline(in, key)) {
+        error = "cannot read the team key file " + path;
+        return "";
+    }
+    while (!key.empty() && (key.back() == '\r' || key.back() == ' ' || key.back() == '\t')) {
+        key.pop_back();
+    }
+    for (char c : key) {
+        if (c < 0x21 || c > 0x7e) {
+            error = "the team key in " + path + " must be visible ASCII without blanks";
+            return "";
+        }
+    }
+    if (key.size() < 16) {
+        error = "the team key in " + path + " is too short (16 characters at least)";
+        return "";
+    }
+    return key;
+}
+
 }  // namespace
 
 RaceDataService::RaceDataService(ServiceOptions options) : options_(std::move(options)) {}
@@ -95,6 +220,28 @@ std::string RaceDataService::start() {
         return error.what();
     }
 
+    if (!options_.signingKeyPath.empty()) {
+        std::string error;
+        signer_ = UpdateSigner::load(options_.signingKeyPath, error);
+        if (!signer_) {
+            return error;
+        }
+    }
+    if (!options_.teamKeyPath.empty()) {
+        std::string error;
+        teamKey_ = readTeamKey(options_.teamKeyPath, error);
+        if (!error.empty()) {
+            return error;
+        }
+    }
+    if (!options_.clockMs) {
+        options_.clockMs = [] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch())
+                .count();
+        };
+    }
+
     if (options_.plain) {
         server_ = std::make_unique<httplib::Server>();
     } else {
@@ -106,8 +253,18 @@ std::string RaceDataService::start() {
             options_.certificatePath =
                 std::filesystem::path(base).replace_extension(".crt").string();
             options_.keyPath = std::filesystem::path(base).replace_extension(".key").string();
-            if (!std::filesystem::exists(options_.certificatePath) ||
-                !std::filesystem::exists(options_.keyPath)) {
+            const bool made = std::filesystem::exists(options_.certificatePath) &&
+                              std::filesystem::exists(options_.keyPath);
+            if (made && certificateCanSignOthers(options_.certificatePath)) {
+                // Made by an earlier version: whoever read its key could pass for any site to
+                // a machine that trusts it. A leaf takes its place.
+                std::printf(
+                    " %s could sign certificates for any site; it is replaced by one that can "
+                    "only serve this service. Trust the new one, and remove the old one "
+                    "(\"Race-data service\") from any certificate store it was added to.\n",
+                    options_.certificatePath.c_str());
+            }
+            if (!made || certificateCanSignOthers(options_.certificatePath)) {
                 std::vector<std::string> names = options_.certificateNames;
                 if (options_.bindAddress != "0.0.0.0" && options_.bindAddress != "::") {
                     names.push_back(options_.bindAddress);
@@ -130,14 +287,20 @@ std::string RaceDataService::start() {
         server_ = std::move(secure);
     }
 
-    int threads = options_.threads > 0 ? options_.threads : 1;
-    server_->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    const size_t threads = static_cast<size_t>(options_.threads > 0 ? options_.threads : 1);
+    const size_t maxConnections =
+        static_cast<size_t>(std::max(options_.maxConnections, options_.threads));
+    server_->new_task_queue = [threads, maxConnections] {
+        return new BoundedTaskQueue(threads, maxConnections);
+    };
     // Without it each TLS answer waits out the client's delayed acknowledgement (~40 ms).
     server_->set_tcp_nodelay(true);
-    server_->set_read_timeout(5, 0);
+    const int timeoutMs = std::max(options_.requestTimeoutMs, 1);
+    server_->set_read_timeout(timeoutMs / 1000, (timeoutMs % 1000) * 1000);
     server_->set_write_timeout(5, 0);
-    server_->set_payload_max_length(64 * 1024);
-    installRoutes();
+    // httplib waits this long for every request of a connection, the first included.
+    server_->set_keep_alive_timeout((timeoutMs + 999) / 1000);
+    server_->set_payload_max_length(static_cast<size_t>(std::max(options_.maxRequestBytes, 1)));
     if (!options_.requestLogPath.empty()) {
         requestLog_.open(options_.requestLogPath, std::ios::app);
         if (!requestLog_) {
@@ -147,12 +310,12 @@ std::string RaceDataService::start() {
         // Written before the answer goes out, so whoever got the answer finds the line.
         server_->set_post_routing_handler(
             [this](const httplib::Request& request, httplib::Response& response) {
-                std::lock_guard<std::mutex> lock(logMutex_);
-                requestLog_ << response.status << ' ' << request.target << ' '
-                            << request.get_header_value("User-Agent") << '\n';
-                requestLog_.flush();
+                logRequest(std::to_string(response.status) + ' ' + request.target + ' ' +
+                           request.get_header_value("User-Agent"));
             });
     }
+    installLimits();
+    installRoutes();
 
     if (options_.port == 0) {
         port_ = server_->bind_to_any_port(options_.bindAddress);
@@ -166,7 +329,16 @@ std::string RaceDataService::start() {
                std::to_string(options_.port);
     }
     httplib::Server* server = server_.get();
-    thread_ = std::thread([server] { server->listen_after_bind(); });
+    auto listening = std::make_shared<std::atomic<bool>>(false);
+    thread_ = std::thread([server, listening] {
+        server->listen_after_bind();
+        listening->store(true);
+    });
+    // A stop() that came before the loop was running would not end it: wait for the loop (or
+    // its end, when it could not run at all).
+    while (!server->is_running() && !listening->load()) {
+        std::this_thread::yield();
+    }
     return "";
 }
 
@@ -181,6 +353,86 @@ void RaceDataService::stop() {
     server_.reset();
 }
 
+void RaceDataService::logRequest(const std::string& line) {
+    std::lock_guard<std::mutex> lock(logMutex_);
+    if (!requestLog_.is_open()) {
+        return;
+    }
+    // A line per request, however large the request was.
+    constexpr size_t kMaxLine = 600;
+    requestLog_ << (line.size() > kMaxLine ? line.substr(0, kMaxLine) + "..." : line) << '\n';
+    requestLog_.flush();
+    if (requestLog_.tellp() >= options_.requestLogMaxBytes) {
+        // One older file is kept; the log never grows past twice its limit.
+        requestLog_.close();
+        std::error_code error;
+        std::filesystem::rename(options_.requestLogPath, options_.requestLogPath + ".1", error);
+        requestLog_.open(options_.requestLogPath, std::ios::trunc);
+        if (error || !requestLog_) {
+            std::fprintf(stderr, " Race-data service: cannot rotate the request log %s\n",
+                         options_.requestLogPath.c_str());
+        }
+    }
+}
+
+// A token bucket per client address, refilled at requestsPerSecond.
+bool RaceDataService::withinRate(const std::string& client) {
+    if (options_.requestsPerSecond <= 0) {
+        return true;
+    }
+    const double rate = options_.requestsPerSecond;
+    const int64_t now = options_.clockMs();
+    std::lock_guard<std::mutex> lock(rateMutex_);
+    if (buckets_.size() > 10000) {
+        // Forget clients that have been quiet long enough to have a full bucket again.
+        for (auto it = buckets_.begin(); it != buckets_.end();) {
+            it = now - it->second.lastMs > 1000 ? buckets_.erase(it) : std::next(it);
+        }
+    }
+    auto [it, fresh] = buckets_.try_emplace(client, Bucket{rate, now});
+    Bucket& bucket = it->second;
+    if (!fresh) {
+        bucket.tokens = std::min(rate, bucket.tokens + (now - bucket.lastMs) * rate / 1000.0);
+        bucket.lastMs = now;
+    }
+    if (bucket.tokens < 1.0) {
+        return false;
+    }
+    bucket.tokens -= 1.0;
+    return true;
+}
+
+void RaceDataService::installLimits() {
+    server_->set_pre_routing_handler(
+        [this](const httplib::Request& request, httplib::Response& response) {
+            auto refuse = [&](int status, const char* text) {
+                response.status = status;
+                response.set_header("Connection", "close");
+                response.set_content(text, kText);
+                return httplib::Server::HandlerResponse::Handled;
+            };
+            if (servingOverflow) {
+                return refuse(503, "Busy: too many connections\n");
+            }
+            size_t size = request.method.size() + request.target.size() + request.body.size();
+            for (const auto& [name, value] : request.headers) {
+                size += name.size() + value.size() + 4;
+            }
+            if (size > static_cast<size_t>(options_.maxRequestBytes)) {
+                return refuse(413, "Request too large\n");
+            }
+            if (!withinRate(request.remote_addr)) {
+                return refuse(429, "Too many requests\n");
+            }
+            if (!teamKey_.empty() && !sameKey(request.get_header_value(kTeamKeyHeader), teamKey_)) {
+                std::fprintf(stderr, " Refused a request without the team key from %s: %s\n",
+                             request.remote_addr.c_str(), request.path.c_str());
+                return refuse(401, "Team key required\n");
+            }
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+}
+
 void RaceDataService::installRoutes() {
     httplib::Server& server = *server_;
     RaceStore& store = *store_;
@@ -190,6 +442,9 @@ void RaceDataService::installRoutes() {
             [&store, fields, data](const httplib::Request& request, httplib::Response& response) {
                 std::vector<FieldValue> values;
                 std::string why = parseFields(fields, request.params, values);
+                if (why.empty()) {
+                    why = implausibleFuel(fields, values);
+                }
                 if (!why.empty()) {
                     reject(response, why);
                     return;
@@ -255,11 +510,31 @@ void RaceDataService::installRoutes() {
                    answer(response, version ? *version : "0");
                });
 
-    server.Get(R"(/files/R3/([^/]+))", [files](const httplib::Request& request,
-                                               httplib::Response& response) {
+    const UpdateSigner* signer = signer_.get();
+    server.Get(R"(/files/R3/([^/]+))", [files, signer](const httplib::Request& request,
+                                                       httplib::Response& response) {
         std::string name = request.matches[1];
-        std::filesystem::path path = std::filesystem::path(files) / name;
         std::error_code error;
+        // With a signing key, "<name>.sig" is made from "<name>" as it is now, so a file
+        // and its signature can never drift apart.
+        const std::string signedName =
+            name.size() > 4 && name.ends_with(".sig") ? name.substr(0, name.size() - 4) : "";
+        if (signer && !signedName.empty() && isPlainFileName(signedName) &&
+            std::filesystem::is_regular_file(std::filesystem::path(files) / signedName, error)) {
+            std::ifstream in(std::filesystem::path(files) / signedName, std::ios::binary);
+            std::string bytes((std::istreambuf_iterator<char>(in)),
+                              std::istreambuf_iterator<char>());
+            std::string signature = in.good() || in.eof() ? signer->sign(bytes) : "";
+            if (signature.empty()) {
+                response.status = 500;
+                response.set_content("Cannot sign the file\n", kText);
+                return;
+            }
+            response.status = 200;
+            response.set_content(std::move(signature), "application/octet-stream");
+            return;
+        }
+        std::filesystem::path path = std::filesystem::path(files) / name;
         if (!isPlainFileName(name) || !std::filesystem::is_regular_file(path, error)) {
             response.status = 404;
             response.set_content("Not found\n", kText);
@@ -289,7 +564,14 @@ void RaceDataService::installRoutes() {
             response.status = 500;
             response.set_content("Internal error\n", kText);
         });
-    server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
+    const auto timeout = std::chrono::milliseconds(std::max(options_.requestTimeoutMs, 1));
+    server.set_error_handler([timeout](const httplib::Request&, httplib::Response& response) {
+        // httplib reports a request that did not arrive in time as a bad one.
+        if (response.status == 400 && response.body.empty() &&
+            std::chrono::steady_clock::now() - connectionStart >= timeout) {
+            response.status = 408;
+            response.set_header("Connection", "close");
+        }
         if (response.body.empty()) {
             response.set_content("Error " + std::to_string(response.status) + "\n", kText);
         }

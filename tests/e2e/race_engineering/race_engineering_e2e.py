@@ -59,7 +59,7 @@ class Service:
         port_file = os.path.join(folder, "port")
         args = [exe, "--bind", "127.0.0.1", "--port", "0", "--port-file", port_file,
                 "--database", self.database, "--files", os.path.join(folder, "files"),
-                "--request-log", os.path.join(folder, "requests.log")]
+                "--request-log", os.path.join(folder, "requests.log"), "--rate", "0"]
         if not secure:
             args.append("--plain")
         os.makedirs(os.path.join(folder, "files"), exist_ok=True)
@@ -117,7 +117,8 @@ class Service:
 def seed_earlier_session(service):
     """An earlier race of this car on this track: a higher burn and tires worn to 80 % in 10 km."""
     same = {"sid": EARLIER_SESSION, "sli": 4, "tid": TRACK_ID, "cid": CAR_ID, "did": DRIVER_ID,
-            "sft": LAP_RACE, "fbpl": "%.2f" % EARLIER_BURN, "fbm": "%.2f" % EARLIER_BURN}
+            "sft": LAP_RACE, "fbpl": "%.2f" % EARLIER_BURN, "fbm": "%.2f" % EARLIER_BURN,
+            "fs": "60.0"}  # a tank that holds the burn, or the service refuses the report
     service.report("lap", LAP_KEYS, dict(same, st=100, sl=3, tlu=10000))
     wear = {k: "0.80" for k in ("wlf", "wrf", "wlr", "wrr")}
     service.report("data", DATA_KEYS, dict(same, st=200, sl=4, **wear))

@@ -29,6 +29,8 @@ def lap_report(st, fbm="2.50"):
             value = str(st)
         elif key == "fbm":
             value = fbm
+        elif key == "fs":
+            value = "60.0"  # a tank that holds the burns below
         else:
             value = "1.00" if key in REAL_FIELDS else "7"
         values.append(f"{key}={value}")
@@ -41,7 +43,7 @@ def start(service, folder):
         os.remove(port_file)
     process = subprocess.Popen(
         [service, "--bind", "127.0.0.1", "--port", "0", "--port-file", port_file,
-         "--database", os.path.join(folder, "racedata.db"), "--files", folder],
+         "--database", os.path.join(folder, "racedata.db"), "--files", folder, "--rate", "0"],
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     deadline = time.monotonic() + 20
     while not os.path.exists(port_file):
@@ -63,6 +65,11 @@ def get(port, context, path):
 
 def main():
     service = sys.argv[1]
+    # A mistyped option is an error, never a default or a port picked at random.
+    for bad in (["--port", "abc"], ["--port", "70000"], ["--rate", "-1"], ["--threads", "4x"]):
+        result = subprocess.run([service] + bad, capture_output=True, text=True, timeout=20)
+        if result.returncode != 2 or "wants a whole number" not in result.stderr:
+            raise SystemExit(f"{bad} gave {result.returncode}: {result.stderr!r}")
     folder = tempfile.mkdtemp(prefix="korvane-racedata-crash.")
     process = None
     try:
