@@ -82,12 +82,6 @@ def start_service(opts, work):
         return service, files, int(f.read())
 
 
-def launcher_knows_linux_names(launcher):
-    with open(launcher, "rb") as f:
-        program = f.read()
-    return b"linux.bin" in program or b"PluginLinux" in program
-
-
 def run(opts):
     work = os.path.join(opts.scratch, opts.platform)
     shutil.rmtree(work, ignore_errors=True)
@@ -112,15 +106,6 @@ def run(opts):
         subprocess.run([opts.dev, "publish", files], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, timeout=600)
         served = "Qm_Korvane_Plugin.bin" if windows else "Qm_Korvane_Plugin.linux.bin"
-        if not windows and not launcher_knows_linux_names(launcher):
-            # A launcher from before the Linux names asks for the Windows ones; this private
-            # service gives it the Linux programs under them.
-            print("NOTE: the Linux launcher asks for the Windows names; serving the Linux "
-                  "programs under them in this test")
-            for p in ("Launcher", "Plugin"):
-                shutil.copy(os.path.join(files, "Qm_Korvane_%s.linux.bin" % p),
-                            os.path.join(files, "Qm_Korvane_%s.bin" % p))
-            served = "Qm_Korvane_Plugin.bin"
         point_at_service(os.path.join(folder, "Qm_Korvane_Launcher.ini"), port)
 
         env = dict(os.environ)
