@@ -229,9 +229,8 @@ std::shared_ptr<platform::AudioOutput> AudioEngine::ensureOutput() {
                 return output_;
             }
         }
-        // Closed before anything opens in its place: its thread may be rendering in its format
-        // this instant, and waits on the lock to finish.
-        retired->pump();
+        // Closed, not pumped: another thread may already have opened an output of another
+        // format in its place. A lost device renders no more, and the stand-in only silence.
         retired->close();
     }
 }
