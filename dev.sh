@@ -121,10 +121,10 @@ cmd_fuzz() {
 
 # The fuzz stage of the test run: the same inputs every time, so it fails only on a fault of
 # the change under test, never by chance. Each target replays its seeds, kept corpus and
-# regression inputs, then makes KORVANE_FUZZ_RUNS (20000) inputs of its own from a fixed seed,
+# regression inputs, then makes KORVANE_FUZZ_RUNS (6000) inputs of its own from a fixed seed,
 # starting from an empty scratch corpus rather than what earlier searches kept.
 cmd_fuzz_gate() {
-    fuzz_targets "${KORVANE_FUZZ_RUNS:-20000}" gate
+    fuzz_targets "${KORVANE_FUZZ_RUNS:-6000}" gate
 }
 
 fuzz_targets() {
@@ -172,7 +172,7 @@ fuzz_one() {
         # No clock in the gate: a fixed seed and count of runs over a corpus that starts empty.
         corpus=$dir/fuzz-gate-corpus/$t
         rm -rf "$corpus"
-        limit=(-seed=1 -runs="$amount")
+        limit=(-seed=1 -runs="$amount" -reload=0)
     fi
     mkdir -p "$corpus" "$findings" "$dir/fuzz-logs"
     local dirs=("$corpus" "$dir/fuzz-seeds/$t")
