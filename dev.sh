@@ -103,8 +103,8 @@ cmd_test() {
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
     ctest --preset windows || status=1
     wineserver -k >/dev/null 2>&1 || true
-    echo "== fuzz (ASan+UBSan)"
-    cmd_fuzz "${KORVANE_FUZZ_SECONDS:-25}" || status=1
+    echo "== fuzz (ASan+UBSan, fixed seed and runs)"
+    cmd_fuzz_gate || status=1
     cmd_tsan || status=1
     cmd_bench "${KORVANE_BENCH_MIN_TIME:-0.05}" || status=1
     cmd_package_test || status=1
@@ -113,12 +113,25 @@ cmd_test() {
 
 # Every fuzz target for SECONDS each, two at a time, from its generated seeds, its kept corpus
 # and its regression inputs; what a run finds is kept under build/fuzz/fuzz-corpus. A finding
-# leaves its input in build/fuzz/fuzz-findings/<target>/ and fails the run. KORVANE_FUZZ_DIR
+# leaves its input in build/fuzz/fuzz-findings/<target>/ and fails the run; copied into
+# tests/fuzz/regressions/<target>/ it is replayed by every later test run. KORVANE_FUZZ_DIR
 # names another build folder.
 # KORVANE_FUZZ_KEEP=1 merges the inputs that add coverage into tests/fuzz/corpus/<target>.
 cmd_fuzz() {
+    fuzz_targets "${1:-30}" open
+}
+
+# The fuzz stage of the test run: the same inputs every time, so it fails only on a fault of
+# the change under test, never by chance. Each target replays its seeds, kept corpus and
+# regression inputs, then makes KORVANE_FUZZ_RUNS (6000) inputs of its own from a fixed seed,
+# starting from an empty scratch corpus rather than what earlier searches kept.
+cmd_fuzz_gate() {
+    fuzz_targets "${KORVANE_FUZZ_RUNS:-6000}" gate
+}
+
+fuzz_targets() {
     ensure_setup
-    local seconds=${1:-30}
+    local amount=$1 mode=$2
     local dir=$ROOT/${KORVANE_FUZZ_DIR:-build/fuzz}
     [ -f "$dir/build.ninja" ] || cmake --preset fuzz -B "$dir" >/dev/null
     cmake --build "$dir" -j "$JOBS" --target korvane_fuzz_all
@@ -126,10 +139,14 @@ cmd_fuzz() {
     "$dir/fuzz/korvane_fuzz_seeds" "$dir/fuzz-seeds" >/dev/null
     local targets=()
     for t in "$dir"/fuzz-seeds/*; do targets+=("$(basename "$t")"); done
-    echo "== fuzz ${#targets[@]} targets, ${seconds}s each"
+    if [ "$mode" = gate ]; then
+        echo "== fuzz ${#targets[@]} targets, replay and ${amount} runs each from seed 1"
+    else
+        echo "== fuzz ${#targets[@]} targets, ${amount}s each"
+    fi
     local status=0 running=0 t
     for t in "${targets[@]}"; do
-        fuzz_one "$t" "$seconds" &
+        fuzz_one "$t" "$amount" "$mode" &
         running=$((running + 1))
         if [ "$running" -ge 2 ]; then
             wait -n || status=1
@@ -147,27 +164,36 @@ cmd_fuzz() {
     return $status
 }
 
+# fuzz_one TARGET AMOUNT open|gate: AMOUNT is seconds of open search, or runs of the gate.
 fuzz_one() {
-    local t=$1 seconds=$2 dir=$ROOT/${KORVANE_FUZZ_DIR:-build/fuzz}
+    local t=$1 amount=$2 mode=$3 dir=$ROOT/${KORVANE_FUZZ_DIR:-build/fuzz}
     local corpus=$dir/fuzz-corpus/$t findings=$dir/fuzz-findings/$t log=$dir/fuzz-logs/$t.log
     local kept=$ROOT/tests/fuzz/corpus/$t regressions=$ROOT/tests/fuzz/regressions/$t
+    local limit=(-max_total_time="$amount")
+    if [ "$mode" = gate ]; then
+        # No clock in the gate: a fixed seed and count of runs over a corpus that starts empty.
+        corpus=$dir/fuzz-gate-corpus/$t
+        rm -rf "$corpus"
+        limit=(-seed=1 -runs="$amount" -reload=0)
+    fi
     mkdir -p "$corpus" "$findings" "$dir/fuzz-logs"
     local dirs=("$corpus" "$dir/fuzz-seeds/$t")
     [ -d "$kept" ] && dirs+=("$kept")
     [ -d "$regressions" ] && dirs+=("$regressions")
-    local rc=0
+    local rc=0 started=$SECONDS
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-        "$dir/fuzz/$t" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
+        "$dir/fuzz/$t" "${limit[@]}" -timeout=20 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$findings/" "${dirs[@]}" >"$log" 2>&1 || rc=$?
     local runs rate
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
     rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
     if [ $rc -eq 0 ]; then
-        echo "FUZZ $t: ${runs:-0} runs in ${seconds}s, ${rate:-0}/s, no finding" >>"$log"
+        echo "FUZZ $t: ${runs:-0} runs in $((SECONDS - started))s, ${rate:-0}/s, no finding" >>"$log"
     else
-        echo "FUZZ $t: FINDING after ${runs:-?} runs (exit $rc); input in $findings" >>"$log"
+        echo "FUZZ $t: FINDING after ${runs:-?} runs (exit $rc); input in $findings;" \
+             "keep it in tests/fuzz/regressions/$t/ once mended" >>"$log"
     fi
-    if [ $rc -eq 0 ] && [ "${KORVANE_FUZZ_KEEP:-0}" = 1 ]; then
+    if [ $rc -eq 0 ] && [ "$mode" = open ] && [ "${KORVANE_FUZZ_KEEP:-0}" = 1 ]; then
         mkdir -p "$kept"
         "$dir/fuzz/$t" -merge=1 "$kept" "$corpus" >>"$log" 2>&1 || true
     fi
@@ -302,7 +328,7 @@ cmd_demo() {
 }
 
 usage() {
-    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|tsan|bench [MIN_TIME]|demo [--scenario NAME]|package|publish DIR|package-test" >&2
+    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|fuzz-gate|tsan|bench [MIN_TIME]|demo [--scenario NAME]|package|publish DIR|package-test" >&2
     exit 2
 }
 
@@ -314,6 +340,7 @@ case "$sub" in
     build) cmd_build "$@" ;;
     test) cmd_test ;;
     fuzz) cmd_fuzz "$@" ;;
+    fuzz-gate) cmd_fuzz_gate ;;
     tsan) cmd_tsan ;;
     bench) cmd_bench "$@" ;;
     demo) cmd_demo "$@" ;;

@@ -42,6 +42,9 @@ class AudioOutput {
     virtual bool switchDevice(int /*index*/) { return false; }
     // Whether this output reaches a device or file, as opposed to the no-sound output.
     virtual bool audible() const { return true; }
+    // True once the device has gone away (unplugged, taken by the system): the output pulls
+    // no more and must be closed and opened again. Any thread.
+    virtual bool lost() const { return false; }
     // Stops pulling; after it returns the pull function is never called again.
     virtual void close() = 0;
 };
@@ -50,11 +53,17 @@ struct CaptureSettings {
     std::string path;
     int devices = 1;
     int channels = 2;
+    // Faults of a real device, for tests: the first `failingOpens` opens fail (a headset not
+    // ready yet, a device in use), and the first output that opens is lost `lostAfterMs` of the
+    // process clock after its opening (unplugged; the next open finds it back). -1: never.
+    int failingOpens = 0;
+    long long lostAfterMs = -1;
 };
 
 // The capture asked for by the environment, or none.
 std::optional<CaptureSettings> captureFromEnvironment();
-// Replaces the environment's capture choice (tests); nullopt goes back to the environment.
+// Replaces the environment's capture choice (tests); nullopt goes back to the environment. Its
+// faults start afresh.
 void setCaptureOverride(std::optional<CaptureSettings> settings);
 // The capture in force: the override if set, else the environment's.
 std::optional<CaptureSettings> activeCapture();

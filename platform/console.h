@@ -19,8 +19,8 @@ std::string consoleTitle();
 void setConsoleTitle(const std::string& title);
 
 // `_kbhit`: true when a key is waiting. On a POSIX terminal the terminal is put into
-// non-canonical, no-echo mode on first use and restored at exit. When stdin is not a terminal
-// a waiting byte (or end of input) counts as a key.
+// non-canonical, no-echo mode on first use and restored at exit. Without a console only a byte
+// waiting in a pipe counts; a file, the null device, a missing or ended input never do.
 bool keyWaiting();
 
 // `_getch`: waits for one key and returns it, without echo.

@@ -8,8 +8,10 @@
 namespace platform {
 
 // Runs `action` once per ctrl-c, on a thread other than the one the signal interrupted
-// (Windows delivers console ctrl-c on a thread of its own already). A later call replaces the
-// action; nullptr ignores ctrl-c until the next call.
+// (Windows delivers console ctrl-c on a thread of its own already). A request to terminate
+// (SIGTERM, a hung-up terminal's SIGHUP; ctrl-break on Windows) counts as a ctrl-c: a plugin
+// run without a console is ended that way. A later call replaces the action; nullptr ignores
+// them until the next call.
 void watchInterrupt(void (*action)());
 
 // Ends the process at once with `code`: standard output and error are flushed and the console

@@ -24,6 +24,10 @@ class SharedMemory {
     // where the creator removes the name); whoever wants the next block must open it again.
     // Windows keeps a mapping alive while any handle is open, so it is never stale there.
     virtual bool stale() const { return false; }
+    // Takes the name away at once if this object created the block (POSIX), leaving the view
+    // in place: for an end of the process that skips destructors. Safe beside readers and
+    // writers of the view on other threads.
+    virtual void removeName() {}
 };
 
 // OpenFileMappingA(FILE_MAP_READ) + MapViewOfFile of the whole mapping. nullptr on failure,
@@ -35,8 +39,15 @@ std::unique_ptr<SharedMemory> openSharedMemoryReadWrite(const std::string& name)
 
 // CreateFileMappingA(INVALID_HANDLE_VALUE, PAGE_READWRITE, size) + MapViewOfFile(ALL_ACCESS).
 // Opens the existing block when one of that name exists. The POSIX build unlinks the name when
-// the creating object is destroyed, as Windows drops a mapping with its last handle.
+// the creating object is destroyed, as Windows drops a mapping with its last handle; a block
+// that no live creator holds any more (its program crashed or was killed) is replaced there by
+// a fresh, zeroed one, as Windows would have dropped it with its last handle.
 std::unique_ptr<SharedMemory> createSharedMemory(const std::string& name, size_t size);
+
+// The step of createSharedMemory that failed last on this thread: the named mapping itself
+// (CreateFileMappingA; shm_open and sizing) or its view (MapViewOfFile; mmap).
+enum class SharedMemoryStep { kMapping, kView };
+SharedMemoryStep lastFailedStep();
 
 // The system error code of the last failed call on this thread (GetLastError / errno).
 int lastErrorCode();

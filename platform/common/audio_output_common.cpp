@@ -15,9 +15,20 @@ namespace platform {
 
 namespace {
 
-std::mutex overrideMutex;
-bool overridden = false;
-std::optional<CaptureSettings> overrideSettings;
+// Never destroyed: a speech thread still on its way at the end of the process may open the
+// engine's output, which asks for the capture in force.
+struct Override {
+    std::mutex mutex;
+    bool set = false;
+    std::optional<CaptureSettings> settings;
+    int opensFailed = 0;  // of the override's failingOpens
+    bool lostOnce = false;
+};
+
+Override& captureOverride() {
+    static auto* o = new Override;
+    return *o;
+}
 
 std::string environment(const char* name) {
     const char* v = std::getenv(name);
@@ -46,8 +57,12 @@ bool silentBackendAsked() {
 // a virtual clock a 16 ms wait therefore yields exactly 16 ms of sound.
 class ClockedOutput final : public AudioOutput {
   public:
-    ClockedOutput(const AudioFormat& format, AudioPull pull, int device)
-        : format_(format), pull_(std::move(pull)), device_(device), start_(clock().steadyMs()) {}
+    ClockedOutput(const AudioFormat& format, AudioPull pull, int device, long long lostAfterMs = -1)
+        : format_(format),
+          pull_(std::move(pull)),
+          device_(device),
+          start_(clock().steadyMs()),
+          lostAfterMs_(lostAfterMs) {}
 
     bool openFile(const std::string& path) {
         return writer_.open(path, format_.rate, format_.channels);
@@ -55,6 +70,7 @@ class ClockedOutput final : public AudioOutput {
 
     AudioFormat format() const override { return format_; }
     bool audible() const override { return device_ >= 0; }
+    bool lost() const override { return lost_.load(); }
 
     bool switchDevice(int index) override {
         if (device_ < 0) {
@@ -66,10 +82,15 @@ class ClockedOutput final : public AudioOutput {
 
     void pump() override {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (closed_) {
+        if (closed_ || lost_) {
             return;
         }
-        const int64_t elapsed = std::max<int64_t>(0, clock().steadyMs() - start_);
+        int64_t elapsed = std::max<int64_t>(0, clock().steadyMs() - start_);
+        if (lostAfterMs_ >= 0 && elapsed >= lostAfterMs_) {
+            // Unplugged: what was due up to then is the last it takes.
+            elapsed = lostAfterMs_;
+            lost_ = true;
+        }
         const int64_t due = elapsed * format_.rate / 1000;
         const int64_t catchUp = int64_t{format_.rate} * 10;
         if (!writer_.isOpen() && due - rendered_ > catchUp) {
@@ -102,6 +123,8 @@ class ClockedOutput final : public AudioOutput {
     AudioPull pull_;
     std::atomic<int> device_;
     const int64_t start_;
+    const long long lostAfterMs_;
+    std::atomic<bool> lost_{false};
     std::mutex mutex_;
     int64_t rendered_ = 0;
     bool closed_ = false;
@@ -138,16 +161,20 @@ std::optional<CaptureSettings> captureFromEnvironment() {
 }
 
 void setCaptureOverride(std::optional<CaptureSettings> settings) {
-    std::lock_guard<std::mutex> lock(overrideMutex);
-    overridden = settings.has_value();
-    overrideSettings = std::move(settings);
+    Override& o = captureOverride();
+    std::lock_guard<std::mutex> lock(o.mutex);
+    o.set = settings.has_value();
+    o.settings = std::move(settings);
+    o.opensFailed = 0;
+    o.lostOnce = false;
 }
 
 std::optional<CaptureSettings> activeCapture() {
     {
-        std::lock_guard<std::mutex> lock(overrideMutex);
-        if (overridden) {
-            return overrideSettings;
+        Override& o = captureOverride();
+        std::lock_guard<std::mutex> lock(o.mutex);
+        if (o.set) {
+            return o.settings;
         }
     }
     return captureFromEnvironment();
@@ -169,7 +196,21 @@ std::vector<std::string> listAudioDevices() {
 
 std::unique_ptr<AudioOutput> openAudioOutput(int index, const AudioFormat& wanted, AudioPull pull,
                                              std::string& error) {
-    if (const auto capture = activeCapture()) {
+    if (auto capture = activeCapture()) {
+        {
+            Override& o = captureOverride();
+            std::lock_guard<std::mutex> lock(o.mutex);
+            if (o.opensFailed < capture->failingOpens) {
+                ++o.opensFailed;
+                error = "device not ready";
+                return nullptr;
+            }
+            // Only the first output that opens is lost; the device is back after that.
+            if (o.lostOnce) {
+                capture->lostAfterMs = -1;
+            }
+            o.lostOnce = o.lostOnce || capture->lostAfterMs >= 0;
+        }
         return openCaptureOutput(*capture, index, wanted, std::move(pull), error);
     }
     if (silentBackendAsked()) {
@@ -190,7 +231,8 @@ std::unique_ptr<AudioOutput> openCaptureOutput(const CaptureSettings& settings, 
     if (!isSupportedChannelCount(wanted.channels)) {
         format.channels = settings.channels;
     }
-    auto out = std::make_unique<ClockedOutput>(format, std::move(pull), index);
+    auto out =
+        std::make_unique<ClockedOutput>(format, std::move(pull), index, settings.lostAfterMs);
     if (!out->openFile(settings.path)) {
         error = "cannot write " + settings.path;
         return nullptr;

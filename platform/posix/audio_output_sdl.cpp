@@ -68,6 +68,11 @@ class SdlOutput final : public AudioOutput {
 
     AudioFormat format() const override { return format_; }
 
+    // SDL stops a device that has gone away (a USB headset pulled out) and leaves it so.
+    bool lost() const override {
+        return device_ != 0 && SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_STOPPED;
+    }
+
     void close() override {
         if (device_ != 0) {
             SDL_CloseAudioDevice(device_);  // waits for a callback in progress

@@ -4,6 +4,8 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -129,14 +131,23 @@ void setConsoleTitle(const std::string& t) {
 bool keyWaiting() {
     if (::isatty(STDIN_FILENO) == 1) {
         enterKeyMode();
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        int r;
+        do {
+            r = ::poll(&p, 1, 0);
+        } while (r < 0 && errno == EINTR);
+        // A hung-up terminal is no key: its SIGHUP ends the plugin as ctrl-c does.
+        return r > 0 && (p.revents & POLLIN) != 0 && (p.revents & (POLLHUP | POLLERR)) == 0;
     }
-    pollfd p{STDIN_FILENO, POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, 0);
-    } while (r < 0 && errno == EINTR);
-    // Readable, or the input has ended or is gone: in every case nobody will type a key later.
-    return r > 0 && (p.revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) != 0;
+    // Without a terminal only bytes waiting in a pipe or socket count (a program typing for
+    // the driver). A file or /dev/null is always readable and a missing or ended input stays
+    // so: none of them is a key, and the plugin runs on until ctrl-c or a termination signal.
+    struct stat st {};
+    if (::fstat(STDIN_FILENO, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+        return false;
+    }
+    int waiting = 0;
+    return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
 int readKeyNoEcho() {

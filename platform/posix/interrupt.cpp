@@ -72,7 +72,9 @@ void watchInterrupt(void (*action)()) {
     sa.sa_handler = onSigint;
     sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
-    ::sigaction(SIGINT, &sa, nullptr);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+        ::sigaction(sig, &sa, nullptr);
+    }
 }
 
 void exitNow(int code) {

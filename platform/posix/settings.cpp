@@ -82,7 +82,8 @@ ParsedLine parseLine(const std::string& raw) {
         const size_t close = t.rfind(']');
         if (close != std::string::npos) {
             p.kind = LineKind::kSection;
-            p.name = t.substr(1, close - 1);
+            // "[ Setup ]" is the section "Setup", as a key line's name is taken trimmed.
+            p.name = trimRight(trimLeft(t.substr(1, close - 1)));
             return p;
         }
         // Without a closing bracket Windows reads the line as an ordinary key line.
@@ -187,8 +188,16 @@ int findKey(const ProfileFile& f, size_t header, const std::string& key, ParsedL
     return -1;
 }
 
-bool lookup(const std::string& section, const std::string& key, const std::string& path,
+// The names a caller asks for are taken without their surrounding blanks, as Windows takes
+// them: the file's own names are read that way, so " B" and "B" are one key.
+std::string trimName(const std::string& name) {
+    return trimRight(trimLeft(name));
+}
+
+bool lookup(const std::string& askedSection, const std::string& askedKey, const std::string& path,
             std::string* value) {
+    const std::string section = trimName(askedSection);
+    const std::string key = trimName(askedKey);
     const ProfileFile f = loadFile(nativePath(path));
     if (!f.readable) {
         return false;
@@ -326,8 +335,12 @@ int profileInt(const std::string& section, const std::string& key, int defaultVa
     return static_cast<int>(result);
 }
 
-bool writeProfileString(const std::string& section, const std::string& key,
+bool writeProfileString(const std::string& askedSection, const std::string& askedKey,
                         const std::string& value, const std::string& path) {
+    // Untrimmed, a key line of "  B" would read back as the file's "B" while a read of "  B"
+    // found nothing: the write would change another setting and lose its own.
+    const std::string section = trimName(askedSection);
+    const std::string key = trimName(askedKey);
     // A line break, a ']' in the section or an '=' in the key would write a line that reads
     // back as something else; such a write is refused.
     if (section.empty() || key.empty() || hasLineBreak(section) || hasLineBreak(key) ||

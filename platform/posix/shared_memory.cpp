@@ -10,6 +10,7 @@
 #include "platform/shared_memory.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,9 +24,12 @@ namespace platform {
 namespace {
 
 thread_local int lastError = 0;
+thread_local SharedMemoryStep lastStep = SharedMemoryStep::kMapping;
 
-std::unique_ptr<SharedMemory> failWith(int code) {
+std::unique_ptr<SharedMemory> failWith(int code,
+                                       SharedMemoryStep step = SharedMemoryStep::kMapping) {
     lastError = code;
+    lastStep = step;
     return nullptr;
 }
 
@@ -46,6 +50,12 @@ class PosixSharedMemory final : public SharedMemory {
         : name_(std::move(name)), fd_(fd), data_(data), mapped_(mapped), creator_(creator) {}
 
     ~PosixSharedMemory() override {
+        removeName();
+        ::munmap(data_, mapped_);
+        ::close(fd_);  // and with it the hold on the block
+    }
+
+    void removeName() override {
         if (creator_) {
             // Only our own object: the name may already lead to a newer one.
             struct stat ours {};
@@ -53,8 +63,6 @@ class PosixSharedMemory final : public SharedMemory {
                 ::shm_unlink(name_.c_str());
             }
         }
-        ::munmap(data_, mapped_);
-        ::close(fd_);
     }
 
     uint8_t* data() override { return data_; }
@@ -127,6 +135,28 @@ int reserve(int fd, size_t size) {
     return r;
 }
 
+// Whoever holds a block made by createSharedMemory holds a shared lock on it for as long as the
+// block lives (the lock goes with the descriptor, so also when the program crashes or is
+// killed). An existing block that nobody holds was left behind by such an end: its content is
+// stale and other programs would go on reading it. Answers whether `fd` is such a block, and
+// otherwise joins its holders.
+enum class Holders { kJoined, kNone, kBusy };
+
+// `patient`: a block of no size yet is taken as being made (its maker sizes it only once it
+// holds it) rather than as left behind half made.
+Holders joinHolders(int fd, bool patient) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Held. Waits at most for another program's own check of this kind to end.
+        return ::flock(fd, LOCK_SH) == 0 ? Holders::kJoined : Holders::kBusy;
+    }
+    struct stat st {};
+    if (patient && ::fstat(fd, &st) == 0 && st.st_size == 0) {
+        ::flock(fd, LOCK_UN);
+        return Holders::kBusy;
+    }
+    return Holders::kNone;
+}
+
 }  // namespace
 
 std::unique_ptr<SharedMemory> openSharedMemoryReadOnly(const std::string& name) {
@@ -144,49 +174,81 @@ std::unique_ptr<SharedMemory> createSharedMemory(const std::string& windowsName,
     }
     int fd = -1;
     bool creator = false;
-    // The object may vanish between a failed exclusive create and the open; try again then.
-    for (int attempt = 0; attempt < 8 && fd < 0; ++attempt) {
+    int lastErrno = EAGAIN;
+    // The object may vanish between a failed exclusive create and the open, or be in another
+    // program's hands for an instant; try again then.
+    for (int attempt = 0; attempt < 50 && fd < 0; ++attempt) {
+        if (attempt > 0) {
+            ::usleep(1000);
+        }
         fd = ::shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd >= 0) {
             creator = true;
+            if (::flock(fd, LOCK_SH) != 0) {
+                const int e = errno;
+                ::shm_unlink(name.c_str());
+                ::close(fd);
+                return failWith(e);
+            }
             break;
         }
         if (errno != EEXIST) {
             return failWith(errno);
         }
         fd = ::shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
-        if (fd < 0 && errno != ENOENT) {
-            return failWith(errno);
+        if (fd < 0) {
+            if (errno != ENOENT) {
+                return failWith(errno);
+            }
+            continue;
         }
+        const Holders holders = joinHolders(fd, attempt < 40);
+        if (holders == Holders::kJoined) {
+            break;
+        }
+        if (holders == Holders::kNone) {
+            // Left by a run that ended without removing it: replaced by a fresh one.
+            struct stat st {};
+            if (::fstat(fd, &st) == 0 && sameObject(name, st)) {
+                ::shm_unlink(name.c_str());
+            }
+        }
+        lastErrno = EBUSY;
+        ::close(fd);
+        fd = -1;
     }
     if (fd < 0) {
-        return failWith(errno);
+        return failWith(lastErrno);
     }
-    auto fail = [&](int e) {
+    auto fail = [&](int e, SharedMemoryStep step) {
         if (creator) {
             ::shm_unlink(name.c_str());
         }
         ::close(fd);
-        return failWith(e);
+        return failWith(e, step);
     };
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        return fail(errno);
+        return fail(errno, SharedMemoryStep::kMapping);
     }
     size_t length = st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0;
     if (length < size) {
         // Never shrink: readers may have mapped the larger size.
         const int r = reserve(fd, size);
         if (r != 0) {
-            return fail(r);
+            return fail(r, SharedMemoryStep::kMapping);
         }
         length = size;
     }
     void* p = ::mmap(nullptr, length, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
     if (p == MAP_FAILED) {
-        return fail(errno);
+        return fail(errno, SharedMemoryStep::kView);
     }
     return std::make_unique<PosixSharedMemory>(name, fd, static_cast<uint8_t*>(p), length, creator);
+}
+
+SharedMemoryStep lastFailedStep() {
+    return lastStep;
 }
 
 int lastErrorCode() {

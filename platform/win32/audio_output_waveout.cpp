@@ -102,6 +102,7 @@ class WaveOutput final : public AudioOutput {
     }
 
     AudioFormat format() const override { return format_; }
+    bool lost() const override { return lost_.load(); }
 
     void close() override {
         if (!wave_) {
@@ -136,7 +137,12 @@ class WaveOutput final : public AudioOutput {
                 }
                 fill(b);
                 b.header.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
-                waveOutWrite(wave_, &b.header, sizeof(WAVEHDR));
+                if (waveOutWrite(wave_, &b.header, sizeof(WAVEHDR)) != MMSYSERR_NOERROR) {
+                    // The device has gone (unplugged, its driver stopped): nothing more is
+                    // played until it is opened again.
+                    lost_ = true;
+                    return;
+                }
             }
             WaitForSingleObject(event_, 100);
         }
@@ -168,6 +174,7 @@ class WaveOutput final : public AudioOutput {
     Buffer buffers_[kBuffers];
     std::vector<float> mix_;
     std::atomic<bool> running_{false};
+    std::atomic<bool> lost_{false};
     std::thread thread_;
 };
 

@@ -48,29 +48,22 @@ void setConsoleTitle(const std::string& title) {
     ::SetConsoleTitleA(title.c_str());
 }
 
-// _kbhit only knows the console; with redirected input a waiting byte, or the end of the
-// input, counts as a key, as on POSIX.
+// _kbhit only knows the console. Without one, only bytes waiting in a pipe count (a program
+// typing for the driver); a file, the null device, a missing input and the end of a pipe are
+// never a key, so the plugin runs on until ctrl-c or a termination signal.
 bool keyWaiting() {
     HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
     if (in == nullptr || in == INVALID_HANDLE_VALUE) {
-        return true;
+        return false;
     }
     if (inputIsConsole(in)) {
         return _kbhit() != 0;
     }
-    switch (::GetFileType(in)) {
-        case FILE_TYPE_PIPE: {
-            DWORD available = 0;
-            if (!::PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr)) {
-                return true;  // the writer has gone: end of input
-            }
-            return available > 0;
-        }
-        case FILE_TYPE_DISK:
-            return true;  // a file is always ready: its next byte or its end
-        default:
-            return ::WaitForSingleObject(in, 0) == WAIT_OBJECT_0;
+    if (::GetFileType(in) != FILE_TYPE_PIPE) {
+        return false;
     }
+    DWORD available = 0;
+    return ::PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr) && available > 0;
 }
 
 int readKeyNoEcho() {

@@ -13,9 +13,9 @@ std::atomic<void (*)()> interruptAction{nullptr};
 
 // The C runtime runs a console ctrl-c's SIGINT handler on the thread Windows starts for the
 // console event, so the action may do ordinary work here.
-extern "C" void onSigint(int) {
-    // The runtime resets SIGINT before each call; watch for the next one.
-    std::signal(SIGINT, onSigint);
+extern "C" void onSigint(int sig) {
+    // The runtime resets the signal before each call; watch for the next one.
+    std::signal(sig, onSigint);
     if (void (*action)() = interruptAction.load()) {
         action();
     }
@@ -25,7 +25,9 @@ extern "C" void onSigint(int) {
 
 void watchInterrupt(void (*action)()) {
     interruptAction.store(action);
-    std::signal(SIGINT, onSigint);
+    for (int sig : {SIGINT, SIGBREAK, SIGTERM}) {
+        std::signal(sig, onSigint);
+    }
 }
 
 void exitNow(int code) {

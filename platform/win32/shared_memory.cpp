@@ -7,9 +7,11 @@ namespace platform {
 namespace {
 
 thread_local int lastError = 0;
+thread_local SharedMemoryStep lastStep = SharedMemoryStep::kMapping;
 
 std::unique_ptr<SharedMemory> failWithLastError() {
     lastError = static_cast<int>(::GetLastError());
+    lastStep = SharedMemoryStep::kMapping;
     return nullptr;
 }
 
@@ -44,6 +46,7 @@ std::unique_ptr<SharedMemory> mapWhole(HANDLE mapping, DWORD access) {
     void* view = ::MapViewOfFile(mapping, access, 0, 0, 0);
     if (!view) {
         lastError = static_cast<int>(::GetLastError());
+        lastStep = SharedMemoryStep::kView;
         ::CloseHandle(mapping);
         return nullptr;
     }
@@ -77,6 +80,10 @@ std::unique_ptr<SharedMemory> createSharedMemory(const std::string& name, size_t
         return failWithLastError();
     }
     return mapWhole(mapping, FILE_MAP_ALL_ACCESS);
+}
+
+SharedMemoryStep lastFailedStep() {
+    return lastStep;
 }
 
 int lastErrorCode() {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
 
 #include "common/console_tags.h"
 #include "common/logo.h"
@@ -44,10 +45,16 @@ enum class Presence { kNotSeen, kConnected, kDisconnected };
 Presence previousPresence = Presence::kNotSeen;
 
 // The block outlives every tick; never destroyed, as the ctrl-c handler may end the process
-// while a tick is writing to it.
+// while a tick is writing to it. The lock keeps the handler's removal of the name from meeting
+// the tick's opening or closing of the block.
 std::unique_ptr<platform::SharedMemory>& localBlock() {
     static auto* block = new std::unique_ptr<platform::SharedMemory>();
     return *block;
+}
+
+std::mutex& localBlockMutex() {
+    static auto* m = new std::mutex;
+    return *m;
 }
 
 void OpenLocalBlock() {
@@ -55,27 +62,46 @@ void OpenLocalBlock() {
     std::unique_ptr<platform::SharedMemory> block =
         platform::createSharedMemory(kLocalBlockName, kLocalBlockSize);
     if (!block) {
-        std::printf("Could not create file mapping object (%d).\n", platform::lastErrorCode());
+        // The code is that of the call that failed, read before anything else can change it.
+        const int code = platform::lastErrorCode();
+        if (platform::lastFailedStep() == platform::SharedMemoryStep::kView) {
+            std::printf("Could not initialise QRD (%d).\n", code);
+        } else {
+            std::printf("Could not create file mapping object (%d).\n", code);
+        }
         return;
     }
-    // The line is copied to byte 0 at every refresh: a view that cannot hold the whole block
-    // is as good as none.
-    if (!block->data() || block->size() < static_cast<size_t>(kLocalBlockSize)) {
-        std::printf("Could not initialise QRD (%d).\n", platform::lastErrorCode());
-        return;
+    {
+        std::lock_guard<std::mutex> lock(localBlockMutex());
+        localBlock() = std::move(block);
+        r.LocalBlock = localBlock().get();
     }
-    localBlock() = std::move(block);
-    r.LocalBlock = localBlock().get();
     std::printf(KV_TAG_OK "QRD Link Connected.\n");
     r.LocalLinkOpen = 1;
 }
 
 void CloseLocalBlock() {
     RaceState& r = Race();
-    r.LocalBlock = nullptr;
-    localBlock().reset();
+    std::unique_ptr<platform::SharedMemory> closing;
+    {
+        std::lock_guard<std::mutex> lock(localBlockMutex());
+        r.LocalBlock = nullptr;
+        closing = std::move(localBlock());
+    }
+    closing.reset();
     r.LocalLinkOpen = 0;
 }
+
+}  // namespace
+
+void RemoveLocalBlockName() {
+    std::lock_guard<std::mutex> lock(localBlockMutex());
+    if (localBlock()) {
+        localBlock()->removeName();
+    }
+}
+
+namespace {
 
 // In the garage the fuel and tire windows are held at their reset, so the measurements begin
 // when the car leaves.

@@ -20,6 +20,10 @@ void ConnectionWatch();
 // would; POSIX then removes its name.
 void CloseLocalLink();
 
+// Takes the local block's name away at once, so that other programs stop finding a line that
+// nobody writes any more; the view stays. For the ctrl-c handler, from any thread.
+void RemoveLocalBlockName();
+
 // Forgets the connection state seen and closes the local block without a word (tests).
 void ResetMainTick();
 

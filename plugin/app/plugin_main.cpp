@@ -1,5 +1,6 @@
 #include "plugin/app/plugin_main.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 
@@ -19,6 +20,17 @@
 namespace app {
 
 namespace {
+
+std::atomic<void (*)()> serialClose{nullptr};
+
+// On ctrl-c or a request to terminate: the port is closed and other programs stop finding a
+// pit-board line that nobody writes any more.
+void CtrlCCleanup() {
+    if (void (*close)() = serialClose.load()) {
+        close();
+    }
+    RemoveLocalBlockName();
+}
 
 void StartAudio(int argc, char** argv) {
     engineer::RaceState& r = engineer::Race();
@@ -76,7 +88,8 @@ int RunPlugin(int argc, char** argv) {
 
     common::StartPluginLog("Starting Up. ");
 
-    setCtrlCCleanup(seams.closeSerialPitBoard);
+    serialClose.store(seams.closeSerialPitBoard);
+    setCtrlCCleanup(CtrlCCleanup);
     if (seams.openSerialPitBoard()) {
         while (!seams.keyWaiting()) {
             MainTick();

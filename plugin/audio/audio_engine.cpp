@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "common/console_tags.h"
+#include "platform/clock.h"
 #include "platform/audio_output.h"
 #include "platform/wav_file.h"
 
@@ -17,6 +18,8 @@ constexpr double kTwoPi = 6.283185307179586;
 constexpr float kHalfPower = 0.70710678f;
 // The mix is made in blocks of this many frames, whatever the caller asks for.
 constexpr int kBlockFrames = 256;
+// How often a device that could not be opened, or went away, is tried again.
+constexpr int64_t kDeviceRetryMs = 3000;
 
 enum Speaker { kFL, kFR, kC, kLFE, kSL, kSR, kBL, kBR };
 
@@ -118,6 +121,9 @@ bool AudioEngine::setDriver(int index) {
             return true;  // already there: the output goes on undisturbed
         }
         const bool wasNoSound = noSound_;
+        if (index != driver_) {
+            deviceFailed_ = false;  // another device: its own first open decides
+        }
         driver_ = index;
         noSound_ = false;
         if (output_ && !wasNoSound && output_->switchDevice(index)) {
@@ -139,6 +145,7 @@ void AudioEngine::setNoSound() {
             return;
         }
         noSound_ = true;
+        deviceFailed_ = false;
         old = takeOutputLocked();
     }
     if (old) {
@@ -158,14 +165,22 @@ void AudioEngine::openOutputLocked() {
     // open returns, but a device thread may right after, so nothing here waits on it.
     auto pull = [this](float* out, int frames) { render(out, frames); };
     std::unique_ptr<platform::AudioOutput> opened;
-    // With no device at all the engine is quietly silent, as on a machine without a sound card.
-    if (!noSound_ && !platform::listAudioDevices().empty()) {
+    // With no device at all the engine is quietly silent, as on a machine without a sound card;
+    // a device that failed or went away is looked for again once its next try is due.
+    const bool tryDevice = deviceFailed_ ? platform::clock().steadyMs() >= retryAtMs_
+                                         : !platform::listAudioDevices().empty();
+    if (!noSound_ && tryDevice) {
         std::string error;
         opened = platform::openAudioOutput(driver_, wanted, pull, error);
         if (!opened) {
-            std::printf(KV_TAG_FMOD "Audio device %d could not be opened (%s), no sound.\n",
-                        driver_, error.c_str());
-            std::fflush(stdout);
+            deviceUnavailableLocked(error);
+        } else if (deviceFailed_) {
+            deviceFailed_ = false;
+            if (soundOffSaid_) {
+                soundOffSaid_ = false;
+                std::printf(KV_TAG_FMOD "Audio device %d is back, sound on.\n", driver_);
+                std::fflush(stdout);
+            }
         }
     }
     if (!opened) {
@@ -177,17 +192,47 @@ void AudioEngine::openOutputLocked() {
     output_ = std::move(opened);
 }
 
+void AudioEngine::deviceUnavailableLocked(const std::string& why) {
+    // A headset not ready yet or pulled out must not cost the rest of the race: the device is
+    // tried again every few seconds, and the driver hears of it once each way.
+    deviceFailed_ = true;
+    retryAtMs_ = platform::clock().steadyMs() + kDeviceRetryMs;
+    if (!soundOffSaid_) {
+        soundOffSaid_ = true;
+        std::printf(KV_TAG_FMOD
+                    "Audio device %d is not available (%s), no sound until it is back.\n",
+                    driver_, why.c_str());
+        std::fflush(stdout);
+    }
+}
+
 std::shared_ptr<platform::AudioOutput> AudioEngine::ensureOutput() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    if (!initialised_) {
-        return nullptr;
+    for (;;) {
+        std::shared_ptr<platform::AudioOutput> retired;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            if (!initialised_) {
+                return nullptr;
+            }
+            if (output_ && !noSound_ && output_->lost()) {
+                deviceUnavailableLocked("it went away");
+                retired = takeOutputLocked();
+            } else if (output_ && deviceFailed_ && !noSound_ &&
+                       platform::clock().steadyMs() >= retryAtMs_) {
+                retired = takeOutputLocked();  // the stand-in, for another try of the device
+            } else {
+                if (!output_) {
+                    // render() must not run while the format changes: device threads only
+                    // start inside the opening, and they block on this lock until it is done.
+                    openOutputLocked();
+                }
+                return output_;
+            }
+        }
+        // Closed, not pumped: another thread may already have opened an output of another
+        // format in its place. A lost device renders no more, and the stand-in only silence.
+        retired->close();
     }
-    if (!output_) {
-        // render() must not run while the format changes: device threads only start inside
-        // the opening, and they block on this lock until it is done.
-        openOutputLocked();
-    }
-    return output_;
 }
 
 void AudioEngine::pumpOutput() {
@@ -369,6 +414,8 @@ void AudioEngine::close() {
     initialised_ = false;
     driver_ = 0;
     noSound_ = false;
+    deviceFailed_ = false;
+    soundOffSaid_ = false;
 }
 
 void AudioEngine::eraseChannelLocked(std::map<ChannelId, Channel>::iterator it) {

@@ -33,7 +33,8 @@ class AudioEngine {
     AudioEngine& operator=(const AudioEngine&) = delete;
 
     // Makes the engine ready; the output chosen by setDriver/setNoSound is opened when first
-    // needed. False for a channel count below 1.
+    // needed. A device that cannot be opened then, or goes away later, is replaced by silence
+    // and tried again every few seconds. False for a channel count below 1.
     bool init(int maxChannels);
     // Per-frame work: outputs that follow the process clock render what is due, finished
     // channels and sounds marked with releaseWhenDone are freed.
@@ -106,6 +107,7 @@ class AudioEngine {
 
     std::shared_ptr<platform::AudioOutput> ensureOutput();
     void openOutputLocked();
+    void deviceUnavailableLocked(const std::string& why);
     std::shared_ptr<platform::AudioOutput> takeOutputLocked();
     void pumpOutput();
     void eraseChannelLocked(std::map<ChannelId, Channel>::iterator it);
@@ -120,6 +122,11 @@ class AudioEngine {
     int wantedRate_ = 48000;
     int wantedChannels_ = 0;
     std::shared_ptr<platform::AudioOutput> output_;
+    // The chosen device could not be opened or went away: a silent stand-in plays in its place
+    // and the device is tried again from retryAtMs_ (process clock) on.
+    bool deviceFailed_ = false;
+    int64_t retryAtMs_ = 0;
+    bool soundOffSaid_ = false;  // "no sound" said and "back" not yet
     int rate_ = 48000;
     int outChannels_ = 2;
     std::uint32_t nextId_ = 0;

@@ -15,75 +15,84 @@ struct AudioState {
     bool engineCreated = false;
 };
 
-std::mutex stateMutex;
-AudioState state;
+// Never destroyed: a speech thread still on its way at the end of the process sets the
+// channel it started.
+struct Guarded {
+    std::mutex mutex;
+    AudioState state;
+};
+
+Guarded& guarded() {
+    static auto* g = new Guarded;
+    return *g;
+}
 
 }  // namespace
 
 ChannelId OutputChannel() {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return state.outputChannel;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    return guarded().state.outputChannel;
 }
 
 void SetOutputChannel(ChannelId id) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    state.outputChannel = id;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    guarded().state.outputChannel = id;
 }
 
 SoundId SpeechSound() {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return state.speechSound;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    return guarded().state.speechSound;
 }
 
 void SetSpeechSound(SoundId id) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    state.speechSound = id;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    guarded().state.speechSound = id;
 }
 
 DspId ToneOscillator() {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return state.toneOscillator;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    return guarded().state.toneOscillator;
 }
 
 void SetToneOscillator(DspId id) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    state.toneOscillator = id;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    guarded().state.toneOscillator = id;
 }
 
 int AudioDeviceId() {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return state.deviceId;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    return guarded().state.deviceId;
 }
 
 void SetAudioDeviceId(int id) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    state.deviceId = id;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    guarded().state.deviceId = id;
 }
 
 std::string AudioDeviceName() {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return state.deviceName;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    return guarded().state.deviceName;
 }
 
 void SetAudioDeviceName(const std::string& name) {
-    std::lock_guard<std::mutex> lock(stateMutex);
+    std::lock_guard<std::mutex> lock(guarded().mutex);
     // The name buffer holds 256 bytes with its terminator.
-    state.deviceName = name.substr(0, 255);
+    guarded().state.deviceName = name.substr(0, 255);
 }
 
 bool AudioEngineCreated() {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    return state.engineCreated;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    return guarded().state.engineCreated;
 }
 
 void SetAudioEngineCreated(bool created) {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    state.engineCreated = created;
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    guarded().state.engineCreated = created;
 }
 
 void ResetAudioState() {
-    std::lock_guard<std::mutex> lock(stateMutex);
-    state = AudioState{};
+    std::lock_guard<std::mutex> lock(guarded().mutex);
+    guarded().state = AudioState{};
 }
 
 }  // namespace audio

@@ -26,20 +26,28 @@ namespace audio {
 
 namespace {
 
-std::mutex rendererMutex;
-SpeechRenderer customRenderer;  // guarded by rendererMutex
+// What the speech threads share. Never destroyed: the end of the process waits for them only
+// so long, and one still on its way must not meet a destroyed lock or renderer.
+struct SpeechShared {
+    std::mutex rendererMutex;
+    SpeechRenderer customRenderer;  // guarded by rendererMutex
+    std::mutex backgroundMutex;
+    std::condition_variable backgroundDone;
+    int backgroundRunning = 0;  // guarded by backgroundMutex
+};
+
+SpeechShared& shared() {
+    static auto* s = new SpeechShared;
+    return *s;
+}
 
 std::atomic<unsigned> messageSerial{0};
-
-std::mutex backgroundMutex;
-std::condition_variable backgroundDone;
-int backgroundRunning = 0;  // guarded by backgroundMutex
 
 platform::SpeechRender render(const std::wstring& text, const std::string& path) {
     SpeechRenderer renderer;
     {
-        std::lock_guard<std::mutex> lock(rendererMutex);
-        renderer = customRenderer;
+        std::lock_guard<std::mutex> lock(shared().rendererMutex);
+        renderer = shared().customRenderer;
     }
     if (renderer) {
         return renderer(text, path);
@@ -91,17 +99,18 @@ void speakMessage(const std::wstring& text) {
 void backgroundMessage(std::wstring text) {
     speakMessage(text);
     text = std::wstring();  // nothing of this thread's own is left when it counts itself out
-    std::lock_guard<std::mutex> lock(backgroundMutex);
-    if (--backgroundRunning == 0) {
-        backgroundDone.notify_all();
+    SpeechShared& sh = shared();
+    std::lock_guard<std::mutex> lock(sh.backgroundMutex);
+    if (--sh.backgroundRunning == 0) {
+        sh.backgroundDone.notify_all();
     }
 }
 
 }  // namespace
 
 void setSpeechRenderer(SpeechRenderer renderer) {
-    std::lock_guard<std::mutex> lock(rendererMutex);
-    customRenderer = std::move(renderer);
+    std::lock_guard<std::mutex> lock(shared().rendererMutex);
+    shared().customRenderer = std::move(renderer);
 }
 
 std::string SpeechFileName(const platform::UtcTime& now, unsigned serial) {
@@ -111,14 +120,15 @@ std::string SpeechFileName(const platform::UtcTime& now, unsigned serial) {
 }
 
 int BackgroundSpeechRunning() {
-    std::lock_guard<std::mutex> lock(backgroundMutex);
-    return backgroundRunning;
+    std::lock_guard<std::mutex> lock(shared().backgroundMutex);
+    return shared().backgroundRunning;
 }
 
 bool WaitForBackgroundSpeech(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(backgroundMutex);
-    return backgroundDone.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                                   [] { return backgroundRunning == 0; });
+    SpeechShared& sh = shared();
+    std::unique_lock<std::mutex> lock(sh.backgroundMutex);
+    return sh.backgroundDone.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                      [&sh] { return sh.backgroundRunning == 0; });
 }
 
 void Speak(const wchar_t* text) {
@@ -140,9 +150,10 @@ void SpeakInBackground(const wchar_t* text) {
         sink->speak(text, true);
         return;
     }
+    SpeechShared& sh = shared();
     {
-        std::lock_guard<std::mutex> lock(backgroundMutex);
-        ++backgroundRunning;
+        std::lock_guard<std::mutex> lock(sh.backgroundMutex);
+        ++sh.backgroundRunning;
     }
     try {
         // The thread owns its copy: the caller may reuse its buffer at once.
@@ -150,9 +161,9 @@ void SpeakInBackground(const wchar_t* text) {
     } catch (const std::system_error& e) {
         std::fprintf(stderr, "\n Note: could not start a speech thread (%s); message dropped\n",
                      e.what());
-        std::lock_guard<std::mutex> lock(backgroundMutex);
-        if (--backgroundRunning == 0) {
-            backgroundDone.notify_all();
+        std::lock_guard<std::mutex> lock(sh.backgroundMutex);
+        if (--sh.backgroundRunning == 0) {
+            sh.backgroundDone.notify_all();
         }
     }
 }

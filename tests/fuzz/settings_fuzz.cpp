@@ -75,7 +75,7 @@ std::vector<std::pair<std::string, std::string>> probes(const std::string& conte
         std::string line = trim(content.substr(start, end - start));
         start = end + 1;
         if (!line.empty() && line[0] == '[' && line.find(']') != std::string::npos) {
-            section = line.substr(1, line.rfind(']') - 1);
+            section = trim(line.substr(1, line.rfind(']') - 1));
         } else if (size_t eq = line.find('='); eq != std::string::npos && eq > 0) {
             out.emplace_back(section, trim(line.substr(0, eq)));
         }
@@ -114,22 +114,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!platform::writeProfileString(section, key, value, path)) {
         return 0;
     }
-    // A value that the reader would trim or unquote reads back differently by design.
-    // Names are trimmed on reading too, so only trimmed names must read back.
-    const bool trimmedNames = trim(section) == section && trim(key) == key;
+    // A value that the reader would trim or unquote reads back differently by design. Names
+    // are taken trimmed by the reader and the writer alike: " B" and "B" are one key.
     const bool plain =
-        trimmedNames && !value.empty() && trim(value) == value &&
+        !value.empty() && trim(value) == value &&
         !(value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]);
     const std::string back = platform::profileString(section, key, "\x01missing", path, 4096);
     if (plain && value.size() < 4096 && back != value) {
         fail("a written value does not read back");
     }
     // The sentinel itself is a value a write may carry.
-    if (trimmedNames && back == "\x01missing" && value != "\x01missing") {
+    if (back == "\x01missing" && value != "\x01missing") {
         fail("a written key is missing");
     }
     for (const auto& [p, old] : before) {
-        if (sameName(p.first, section) && sameName(p.second, key)) {
+        if (sameName(p.first, trim(section)) && sameName(p.second, trim(key))) {
             continue;
         }
         if (platform::profileString(p.first, p.second, "\x01missing", path, 4096) != old) {

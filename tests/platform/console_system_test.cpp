@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <string>
@@ -11,18 +12,43 @@
 
 namespace {
 
-TEST(Console, RedirectedInputCountsBytesAndItsEndAsKeys) {
-    platform_test::StdinPipe pipe;
-    ASSERT_TRUE(pipe.ok());
-    EXPECT_FALSE(platform::keyWaiting());
-    ASSERT_TRUE(pipe.write("q"));
-    EXPECT_TRUE(platform::keyWaiting());
-    EXPECT_TRUE(platform::keyWaiting());  // testing does not consume the key
-    EXPECT_EQ(platform::readKeyNoEcho(), 'q');
-    EXPECT_FALSE(platform::keyWaiting());
-    pipe.closeWriter();
-    EXPECT_TRUE(platform::keyWaiting());
-    EXPECT_EQ(platform::readKeyNoEcho(), -1);
+TEST(Console, OnlyBytesWaitingInAPipeCountAsKeysNeverTheEndOfInput) {
+    {
+        platform_test::StdinPipe pipe;
+        ASSERT_TRUE(pipe.ok());
+        EXPECT_FALSE(platform::keyWaiting());
+        ASSERT_TRUE(pipe.write("q"));
+        EXPECT_TRUE(platform::keyWaiting());
+        EXPECT_TRUE(platform::keyWaiting());  // testing does not consume the key
+        EXPECT_EQ(platform::readKeyNoEcho(), 'q');
+        EXPECT_FALSE(platform::keyWaiting());
+        pipe.closeWriter();
+        EXPECT_FALSE(platform::keyWaiting());
+        EXPECT_EQ(platform::readKeyNoEcho(), -1);
+    }
+    // A plugin started with its input redirected, or with none, runs until it is stopped.
+    const std::string file =
+        (std::filesystem::temp_directory_path() / platform_test::uniqueName("korvane_stdin"))
+            .string();
+    {
+        std::FILE* f = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("q\n", f);
+        std::fclose(f);
+    }
+#ifdef _WIN32
+    const std::string nullDevice = "NUL";
+#else
+    const std::string nullDevice = "/dev/null";
+#endif
+    for (const std::string& input : {nullDevice, file, std::string()}) {
+        SCOPED_TRACE(input.empty() ? "no input" : input);
+        platform_test::StdinFrom redirected(input);
+        ASSERT_TRUE(redirected.ok());
+        EXPECT_FALSE(platform::keyWaiting());
+        EXPECT_FALSE(platform::keyWaiting());
+    }
+    std::remove(file.c_str());
 }
 
 TEST(Console, TitleRoundTrips) {

@@ -50,6 +50,22 @@ TEST(Interrupt, EachCtrlCRunsTheActionOnceOutsideTheHandler) {
     ASSERT_TRUE(waitForCalls(lock, before + 2));
     EXPECT_EQ(actionCalls, before + 2);
 
+    // A request to terminate ends a run without a console as ctrl-c does.
+#ifdef _WIN32
+    const int endings[] = {SIGTERM, SIGBREAK};
+#else
+    const int endings[] = {SIGTERM, SIGHUP};
+#endif
+    int expected = before + 2;
+    for (int sig : endings) {
+        SCOPED_TRACE(sig);
+        lock.unlock();
+        std::raise(sig);
+        lock.lock();
+        ASSERT_TRUE(waitForCalls(lock, ++expected));
+        EXPECT_EQ(actionCalls, expected);
+    }
+
     platform::watchInterrupt(nullptr);
 }
 

@@ -29,6 +29,22 @@ class StdinPipe {
     long long writer_ = -1;
 };
 
+// Replaces standard input with the file at `path` (the null device is "NUL" on Windows,
+// "/dev/null" elsewhere), or with no input at all when `path` is empty, until destroyed.
+class StdinFrom {
+  public:
+    explicit StdinFrom(const std::string& path);
+    ~StdinFrom();
+    StdinFrom(const StdinFrom&) = delete;
+    StdinFrom& operator=(const StdinFrom&) = delete;
+    bool ok() const { return ok_; }
+
+  private:
+    bool ok_ = false;
+    long long savedStdin_ = -1;
+    long long file_ = -1;
+};
+
 // A pseudo-terminal pair: the platform layer opens the device side as a serial port, the test
 // reads what arrives on the other side. Not available on Windows (ok() is false there).
 class PseudoTerminal {

@@ -57,6 +57,29 @@ void StdinPipe::closeWriter() {
     }
 }
 
+StdinFrom::StdinFrom(const std::string& path) {
+    savedStdin_ = ::dup(STDIN_FILENO);
+    if (savedStdin_ < 0) {
+        return;
+    }
+    if (path.empty()) {
+        ok_ = ::close(STDIN_FILENO) == 0;
+        return;
+    }
+    file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    ok_ = file_ >= 0 && ::dup2(static_cast<int>(file_), STDIN_FILENO) >= 0;
+}
+
+StdinFrom::~StdinFrom() {
+    if (savedStdin_ >= 0) {
+        ::dup2(static_cast<int>(savedStdin_), STDIN_FILENO);
+        ::close(static_cast<int>(savedStdin_));
+    }
+    if (file_ >= 0) {
+        ::close(static_cast<int>(file_));
+    }
+}
+
 PseudoTerminal::PseudoTerminal() {
     char name[256] = {0};
     int controller = -1;

@@ -63,6 +63,27 @@ void StdinPipe::closeWriter() {
     }
 }
 
+StdinFrom::StdinFrom(const std::string& path) {
+    savedStdin_ = fromHandle(::GetStdHandle(STD_INPUT_HANDLE));
+    HANDLE file = nullptr;
+    if (!path.empty()) {
+        file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                             nullptr, OPEN_EXISTING, 0, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            return;
+        }
+        file_ = fromHandle(file);
+    }
+    ok_ = ::SetStdHandle(STD_INPUT_HANDLE, file) != 0;
+}
+
+StdinFrom::~StdinFrom() {
+    ::SetStdHandle(STD_INPUT_HANDLE, asHandle(savedStdin_));
+    if (file_ != -1) {
+        ::CloseHandle(asHandle(file_));
+    }
+}
+
 PseudoTerminal::PseudoTerminal() = default;
 PseudoTerminal::~PseudoTerminal() = default;
 std::string PseudoTerminal::read(size_t, int) {

@@ -74,6 +74,7 @@ TEST_F(SettingsFile, ReadsLikeThePrivateProfileFunctions) {
         {"inner quotes kept", "[A]\nK=a\"b\"\n", "A", "K", 0, "a\"b\""},
         {"binding text", "[Controls]\nFuel=0:3:1\n", "Controls", "Fuel", 0, "0:3:1"},
         {"key with inner blank", "[A]\nFuel Button = 3\n", "A", "Fuel Button", 3, "3"},
+        {"asked names taken trimmed", "[Setup]\nUseSerial=2\n", " Setup\t", "  UseSerial ", 2, "2"},
         {"indented section", "  [A]  \nK=4\n", "A", "K", 4, "4"},
         {"value keeps equals", "[A]\nK=a=b\n", "A", "K", 0, "a=b"},
         {"utf-8 byte-order mark", "\xEF\xBB\xBF[Setup]\r\nPassiveMode=1\r\n", "Setup",
@@ -132,13 +133,15 @@ TEST_F(SettingsFile, WritingLeavesOtherSettingsAlone) {
     ASSERT_TRUE(platform::writeProfileString("Controls", "Tire", "1:6:1", path));  // add key
     ASSERT_TRUE(platform::writeProfileString("Setup", "SetupComplete", "1", path));
     ASSERT_TRUE(platform::writeProfileString("Service", "Host", "127.0.0.1", path));  // section
+    // Names with blanks around them are the same setting, not a second one beside it.
+    ASSERT_TRUE(platform::writeProfileString(" Audio", "  PreferedDevice ", "3", path));
 
     EXPECT_EQ(platform::profileInt("Setup", "PassiveMode", -1, path), 0);
     EXPECT_EQ(platform::profileInt("Setup", "UseSerial", -1, path), 1);
     EXPECT_EQ(platform::profileInt("Setup", "SetupComplete", -1, path), 1);
     EXPECT_EQ(platform::profileString("Controls", "Fuel", "", path), "1:5:1");
     EXPECT_EQ(platform::profileString("Controls", "Tire", "", path), "1:6:1");
-    EXPECT_EQ(platform::profileInt("Audio", "PreferedDevice", -1, path), 2);
+    EXPECT_EQ(platform::profileInt("Audio", "PreferedDevice", -1, path), 3);
     EXPECT_EQ(platform::profileString("Service", "Host", "", path), "127.0.0.1");
     EXPECT_EQ(platform::profileString("Audio", "Tire", "none", path), "none");
 #ifndef _WIN32
@@ -156,7 +159,7 @@ TEST_F(SettingsFile, WritingLeavesOtherSettingsAlone) {
               "Tire=1:6:1\r\n"
               "\r\n"
               "[Audio]\r\n"
-              "PreferedDevice=2\r\n"
+              "PreferedDevice=3\r\n"
               "\r\n"
               "[Service]\r\n"
               "Host=127.0.0.1\r\n");

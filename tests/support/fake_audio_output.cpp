@@ -5,10 +5,13 @@
 
 namespace testsupport {
 
-CapturedAudio::CapturedAudio(const std::string& path, int devices, int channels) : path_(path) {
+CapturedAudio::CapturedAudio(const std::string& path, int devices, int channels, int failingOpens,
+                             long long lostAfterMs)
+    : path_(path) {
     audio::Engine().close();
     audio::ResetAudioState();
-    platform::setCaptureOverride(platform::CaptureSettings{path, devices, channels});
+    platform::setCaptureOverride(
+        platform::CaptureSettings{path, devices, channels, failingOpens, lostAfterMs});
     audio::Engine().setSoftwareFormat(48000, channels);
 }
 

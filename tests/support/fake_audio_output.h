@@ -11,8 +11,11 @@ namespace testsupport {
 
 class CapturedAudio {
   public:
-    // `devices` pretend devices ("Capture device 0", ...); `channels` of the file.
-    CapturedAudio(const std::string& path, int devices, int channels = 2);
+    // `devices` pretend devices ("Capture device 0", ...); `channels` of the file. The device
+    // fails its first `failingOpens` opens, and is lost `lostAfterMs` after its first opening
+    // (-1: never) to be back at the next.
+    CapturedAudio(const std::string& path, int devices, int channels = 2, int failingOpens = 0,
+                  long long lostAfterMs = -1);
     ~CapturedAudio();
     CapturedAudio(const CapturedAudio&) = delete;
     CapturedAudio& operator=(const CapturedAudio&) = delete;

@@ -2,6 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -218,6 +228,71 @@ TEST_F(MainTickTest, AReconnectionLoadsTelemetryAndOpensTheBlockAgain) {
     EXPECT_TRUE(contains(out, kWaitForTelemetry)) << out;
     EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Sim connected."});
 }
+
+#ifndef _WIN32
+// The block "/qrdlocal" as another program (or an earlier run) leaves it: `bytes` long, with
+// `text` at its start, held open by this test as its maker would while `held`.
+class ForeignBlock {
+  public:
+    ForeignBlock(off_t bytes, const char* text, bool held) {
+        fd_ = ::shm_open("/qrdlocal", O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd_ < 0 || ::ftruncate(fd_, bytes) != 0 ||
+            ::pwrite(fd_, text, std::strlen(text), 0) < 0 || (held && ::flock(fd_, LOCK_SH))) {
+            ADD_FAILURE() << "cannot make /qrdlocal: " << std::strerror(errno);
+        }
+    }
+    ~ForeignBlock() {
+        struct stat st {};
+        if (::fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+            ::shm_unlink("/qrdlocal");
+        }
+        ::close(fd_);
+    }
+    bool named() const {
+        struct stat st {};
+        return ::fstat(fd_, &st) == 0 && st.st_nlink > 0;
+    }
+
+  private:
+    int fd_ = -1;
+};
+
+TEST_F(MainTickTest, ABlockLeftByAKilledRunIsReplacedByAFreshOne) {
+    // Killed mid-race: nobody holds the block, the old line is still in it.
+    ForeignBlock left(256, " 5, 12, 30,12.50, 40,  0,  0\r", false);
+    const std::string out = bringOnline();
+    EXPECT_TRUE(contains(out, kLinkConnected)) << out;
+    EXPECT_FALSE(left.named());
+    ASSERT_NE(Race().LocalBlock, nullptr);
+    auto reader = platform::openSharedMemoryReadOnly("Local\\qrdlocal");
+    ASSERT_NE(reader, nullptr);
+    for (size_t i = 0; i < 256; ++i) {
+        ASSERT_EQ(reader->data()[i], 0) << i;
+    }
+    // ctrl-c and the termination signals take the name away at once; the tick may still be
+    // writing to the view.
+    app::RemoveLocalBlockName();
+    EXPECT_EQ(platform::openSharedMemoryReadOnly("Local\\qrdlocal"), nullptr);
+    Race().LocalBlock->data()[0] = ' ';
+}
+
+TEST_F(MainTickTest, ABlockThatCannotBeMappedSaysSoWithTheErrorOfTheView) {
+    // Held by a live program, and larger than any address space: the view cannot be made.
+    ForeignBlock huge(off_t{1} << 62, "", true);
+    sim_.setConnected(true);
+    std::string out;
+    for (int i = 0; i < 3; ++i) {
+        sim_.publish();
+        out += tick();
+    }
+    EXPECT_TRUE(contains(out, "Could not initialise QRD (" + std::to_string(ENOMEM) + ").\n"))
+        << out;
+    EXPECT_FALSE(contains(out, "Could not create file mapping object")) << out;
+    EXPECT_FALSE(contains(out, kLinkConnected)) << out;
+    EXPECT_EQ(Race().LocalLinkOpen, 0);
+    EXPECT_TRUE(huge.named());  // another program's block is left alone
+}
+#endif
 
 TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirReset) {
     bringOnline();

@@ -39,11 +39,12 @@ class AudioTest : public ::testing::Test {
         std::filesystem::remove_all(dir_, ec);
     }
 
-    // The engine created on `devices` capture devices of `channels` channels each.
-    void start(int devices, int channels = 2) {
+    // The engine created on `devices` capture devices of `channels` channels each, with the
+    // device faults of testsupport::CapturedAudio.
+    void start(int devices, int channels = 2, int failingOpens = 0, long long lostAfterMs = -1) {
         capture_.reset();
-        capture_ = std::make_unique<testsupport::CapturedAudio>((dir_ / "capture.wav").string(),
-                                                                devices, channels);
+        capture_ = std::make_unique<testsupport::CapturedAudio>(
+            (dir_ / "capture.wav").string(), devices, channels, failingOpens, lostAfterMs);
         ASSERT_TRUE(audio::CreateAudioEngine());
     }
     // The driver's answer at the prompt; nullopt types something that is no number.

@@ -113,6 +113,56 @@ TEST_F(ToneTest, PassiveModeASinkOrNoDeviceKeepTheBeepFromTheSpeakers) {
     finish();
 }
 
+TEST_F(ToneTest, ADeviceThatFailsOrGoesAwayIsTriedAgainAndHeardOnceBack) {
+    const std::string off = "Audio device 0 is not available";
+    const std::string back = "Audio device 0 is back, sound on.\n";
+    struct Case {
+        const char* name;
+        int failingOpens;
+        long long lostAfterMs;
+        std::vector<bool> heard;  // a tone every 2 s, from the start
+    } cases[] = {
+        // Not ready at the start: tried again after 3 s, then found at the third try.
+        {"headset not ready", 2, -1, {false, false, false, false, true, true}},
+        // Pulled out after the first tone, plugged in again by the next try.
+        {"headset pulled out", 0, 500, {true, false, false, true, true}},
+    };
+    auto count = [](const std::string& text, const std::string& part) {
+        std::size_t n = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        start(1, 2, c.failingOpens, c.lostAfterMs);
+        std::vector<bool> heard;
+        std::size_t waits = 0;
+        testing::internal::CaptureStdout();
+        for (std::size_t i = 0; i < c.heard.size(); ++i) {
+            clock_.clearSleeps();
+            audio::UpdateAudioEngine();  // a tick
+            audio::PlayTone(1200, 100, 0, 0.9f, 0, 0);
+            waits += clock_.sleeps().size();
+            heard.push_back(audio::Engine().hasDeviceOutput());
+            clock_.advanceMs(2000 - 112);
+        }
+        const std::string said = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(heard, c.heard);
+        // Never a wait of its own: the tries cost the tick nothing on the clock.
+        EXPECT_EQ(waits, 7 * c.heard.size());
+        EXPECT_EQ(count(said, off), 1u) << said;
+        EXPECT_EQ(count(said, back), 1u) << said;
+        EXPECT_LT(said.find(off), said.find(back)) << said;
+        // What the device played once back: the last tone, 2 s before the end.
+        const auto wav = finish();
+        ASSERT_EQ(wav.channels, 2);
+        ASSERT_GT(wav.frames(), frames(2000));
+        EXPECT_GT(toneShare(wav, 1, wav.frames() - frames(2000), frames(100), 1200), 0.9);
+    }
+}
+
 TEST_F(ToneTest, ShutdownSilencesTheLastChannelAndIsHarmlessWhenNothingStarted) {
     audio::ShutdownAudioEngine();  // never created (passive mode)
     audio::UpdateAudioEngine();

@@ -5,7 +5,8 @@ programs see it.
 Passive run (one-stop race): the connection banner, "Telemetry Loaded.", the garage row, the
 fuel status row, the pit-board line in the block "Local\\qrdlocal" read by this process by
 name, and on the feed's disconnect "QRD link closing." with the wait for the simulator.
-Active runs: the feed's log shows the automatic fuel request (code 2 with the litres the plugin
+Without a console (Linux): the passive plugin ticks on with its input on /dev/null until
+SIGTERM, and leaves no block behind. Active runs: the feed's log shows the automatic fuel request (code 2 with the litres the plugin
 worked out) on the approach to the pit entry, and, with a tank that already holds enough, the
 fuel request cleared (code 11).
 
@@ -18,6 +19,7 @@ import argparse
 import os
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -191,6 +193,62 @@ def passive_race(opts, make_run, workdir):
         feed.stop()
 
 
+class NoConsoleRun(e2e.Run):
+    """The plugin started with its input on /dev/null and its output on a pipe, as from a
+    service or a script: no console, so no key can end it."""
+
+    def start(self):
+        self.proc = subprocess.Popen(self.args, cwd=self.workdir, env=self.env,
+                                     stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=subprocess.STDOUT)
+        self.fd = self.proc.stdout.fileno()
+
+    def exited(self):
+        return self.proc.poll() is not None
+
+    def finish(self, seconds):
+        self.pump(seconds)
+        try:
+            return self.proc.wait(seconds)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            raise e2e.Failure("the plugin did not end; console:\n" + self.text())
+
+
+def passive_without_console(opts, workdir):
+    """Started with no console against the feed, the plugin ticks on until SIGTERM, which ends
+    it as ctrl-c does and takes the block's name with it."""
+    source = os.path.join(opts.scenarios, "one_stop.ini")
+    scenario_file(workdir, source, {"Scenario": {"GarageSeconds": "200"}})
+    feed = Feed(opts.feed, workdir, ["--scenario", "scenario.ini", "--time-scale", "20"])
+    with open(os.path.join(workdir, "Qm_Korvane_Launcher.ini"), "w") as f:
+        f.write("[Setup]\nPassiveMode=1\n")
+    run = NoConsoleRun([opts.exe], workdir, dict(os.environ))
+    try:
+        run.start()
+        run.wait_for(TELEMETRY_LOADED, 60)
+        rows = []
+        for _ in range(2):
+            e2e.expect(wait_until(run, 30, lambda: len(GARAGE_ROW.findall(run.text())) >
+                                  (rows[-1] if rows else 0)), "no new garage row", run)
+            rows.append(len(GARAGE_ROW.findall(run.text())))
+            run.pump(1.0)
+        e2e.expect(not run.exited(), "the plugin ended with its input on /dev/null", run)
+        e2e.expect(os.path.exists(QRD_BLOCK), "no block while connected", run)
+        run.proc.send_signal(signal.SIGTERM)
+        code = run.finish(30)
+        e2e.expect(code == 0, "exit code %d after SIGTERM" % code, run)
+        e2e.expect("Recieved ctrl-c, Exiting" in run.text(), "SIGTERM did not end it as ctrl-c",
+                   run)
+        e2e.expect(not os.path.exists(QRD_BLOCK), "the block outlived the plugin", run)
+    finally:
+        if not run.exited():
+            run.proc.kill()
+            run.proc.wait()
+        feed.stop()
+
+
 def active_race(opts, make_run, workdir, changes, check, code):
     source = os.path.join(opts.scenarios, "one_stop.ini")
     scenario_file(workdir, source, changes)
@@ -309,9 +367,14 @@ def main():
                      "Strategy": {"PitOnLaps": "13", "MenuFuelOn": "yes"}},
                     fuel_cleared, 11)
 
+    def no_console():
+        passive_without_console(opts, workdir())
+
     scenarios = [("passive one-stop race", passive),
                  ("active: fuel set on the pit approach", request),
                  ("active: fuel request cleared when the tank holds enough", cleared)]
+    if not opts.wine:
+        scenarios.append(("passive without a console, ended by SIGTERM", no_console))
     failed = 0
     for name, body in scenarios:
         started = time.time()

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cwchar>
 #include <filesystem>
 #include <memory>
@@ -36,6 +38,19 @@ namespace {
 int64_t atSecond(int second) {
     return 1699999980 + second;
 }
+
+#ifndef _WIN32
+// Set by a test's child process: once every static object of the program has been destroyed
+// (the program's finalisers run after them), a message is spoken, as a speech thread the end of
+// the process did not wait for would go on.
+std::atomic<bool> speakAfterTheEnd{false};
+
+__attribute__((destructor)) void speakOnceEverythingElseHasEnded() {
+    if (speakAfterTheEnd.exchange(false)) {
+        audio::Speak(L" Late message.");
+    }
+}
+#endif
 
 class SpeakTest : public ::testing::Test {
   protected:
@@ -156,6 +171,24 @@ struct NameCase {
     unsigned serial;
     const char* name;
 };
+
+#ifndef _WIN32
+TEST_F(SpeakTest, AMessageStillOnItsWayWhenTheProcessEndsMeetsNothingDestroyed) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            // A renderer too large to be kept inside its holder: once destroyed, it is gone.
+            const std::string voice(64, 'v');
+            audio::setSpeechRenderer([voice](const std::wstring&, const std::string&) {
+                return voice.empty() ? platform::SpeechRender::kRendered
+                                     : platform::SpeechRender::kSetupFailed;
+            });
+            speakAfterTheEnd = true;
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+#endif
 
 TEST(SpeechFileNameTest, SecondAndMillisecondRunTogetherThenTheSerial) {
     const NameCase cases[] = {
