@@ -46,8 +46,12 @@ void PlanFraction(engineer::RaceState& r) {
     }
 }
 
+// What the simulator publishes for the laps of a session without a lap limit.
+constexpr int32_t kUnlimitedLaps = 32767;
+
 void RaceUnit(engineer::RaceState& r, const SessionLimits& s) {
-    if (s.lapsRemain > 0 && s.lapsRemain < s.timeRemain) {
+    // Unlimited laps are no limit, however long the clock runs (a 24-hour race, testing).
+    if (s.lapsRemain > 0 && s.lapsRemain < kUnlimitedLaps && s.lapsRemain < s.timeRemain) {
         r.RaceSessionType = 1;
         r.RaceUnitWord = "Laps";
     } else {
@@ -59,8 +63,11 @@ void RaceUnit(engineer::RaceState& r, const SessionLimits& s) {
 void WindowSinceReset(engineer::RaceState& r) {
     const double wholeSessionTime = vars::SessionTime.readInt();
     r.LapsSinceReset = static_cast<int32_t>(static_cast<int64_t>(vars::Lap.readInt()) - r.ResetLap);
+    // Metres run since the reset: the window began where the car stood then (a pit stall before
+    // the line is a few metres short of a whole lap, not one).
     r.DistanceSinceReset =
-        static_cast<float>(vars::LapDist.readFloat() + r.LapsSinceReset * r.LocalLapLength);
+        static_cast<float>(vars::LapDist.readFloat() + r.LapsSinceReset * r.LocalLapLength -
+                           static_cast<double>(r.ResetLapDist));
     r.FuelUsed =
         static_cast<float>(static_cast<double>(r.FuelAtReset) - vars::FuelLevel.readDouble());
     if (!(r.FuelUsed >= 0)) {
@@ -112,6 +119,11 @@ int32_t LapsLeftAndNextWindow(engineer::RaceState& r) {
     if (!(r.FuelLapsLeft >= 0 && r.FuelLapsLeft <= 999)) {
         r.FuelLapsLeft = 999;
     }
+    // No burn yet (right after every reset) gives an endless window; it reads as the laps
+    // left do.
+    if (!(r.NextPitLaps >= 0 && r.NextPitLaps <= 999)) {
+        r.NextPitLaps = 999;
+    }
     return reserve;
 }
 
@@ -120,7 +132,7 @@ void LitersToAdd(engineer::RaceState& r, int32_t reserve) {
     if (std::trunc(r.LitersToAdd) > 0) {
         r.LitersToAdd = std::trunc(r.LitersToAdd) + reserve;
     }
-    r.FuelTankLiters = truncToInt(r.CarClassMaxFuelPct * r.CarFuelMaxLtr);
+    r.FuelTankLiters = UsableTankLiters(r.CarClassMaxFuelPct, r.CarFuelMaxLtr);
     r.TanksToFinish = r.FuelToFinish / r.FuelTankLiters;
     // An empty tank size gives no number of tanks; 999 keeps every tank-dependent call and
     // plan as quiet as the infinite quotient did, without printing "inf" or "nan".
@@ -137,6 +149,16 @@ void LitersToAdd(engineer::RaceState& r, int32_t reserve) {
 }
 
 }  // namespace
+
+int32_t UsableTankLiters(double classMaxFuelPct, double carFuelMaxLtr) {
+    // 0.57 x 100 is 56.99999999999999 in binary: the product is taken to a millionth of a
+    // litre first, so that a product that is whole in decimal truncates to itself.
+    const double liters = classMaxFuelPct * carFuelMaxLtr;
+    if (!std::isfinite(liters)) {
+        return truncToInt(liters);
+    }
+    return truncToInt(std::round(liters * 1e6) / 1e6);
+}
 
 int32_t ReserveLiters(float burnPerMin, float burnPerLap) {
     return truncToInt(std::trunc(static_cast<double>(burnPerMin) + 0.9) +

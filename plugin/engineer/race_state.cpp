@@ -1,5 +1,6 @@
 #include "plugin/engineer/race_state.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -9,6 +10,7 @@ namespace engineer {
 
 using telemetry::vars::FuelLevel;
 using telemetry::vars::Lap;
+using telemetry::vars::LapDist;
 using telemetry::vars::SessionTime;
 
 RaceState& Race() {
@@ -28,6 +30,9 @@ void FuelReset() {
     RaceState& r = Race();
     r.ResetSessionTime = std::trunc(SessionTime.readDouble());
     r.ResetLap = Lap.readInt();
+    // Out of the world the simulator may publish a negative lap distance; the window starts
+    // on track, where a later reset takes the real one.
+    r.ResetLapDist = std::max(0.0f, LapDist.readFloat());
     r.DistanceSinceReset = 0;
     r.FuelAtReset = FuelLevel.readFloat();
 

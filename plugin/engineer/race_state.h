@@ -61,6 +61,8 @@ struct RaceState {
     // Fuel accounting
     double ResetSessionTime = 0;
     int32_t ResetLap = 0;
+    float ResetLapDist =
+        0;  // where on the lap the window began (a pit stall is rarely on the line)
     float FuelAtReset = 0;
     int32_t LapsSinceReset = 0;
     float DistanceSinceReset = 0;

@@ -18,8 +18,9 @@ TEST_F(FuelTest, LapOrTimeLimited) {
         int remaining;
     };
     const Case cases[] = {
-        {32767, 1800, 2, "Minutes", 30},  // laps "unlimited": the clock decides
-        {20, 100000, 1, "Laps", 20},     {0, 1800, 2, "Minutes", 30},
+        {32767, 1800, 2, "Minutes", 30},      // laps "unlimited": the clock decides
+        {32767, 100000, 2, "Minutes", 1666},  // ... however long it runs
+        {20, 100000, 1, "Laps", 20},         {0, 1800, 2, "Minutes", 30},
         {1800, 1800, 2, "Minutes", 30},  // not below the seconds
         {200, 119, 2, "Minutes", 1},     // whole minutes, truncated
     };
@@ -81,6 +82,47 @@ TEST_F(FuelTest, FuelToFinish) {
         EXPECT_NEAR(race().FuelToFinish, c.fuelToFinish, 1e-3);
         if (c.state != 4) {
             EXPECT_EQ(race().LitersToAdd, 0);
+        }
+    }
+}
+
+// The window opens where the fuel level first falls after the reset: in the pit stall, on the
+// grid. The burn over the metres really run matches the car's 2.6 litres a lap at every point
+// of the stint, wherever on the lap the stint began.
+TEST_F(FuelTest, BurnIsMeasuredFromWhereTheWindowBegan) {
+    struct Case {
+        const char* name;
+        int lap;
+        double lapDist;
+    };
+    const Case cases[] = {
+        {"stall before the line", 7, 4925},
+        {"stall after the line", 8, 175},
+        {"on the line", 8, 0},
+        {"grid behind the line", 0, 4990},
+    };
+    const double burn = 2.6, lapLength = 5000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        // Standing with a full tank: every pass restarts the window here.
+        sim_.setInt("Lap", c.lap);
+        sim_.set("LapDist", c.lapDist);
+        sim_.set("FuelLevel", 40);
+        sim_.set("SessionTime", 1000);
+        refresh();
+        refresh();
+        for (int laps : {2, 3, 5}) {
+            for (double at : {100.0, 2500.0, 4900.0}) {
+                const double run = laps * lapLength + at - c.lapDist;
+                sim_.setInt("Lap", c.lap + laps);
+                sim_.set("LapDist", at);
+                sim_.set("FuelLevel", 40 - burn * run / lapLength);
+                sim_.set("SessionTime", 1000 + run / 50);
+                refresh();
+                EXPECT_NEAR(race().DistanceSinceReset, run, 0.01) << laps << " laps, at " << at;
+                EXPECT_NEAR(race().FuelBurnPerLap, burn, 1e-3) << laps << " laps, at " << at;
+            }
         }
     }
 }
@@ -181,6 +223,7 @@ TEST_F(FuelTest, UnknownLapsLeftRead999) {
     refresh();
     EXPECT_EQ(race().FuelBurnPerLap, 0);  // 1 litre over 0 m: no burn known
     EXPECT_EQ(race().FuelLapsLeft, 999);
+    EXPECT_EQ(race().NextPitLaps, 999);  // not an endless window
     EXPECT_EQ(blockLine().substr(11, 7), "999.00,") << blockLine();
 }
 
