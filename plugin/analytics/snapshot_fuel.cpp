@@ -48,6 +48,7 @@ void PlanFraction(engineer::RaceState& r) {
 
 // What the simulator publishes for the laps of a session without a lap limit.
 constexpr int32_t kUnlimitedLaps = 32767;
+constexpr int32_t kNotInWorld = -1;  // PlayerTrackSurface in the garage
 
 void RaceUnit(engineer::RaceState& r, const SessionLimits& s) {
     // Unlimited laps are no limit, however long the clock runs (a 24-hour race, testing).
@@ -62,12 +63,18 @@ void RaceUnit(engineer::RaceState& r, const SessionLimits& s) {
 
 void WindowSinceReset(engineer::RaceState& r) {
     const double wholeSessionTime = vars::SessionTime.readInt();
+    // A window opened in the garage starts where the car first stands in the world (the grid,
+    // the stall): it cannot have run a metre before.
+    if (r.ResetLapDist < 0 && vars::PlayerTrackSurface.readInt() != kNotInWorld) {
+        r.ResetLap = vars::Lap.readInt();
+        r.ResetLapDist = std::max(0.0f, vars::LapDist.readFloat());
+    }
     r.LapsSinceReset = static_cast<int32_t>(static_cast<int64_t>(vars::Lap.readInt()) - r.ResetLap);
     // Metres run since the reset: the window began where the car stood then (a pit stall before
     // the line is a few metres short of a whole lap, not one).
     r.DistanceSinceReset =
         static_cast<float>(vars::LapDist.readFloat() + r.LapsSinceReset * r.LocalLapLength -
-                           static_cast<double>(r.ResetLapDist));
+                           std::max(0.0, static_cast<double>(r.ResetLapDist)));
     r.FuelUsed =
         static_cast<float>(static_cast<double>(r.FuelAtReset) - vars::FuelLevel.readDouble());
     if (!(r.FuelUsed >= 0)) {

@@ -8,9 +8,14 @@
 
 namespace engineer {
 
+namespace {
+constexpr int32_t kNotInWorld = -1;
+}
+
 using telemetry::vars::FuelLevel;
 using telemetry::vars::Lap;
 using telemetry::vars::LapDist;
+using telemetry::vars::PlayerTrackSurface;
 using telemetry::vars::SessionTime;
 
 RaceState& Race() {
@@ -30,9 +35,10 @@ void FuelReset() {
     RaceState& r = Race();
     r.ResetSessionTime = std::trunc(SessionTime.readDouble());
     r.ResetLap = Lap.readInt();
-    // Out of the world the simulator may publish a negative lap distance; the window starts
-    // on track, where a later reset takes the real one.
-    r.ResetLapDist = std::max(0.0f, LapDist.readFloat());
+    // Out of the world (in the garage) the lap distance says nothing about where the car will
+    // stand: the window's place on the lap is taken when the car first appears (-1 until then).
+    r.ResetLapDist =
+        PlayerTrackSurface.readInt() == kNotInWorld ? -1.0f : std::max(0.0f, LapDist.readFloat());
     r.DistanceSinceReset = 0;
     r.FuelAtReset = FuelLevel.readFloat();
 

@@ -159,6 +159,10 @@ void RaceModel::startSession(size_t runIndex) {
     odometer_ = 0;
     lowestFuel_ = -1;
     flagTaken_ = false;
+    truthSession();
+}
+
+void RaceModel::truthSession() {
     truth("SESSION num=%d kind=%s laps=%d time=%.0f length=%.3f tank=%.3f lapsFromPace=%d",
           sessionNum_,
           session_->kind == SessionKind::Race      ? "Race"
@@ -167,6 +171,15 @@ void RaceModel::startSession(size_t runIndex) {
           session_->laps, session_->timeSeconds, scenario_.track.length, scenario_.usableTank(),
           session_->lapsFromPace ? 1 : 0);
     truthStint("start");
+}
+
+void RaceModel::recordTruth(bool on) {
+    const bool starting = on && !recordTruth_;
+    recordTruth_ = on;
+    if (starting) {
+        // The session began with the model, before anyone asked for its truth.
+        truthSession();
+    }
 }
 
 void RaceModel::truth(const char* format, ...) {

@@ -206,7 +206,7 @@ class RaceModel {
 
     // The truth of the player's race for a judge of the plugin's numbers: lines such as
     // "SAMPLE t=... odo=... fuel=...", collected only once switched on, taken by the feed.
-    void recordTruth(bool on) { recordTruth_ = on; }
+    void recordTruth(bool on);
     std::vector<std::string> takeTruth();
 
     // The session text changes with the session, its results and the car setup.
@@ -274,6 +274,7 @@ class RaceModel {
         __attribute__((format(printf, 2, 3)))
 #endif
         ;
+    void truthSession();
     void truthStint(const char* why);
 
     bool recordTruth_ = false;

@@ -94,30 +94,42 @@ TEST_F(FuelTest, BurnIsMeasuredFromWhereTheWindowBegan) {
         const char* name;
         int lap;
         double lapDist;
+        bool fromGarage = false;
     };
     const Case cases[] = {
         {"stall before the line", 7, 4925},
         {"stall after the line", 8, 175},
         {"on the line", 8, 0},
         {"grid behind the line", 0, 4990},
+        // The tank last stood still in the garage; the engine already idles on the grid.
+        {"garage, then the grid", 0, 4990, true},
     };
     const double burn = 2.6, lapLength = 5000;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         engineer::ResetRaceState();
         // Standing with a full tank: every pass restarts the window here.
-        sim_.setInt("Lap", c.lap);
-        sim_.set("LapDist", c.lapDist);
+        sim_.setInt("PlayerTrackSurface", c.fromGarage ? -1 : 3);
+        sim_.setInt("Lap", c.fromGarage ? 0 : c.lap);
+        sim_.set("LapDist", c.fromGarage ? 0 : c.lapDist);
         sim_.set("FuelLevel", 40);
         sim_.set("SessionTime", 1000);
         refresh();
         refresh();
+        const double idle = c.fromGarage ? 1e-4 : 0;
+        if (c.fromGarage) {
+            sim_.setInt("PlayerTrackSurface", 3);
+            sim_.setInt("Lap", c.lap);
+            sim_.set("LapDist", c.lapDist);
+            sim_.set("FuelLevel", 40 - idle);
+            refresh();
+        }
         for (int laps : {2, 3, 5}) {
             for (double at : {100.0, 2500.0, 4900.0}) {
                 const double run = laps * lapLength + at - c.lapDist;
                 sim_.setInt("Lap", c.lap + laps);
                 sim_.set("LapDist", at);
-                sim_.set("FuelLevel", 40 - burn * run / lapLength);
+                sim_.set("FuelLevel", 40 - idle - burn * run / lapLength);
                 sim_.set("SessionTime", 1000 + run / 50);
                 refresh();
                 EXPECT_NEAR(race().DistanceSinceReset, run, 0.01) << laps << " laps, at " << at;
