@@ -267,7 +267,7 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
         "BOX: Lap 12 Pitting: QRD : Service : PSV: 16 FT: 45 FL: 20.500 FU: 12.250 LTA: 38 FN: "
         "58.700",
         "BOX: Lap 12 Pitting: QRD : Tire Read: LF:0.90 RF:0.90 LR:0.90 RR:0.90 "};
-    for (int stop = 1; stop <= 2; ++stop) {
+    for (int stop = 1; stop <= 3; ++stop) {
         SCOPED_TRACE(stop);
         inTheStall(0.5);
         sim_.set("AirTemp", 21);
@@ -300,8 +300,14 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
         EXPECT_EQ(race().FuelBurnPerLap, 0.0f);
         EXPECT_FLOAT_EQ(race().FuelAtReset, 20.5f);
 
-        // Rolling out of the box makes the next stop count again.
-        sim_.set("Speed", 2.0);
+        // Rolling out of the box makes the next stop count again; so does a car next seen on
+        // pit road, past every row of its getaway.
+        if (stop == 1) {
+            sim_.set("Speed", 2.0);
+        } else {
+            sim_.setBool("PlayerCarInPitStall", false);
+            onSurface(2);
+        }
         tick();
         EXPECT_EQ(race().BoxServiceDone, 0);
     }
