@@ -16,8 +16,9 @@ the service's request log (the plugin's lap reports) and prints one line; the la
     outcome: <N> scenarios, <D> ran dry, worst burn error <E>%, most spare <S> laps
 
 The exit status is 1 when a race ran dry, a burn was off by more than 2 % from the second lap
-of a stint, or a run failed. Spare fuel above the bar is shown (">") but does not fail the run:
-it comes from the plugin's planning rules, which the table is there to show.
+of a stint, or a run failed. Spare fuel above the bar is shown ("OVER") but does not fail the run:
+it comes from the plugin's planning rules, which the table is there to show. The bar is the
+plugin's own reserve (from the true burns) plus one lap, in lap-limited races only.
 """
 import argparse
 import math
@@ -255,7 +256,7 @@ def line_for(r):
         burn += " (stint %d lap %d: %.3f against %.3f l/lap)" % worst[1:]
     spare = "-" if r["spare"] is None else "%.2f laps" % r["spare"]
     if r["bar"] is not None:
-        spare += " %s %.2f" % (">" if r["spare"] > r["bar"] else "<=", r["bar"])
+        spare += " (bar %.2f%s)" % (r["bar"], ", OVER" if r["spare"] > r["bar"] else "")
     flag = "-" if r["flag_fuel"] is None else "%.1f l" % r["flag_fuel"]
     return ("%-17s stops %d (litres ordered: %s), fuel at flag %s, lowest %.1f l, dry %s, "
             "burn error %s, spare %s" % (r["name"], len(stops), ordered, flag, r["lowest"],
