@@ -49,6 +49,9 @@ void PlanFraction(engineer::RaceState& r) {
 // What the simulator publishes for the laps of a session without a lap limit.
 constexpr int32_t kUnlimitedLaps = 32767;
 constexpr int32_t kNotInWorld = -1;  // PlayerTrackSurface in the garage
+// SessionState before the race runs.
+constexpr int32_t kStateGetInCar = 1;
+constexpr int32_t kStateParadeLaps = 3;
 
 void RaceUnit(engineer::RaceState& r, const SessionLimits& s) {
     // Unlimited laps are no limit, however long the clock runs (a 24-hour race, testing).
@@ -183,8 +186,13 @@ void WorkOutFuel() {
     WindowSinceReset(r);
     FuelToFinish(r, limits);
     const int32_t reserve = LapsLeftAndNextWindow(r);
-    // A full or rising tank restarts the window; it begins when the level first falls.
-    if (vars::FuelLevel.readDouble() >= r.FuelAtReset) {
+    // A full or rising tank restarts the window; it begins when the level first falls. Before
+    // the green flag (getting in, warm-up, pace laps) it restarts too: the simulator does not
+    // count a pace lap in Lap, so a window across it would hold the lap's fuel without its
+    // metres.
+    const int32_t state = vars::SessionState.readInt();
+    const bool beforeTheGreen = state >= kStateGetInCar && state <= kStateParadeLaps;
+    if (vars::FuelLevel.readDouble() >= r.FuelAtReset || beforeTheGreen) {
         engineer::FuelReset();
     }
     LitersToAdd(r, reserve);

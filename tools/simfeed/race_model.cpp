@@ -256,6 +256,8 @@ void RaceModel::goGreen() {
     stage_ = Stage::Racing;
     stageTime_ = 0;
     greenTime_ = sessionTime_;
+    // The race's first stint: what the car burnt before the green is no racing burn.
+    truthStint("green");
     for (CarState& car : cars_) {
         if (car.phase == CarPhase::Grid) {
             car.phase = CarPhase::OnTrack;

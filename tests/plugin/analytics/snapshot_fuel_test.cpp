@@ -259,6 +259,30 @@ TEST_F(FuelTest, StandingWithAFullTankKeepsTheWindowReset) {
     EXPECT_FLOAT_EQ(race().FuelBurnPerMin, 0.5);
 }
 
+// Before the green flag the fuel falls (the engine idles, the pace lap is driven) but the
+// simulator counts no lap: the window waits for the race and starts where it goes green.
+TEST_F(FuelTest, TheWindowStartsAtTheGreenFlag) {
+    windowFrom(0, 30, 0);
+    sim_.setInt("Lap", 0);
+    double fuel = 30;
+    for (int state : {1, 2, 3, 3}) {
+        SCOPED_TRACE(state);
+        sim_.setInt("SessionState", state);
+        sim_.set("LapDist", 4990 - state);
+        sim_.set("FuelLevel", fuel -= 0.5);
+        refresh();
+        EXPECT_FLOAT_EQ(race().FuelAtReset, static_cast<float>(fuel));
+        EXPECT_FLOAT_EQ(race().ResetLapDist, static_cast<float>(4990 - state));
+    }
+    // Racing: the window runs from the last pass before the green.
+    sim_.setInt("SessionState", 4);
+    sim_.setInt("Lap", 2);
+    sim_.set("LapDist", 4987);
+    sim_.set("FuelLevel", fuel - 5.2);
+    refresh();
+    EXPECT_NEAR(race().FuelBurnPerLap, 2.6, 1e-3);
+}
+
 TEST_F(FuelTest, PlanFractionAndNextWindow) {
     struct Case {
         int plan;

@@ -359,7 +359,7 @@ TEST(RaceModel, TheTruthTellsTheStintsTheStopTheLapsAndTheFlag) {
     EXPECT_EQ(lines[0].rfind("SESSION num=2 kind=Race laps=14 ", 0), 0u) << lines[0];
     EXPECT_EQ(lines[1].rfind("STINT t=0.000 lap=0 ", 0), 0u) << lines[1];
     EXPECT_EQ(countOf(lines, "STOP"), 1);
-    EXPECT_EQ(countOf(lines, "STINT"), 2);
+    EXPECT_EQ(countOf(lines, "STINT"), 3);  // the start, the green flag, the stop
     EXPECT_EQ(countOf(lines, "LAP"), 14);
     EXPECT_EQ(countOf(lines, "DRY"), 0);
     EXPECT_GT(countOf(lines, "SAMPLE"), 1000);
