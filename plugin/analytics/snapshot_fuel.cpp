@@ -66,11 +66,11 @@ void RaceUnit(engineer::RaceState& r, const SessionLimits& s) {
 
 void WindowSinceReset(engineer::RaceState& r) {
     const double wholeSessionTime = vars::SessionTime.readInt();
-    // A window opened in the garage starts where the car first stands in the world (the grid,
-    // the stall): it cannot have run a metre before.
+    // A window opened in the garage restarts where the car is first seen in the world (the
+    // grid, the stall, or further on when a busy tick missed it standing): its lap distance and
+    // its fuel then belong to one stretch.
     if (r.ResetLapDist < 0 && vars::PlayerTrackSurface.readInt() != kNotInWorld) {
-        r.ResetLap = vars::Lap.readInt();
-        r.ResetLapDist = std::max(0.0f, vars::LapDist.readFloat());
+        engineer::FuelReset();
     }
     r.LapsSinceReset = static_cast<int32_t>(static_cast<int64_t>(vars::Lap.readInt()) - r.ResetLap);
     // Metres run since the reset: the window began where the car stood then (a pit stall before
