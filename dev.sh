@@ -98,6 +98,8 @@ cmd_test() {
     ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1} \
     UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1} \
         ctest --preset linux || status=1
+    echo "== outcome (short)"
+    cmd_outcome --short || status=1
     echo "== test windows (Wine)"
     wine_session_start
     trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
@@ -321,6 +323,14 @@ cmd_package_test() {
     return $status
 }
 
+# The race-outcome benchmark: the plugin against the simulator feed's scenarios, judged from
+# the feed's truth (tools/outcome/outcome.py). --short is the set the test run uses.
+cmd_outcome() {
+    ensure_setup
+    build_preset linux-release
+    python3 "$ROOT/tools/outcome/outcome.py" "$@"
+}
+
 cmd_demo() {
     ensure_setup
     build_preset linux-release
@@ -328,7 +338,7 @@ cmd_demo() {
 }
 
 usage() {
-    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|fuzz-gate|tsan|bench [MIN_TIME]|demo [--scenario NAME]|package|publish DIR|package-test" >&2
+    echo "usage: ./dev.sh setup|build [preset...]|test|fuzz [SECONDS]|fuzz-gate|tsan|bench [MIN_TIME]|demo [--scenario NAME]|outcome [--short] [SCENARIO...]|package|publish DIR|package-test" >&2
     exit 2
 }
 
@@ -347,5 +357,6 @@ case "$sub" in
     package) cmd_package ;;
     publish) cmd_publish "$@" ;;
     package-test) cmd_package_test ;;
+    outcome) cmd_outcome "$@" ;;
     *) usage ;;
 esac

@@ -2,6 +2,7 @@
 
 #include "common/log_writer.h"
 #include "plugin/analytics/advisories_session.h"
+#include "plugin/analytics/snapshot_steps.h"
 #include "plugin/app/seams.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/telemetry/catalogue.h"
@@ -20,7 +21,7 @@ void LogSessionJoin() {
     char trackName[kNameChars + 1];
     querySessionText("WeekendInfo:TrackDisplayName:", trackName, kNameChars);
 
-    const int carIdx = telemetry::vars::PlayerCarIdx.readInt();
+    const int carIdx = snapshot::PlayerCarIndex();
     querySessionInt(formatQueryPath("DriverInfo:Drivers:CarIdx:{%d}CarID:", carIdx), r.CarID);
     char carName[kNameChars + 1];
     querySessionText(formatQueryPath("DriverInfo:Drivers:CarIdx:{%d}CarScreenName:", carIdx),

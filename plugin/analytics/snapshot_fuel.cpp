@@ -46,8 +46,16 @@ void PlanFraction(engineer::RaceState& r) {
     }
 }
 
+// What the simulator publishes for the laps of a session without a lap limit.
+constexpr int32_t kUnlimitedLaps = 32767;
+constexpr int32_t kNotInWorld = -1;  // PlayerTrackSurface in the garage
+// SessionState before the race runs.
+constexpr int32_t kStateGetInCar = 1;
+constexpr int32_t kStateParadeLaps = 3;
+
 void RaceUnit(engineer::RaceState& r, const SessionLimits& s) {
-    if (s.lapsRemain > 0 && s.lapsRemain < s.timeRemain) {
+    // Unlimited laps are no limit, however long the clock runs (a 24-hour race, testing).
+    if (s.lapsRemain > 0 && s.lapsRemain < kUnlimitedLaps && s.lapsRemain < s.timeRemain) {
         r.RaceSessionType = 1;
         r.RaceUnitWord = "Laps";
     } else {
@@ -58,9 +66,18 @@ void RaceUnit(engineer::RaceState& r, const SessionLimits& s) {
 
 void WindowSinceReset(engineer::RaceState& r) {
     const double wholeSessionTime = vars::SessionTime.readInt();
+    // A window opened in the garage restarts where the car is first seen in the world (the
+    // grid, the stall, or further on when a busy tick missed it standing): its lap distance and
+    // its fuel then belong to one stretch.
+    if (r.ResetLapDist < 0 && vars::PlayerTrackSurface.readInt() != kNotInWorld) {
+        engineer::FuelReset();
+    }
     r.LapsSinceReset = static_cast<int32_t>(static_cast<int64_t>(vars::Lap.readInt()) - r.ResetLap);
+    // Metres run since the reset: the window began where the car stood then (a pit stall before
+    // the line is a few metres short of a whole lap, not one).
     r.DistanceSinceReset =
-        static_cast<float>(vars::LapDist.readFloat() + r.LapsSinceReset * r.LocalLapLength);
+        static_cast<float>(vars::LapDist.readFloat() + r.LapsSinceReset * r.LocalLapLength -
+                           std::max(0.0, static_cast<double>(r.ResetLapDist)));
     r.FuelUsed =
         static_cast<float>(static_cast<double>(r.FuelAtReset) - vars::FuelLevel.readDouble());
     if (!(r.FuelUsed >= 0)) {
@@ -112,6 +129,11 @@ int32_t LapsLeftAndNextWindow(engineer::RaceState& r) {
     if (!(r.FuelLapsLeft >= 0 && r.FuelLapsLeft <= 999)) {
         r.FuelLapsLeft = 999;
     }
+    // No burn yet (right after every reset) gives an endless window; it reads as the laps
+    // left do.
+    if (!(r.NextPitLaps >= 0 && r.NextPitLaps <= 999)) {
+        r.NextPitLaps = 999;
+    }
     return reserve;
 }
 
@@ -120,7 +142,7 @@ void LitersToAdd(engineer::RaceState& r, int32_t reserve) {
     if (std::trunc(r.LitersToAdd) > 0) {
         r.LitersToAdd = std::trunc(r.LitersToAdd) + reserve;
     }
-    r.FuelTankLiters = truncToInt(r.CarClassMaxFuelPct * r.CarFuelMaxLtr);
+    r.FuelTankLiters = UsableTankLiters(r.CarClassMaxFuelPct, r.CarFuelMaxLtr);
     r.TanksToFinish = r.FuelToFinish / r.FuelTankLiters;
     // An empty tank size gives no number of tanks; 999 keeps every tank-dependent call and
     // plan as quiet as the infinite quotient did, without printing "inf" or "nan".
@@ -138,6 +160,16 @@ void LitersToAdd(engineer::RaceState& r, int32_t reserve) {
 
 }  // namespace
 
+int32_t UsableTankLiters(double classMaxFuelPct, double carFuelMaxLtr) {
+    // 0.57 x 100 is 56.99999999999999 in binary: the product is taken to a millionth of a
+    // litre first, so that a product that is whole in decimal truncates to itself.
+    const double liters = classMaxFuelPct * carFuelMaxLtr;
+    if (!std::isfinite(liters)) {
+        return truncToInt(liters);
+    }
+    return truncToInt(std::round(liters * 1e6) / 1e6);
+}
+
 int32_t ReserveLiters(float burnPerMin, float burnPerLap) {
     return truncToInt(std::trunc(static_cast<double>(burnPerMin) + 0.9) +
                       2 * std::trunc(static_cast<double>(burnPerLap) + 0.9));
@@ -154,8 +186,13 @@ void WorkOutFuel() {
     WindowSinceReset(r);
     FuelToFinish(r, limits);
     const int32_t reserve = LapsLeftAndNextWindow(r);
-    // A full or rising tank restarts the window; it begins when the level first falls.
-    if (vars::FuelLevel.readDouble() >= r.FuelAtReset) {
+    // A full or rising tank restarts the window; it begins when the level first falls. Before
+    // the green flag (getting in, warm-up, pace laps) it restarts too: the simulator does not
+    // count a pace lap in Lap, so a window across it would hold the lap's fuel without its
+    // metres.
+    const int32_t state = vars::SessionState.readInt();
+    const bool beforeTheGreen = state >= kStateGetInCar && state <= kStateParadeLaps;
+    if (vars::FuelLevel.readDouble() >= r.FuelAtReset || beforeTheGreen) {
         engineer::FuelReset();
     }
     LitersToAdd(r, reserve);

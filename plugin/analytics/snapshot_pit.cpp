@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "common/status_row.h"
 #include "platform/clock.h"
@@ -33,6 +34,11 @@ int64_t WholeMetres(double d) {
 
 void PitEntry(engineer::RaceState& r) {
     r.PitEntryDistance = static_cast<float>(r.PitTrackPct * r.LocalLapLength);
+    // Without a lap length there is no pit approach: the car is always far from the entry.
+    if (!(r.LocalLapLength > 0)) {
+        r.DistanceToPitEntry = std::numeric_limits<double>::infinity();
+        return;
+    }
     r.DistanceToPitEntry = r.LocalLapLength - (vars::LapDist.readFloat() - r.PitEntryDistance);
     if (r.DistanceToPitEntry > r.LocalLapLength) {
         r.DistanceToPitEntry -= r.LocalLapLength;

@@ -43,6 +43,19 @@ int32_t SessionKindOf(const char* name) {
 
 }  // namespace
 
+int32_t PlayerCarIndex() {
+    namespace vars = telemetry::vars;
+    if (vars::PlayerCarIdx.resolveIndex() && vars::PlayerCarIdx.index() >= 0) {
+        return vars::PlayerCarIdx.readInt();
+    }
+    // Car 0 is the pace car: an old simulator build that publishes no index names the
+    // driver's car in the session text.
+    if (found("DriverInfo:DriverCarIdx:")) {
+        return leadingInt(QueryResult);
+    }
+    return 0;
+}
+
 void ReadSessionFacts() {
     engineer::RaceState& r = engineer::Race();
     namespace vars = telemetry::vars;
@@ -58,7 +71,7 @@ void ReadSessionFacts() {
     if (found("WeekendInfo:TrackID:")) {
         r.TrackID = leadingInt(QueryResult);
     }
-    if (foundFor("DriverInfo:Drivers:CarIdx:{%d}CarID:", vars::PlayerCarIdx.readInt())) {
+    if (foundFor("DriverInfo:Drivers:CarIdx:{%d}CarID:", PlayerCarIndex())) {
         r.CarID = leadingInt(QueryResult);
     }
     if (found("WeekendInfo:TrackAirTemp:")) {
@@ -76,8 +89,7 @@ void ReadSessionFacts() {
     if (found("DriverInfo:DriverCarFuelMaxLtr:")) {
         r.CarFuelMaxLtr = std::atof(QueryResult);
     }
-    if (foundFor("DriverInfo:Drivers:CarIdx:{%d}CarClassMaxFuelPct:",
-                 vars::PlayerCarIdx.readInt())) {
+    if (foundFor("DriverInfo:Drivers:CarIdx:{%d}CarClassMaxFuelPct:", PlayerCarIndex())) {
         r.CarClassMaxFuelPct = std::atof(QueryResult);
     }
     r.SessionNum = vars::SessionNum.readInt();

@@ -21,6 +21,13 @@ void WorkOutFuel();
 // closing blanks of the console row.
 void TrackPitEntry();
 
+// The usable tank in whole litres: the class's fraction of the car's tank.
+int32_t UsableTankLiters(double classMaxFuelPct, double carFuelMaxLtr);
+
+// The player's car index: the telemetry's, or the session text's where an old simulator
+// publishes none.
+int32_t PlayerCarIndex();
+
 // The reserve in whole litres for the current burns.
 int32_t ReserveLiters(float burnPerMin, float burnPerLap);
 

@@ -48,7 +48,8 @@ void FuelSaveAdvice() {
             call.format(L" On current fuel burn, we need to fuel save %2.2f Liters per minute.",
                         saving);
         }
-        if (call.text[0] != L'\0') {
+        // A saving of nothing or less is no advice: the burn is within the old maximum.
+        if (call.text[0] != L'\0' && saving > 0) {
             SpeakLater(call.text);
             const double high = r.LastHighFuelBurnMax;
             common::WritePluginLogf(

@@ -248,6 +248,9 @@ void PitRoadHandling() {
         InTheStall();
     } else {
         wearOrderTried = false;
+        // Out of the stall the next stop is a new one, even when no row showed the car rolling
+        // out of its box (a tick held up by the stop's own report, a quick getaway).
+        Race().BoxServiceDone = 0;
     }
 }
 

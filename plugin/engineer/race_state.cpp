@@ -1,5 +1,6 @@
 #include "plugin/engineer/race_state.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -7,8 +8,14 @@
 
 namespace engineer {
 
+namespace {
+constexpr int32_t kNotInWorld = -1;
+}
+
 using telemetry::vars::FuelLevel;
 using telemetry::vars::Lap;
+using telemetry::vars::LapDist;
+using telemetry::vars::PlayerTrackSurface;
 using telemetry::vars::SessionTime;
 
 RaceState& Race() {
@@ -28,6 +35,10 @@ void FuelReset() {
     RaceState& r = Race();
     r.ResetSessionTime = std::trunc(SessionTime.readDouble());
     r.ResetLap = Lap.readInt();
+    // Out of the world (in the garage) the lap distance says nothing about where the car will
+    // stand: the window's place on the lap is taken when the car first appears (-1 until then).
+    r.ResetLapDist =
+        PlayerTrackSurface.readInt() == kNotInWorld ? -1.0f : std::max(0.0f, LapDist.readFloat());
     r.DistanceSinceReset = 0;
     r.FuelAtReset = FuelLevel.readFloat();
 

@@ -61,6 +61,9 @@ struct RaceState {
     // Fuel accounting
     double ResetSessionTime = 0;
     int32_t ResetLap = 0;
+    // Where on the lap the window began (a pit stall is rarely on the line); -1 while the car
+    // has not been in the world since the reset.
+    float ResetLapDist = 0;
     float FuelAtReset = 0;
     int32_t LapsSinceReset = 0;
     float DistanceSinceReset = 0;

@@ -33,6 +33,7 @@ std::string feedUsage() {
            "  --loop                 with --replay: start over at the end\n"
            "  --record FILE.ibt      write every published row to a telemetry file\n"
            "  --log FILE             log of the pit commands received\n"
+           "  --truth FILE           the race's true fuel, distance and stops, for a judge\n"
            "                         (default Qm_Korvane_SimFeed.log)\n"
            "  --channel NAME         pit-command channel (default IRSDK_BROADCASTMSG)\n"
            "  --block NAME           telemetry block name (default Local\\IRSDKMemMapFileName)\n"
@@ -152,6 +153,12 @@ ParsedOptions parseFeedOptions(const std::vector<std::string>& args) {
                 return fail("--log needs a file name");
             }
             o.logPath = *v;
+        } else if (a == "--truth") {
+            auto v = next();
+            if (!v || v->empty()) {
+                return fail("--truth needs a file name");
+            }
+            o.truthPath = *v;
         } else if (a == "--channel") {
             auto v = next();
             if (!v || v->empty()) {

@@ -25,6 +25,8 @@ struct FeedOptions {
     bool loop = false;
     std::string record;
     std::string logPath = "Qm_Korvane_SimFeed.log";
+    // The race's truth (fuel, distance, stops) for a judge of the plugin; empty = none.
+    std::string truthPath;
     std::string channel;
     // The telemetry block and its data-valid event; empty = the simulator's own names. A
     // block name without an event name gets the event "<block>DataValidEvent".

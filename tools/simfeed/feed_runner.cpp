@@ -71,6 +71,7 @@ class Feed {
     void closeBlock();
     void publish();
     void pollPitCommands();
+    void writeTruth();
     bool stopWanted(double elapsed);
     std::string stopReason_;
 
@@ -92,6 +93,24 @@ class Feed {
     bool keyboard_ = true;
     int64_t rows_ = 0;
 };
+
+void Feed::writeTruth() {
+    if (o_.truthPath.empty()) {
+        return;
+    }
+    const std::vector<std::string> lines = source_->takeTruth();
+    if (lines.empty()) {
+        return;
+    }
+    std::FILE* f = std::fopen(o_.truthPath.c_str(), "a");
+    if (f == nullptr) {
+        return;
+    }
+    for (const std::string& l : lines) {
+        std::fprintf(f, "%s\n", l.c_str());
+    }
+    std::fclose(f);
+}
 
 bool Feed::makeSource() {
     if (!o_.replay.empty()) {
@@ -135,6 +154,15 @@ bool Feed::makeSource() {
                   s.name.c_str(), path.c_str(), s.seed, timeScale_);
     console_.line(kOk, buf);
     source_ = std::make_unique<ModelSource>(s);
+    if (!o_.truthPath.empty()) {
+        std::FILE* f = std::fopen(o_.truthPath.c_str(), "w");
+        if (f == nullptr) {
+            console_.line(kFail, "Cannot write the truth file " + o_.truthPath);
+            return false;
+        }
+        std::fclose(f);
+        source_->recordTruth(true);
+    }
     return true;
 }
 
@@ -389,6 +417,7 @@ int Feed::run() {
                     }
                     advanced = true;
                 }
+                writeTruth();
                 if (advanced || rows_ == 0) {
                     publish();
                 }

@@ -33,6 +33,9 @@ class FeedSource {
     virtual int sessionNum() const = 0;
     // One line for the console's status row.
     virtual std::string status() const = 0;
+    // The race's truth lines (a simulated race only); collected once switched on.
+    virtual void recordTruth(bool) {}
+    virtual std::vector<std::string> takeTruth() { return {}; }
 };
 
 class ModelSource final : public FeedSource {
@@ -52,6 +55,8 @@ class ModelSource final : public FeedSource {
     double sessionTime() const override { return model_.sessionTime(); }
     int sessionNum() const override { return model_.sessionNum(); }
     std::string status() const override;
+    void recordTruth(bool on) override { model_.recordTruth(on); }
+    std::vector<std::string> takeTruth() override { return model_.takeTruth(); }
     const RaceModel& model() const { return model_; }
 
   private:

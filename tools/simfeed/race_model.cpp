@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
+#include <cstdio>
 #include <numeric>
 
 namespace simfeed {
@@ -154,9 +156,59 @@ void RaceModel::startSession(size_t runIndex) {
     }
     text_.currentSession = sessionNum_;
     ++textRevision_;
+    odometer_ = 0;
+    lowestFuel_ = -1;
+    flagTaken_ = false;
+    truthSession();
+}
+
+void RaceModel::truthSession() {
+    truth("SESSION num=%d kind=%s laps=%d time=%.0f length=%.3f tank=%.3f lapsFromPace=%d",
+          sessionNum_,
+          session_->kind == SessionKind::Race      ? "Race"
+          : session_->kind == SessionKind::Qualify ? "Qualify"
+                                                   : "Practice",
+          session_->laps, session_->timeSeconds, scenario_.track.length, scenario_.usableTank(),
+          session_->lapsFromPace ? 1 : 0);
+    truthStint("start");
+}
+
+void RaceModel::recordTruth(bool on) {
+    const bool starting = on && !recordTruth_;
+    recordTruth_ = on;
+    if (starting) {
+        // The session began with the model, before anyone asked for its truth.
+        truthSession();
+    }
+}
+
+void RaceModel::truth(const char* format, ...) {
+    if (!recordTruth_) {
+        return;
+    }
+    char buf[320];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(buf, sizeof buf, format, args);
+    va_end(args);
+    truth_.emplace_back(buf);
+}
+
+void RaceModel::truthStint(const char* why) {
+    const CarState& c = playerCar();
+    truth("STINT t=%.3f lap=%d lapdist=%.3f odo=%.3f fuel=%.5f why=%s", sessionTime_, c.lap, c.dist,
+          odometer_, player_.fuel, why);
+}
+
+std::vector<std::string> RaceModel::takeTruth() {
+    std::vector<std::string> out;
+    out.swap(truth_);
+    return out;
 }
 
 void RaceModel::endSession() {
+    truth("SESSIONEND num=%d t=%.3f fuel=%.5f lowest=%.5f", sessionNum_, sessionTime_, player_.fuel,
+          lowestFuel_);
     recordResults();
     for (CarState& car : cars_) {
         car.phase = CarPhase::OutOfWorld;
@@ -204,6 +256,8 @@ void RaceModel::goGreen() {
     stage_ = Stage::Racing;
     stageTime_ = 0;
     greenTime_ = sessionTime_;
+    // The race's first stint: what the car burnt before the green is no racing burn.
+    truthStint("green");
     for (CarState& car : cars_) {
         if (car.phase == CarPhase::Grid) {
             car.phase = CarPhase::OnTrack;
@@ -440,6 +494,24 @@ double RaceModel::sessionTimeRemain() const {
 }
 
 int RaceModel::sessionLapsRemainEx() const {
+    if (session_->laps <= 0 && session_->lapsFromPace && session_->timeSeconds > 0) {
+        // The leader's laps still to run: those the clock leaves at the leader's last lap
+        // time, and the one that takes the flag.
+        double lapTime = scenario_.car.lapTime;
+        for (const CarState& c : cars_) {
+            if (c.lapsCompleted == leaderLapsCompleted() && c.lastLapTime > 0) {
+                lapTime = c.lastLapTime;
+                break;
+            }
+        }
+        if (checkered_) {
+            return 0;
+        }
+        if (white_) {
+            return 1;
+        }
+        return static_cast<int>(std::ceil(sessionTimeRemain() / lapTime)) + 1;
+    }
     if (session_->laps <= 0) {
         return kUnlimitedLaps;
     }
@@ -725,6 +797,9 @@ void RaceModel::stallWork(CarState& car) {
     }
     if (car.stallTime >= st.stopSeconds && fuelDone && tiresDone && repairsDone) {
         p.stopDone = true;
+        truth("STOP t=%.3f lap=%d ordered=%.3f added=%.5f fuel=%.5f odo=%.3f", sessionTime_,
+              car.lap, (p.serviceFlags & kServiceFuel) != 0 ? p.serviceFuel : 0.0, p.fuelAdded,
+              p.fuel, odometer_);
         p.serviceStatus = kPitSvComplete;
         if (p.fuelAdded > 0) {
             p.serviceFlags &= ~kServiceFuel;
@@ -742,6 +817,7 @@ void RaceModel::stallWork(CarState& car) {
         ++text_.setupUpdateCount;
         ++textRevision_;
         car.phase = CarPhase::PitOut;
+        truthStint("stop");
     }
 }
 
@@ -776,6 +852,15 @@ void RaceModel::onLineCrossed(CarState& car) {
             car.finishOrder = ++finishers_;
             car.finishTime = sessionTime_;
         }
+        if (car.idx == playerIdx_) {
+            truth("LAP t=%.3f lap=%d burn=%.5f fuel=%.5f odo=%.3f", sessionTime_, car.lap,
+                  player_.burnThisLap, player_.fuel, odometer_);
+            if (car.finished && !flagTaken_) {
+                flagTaken_ = true;
+                truth("FLAG t=%.3f lap=%d fuel=%.5f odo=%.3f lowest=%.5f", sessionTime_, car.lap,
+                      player_.fuel, odometer_, lowestFuel_);
+            }
+        }
     }
     ++car.lap;
     car.lapStartTime = sessionTime_;
@@ -805,7 +890,15 @@ void RaceModel::playerWear(const CarState& car, double moved) {
     double burn = p.outOfFuel ? 0 : perMetre * moved + kIdleBurn * kTickSeconds;
     p.fuel = std::max(0.0, p.fuel - burn);
     p.burnThisLap += burn;
+    odometer_ += moved;
+    if (greenTime_ >= 0 && !car.finished && (lowestFuel_ < 0 || p.fuel < lowestFuel_)) {
+        lowestFuel_ = p.fuel;
+    }
     if (p.fuel <= 0) {
+        if (!p.outOfFuel) {
+            truth("DRY t=%.3f lap=%d lapdist=%.3f odo=%.3f", sessionTime_, car.lap, car.dist,
+                  odometer_);
+        }
         p.outOfFuel = true;
     }
 
@@ -954,6 +1047,12 @@ void RaceModel::step() {
         }
     }
     updateEngine(playerCar());
+    const CarState& p = playerCar();
+    if (recordTruth_ && tick_ % kTicksPerSecond == 0 && p.phase != CarPhase::OutOfWorld &&
+        p.phase != CarPhase::Garage) {
+        truth("SAMPLE t=%.3f lap=%d lapdist=%.3f odo=%.3f fuel=%.5f", sessionTime_, p.lap, p.dist,
+              odometer_, player_.fuel);
+    }
 }
 
 void RaceModel::stepSeconds(double seconds) {

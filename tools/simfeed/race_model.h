@@ -204,6 +204,11 @@ class RaceModel {
     // The leader's laps completed in this session.
     int leaderLapsCompleted() const;
 
+    // The truth of the player's race for a judge of the plugin's numbers: lines such as
+    // "SAMPLE t=... odo=... fuel=...", collected only once switched on, taken by the feed.
+    void recordTruth(bool on);
+    std::vector<std::string> takeTruth();
+
     // The session text changes with the session, its results and the car setup.
     int sessionTextRevision() const { return textRevision_; }
     std::string sessionText() const;
@@ -263,6 +268,20 @@ class RaceModel {
     int64_t tick_ = 0;
     double weekendTime_ = 0;  // for the temperature drift
     std::vector<bool> damageFired_;
+
+    void truth(const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    void truthSession();
+    void truthStint(const char* why);
+
+    bool recordTruth_ = false;
+    std::vector<std::string> truth_;
+    double odometer_ = 0;     // metres the player has driven in this session
+    double lowestFuel_ = -1;  // in this session from the green flag, -1 before it
+    bool flagTaken_ = false;
 
     SessionTextState text_;
     int textRevision_ = 1;

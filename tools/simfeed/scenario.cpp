@@ -382,6 +382,7 @@ ScenarioLoad loadScenario(const IniFile& ini) {
                                          ini.getBool(sec, "Run", false));
             ss.name = ini.getString(sec, "Name", ss.name);
             ss.type = ini.getString(sec, "SessionType", ss.type);
+            ss.lapsFromPace = ini.getBool(sec, "LapsFromPace", false);
             sessions.push_back(ss);
         } else if (auto n = sectionNumber(sec, "event")) {
             EventSpec ev;

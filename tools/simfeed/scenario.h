@@ -22,6 +22,9 @@ struct SessionSpec {
     int laps = 0;            // 0 = unlimited
     double timeSeconds = 0;  // 0 = unlimited
     bool run = false;        // simulated, not only listed in the session text
+    // A timed race whose lap count the leader's pace decides: SessionLapsRemainEx carries the
+    // laps the leader is expected to run, as the simulator shows it for such races.
+    bool lapsFromPace = false;
 };
 
 enum class EventKind {

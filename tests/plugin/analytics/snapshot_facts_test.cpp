@@ -1,5 +1,9 @@
 // The session facts the refresh reads from the session text.
 #include <string>
+#include <vector>
+
+#include "plugin/app/seams.h"
+#include "plugin/telemetry/telemetry_client.h"
 
 #include "snapshot_fixture.h"
 
@@ -36,6 +40,49 @@ TEST_F(FactsTest, ReadFromTheSessionText) {
     EXPECT_EQ(r.FuelTankLiters, 50);
     EXPECT_STREQ(r.SessionName, "PRACTICE");
     EXPECT_EQ(r.SessionKind, 2);
+}
+
+TEST_F(FactsTest, UsableTankIsTheWholeLitresOfAWholeProduct) {
+    struct Case {
+        const char* pct;
+        const char* tank;
+        int liters;
+    };
+    // 0.57 x 100 and 0.29 x 100 fall just short of a whole number in binary.
+    const Case cases[] = {{"0.570 %", "100.000", 57},
+                          {"0.290 %", "100.000", 29},
+                          {"0.500 %", "45.500", 22},
+                          {"1.000 %", "110.000", 110},
+                          {"0.875 %", "0.000", 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.pct) + " of " + c.tank);
+        SessionFacts facts;
+        facts.classMaxFuelPct = c.pct;
+        facts.fuelMaxLtr = c.tank;
+        sim_.setSessionText(sessionText(facts));
+        refresh();
+        EXPECT_EQ(race().FuelTankLiters, c.liters);
+    }
+}
+
+// An old simulator build publishes no PlayerCarIdx: the session text names the driver's car,
+// not car 0 (the pace car).
+TEST_F(FactsTest, WithoutAPublishedCarIndexTheTextsDriverCarIsTheCar) {
+    std::vector<simblock::VarSpec> vars = testsupport::catalogueVarSpecs();
+    std::erase_if(vars, [](const simblock::VarSpec& v) { return v.name == "PlayerCarIdx"; });
+    testsupport::FakeSimulator old(vars);
+    old.attach(telemetry::Telemetry());
+    old.setSessionText(sessionText());
+    old.setConnected(true);
+    old.setInt("SessionNum", 1);
+    ASSERT_TRUE(old.deliver(telemetry::Telemetry()));
+    ::testing::internal::CaptureStdout();
+    app::Seams().refreshSessionSnapshot();
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(race().CarID, 67);
+    EXPECT_DOUBLE_EQ(race().CarClassMaxFuelPct, 1.0);
+    EXPECT_EQ(race().FuelTankLiters, 100);
+    sim_.attach(telemetry::Telemetry());  // the old simulator goes first
 }
 
 TEST_F(FactsTest, MissingValuesKeepTheLastGoodOnes) {

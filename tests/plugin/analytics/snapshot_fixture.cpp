@@ -11,7 +11,9 @@ std::string sessionText(const SessionFacts& f) {
     std::string s;
     s += "---\nWeekendInfo:\n";
     s += " TrackName: brenvik ring\n TrackID: 417\n";
-    s += std::string(" TrackLength: ") + f.trackLength + "\n";
+    if (f.trackLength != nullptr) {
+        s += std::string(" TrackLength: ") + f.trackLength + "\n";
+    }
     s += " TrackPitSpeedLimit: 60.00 kph\n TrackAirTemp: 25.55 C\n TrackSurfaceTemp: 41.20 C\n";
     s += " SubSessionID: 5550123\n";
     s += "SessionInfo:\n Sessions:\n";

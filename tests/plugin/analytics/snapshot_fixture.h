@@ -21,7 +21,7 @@ namespace snapshottest {
 
 // The facts the fixture's session text announces.
 struct SessionFacts {
-    const char* trackLength = "5.00 km";
+    const char* trackLength = "5.00 km";  // nullptr: no TrackLength at all
     const char* pitTrackPct = "0.020000";
     const char* fuelMaxLtr = "100.000";
     const char* classMaxFuelPct = "1.000 %";

@@ -18,8 +18,9 @@ TEST_F(FuelTest, LapOrTimeLimited) {
         int remaining;
     };
     const Case cases[] = {
-        {32767, 1800, 2, "Minutes", 30},  // laps "unlimited": the clock decides
-        {20, 100000, 1, "Laps", 20},     {0, 1800, 2, "Minutes", 30},
+        {32767, 1800, 2, "Minutes", 30},      // laps "unlimited": the clock decides
+        {32767, 100000, 2, "Minutes", 1666},  // ... however long it runs
+        {20, 100000, 1, "Laps", 20},         {0, 1800, 2, "Minutes", 30},
         {1800, 1800, 2, "Minutes", 30},  // not below the seconds
         {200, 119, 2, "Minutes", 1},     // whole minutes, truncated
     };
@@ -81,6 +82,59 @@ TEST_F(FuelTest, FuelToFinish) {
         EXPECT_NEAR(race().FuelToFinish, c.fuelToFinish, 1e-3);
         if (c.state != 4) {
             EXPECT_EQ(race().LitersToAdd, 0);
+        }
+    }
+}
+
+// The window opens where the fuel level first falls after the reset: in the pit stall, on the
+// grid. The burn over the metres really run matches the car's 2.6 litres a lap at every point
+// of the stint, wherever on the lap the stint began.
+TEST_F(FuelTest, BurnIsMeasuredFromWhereTheWindowBegan) {
+    struct Case {
+        const char* name;
+        int lap;
+        double lapDist;
+        bool fromGarage = false;
+    };
+    const Case cases[] = {
+        {"stall before the line", 7, 4925},
+        {"stall after the line", 8, 175},
+        {"on the line", 8, 0},
+        {"grid behind the line", 0, 4990},
+        // The tank last stood still in the garage; the engine already idles on the grid.
+        {"garage, then the grid", 0, 4990, true},
+    };
+    const double burn = 2.6, lapLength = 5000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        // Standing with a full tank: every pass restarts the window here.
+        sim_.setInt("PlayerTrackSurface", c.fromGarage ? -1 : 3);
+        sim_.setInt("Lap", c.fromGarage ? 0 : c.lap);
+        sim_.set("LapDist", c.fromGarage ? 0 : c.lapDist);
+        sim_.set("FuelLevel", 40);
+        sim_.set("SessionTime", 1000);
+        refresh();
+        refresh();
+        const double idle = c.fromGarage ? 1e-4 : 0;
+        if (c.fromGarage) {
+            sim_.setInt("PlayerTrackSurface", 3);
+            sim_.setInt("Lap", c.lap);
+            sim_.set("LapDist", c.lapDist);
+            sim_.set("FuelLevel", 40 - idle);
+            refresh();
+        }
+        for (int laps : {2, 3, 5}) {
+            for (double at : {100.0, 2500.0, 4900.0}) {
+                const double run = laps * lapLength + at - c.lapDist;
+                sim_.setInt("Lap", c.lap + laps);
+                sim_.set("LapDist", at);
+                sim_.set("FuelLevel", 40 - idle - burn * run / lapLength);
+                sim_.set("SessionTime", 1000 + run / 50);
+                refresh();
+                EXPECT_NEAR(race().DistanceSinceReset, run, 0.01) << laps << " laps, at " << at;
+                EXPECT_NEAR(race().FuelBurnPerLap, burn, 1e-3) << laps << " laps, at " << at;
+            }
         }
     }
 }
@@ -181,6 +235,7 @@ TEST_F(FuelTest, UnknownLapsLeftRead999) {
     refresh();
     EXPECT_EQ(race().FuelBurnPerLap, 0);  // 1 litre over 0 m: no burn known
     EXPECT_EQ(race().FuelLapsLeft, 999);
+    EXPECT_EQ(race().NextPitLaps, 999);  // not an endless window
     EXPECT_EQ(blockLine().substr(11, 7), "999.00,") << blockLine();
 }
 
@@ -202,6 +257,30 @@ TEST_F(FuelTest, StandingWithAFullTankKeepsTheWindowReset) {
     refresh();
     EXPECT_FLOAT_EQ(race().FuelUsed, 0.5);
     EXPECT_FLOAT_EQ(race().FuelBurnPerMin, 0.5);
+}
+
+// Before the green flag the fuel falls (the engine idles, the pace lap is driven) but the
+// simulator counts no lap: the window waits for the race and starts where it goes green.
+TEST_F(FuelTest, TheWindowStartsAtTheGreenFlag) {
+    windowFrom(0, 30, 0);
+    sim_.setInt("Lap", 0);
+    double fuel = 30;
+    for (int state : {1, 2, 3, 3}) {
+        SCOPED_TRACE(state);
+        sim_.setInt("SessionState", state);
+        sim_.set("LapDist", 4990 - state);
+        sim_.set("FuelLevel", fuel -= 0.5);
+        refresh();
+        EXPECT_FLOAT_EQ(race().FuelAtReset, static_cast<float>(fuel));
+        EXPECT_FLOAT_EQ(race().ResetLapDist, static_cast<float>(4990 - state));
+    }
+    // Racing: the window runs from the last pass before the green.
+    sim_.setInt("SessionState", 4);
+    sim_.setInt("Lap", 2);
+    sim_.set("LapDist", 4987);
+    sim_.set("FuelLevel", fuel - 5.2);
+    refresh();
+    EXPECT_NEAR(race().FuelBurnPerLap, 2.6, 1e-3);
 }
 
 TEST_F(FuelTest, PlanFractionAndNextWindow) {

@@ -53,6 +53,22 @@ TEST_F(PitTest, DistanceToThePitEntry) {
     }
 }
 
+TEST_F(PitTest, WithoutALapLengthThereIsNoPitApproach) {
+    SessionFacts facts;
+    facts.trackLength = nullptr;
+    sim_.setSessionText(sessionText(facts));
+    openLocalBlock();
+    for (double lapDist : {0.0, 40.0, 2500.0}) {
+        SCOPED_TRACE(lapDist);
+        block_.bytes.fill(0);
+        sim_.set("LapDist", lapDist);
+        const std::string out = refresh();
+        EXPECT_GE(race().DistanceToPitEntry, 75);
+        EXPECT_EQ(out.find("Pit Board"), std::string::npos) << out;
+        EXPECT_NE(blockLine().find('\r'), std::string::npos) << blockLine();
+    }
+}
+
 TEST_F(PitTest, CountdownToneOncePerArrival) {
     sim_.setInt("PlayerTrackSurface", 2);
     struct Pass {

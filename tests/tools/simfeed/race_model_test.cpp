@@ -335,12 +335,74 @@ TEST(RaceModel, SameSeedSameRowsOtherSeedOtherRows) {
     EXPECT_NE(rowAfter(7, 30000), rowAfter(8, 30000));
 }
 
+int countOf(const std::vector<std::string>& lines, const std::string& word) {
+    int n = 0;
+    for (const std::string& l : lines) {
+        n += l.rfind(word + " ", 0) == 0 ? 1 : 0;
+    }
+    return n;
+}
+
+// The truth a judge of the plugin reads: the race's stints, stop, laps and flag, with the
+// distance driven agreeing with the laps run from the grid.
+TEST(RaceModel, TheTruthTellsTheStintsTheStopTheLapsAndTheFlag) {
+    simfeed::RaceModel m(simfeedtest::shippedScenario("one_stop"));
+    m.recordTruth(true);
+    std::vector<std::string> lines;
+    while (!m.finished() && m.sessionTime() < 4 * 3600) {
+        m.stepSeconds(10);
+        for (std::string& l : m.takeTruth()) {
+            lines.push_back(std::move(l));
+        }
+    }
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("SESSION num=2 kind=Race laps=14 ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("STINT t=0.000 lap=0 ", 0), 0u) << lines[1];
+    EXPECT_EQ(countOf(lines, "STOP"), 1);
+    EXPECT_EQ(countOf(lines, "STINT"), 3);  // the start, the green flag, the stop
+    EXPECT_EQ(countOf(lines, "LAP"), 14);
+    EXPECT_EQ(countOf(lines, "DRY"), 0);
+    EXPECT_GT(countOf(lines, "SAMPLE"), 1000);
+    ASSERT_EQ(countOf(lines, "FLAG"), 1);
+    EXPECT_EQ(countOf(lines, "SESSIONEND"), 1);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind("STOP ", 0) == 0) {
+            ASSERT_LT(i + 1, lines.size());
+            EXPECT_NE(lines[i + 1].find("why=stop"), std::string::npos) << lines[i + 1];
+        }
+        if (lines[i].rfind("FLAG ", 0) == 0) {
+            const double length = m.scenario().track.length;
+            const double grid = m.scenario().track.length - 10.0 - 8.0 * 3 - 4.0;  // P8
+            double odo = std::stod(lines[i].substr(lines[i].find("odo=") + 4));
+            EXPECT_NEAR(odo, 14 * length + length - grid, 1.0) << lines[i];
+        }
+    }
+}
+
+TEST(RaceModel, ATimedRaceWithLapsFromPaceShowsTheLeadersLapsToGo) {
+    simfeed::Scenario s = simfeedtest::shippedScenario("timed_race");
+    for (simfeed::SessionSpec& ss : s.sessions) {
+        ss.lapsFromPace = ss.num == 2;
+    }
+    simfeed::RaceModel m(s);
+    // Before the green the clock is full: 1500 s at 95 s a lap is 16 laps begun, and the lap
+    // that takes the flag.
+    EXPECT_EQ(m.sessionLapsRemainEx(), 16 + 1);
+    while (m.stage() != simfeed::Stage::Racing) {
+        m.stepSeconds(1);
+    }
+    m.stepSeconds(600);
+    EXPECT_LE(m.sessionLapsRemainEx(), 12);
+    EXPECT_GE(m.sessionLapsRemainEx(), 10);
+}
+
 TEST(RaceModel, OutOfFuelCarStopsAndTheSessionStillEnds) {
     simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
     s.strategy.pitOnLaps.clear();
     s.strategy.safetyStop = false;
     s.car.startFuel = 10;
     simfeed::RaceModel m(s);
+    m.recordTruth(true);
     double dryAt = -1;
     while (!m.finished() && m.sessionTime() < 4 * 3600) {
         m.stepSeconds(1);
@@ -358,6 +420,7 @@ TEST(RaceModel, OutOfFuelCarStopsAndTheSessionStillEnds) {
     EXPECT_TRUE(m.finished()) << "the field finishes and the session closes without the player";
     EXPECT_TRUE(m.player().outOfFuel);
     EXPECT_LT(m.playerCar().lapsCompleted, 14);
+    EXPECT_EQ(countOf(m.takeTruth(), "DRY"), 1);
 }
 
 TEST(RaceModel, SafetyStopSavesACarThatWouldRunDry) {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/app/seams.h"
 #include "plugin/engineer/race_work.h"
 #include "race_work_harness.h"
 
@@ -168,6 +169,42 @@ TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
     }
 }
 
+// The whole pit-in chain with the real refresh: the lap report, the service's higher burn of
+// an earlier race, the refresh on that maximum, and the corrected fuel request.
+TEST_F(PitRoadTest, TheServicesBurnFlowsThroughTheRealRefreshIntoTheFuelRequest) {
+    armedOnPitRoad();
+    onRefresh = [] { analytics::RefreshSessionSnapshot(); };
+    service_.answer("getpreviousfuelburn", "3.1");
+    // Four laps of 3600 m from a reset on the line with 30 litres, 10 used in 400 s: 2.5 a
+    // lap, 1.5 a minute, a reserve of 2 + 2 x 3 = 8 litres; ten laps to go in a 45-litre tank.
+    race().ResetLap = 5;
+    race().ResetLapDist = 0;
+    race().FuelAtReset = 30;
+    race().ResetSessionTime = 1000;
+    sim_.setInt("Lap", 9);
+    sim_.set("LapDist", 0);
+    sim_.set("FuelLevel", 20);
+    sim_.set("SessionTime", 1400);
+    sim_.setInt("SessionLapsRemainEx", 10);
+    sim_.setInt("SessionTimeRemain", 100000);
+    sim_.setInt("SessionState", 4);
+    timeline_.clear();
+    tick();
+    onRefresh = nullptr;
+
+    // The tick's refresh: 10 x 2.5 - 20 = 5, plus the reserve. The lap report carries it.
+    const Events gets = timeline_.starting("GET /qrd/lap.php");
+    ASSERT_EQ(gets.size(), 1u);
+    EXPECT_TRUE(contains(gets[0], "&fta=13.00&")) << gets[0];
+    EXPECT_TRUE(contains(gets[0], "&fbm=2.50&")) << gets[0];
+    // At pit-in: 10 x 3.1 - 20 = 11, plus the reserve, less the lap to the stall.
+    EXPECT_FLOAT_EQ(race().FuelBurnMax, 3.1f);
+    EXPECT_NEAR(race().FuelToFinish, 31, 1e-4);
+    EXPECT_NEAR(race().LitersToAdd, 16.5, 1e-4);
+    EXPECT_EQ(timeline_.starting("pit 2"), Events{"pit 2 16"});
+    EXPECT_EQ(timeline_.starting("refresh").size(), 2u);
+}
+
 TEST_F(PitRoadTest, TheTireReplyDecidesWhetherTiresAreOrdered) {
     REQUIRE_TIRE_ORDERS();
     struct Case {
@@ -230,7 +267,7 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
         "BOX: Lap 12 Pitting: QRD : Service : PSV: 16 FT: 45 FL: 20.500 FU: 12.250 LTA: 38 FN: "
         "58.700",
         "BOX: Lap 12 Pitting: QRD : Tire Read: LF:0.90 RF:0.90 LR:0.90 RR:0.90 "};
-    for (int stop = 1; stop <= 2; ++stop) {
+    for (int stop = 1; stop <= 3; ++stop) {
         SCOPED_TRACE(stop);
         inTheStall(0.5);
         sim_.set("AirTemp", 21);
@@ -263,8 +300,14 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
         EXPECT_EQ(race().FuelBurnPerLap, 0.0f);
         EXPECT_FLOAT_EQ(race().FuelAtReset, 20.5f);
 
-        // Rolling out of the box makes the next stop count again.
-        sim_.set("Speed", 2.0);
+        // Rolling out of the box makes the next stop count again; so does a car next seen on
+        // pit road, past every row of its getaway.
+        if (stop == 1) {
+            sim_.set("Speed", 2.0);
+        } else {
+            sim_.setBool("PlayerCarInPitStall", false);
+            onSurface(2);
+        }
         tick();
         EXPECT_EQ(race().BoxServiceDone, 0);
     }
