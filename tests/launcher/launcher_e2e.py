@@ -85,14 +85,11 @@ def check_run(workdir, text):
 
 
 def run_with_input(args, workdir, windows_exe=None, wine=None):
-    """A key already waiting on the launcher's input."""
-    key = os.path.join(workdir, "key.txt")
-    with open(key, "w") as f:
-        f.write("x")
+    """A key already waiting in a pipe on the launcher's input (a file or an ended input is
+    no key: nobody typed it)."""
     command = [wine, windows_exe] if wine else [os.path.join(workdir, "Qm_Korvane_Launcher")]
-    with open(key) as stdin:
-        proc = subprocess.run(command, cwd=workdir, stdin=stdin, stdout=subprocess.PIPE,
-                              stderr=subprocess.DEVNULL, timeout=180)
+    proc = subprocess.run(command, cwd=workdir, input=b"x", stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=180)
     text = clean(proc.stdout)
     if proc.returncode != 0:
         raise Failure("exit code %d; console:\n%s" % (proc.returncode, text))

@@ -5,11 +5,14 @@ every end-to-end script looks for.
 Imported by tests/plugin/app/e2e/plugin_e2e.py, tests/plugin/analytics/e2e/snapshot_feed_e2e.py
 and tests/e2e/race_engineering/race_engineering_e2e.py.
 """
+import fcntl
 import os
 import re
 import select
 import signal
+import struct
 import subprocess
+import termios
 import time
 
 ESC = "\x1b"
@@ -111,6 +114,9 @@ class PtyRun(Run):
         pid, fd = pty.fork()
         if pid == 0:
             try:
+                # A wide terminal: the status row is cut to the terminal's width, and the
+                # checks read it whole.
+                fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 240, 0, 0))
                 os.chdir(self.workdir)
                 os.execve(self.args[0], self.args, self.env)
             finally:
