@@ -49,8 +49,12 @@ void writeStdout(const char* text) {
 }
 
 LauncherSeams defaultSeams() {
-    return LauncherSeams{writeStdout, platform::runCommand, platform::keyWaiting,
-                         platform::readKeyNoEcho, exitProcess};
+    return LauncherSeams{writeStdout,
+                         platform::runCommand,
+                         platform::keyWaiting,
+                         platform::keyCanArrive,
+                         platform::readKeyNoEcho,
+                         exitProcess};
 }
 
 }  // namespace

@@ -120,6 +120,7 @@ struct LauncherSeams {
     void (*write)(const char* text);
     int (*runCommand)(const std::string& commandLine);
     bool (*keyWaiting)();
+    bool (*keyCanArrive)();
     int (*readKey)();
     void (*exitProcess)(int code);
 };

@@ -72,8 +72,9 @@ int RunLauncher() {
     platform::raiseProcessPriority();
     platform::beginTimerPeriod();
 
-    // Any key will do; it is left in the input.
-    while (!ctrlCReceived && !Seams().keyWaiting()) {
+    // Any key will do; it is left in the input. Without a console nobody can press one: the
+    // launcher ends rather than wait for ever.
+    while (!ctrlCReceived && !Seams().keyWaiting() && Seams().keyCanArrive()) {
         platform::sleepMs(10);
     }
     if (ctrlCReceived) {

@@ -23,6 +23,10 @@ void setConsoleTitle(const std::string& title);
 // waiting in a pipe counts; a file, the null device, a missing or ended input never do.
 bool keyWaiting();
 
+// False when no key can ever come: input is neither a console nor a pipe or socket, or it is a
+// pipe whose writer has gone with nothing left in it. A wait for "any key" then ends.
+bool keyCanArrive();
+
 // `_getch`: waits for one key and returns it, without echo.
 int readKeyNoEcho();
 

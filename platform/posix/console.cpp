@@ -2,7 +2,6 @@
 #include "platform/posix/console_restore.h"
 
 #include <poll.h>
-#include <sys/ioctl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -148,6 +147,24 @@ bool keyWaiting() {
     }
     int waiting = 0;
     return ::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+bool keyCanArrive() {
+    if (::isatty(STDIN_FILENO) == 1) {
+        return true;
+    }
+    struct stat st {};
+    if (::fstat(STDIN_FILENO, &st) != 0 || !(S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode))) {
+        return false;
+    }
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    int waiting = 0;
+    const bool ended = r > 0 && (p.revents & (POLLHUP | POLLERR)) != 0;
+    return !ended || (::ioctl(STDIN_FILENO, FIONREAD, &waiting) == 0 && waiting > 0);
 }
 
 int readKeyNoEcho() {

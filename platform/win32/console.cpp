@@ -66,6 +66,23 @@ bool keyWaiting() {
     return ::PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr) && available > 0;
 }
 
+bool keyCanArrive() {
+    HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
+    if (in == nullptr || in == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    if (inputIsConsole(in)) {
+        return true;
+    }
+    if (::GetFileType(in) != FILE_TYPE_PIPE) {
+        return false;
+    }
+    // A pipe whose writer has gone still holds what was written before.
+    DWORD available = 0;
+    return ::PeekNamedPipe(in, nullptr, 0, nullptr, &available, nullptr) ||
+           ::GetLastError() != ERROR_BROKEN_PIPE;
+}
+
 int readKeyNoEcho() {
     HANDLE in = ::GetStdHandle(STD_INPUT_HANDLE);
     if (in != nullptr && in != INVALID_HANDLE_VALUE && !inputIsConsole(in)) {

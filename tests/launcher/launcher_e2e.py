@@ -84,12 +84,13 @@ def check_run(workdir, text):
         raise Failure("the log does not end with the launch: %r" % lines[-3:])
 
 
-def run_with_input(args, workdir, windows_exe=None, wine=None):
-    """A key already waiting in a pipe on the launcher's input (a file or an ended input is
-    no key: nobody typed it)."""
+def run_with_input(args, workdir, windows_exe=None, wine=None, key=b"x"):
+    """A key already waiting in a pipe on the launcher's input; without one (key None) the
+    input is the null device, where no key can ever come, and the launcher ends all the same."""
     command = [wine, windows_exe] if wine else [os.path.join(workdir, "Qm_Korvane_Launcher")]
-    proc = subprocess.run(command, cwd=workdir, input=b"x", stdout=subprocess.PIPE,
-                          stderr=subprocess.DEVNULL, timeout=180)
+    given = {"input": key} if key is not None else {"stdin": subprocess.DEVNULL}
+    proc = subprocess.run(command, cwd=workdir, stdout=subprocess.PIPE,
+                          stderr=subprocess.DEVNULL, timeout=180, **given)
     text = clean(proc.stdout)
     if proc.returncode != 0:
         raise Failure("exit code %d; console:\n%s" % (proc.returncode, text))
@@ -176,6 +177,8 @@ def main():
             run_with_input(args, workdir, exe.replace("/", "\\"), args.wine)
         else:
             run_with_input(args, workdir)
+            workdir = prepare(args.scratch, "no_console", args.launcher, args.plugin, windows)
+            run_with_input(args, workdir, key=None)
             workdir = prepare(args.scratch, "any_key", args.launcher, args.plugin, windows)
             run_on_pty(workdir, b"z", PROMPT + SHUTDOWN)
             workdir = prepare(args.scratch, "ctrl_c", args.launcher, args.plugin, windows)

@@ -57,6 +57,7 @@ void LauncherTest::SetUp() {
     seams.write = write;
     seams.runCommand = runCommand;
     seams.keyWaiting = keyWaiting;
+    seams.keyCanArrive = [] { return true; };
     seams.readKey = readKey;
     seams.exitProcess = exitProcess;
 }
