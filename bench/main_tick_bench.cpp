@@ -29,19 +29,12 @@
 
 namespace {
 
-void runTicks(benchmark::State& state, bool onTrack) {
-    testsupport::VirtualClock clock;
-    testsupport::ScopedClock useClock(clock);
-    testsupport::FakeSimulator sim;
-    sim.attach(telemetry::Telemetry());
-    sim.setSessionText(testsupport::sampleSessionText(static_cast<int>(state.range(0))));
-    sim.setConnected(true);
-    sim.setBool("IsOnTrack", onTrack);
-    sim.setInt("PlayerTrackSurface", onTrack ? 3 : -1);
-    sim.setInt("Lap", 4);
+// Ticks on rows the simulator `sim` publishes (the fake or the real block); connection, loading
+// and the first redraw happen before the measurement.
+template <typename Simulator>
+void tickAgainst(benchmark::State& state, Simulator& sim) {
     engineer::ResetRaceState();
     app::ResetMainTick();
-    // Connection, loading and the first redraw happen before the measurement.
     for (int i = 0; i < 8; ++i) {
         sim.publish();
         app::MainTick();
@@ -52,6 +45,19 @@ void runTicks(benchmark::State& state, bool onTrack) {
     }
     app::ResetMainTick();
     telemetry::Telemetry().replaceConnection(nullptr);
+}
+
+void runTicks(benchmark::State& state, bool onTrack) {
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock useClock(clock);
+    testsupport::FakeSimulator sim;
+    sim.attach(telemetry::Telemetry());
+    sim.setSessionText(testsupport::sampleSessionText(static_cast<int>(state.range(0))));
+    sim.setConnected(true);
+    sim.setBool("IsOnTrack", onTrack);
+    sim.setInt("PlayerTrackSurface", onTrack ? 3 : -1);
+    sim.setInt("Lap", 4);
+    tickAgainst(state, sim);
 }
 
 void BM_MainTickOnTrack(benchmark::State& state) {
@@ -115,18 +121,7 @@ void runRealTicks(benchmark::State& state, bool onTrack) {
     sim.writer().setBool("IsOnTrack", onTrack);
     sim.writer().setInt("PlayerTrackSurface", onTrack ? 3 : -1);
     sim.writer().setInt("Lap", 4);
-    engineer::ResetRaceState();
-    app::ResetMainTick();
-    for (int i = 0; i < 8; ++i) {
-        sim.publish();
-        app::MainTick();
-    }
-    for (auto _ : state) {
-        sim.publish();
-        app::MainTick();
-    }
-    app::ResetMainTick();
-    telemetry::Telemetry().replaceConnection(nullptr);
+    tickAgainst(state, sim);
 }
 
 void BM_MainTickRealBlockOnTrack(benchmark::State& state) {
