@@ -168,12 +168,12 @@ def ini_settings(text):
     return rows
 
 
-SPEC = re.compile(r"%[-+ #0]*\d*(?:\.\d+)?(hh|h|ll|l|z|j|t|L)?([diouxXfFeEgGcsp%])")
+CONVERSION = re.compile(r"%[-+ #0]*\d*(?:\.\d+)?(hh|h|ll|l|z|j|t|L)?([diouxXfFeEgGcsp%])")
 
 
 def pattern(fragment):
     out, at = "", 0
-    for m in SPEC.finditer(fragment):
+    for m in CONVERSION.finditer(fragment):
         out += re.escape(fragment[at:m.start()])
         kind = m.group(2)
         padding = " *" if re.search(r"\d", m.group(0)[1:].split(".")[0]) else ""
@@ -192,10 +192,10 @@ def fragments(root):
         for piece in re.split(r"[\r\n]", lit):
             if not piece or piece in result:
                 continue
-            first = SPEC.search(piece)
+            first = CONVERSION.search(piece)
             prefix = piece[:first.start()] if first else piece
             prefix = prefix.split(RELEASE)[0]
-            own = bool(SPEC.sub("", piece).replace(RELEASE, "").strip())
+            own = bool(CONVERSION.sub("", piece).replace(RELEASE, "").strip())
             result[piece] = (prefix, re.compile(pattern(piece)), own)
     return list(result.values())
 
