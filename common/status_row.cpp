@@ -81,6 +81,10 @@ void BeginStatusRows() {
 
 void RowPrintf(const char* format, ...) {
     RowState& s = state();
+    // A row held off the terminal is not even formatted: most ticks write none.
+    if (!s.due) {
+        return;
+    }
     char buffer[512];
     va_list args;
     va_start(args, format);
@@ -89,10 +93,8 @@ void RowPrintf(const char* format, ...) {
     if (n < 0) {
         return;
     }
-    if (s.due) {
-        s.pending.append(buffer, static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n)
-                                                                        : sizeof buffer - 1);
-    }
+    s.pending.append(buffer, static_cast<size_t>(n) < sizeof buffer ? static_cast<size_t>(n)
+                                                                    : sizeof buffer - 1);
     if (s.pending.find('\r') != std::string::npos) {
         writePending(s);
     }
