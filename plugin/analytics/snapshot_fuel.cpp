@@ -48,7 +48,6 @@ void PlanFraction(engineer::RaceState& r) {
 
 // What the simulator publishes for the laps of a session without a lap limit.
 constexpr int32_t kUnlimitedLaps = 32767;
-constexpr int32_t kNotInWorld = -1;  // PlayerTrackSurface in the garage
 // SessionState before the race runs.
 constexpr int32_t kStateGetInCar = 1;
 constexpr int32_t kStateParadeLaps = 3;
@@ -69,7 +68,7 @@ void WindowSinceReset(engineer::RaceState& r) {
     // A window opened in the garage restarts where the car is first seen in the world (the
     // grid, the stall, or further on when a busy tick missed it standing): its lap distance and
     // its fuel then belong to one stretch.
-    if (r.ResetLapDist < 0 && vars::PlayerTrackSurface.readInt() != kNotInWorld) {
+    if (r.ResetLapDist < 0 && vars::PlayerTrackSurface.readInt() != vars::kSurfaceNotInWorld) {
         engineer::FuelReset();
     }
     r.LapsSinceReset = static_cast<int32_t>(static_cast<int64_t>(vars::Lap.readInt()) - r.ResetLap);

@@ -8,10 +8,6 @@
 
 namespace engineer {
 
-namespace {
-constexpr int32_t kNotInWorld = -1;
-}
-
 using telemetry::vars::FuelLevel;
 using telemetry::vars::Lap;
 using telemetry::vars::LapDist;
@@ -37,8 +33,9 @@ void FuelReset() {
     r.ResetLap = Lap.readInt();
     // Out of the world (in the garage) the lap distance says nothing about where the car will
     // stand: the window's place on the lap is taken when the car first appears (-1 until then).
-    r.ResetLapDist =
-        PlayerTrackSurface.readInt() == kNotInWorld ? -1.0f : std::max(0.0f, LapDist.readFloat());
+    r.ResetLapDist = PlayerTrackSurface.readInt() == telemetry::vars::kSurfaceNotInWorld
+                         ? -1.0f
+                         : std::max(0.0f, LapDist.readFloat());
     r.DistanceSinceReset = 0;
     r.FuelAtReset = FuelLevel.readFloat();
 

@@ -38,6 +38,8 @@ extern TelemetryVariable PlayerCarInPitStall;
 extern TelemetryVariable PlayerCarPitSvStatus;
 extern TelemetryVariable PlayerCarPosition;
 extern TelemetryVariable PlayerTrackSurface;
+// PlayerTrackSurface of a car that is not in the world (in the garage).
+inline constexpr int kSurfaceNotInWorld = -1;
 extern TelemetryVariable RPM;
 extern TelemetryVariable SessionFlags;
 extern TelemetryVariable SessionLapsRemainEx;
