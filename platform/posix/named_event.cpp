@@ -85,7 +85,24 @@ class PosixEventWaiter final : public NamedEventWaiter {
     ~PosixEventWaiter() override { m_.release(); }
 
     bool wait(int timeoutMs) override {
-        followRestartedWriter();
+        if (waitForSignal(timeoutMs)) {
+            return true;
+        }
+        // A writer that signals is alive, so only a quiet wait looks for a new one, and at
+        // most once a second: waits of a tick time out often (16 ms against rows 16.7 ms
+        // apart), and each look costs a system call.
+        const int64_t now = monotonicMs();
+        if (now - lastLookMs_ >= kLookEveryMs) {
+            lastLookMs_ = now;
+            followRestartedWriter();
+        }
+        return false;
+    }
+
+  private:
+    static constexpr int64_t kLookEveryMs = 1000;
+
+    bool waitForSignal(int timeoutMs) {
         const uint32_t seen = loadSequence(m_.word);
         const int64_t deadline = monotonicMs() + (timeoutMs > 0 ? timeoutMs : 0);
         for (;;) {
@@ -112,7 +129,6 @@ class PosixEventWaiter final : public NamedEventWaiter {
         }
     }
 
-  private:
     // A writer that ends removes the name; the next one creates a new object. Waiters that
     // still hold the old one move over to it so that a restarted writer wakes them again.
     void followRestartedWriter() {
@@ -129,6 +145,7 @@ class PosixEventWaiter final : public NamedEventWaiter {
 
     std::string name_;
     EventMapping m_;
+    int64_t lastLookMs_ = INT64_MIN / 2;
 };
 
 class PosixEventSignaller final : public NamedEventSignaller {
