@@ -115,8 +115,10 @@ void PublishPitBoardLine(engineer::RaceState& r) {
                   vars::PitSvFlags.readInt(), static_cast<int>(r.StatusBits));
     const size_t length = std::strlen(line);
     if (r.LocalBlock != nullptr && r.LocalBlock->data() != nullptr) {
-        // No NUL: whatever a longer earlier line left behind the carriage return stays.
-        std::memcpy(r.LocalBlock->data(), line, std::min(length, r.LocalBlock->size()));
+        // No NUL: whatever a longer earlier line left behind the carriage return stays. The
+        // block is this program's own, reserved whole when it was made and never shrunk, so
+        // the length it was mapped with holds without asking the system on every row.
+        std::memcpy(r.LocalBlock->data(), line, std::min(length, r.LocalBlock->mappedSize()));
     }
     if (r.UseSerial == 1) {
         links::WriteSerialLine("%s", line);
