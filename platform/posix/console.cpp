@@ -128,15 +128,23 @@ void setConsoleTitle(const std::string& t) {
 }
 
 bool keyWaiting() {
-    if (::isatty(STDIN_FILENO) == 1) {
+    // Until the terminal is in key mode a typed key would wait for the line's end.
+    if (!terminalChanged && ::isatty(STDIN_FILENO) == 1) {
         enterKeyMode();
-        pollfd p{STDIN_FILENO, POLLIN, 0};
-        int r;
-        do {
-            r = ::poll(&p, 1, 0);
-        } while (r < 0 && errno == EINTR);
+    }
+    // Nothing readable is no key whatever the input is: on a terminal, the usual answer, in
+    // this one call.
+    pollfd p{STDIN_FILENO, POLLIN, 0};
+    int r;
+    do {
+        r = ::poll(&p, 1, 0);
+    } while (r < 0 && errno == EINTR);
+    if (r <= 0) {
+        return false;
+    }
+    if (::isatty(STDIN_FILENO) == 1) {
         // A hung-up terminal is no key: its SIGHUP ends the plugin as ctrl-c does.
-        return r > 0 && (p.revents & POLLIN) != 0 && (p.revents & (POLLHUP | POLLERR)) == 0;
+        return (p.revents & POLLIN) != 0 && (p.revents & (POLLHUP | POLLERR)) == 0;
     }
     // Without a terminal only bytes waiting in a pipe or socket count (a program typing for
     // the driver). A file or /dev/null is always readable and a missing or ended input stays
