@@ -1,6 +1,7 @@
 #include "plugin/app/plugin_main.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 
@@ -22,6 +23,11 @@ namespace app {
 namespace {
 
 std::atomic<void (*)()> serialClose{nullptr};
+
+// How often the tick loop looks for the closing key. Asking the console costs system calls
+// (on Windows, round trips to the console host) and ticks come at the simulator's 60 rows a
+// second or faster; a fifth of a second is still an instant to whoever pressed the key.
+constexpr int64_t kKeyCheckMs = 200;
 
 // On ctrl-c or a request to terminate: the port is closed and other programs stop finding a
 // pit-board line that nobody writes any more.
@@ -91,7 +97,15 @@ int RunPlugin(int argc, char** argv) {
     serialClose.store(seams.closeSerialPitBoard);
     setCtrlCCleanup(CtrlCCleanup);
     if (seams.openSerialPitBoard()) {
-        while (!seams.keyWaiting()) {
+        int64_t nextKeyCheck = platform::clock().steadyMs();
+        for (;;) {
+            const int64_t now = platform::clock().steadyMs();
+            if (now >= nextKeyCheck) {
+                if (seams.keyWaiting()) {
+                    break;
+                }
+                nextKeyCheck = now + kKeyCheckMs;
+            }
             MainTick();
         }
         std::printf(KV_TAG_INFO "Shutting down.                                       \n\n");

@@ -70,7 +70,8 @@ struct PluginSeams {
     void (*shutdownAudioEngine)();
     bool (*openSerialPitBoard)();
     void (*closeSerialPitBoard)();
-    // The tick loop runs until this says a key is waiting.
+    // The tick loop runs until this says a key is waiting; it asks at most every 200 ms of
+    // the clock, between ticks.
     bool (*keyWaiting)();
 
     // The tick.

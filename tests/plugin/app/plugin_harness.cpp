@@ -6,6 +6,7 @@
 
 #include "common/log_writer.h"
 #include "common/settings_file.h"
+#include "platform/clock.h"
 #include "plugin/app/main_tick.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/telemetry/telemetry_client.h"
@@ -34,7 +35,10 @@ app::PluginSeams recordingSeams() {
         return script().serialOpens;
     };
     s.closeSerialPitBoard = [] { record("closeSerialPitBoard"); };
-    s.keyWaiting = [] { return script().keyChecks++ >= script().keyAtCheck; };
+    s.keyWaiting = [] {
+        script().keyCheckMs.push_back(platform::clock().steadyMs());
+        return script().keyChecks++ >= script().keyAtCheck;
+    };
     s.updateAudioEngine = [] { record("updateAudioEngine"); };
     s.pollControls = [] { record("pollControls"); };
     s.refreshSessionSnapshot = [] { record("refreshSessionSnapshot"); };

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -26,6 +27,7 @@ struct SeamScript {
     // keyWaiting answers true from this check on (0: at once).
     int keyAtCheck = 0;
     int keyChecks = 0;
+    std::vector<int64_t> keyCheckMs;  // the clock at each check
     // Printed by the garage driver commands, to place them in the console row.
     const char* garageMarker = "";
 };
