@@ -2,9 +2,10 @@
 // pseudo-terminal of 80 columns: CPU time per processed row and share of a core (from
 // /proc/<pid>/task/*/schedstat), console bytes per row, and the system calls per row counted by
 // the kernel's performance counters on its system-call tracepoint for a few seconds (all, and
-// those of the event wait and the console apart). Beside it in
-// the same run: the plugin waiting for the simulator (the floor), and the same race with the
-// console going to /dev/null (what the console costs).
+// by kind: the event wait's futex, the console's write, the mapping's size, the key check).
+// Beside it in the same run: the plugin waiting for the simulator (the floor: CPU, wake-ups and
+// calls a second), and the same race with the console going to /dev/null (what the console
+// costs).
 //
 // 30 s of race per case at --benchmark_min_time of 1 s or more, 3 s below (the test run's short
 // pass). Linux only. Run it where no other simulator feed is running, e.g. in a namespace of
@@ -14,6 +15,16 @@
 // KORVANE_BENCH_WINE=<folder of the Windows build's programs> runs the Windows build under Wine
 // instead (WINEPREFIX as the caller set it): the CPU is then that of the plugin's process and of
 // Wine's console host, the rows are counted at the feed's 60 a second, and no calls are counted.
+//
+// KORVANE_BENCH_BASELINE=<folder of another build's programs, of the same platform> runs every
+// case with those programs too, just before this build's: a before and after in one run. E.g.
+// against the main branch:
+//   git worktree add /tmp/base main
+//   cmake --preset linux-release -S /tmp/base -B build/base
+//   cmake --build build/base --target Qm_Korvane_Plugin Qm_Korvane_SimFeed
+//   KORVANE_BENCH_BASELINE=$PWD/build/base/bin unshare --ipc --mount sh -c \
+//     'mount -t tmpfs tmpfs /dev/shm && build/linux-release/bin/plugin_process_bench \
+//      --benchmark_min_time=1'
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -39,6 +50,7 @@
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -63,12 +75,24 @@ const char* wineDir() {
     return d && *d ? d : nullptr;
 }
 
-std::vector<std::string> command(const std::string& program, std::vector<std::string> args) {
-    if (const char* d = wineDir()) {
-        args.insert(args.begin(), (fs::path(d) / (program + ".exe")).string());
+// KORVANE_BENCH_BASELINE: the folder of another build's programs (e.g. one built from the
+// main branch), measured case by case beside this build's in the same run.
+const char* baselineDir() {
+    const char* d = std::getenv("KORVANE_BENCH_BASELINE");
+    return d && *d ? d : nullptr;
+}
+
+// The programs of this build, or of the baseline for a case whose `build` argument is 1.
+std::vector<std::string> command(const std::string& program, std::vector<std::string> args,
+                                 bool baseline) {
+    const fs::path dir = baseline    ? fs::path(baselineDir())
+                         : wineDir() ? fs::path(wineDir())
+                                     : programDir();
+    if (wineDir()) {
+        args.insert(args.begin(), (dir / (program + ".exe")).string());
         args.insert(args.begin(), "wine");
     } else {
-        args.insert(args.begin(), (programDir() / program).string());
+        args.insert(args.begin(), (dir / program).string());
     }
     return args;
 }
@@ -224,6 +248,20 @@ std::vector<pid_t> measuredPids(pid_t plugin) {
     return pids;
 }
 
+// Times the threads of `pid` went to sleep (each a wake-up later), from the kernel's count.
+uint64_t sleeps(pid_t pid) {
+    uint64_t total = 0;
+    std::error_code ec;
+    for (const auto& t : fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", ec)) {
+        const std::string status = readFile(t.path() / "status");
+        const size_t at = status.find("voluntary_ctxt_switches:");
+        if (at != std::string::npos) {
+            total += std::strtoull(status.c_str() + at + 24, nullptr, 10);
+        }
+    }
+    return total;
+}
+
 uint64_t cpuNs(const std::vector<pid_t>& pids) {
     uint64_t total = 0;
     for (pid_t p : pids) {
@@ -335,12 +373,12 @@ class CallCounter {
 
 struct CallCounts {
     bool ok = false;
-    double total = 0, futex = 0, write = 0, fstat = 0, ioctl = 0, rows = 0;
+    double total = 0, futex = 0, write = 0, fstat = 0, ioctl = 0, poll = 0, rows = 0;
 };
 
-// The calls of `pid` per row over `seconds`: all of them, and the kinds the bars leave aside
-// (the event wait: its futex and the fstat with which it follows a restarted writer; the
-// console: its write and the width query).
+// The calls of `pid` per row over `seconds`: all of them, and by kind those of the event wait
+// (its futex), of the console (its write), and the usual others (the mapping's size, the key
+// check, the console's width).
 CallCounts countCalls(pid_t pid, double seconds) {
     CallCounts c;
     const long tp = syscallTracepoint();
@@ -352,11 +390,12 @@ CallCounts countCalls(pid_t pid, double seconds) {
     CallCounter write(pid, tp, "id == 1 || id == 20");
     CallCounter fstat(pid, tp, "id == 5 || id == 262");
     CallCounter ioctl(pid, tp, "id == 16");
-    if (!all.ok() || !futex.ok() || !write.ok() || !fstat.ok() || !ioctl.ok()) {
+    CallCounter poll(pid, tp, "id == 7 || id == 271");
+    if (!all.ok() || !futex.ok() || !write.ok() || !fstat.ok() || !ioctl.ok() || !poll.ok()) {
         return c;
     }
     const uint64_t a0 = all.count(), f0 = futex.count(), w0 = write.count(), s0 = fstat.count(),
-                   i0 = ioctl.count();
+                   i0 = ioctl.count(), p0 = poll.count();
     RowCounter rows;
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     c.rows = std::max(1.0, rows.rows());
@@ -365,6 +404,7 @@ CallCounts countCalls(pid_t pid, double seconds) {
     c.write = static_cast<double>(write.count() - w0) / c.rows;
     c.fstat = static_cast<double>(fstat.count() - s0) / c.rows;
     c.ioctl = static_cast<double>(ioctl.count() - i0) / c.rows;
+    c.poll = static_cast<double>(poll.count() - p0) / c.rows;
     c.ok = true;
     return c;
 }
@@ -396,8 +436,8 @@ void BM_PluginWaitingForTheSim(benchmark::State& state) {
     const fs::path dir = workFolder("idle");
     for (auto _ : state) {
         Terminal term;
-        const pid_t plugin =
-            spawn(command("Qm_Korvane_Plugin", {}), dir, term.slave(), term.slave());
+        const pid_t plugin = spawn(command("Qm_Korvane_Plugin", {}, state.range(0) == 1), dir,
+                                   term.slave(), term.slave());
         if (!term.ok() || plugin < 0) {
             state.SkipWithError("cannot start the plugin on a terminal");
             return;
@@ -405,14 +445,28 @@ void BM_PluginWaitingForTheSim(benchmark::State& state) {
         waitFor([&] { return term.saw("Waiting for the sim"); }, 30);
         std::this_thread::sleep_for(std::chrono::seconds(1));
         const std::vector<pid_t> pids = measuredPids(plugin);
+        const long tp = wineDir() ? -1 : syscallTracepoint();
+        std::unique_ptr<CallCounter> calls;
+        if (tp >= 0) {
+            calls = std::make_unique<CallCounter>(plugin, tp, nullptr);
+        }
+        const uint64_t calls0 = calls && calls->ok() ? calls->count() : 0;
+        const uint64_t sleeps0 = sleeps(plugin);
         const uint64_t cpu0 = cpuNs(pids);
         const auto t0 = Clock::now();
         std::this_thread::sleep_for(std::chrono::duration<double>(raceSeconds));
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         const double cpu = static_cast<double>(cpuNs(pids) - cpu0) * 1e-9;
+        const double woke = static_cast<double>(sleeps(plugin) - sleeps0);
+        if (calls && calls->ok()) {
+            state.counters["calls_per_s"] = static_cast<double>(calls->count() - calls0) / wall;
+        }
         term.press('q');
         stopChild(plugin, 20);
         state.counters["core_pct"] = 100.0 * cpu / wall;
+        // What the wait alone costs each row of a 60 Hz simulator.
+        state.counters["cpu_us_per_60hz_row"] = 1e6 * cpu / wall / 60.0;
+        state.counters["wakeups_per_s"] = woke / wall;
         state.counters["rows_per_s"] = 0;
     }
     fs::remove_all(dir);
@@ -420,14 +474,16 @@ void BM_PluginWaitingForTheSim(benchmark::State& state) {
 
 void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
     const bool console = state.range(0) == 1;
+    const bool baseline = state.range(1) == 1;
     const fs::path dir = workFolder(console ? "pty" : "null");
     for (auto _ : state) {
-        const pid_t feed = spawn(
-            command("Qm_Korvane_SimFeed", {"--scenario", "one_stop", "--time-scale", "10",
-                                           "--no-keyboard", "--quiet", "--stop-file", "feed.stop"}),
-            dir, "/dev/null", (dir / "feed.out").string());
+        const pid_t feed = spawn(command("Qm_Korvane_SimFeed",
+                                         {"--scenario", "one_stop", "--time-scale", "10",
+                                          "--no-keyboard", "--quiet", "--stop-file", "feed.stop"},
+                                         baseline),
+                                 dir, "/dev/null", (dir / "feed.out").string());
         Terminal term;
-        const pid_t plugin = spawn(command("Qm_Korvane_Plugin", {}), dir, term.slave(),
+        const pid_t plugin = spawn(command("Qm_Korvane_Plugin", {}, baseline), dir, term.slave(),
                                    console ? term.slave() : std::string("/dev/null"));
         if (!term.ok() || feed < 0 || plugin < 0) {
             state.SkipWithError("cannot start the feed or the plugin");
@@ -479,28 +535,45 @@ void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
             state.counters["console_host_core_pct"] = 100.0 * hostCpu / wall;
         }
         if (calls.ok) {
-            // Each event wait makes one futex call (rarely two) and one fstat.
-            const double eventWait = calls.futex + std::min(calls.futex, calls.fstat);
             state.counters["calls_per_row"] = calls.total;
             state.counters["calls_per_row_besides_wait_and_console"] =
-                calls.total - eventWait - calls.write - calls.ioctl;
+                calls.total - calls.futex - calls.write;
             state.counters["fstat_per_row"] = calls.fstat;
             state.counters["futex_per_row"] = calls.futex;
             state.counters["write_per_row"] = calls.write;
+            state.counters["ioctl_per_row"] = calls.ioctl;
+            state.counters["poll_per_row"] = calls.poll;
         }
     }
     fs::remove_all(dir);
 }
 
-BENCHMARK(BM_PluginWaitingForTheSim)->Iterations(1)->UseRealTime()->Unit(benchmark::kSecond);
-// 1: console on the terminal; 0: console to /dev/null (input still the terminal).
-BENCHMARK(BM_PluginPassiveAgainstTheFeed)
-    ->ArgName("console_on_terminal")
-    ->Arg(1)
-    ->Arg(0)
-    ->Iterations(1)
-    ->UseRealTime()
-    ->Unit(benchmark::kSecond);
+// Each case of the baseline build, when one is named, just before the same case of this one.
+void Register() {
+    const std::vector<int64_t> builds =
+        baselineDir() ? std::vector<int64_t>{1, 0} : std::vector<int64_t>{0};
+    for (int64_t build : builds) {
+        benchmark::RegisterBenchmark("BM_PluginWaitingForTheSim", BM_PluginWaitingForTheSim)
+            ->ArgName("baseline")
+            ->Arg(build)
+            ->Iterations(1)
+            ->UseRealTime()
+            ->Unit(benchmark::kSecond);
+    }
+    // console_on_terminal 1: console on the terminal; 0: to /dev/null (input still the
+    // terminal).
+    for (int64_t console : {1, 0}) {
+        for (int64_t build : builds) {
+            benchmark::RegisterBenchmark("BM_PluginPassiveAgainstTheFeed",
+                                         BM_PluginPassiveAgainstTheFeed)
+                ->ArgNames({"console_on_terminal", "baseline"})
+                ->Args({console, build})
+                ->Iterations(1)
+                ->UseRealTime()
+                ->Unit(benchmark::kSecond);
+        }
+    }
+}
 
 }  // namespace
 
@@ -513,6 +586,7 @@ int main(int argc, char** argv) {
             countSeconds = 5.0;
         }
     }
+    Register();
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
