@@ -22,9 +22,9 @@
 //   git worktree add /tmp/base main
 //   cmake --preset linux-release -S /tmp/base -B build/base
 //   cmake --build build/base --target Qm_Korvane_Plugin Qm_Korvane_SimFeed
-//   KORVANE_BENCH_BASELINE=$PWD/build/base/bin unshare --ipc --mount sh -c \
-//     'mount -t tmpfs tmpfs /dev/shm && build/linux-release/bin/plugin_process_bench \
-//      --benchmark_min_time=1'
+//   KORVANE_BENCH_BASELINE=$PWD/build/base/bin unshare --ipc --mount sh -c
+//     'mount -t tmpfs tmpfs /dev/shm && build/linux-release/bin/plugin_process_bench
+//      --benchmark_min_time=1'   (one line)
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <poll.h>
