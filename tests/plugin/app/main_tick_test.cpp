@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #endif
 
@@ -86,13 +87,16 @@ TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
         EXPECT_EQ(voice_.spoken().size(), 1u);
         // Only the connection watch ran, and the sound went on: no per-row work without
         // telemetry, only waits and the audio engine's turn, once a tick.
+        const std::vector<std::string>& calls = script().calls;
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ(calls[0], "sleep 16");   // the missing simulator's first wait
+        EXPECT_EQ(calls[1], "sleep 100");  // the console redraw
+        const auto firstTurn = std::find(calls.begin(), calls.end(), "updateAudioEngine");
         const std::string wait = passive ? "sleep 100" : "sleep 16";
         const std::vector<std::string> expected = {
-            "sleep 16",   // the missing simulator's first wait
-            "sleep 100",  // the console redraw
             "updateAudioEngine", wait, "updateAudioEngine", wait, "updateAudioEngine", wait,
             "updateAudioEngine", wait, "updateAudioEngine", wait, "updateAudioEngine"};
-        EXPECT_EQ(script().calls, expected) << apptest::joined(script().calls);
+        EXPECT_EQ(std::vector<std::string>(firstTurn, calls.end()), expected) << joined(calls);
     }
 }
 

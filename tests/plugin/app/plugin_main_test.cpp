@@ -141,10 +141,13 @@ TEST_F(RunPluginTest, PassiveModeStartsWithoutControllersOrAudio) {
               "openSerialPitBoard, updateAudioEngine, updateAudioEngine, updateAudioEngine, "
               "updateAudioEngine, updateAudioEngine, updateAudioEngine, closeSerialPitBoard, "
               "shutdownAudioEngine");
+    // (The first tick's logo may pause on its own, as the Windows one does.)
     const std::vector<int64_t>& at = script().keyCheckMs;
     ASSERT_EQ(at.size(), 4u);
-    EXPECT_EQ((std::vector<int64_t>{at[1] - at[0], at[2] - at[1], at[3] - at[2]}),
-              (std::vector<int64_t>{216, 200, 200}));
+    EXPECT_GE(at[1] - at[0], 200);
+    EXPECT_LT(at[1] - at[0], 300);
+    EXPECT_EQ((std::vector<int64_t>{at[2] - at[1], at[3] - at[2]}),
+              (std::vector<int64_t>{200, 200}));
 
     const size_t loop = out_.find(kShuttingDown);
     ASSERT_NE(loop, std::string::npos) << out_;
