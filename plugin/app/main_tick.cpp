@@ -187,11 +187,7 @@ void ConnectionWatch() {
 
 void MainTick() {
     PluginSeams& seams = Seams();
-    // A passive plugin waiting for the simulator has nothing to serve between looks (no sound
-    // to feed, no controls): it looks ten times a second, not at the row rate, as it may wait
-    // for hours.
-    const bool idle = previousPresence == Presence::kDisconnected && Race().PassiveMode != 0;
-    if (!telemetry::Telemetry().waitForTelemetry(idle ? 100 : 16)) {
+    if (!telemetry::Telemetry().waitForTelemetry(16)) {
         ConnectionWatch();
         // Messages go on being heard while the simulator is away ("Waiting for the sim."
         // among them); an output the engine feeds only when served would otherwise hold
