@@ -153,12 +153,4 @@ TEST(Scenario, SessionsFromTheFileReplaceTheDefaultWeekend) {
     EXPECT_EQ(s.runOrder(), (std::vector<int>{1, 3}));
 }
 
-TEST(Scenario, FindsANameInTheSearchDirectoriesOrTakesAPath) {
-    std::string dir = simfeedtest::scenarioDir();
-    EXPECT_EQ(simfeed::resolveScenarioPath("practice", {"/nonexistent", dir}),
-              (std::filesystem::path(dir) / "practice.ini").string());
-    EXPECT_EQ(simfeed::resolveScenarioPath(dir + "/practice.ini", {}), dir + "/practice.ini");
-    EXPECT_EQ(simfeed::resolveScenarioPath("no_such_race", {dir}), "");
-}
-
 }  // namespace
