@@ -23,6 +23,7 @@
 #include "plugin/telemetry/telemetry_client.h"
 #include "plugin/telemetry/telemetry_variable.h"
 #include "tests/tools/simfeed/feed_process.h"
+#include "tests/tools/simfeed/model_reader.h"
 #include "tools/simfeed/feed_row.h"
 #include "tools/simfeed/ibt_file.h"
 #include "tools/simfeed/race_model.h"
@@ -143,17 +144,8 @@ TEST_F(LiveFeed, ReaderSeesEveryVariableAndSessionValueAsPublished) {
     while (model.tick() < at) {
         model.step();
     }
-    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
-    simblock::BlockLayout layout = simblock::computeLayout(vars);
-    std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
-    simfeed::RowWriter expected(vars, layout);
-    expected.attach(&row);
-    simfeed::writeRow(model, expected);
-    auto value = [&](const char* name) {
-        double v = -12345;
-        EXPECT_TRUE(expected.get(row, name, &v)) << name;
-        return v;
-    };
+    const simfeedtest::FeedRow expected(model);
+    auto value = [&](const char* name) { return expected.value(name); };
 
     namespace v = telemetry::vars;
     struct IntRead {

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "plugin/telemetry/telemetry_client.h"
 #include "plugin/telemetry/telemetry_variable.h"
@@ -77,6 +78,22 @@ class ModelReader {
     testsupport::ScopedClock scope;
     int revision = -1;
     std::map<std::string, std::unique_ptr<telemetry::TelemetryVariable>> variables_;
+};
+
+// The model's row as the feed writes it, in the feed's own layout.
+struct FeedRow {
+    explicit FeedRow(const simfeed::RaceModel& m) {
+        writer.attach(&bytes);
+        simfeed::writeRow(m, writer);
+    }
+    double value(const char* name) const {
+        double v = -12345;
+        return writer.get(bytes, name, &v) ? v : -12345;
+    }
+    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
+    simblock::BlockLayout layout = simblock::computeLayout(vars);
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(static_cast<size_t>(layout.bufferLength));
+    simfeed::RowWriter writer{vars, layout};
 };
 
 // The scenario shipped under tools/simfeed/scenarios/.

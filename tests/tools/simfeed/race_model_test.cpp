@@ -305,13 +305,7 @@ TEST(RaceModel, SameSeedSameRowsOtherSeedOtherRows) {
         for (int i = 0; i < ticks; ++i) {
             m.step();
         }
-        std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
-        simblock::BlockLayout layout = simblock::computeLayout(vars);
-        std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
-        simfeed::RowWriter w(vars, layout);
-        w.attach(&row);
-        simfeed::writeRow(m, w);
-        return row;
+        return simfeedtest::FeedRow(m).bytes;
     };
     EXPECT_EQ(rowAfter(7, 30000), rowAfter(7, 30000));
     EXPECT_NE(rowAfter(7, 30000), rowAfter(8, 30000));
@@ -431,15 +425,17 @@ TEST(Variables, CatalogueHasTheSimulatorsTypes) {
     };
     const std::pair<int, const char*> byType[] = {
         {telemetry::kDouble, "SessionTime SessionTimeRemain"},
-        {telemetry::kInt, "SessionNum SessionState SessionLapsRemainEx Lap PlayerCarIdx "
-                          "PlayerCarPosition PlayerCarPitSvStatus PlayerTrackSurface "
-                          "TireSetsAvailable TireSetsUsed"},
+        {telemetry::kInt,
+         "SessionNum SessionState SessionLapsRemainEx Lap PlayerCarIdx "
+         "PlayerCarPosition PlayerCarPitSvStatus PlayerTrackSurface "
+         "TireSetsAvailable TireSetsUsed"},
         {telemetry::kBitField, "SessionFlags EngineWarnings PitSvFlags"},
         {telemetry::kBool, "IsOnTrack PlayerCarInPitStall"},
-        {telemetry::kFloat, "LapDist FuelLevel Speed RPM Brake AirTemp TrackTempCrew "
-                            "LFcoldPressure RRcoldPressure LFtempCR RFtempCL LRtempCR RRtempCL "
-                            "LFwearR RFwearL LRwearR RRwearL PitSvLFP PitSvRRP PitSvFuel "
-                            "PitRepairLeft PitOptRepairLeft"},
+        {telemetry::kFloat,
+         "LapDist FuelLevel Speed RPM Brake AirTemp TrackTempCrew "
+         "LFcoldPressure RRcoldPressure LFtempCR RFtempCL LRtempCR RRtempCL "
+         "LFwearR RFwearL LRwearR RRwearL PitSvLFP PitSvRRP PitSvFuel "
+         "PitRepairLeft PitOptRepairLeft"},
     };
     for (const auto& [type, names] : byType) {
         std::istringstream in(names);
@@ -466,15 +462,12 @@ TEST(Variables, TableIsRealisticAndEveryValueWrittenHasItsVariable) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << "duplicate name";
     EXPECT_GE(arrays, 20);
-    simblock::BlockLayout layout = simblock::computeLayout(vars);
-    ASSERT_TRUE(layout.ok) << layout.error;
-    std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
-    simfeed::RowWriter w(vars, layout);
-    w.attach(&row);
     simfeed::RaceModel m(simfeedtest::shippedScenario("one_stop"));
     m.stepSeconds(200);
-    simfeed::writeRow(m, w);
-    EXPECT_TRUE(w.missing().empty()) << "no variable named " << w.missing().front();
+    simfeedtest::FeedRow row(m);
+    ASSERT_TRUE(row.layout.ok) << row.layout.error;
+    EXPECT_TRUE(row.writer.missing().empty())
+        << "no variable named " << row.writer.missing().front();
 }
 
 }  // namespace
