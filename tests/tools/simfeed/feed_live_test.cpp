@@ -1,6 +1,5 @@
 // The feed program in its own process, seen by the race engineer's own reader: every
-// variable it reads, every session path it asks for, the pit commands it sends, a recording
-// replayed, and the connection controls.
+// variable it reads and every session path it asks for hold what the feed's model holds.
 
 #include <gtest/gtest.h>
 
@@ -8,24 +7,18 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/pit_channel.h"
-#include "platform/shared_memory.h"
 #include "plugin/telemetry/catalogue.h"
-#include "plugin/telemetry/pit_commands.h"
 #include "plugin/telemetry/session_query.h"
 #include "plugin/telemetry/telemetry_client.h"
 #include "plugin/telemetry/telemetry_variable.h"
 #include "tests/tools/simfeed/feed_process.h"
 #include "tests/tools/simfeed/model_reader.h"
 #include "tools/simfeed/feed_row.h"
-#include "tools/simfeed/ibt_file.h"
 #include "tools/simfeed/race_model.h"
 
 namespace {
@@ -62,23 +55,6 @@ struct PrivateBlock {
         : name("KorvaneSimFeed" + what + std::to_string(nowMs() % 100000000)),
           mapping("Local\\" + name),
           event(mapping + "DataValidEvent") {}
-    TelemetryClient reader() const {
-        return TelemetryClient(telemetry::makeSystemConnection(mapping, event));
-    }
-    // The highest tick count in the block's buffer table; -1 without a block.
-    int32_t headerTick() const {
-        auto block = platform::openSharedMemoryReadOnly(mapping);
-        if (!block || block->size() < sizeof(telemetry::BlockHeader)) {
-            return -1;
-        }
-        telemetry::BlockHeader h;
-        std::memcpy(&h, block->data(), sizeof h);
-        int32_t newest = 0;
-        for (int i = 0; i < h.numBuffers && i < telemetry::kMaxBuffers; ++i) {
-            newest = std::max(newest, h.buffers[i].tickCount);
-        }
-        return newest;
-    }
     std::string name;
     std::string mapping;
     std::string event;
@@ -233,167 +209,6 @@ TEST_F(LiveFeed, ReaderSeesEveryVariableAndSessionValueAsPublished) {
                   std::string(start, static_cast<size_t>(length)))
             << path;
     }
-}
-
-// The engineer's own send, the feed's next rows and the feed's log.
-TEST_F(LiveFeed, PitCommandsComeBackInTelemetryAndTheLog) {
-    TelemetryClient& client = telemetry::Telemetry();
-    namespace v = telemetry::vars;
-    TelemetryVariable fuel("PitSvFuel");
-    struct Step {
-        int code;
-        int value;
-        std::function<bool()> shows;
-    } steps[] = {
-        {telemetry::kPitFuel, 37,
-         [&] { return (v::PitSvFlags.readInt() & 16) && fuel.readInt() == 37; }},
-        {telemetry::kPitLF, 170,
-         [&] { return (v::PitSvFlags.readInt() & 1) && v::PitSvLFP.readInt() == 170; }},
-        {telemetry::kPitRF, 171,
-         [&] { return (v::PitSvFlags.readInt() & 2) && v::PitSvRFP.readInt() == 171; }},
-        {telemetry::kPitLR, 172,
-         [&] { return (v::PitSvFlags.readInt() & 4) && v::PitSvLRP.readInt() == 172; }},
-        {telemetry::kPitRR, 173,
-         [&] { return (v::PitSvFlags.readInt() & 8) && v::PitSvRRP.readInt() == 173; }},
-        {telemetry::kPitClearTires, 0, [&] { return (v::PitSvFlags.readInt() & 15) == 0; }},
-        {telemetry::kPitClearFuel, 1,
-         [&] {
-             return v::PitSvFlags.readInt() == 0 && fuel.readInt() == 37 &&
-                    v::PitSvRRP.readInt() == 173;
-         }},
-    };
-    std::vector<std::string> sent;
-    for (const Step& s : steps) {
-        telemetry::sendPitCommand(s.code, s.value);
-        sent.push_back("code=" + std::to_string(s.code) + " value=" + std::to_string(s.value));
-        EXPECT_TRUE(waitForRow(client, 10000, s.shows))
-            << "command " << s.code << " never showed; PitSvFlags " << v::PitSvFlags.readInt();
-    }
-    EXPECT_TRUE(feed->waitForLogLine("PIT code=11 value=1", 5000));
-    EXPECT_EQ(feed->pitCommands(), sent);
-}
-
-// A few seconds of the live feed recorded in the disk format by the test, then replayed by
-// the feed: every row the reader takes from the replay is a recorded row, byte for byte.
-TEST_F(LiveFeed, RecordingReplaysUnchanged) {
-    TelemetryClient& client = telemetry::Telemetry();
-    TelemetryVariable tick("SessionTick");
-    ASSERT_TRUE(waitForRow(client, 10000, [] { return true; }));
-    std::vector<telemetry::VarHeader> headers;
-    for (int i = 0; i < client.numVars(); ++i) {
-        headers.push_back(*client.varHeader(i));
-    }
-    ASSERT_GT(headers.size(), 250u);
-    const std::string text(client.sessionText(),
-                           strnlen(client.sessionText(), client.sessionTextLimit()));
-    std::string path = (std::filesystem::path(feed->dir()) / "recorded.ibt").string();
-    std::map<int32_t, std::vector<uint8_t>> recorded;
-    {
-        simfeed::IbtWriter out;
-        std::string error;
-        ASSERT_TRUE(out.open(path, headers, client.dataLength(), text, 60, 0, &error)) << error;
-        const int64_t end = nowMs() + 3000;
-        while (nowMs() < end) {
-            if (client.waitForTelemetry(16)) {
-                std::vector<uint8_t> row(client.dataCopy(),
-                                         client.dataCopy() + client.dataLength());
-                recorded[tick.readInt()] = row;
-                out.addRow(row.data(), tick.readInt() / 60.0);
-            }
-        }
-        ASSERT_TRUE(out.close(&error)) << error;
-    }
-    ASSERT_GT(recorded.size(), 60u);
-    client.closeTelemetry();
-    ASSERT_TRUE(feed->stop()) << feed->error();
-
-    PrivateBlock replayBlock("Replay");
-    FeedProcess replay("simfeed_replay");
-    ASSERT_TRUE(replay.start(
-        {"--replay", path, "--until-end", "--channel", channel(), "--block", replayBlock.name}))
-        << replay.error();
-    TelemetryClient reader = replayBlock.reader();
-    TelemetryVariable replayedTick("SessionTick", reader);
-    size_t seen = 0;
-    size_t mismatches = 0;
-    bool textChecked = false;
-    const int64_t end = nowMs() + 20000;
-    while (nowMs() < end && replay.logText().find("END") == std::string::npos) {
-        if (!reader.waitForTelemetry(16)) {
-            continue;
-        }
-        if (!textChecked) {
-            EXPECT_EQ(std::string(reader.sessionText(),
-                                  strnlen(reader.sessionText(), reader.sessionTextLimit())),
-                      text);
-            textChecked = true;
-        }
-        auto it = recorded.find(replayedTick.readInt());
-        if (it == recorded.end()) {
-            ++mismatches;
-            continue;
-        }
-        // Value by value, through the replayed block's own headers.
-        for (int i = 0; i < reader.numVars(); ++i) {
-            const telemetry::VarHeader* h = reader.varHeader(i);
-            const telemetry::VarHeader& r = headers[static_cast<size_t>(i)];
-            ASSERT_EQ(std::strncmp(h->name, r.name, 32), 0);
-            size_t bytes = static_cast<size_t>(telemetry::varTypeSize(h->type) * h->count);
-            if (std::memcmp(reader.dataCopy() + h->offset, it->second.data() + r.offset, bytes) !=
-                0) {
-                ++mismatches;
-                ADD_FAILURE() << h->name << " differs in the replay of tick " << it->first;
-            }
-        }
-        ++seen;
-    }
-    EXPECT_TRUE(textChecked);
-    EXPECT_GT(seen, recorded.size() / 2) << "the replay runs at the recorded rate";
-    EXPECT_EQ(mismatches, 0u);
-    EXPECT_TRUE(replay.stop()) << replay.error();
-}
-
-// Started late, disconnected and frozen on command: the reader sees the simulator come, go,
-// come back with its tick count started over, and stand still.
-TEST(FeedControls, ConnectLateDisconnectAndFreeze) {
-    PrivateBlock block("Controls");
-    FeedProcess feed("simfeed_controls");
-    ASSERT_TRUE(feed.start({"--scenario", "one_stop", "--channel", channel(), "--block", block.name,
-                            "--connect-after", "1.5", "--disconnect", "3.5:5", "--freeze", "7:2",
-                            "--run-seconds", "20"}))
-        << feed.error();
-    EXPECT_EQ(block.headerTick(), -1) << "no simulator before --connect-after";
-    TelemetryClient reader = block.reader();
-    TelemetryVariable tick("SessionTick", reader);
-    const int64_t start = nowMs();
-    ASSERT_TRUE(waitForRow(reader, 15000, [&] { return reader.isTelemetryLive(); }))
-        << feed.logText();
-    EXPECT_NE(feed.logText().find("PUBLISH block=" + block.mapping), std::string::npos);
-    int32_t raceTick = 0;
-    int32_t blockTick = 0;
-    while (feed.logText().find("DISCONNECT") == std::string::npos && nowMs() - start < 10000) {
-        if (reader.waitForTelemetry(16)) {
-            raceTick = tick.readInt();
-            blockTick = std::max(blockTick, block.headerTick());
-        }
-    }
-    ASSERT_GT(raceTick, 0);
-    EXPECT_FALSE(waitForRow(reader, 500, [] { return true; })) << "no rows while disconnected";
-    EXPECT_FALSE(reader.isTelemetryLive()) << "the connected bit is clear";
-    ASSERT_TRUE(waitForRow(reader, 10000, [&] { return reader.isTelemetryLive(); }));
-    EXPECT_TRUE(feed.logText().find("RECONNECT") != std::string::npos);
-    EXPECT_LT(block.headerTick(), blockTick) << "a restarted simulator counts from the start";
-    EXPECT_GE(tick.readInt(), raceTick) << "the race carries on where it stopped";
-
-    ASSERT_TRUE(feed.waitForLogLine("FREEZE", 10000));
-    waitForRow(reader, 100, [] { return true; });
-    const int64_t frozenAt = nowMs();
-    EXPECT_FALSE(waitForRow(reader, 1200, [] { return true; })) << "no new row while frozen";
-    EXPECT_TRUE(reader.isTelemetryLive()) << "a frozen simulator is still connected";
-    ASSERT_TRUE(waitForRow(reader, 5000, [] { return true; }));
-    EXPECT_GE(nowMs() - frozenAt, 1000);
-    EXPECT_LT(nowMs() - start, 20000);
-    EXPECT_TRUE(feed.stop()) << feed.error();
 }
 
 }  // namespace

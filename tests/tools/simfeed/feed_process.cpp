@@ -61,7 +61,6 @@ FeedProcess::FeedProcess(const std::string& name) {
     fs::create_directories(dir_);
     log_ = (fs::path(dir_) / "Qm_Korvane_SimFeed.log").string();
     stopFile_ = (fs::path(dir_) / "stop").string();
-    pidFile_ = (fs::path(dir_) / "pid").string();
 }
 
 FeedProcess::~FeedProcess() {
@@ -92,8 +91,7 @@ bool FeedProcess::start(const std::vector<std::string>& args) {
         std::string line = "start \"\" /b ";
         cmd = line.append(cmd).append(" > ").append(inQuotes(out)).append(" 2>&1");
     } else {
-        cmd.append(" > ").append(inQuotes(out)).append(" 2>&1 < /dev/null & echo $! > ");
-        cmd.append(inQuotes(pidFile_));
+        cmd.append(" > ").append(inQuotes(out)).append(" 2>&1 < /dev/null &");
     }
     if (std::system(cmd.c_str()) != 0) {
         error_ = "cannot start: " + cmd;
@@ -125,37 +123,11 @@ bool FeedProcess::stop(int timeoutMs) {
     return waitForLogLine("STOP", timeoutMs);
 }
 
-bool FeedProcess::interrupt() {
-    std::ifstream f(pidFile_);
-    long pid = 0;
-    if (!(f >> pid) || pid <= 0) {
-        return false;
-    }
-    return std::system(("kill -INT " + std::to_string(pid)).c_str()) == 0;
-}
-
 std::string FeedProcess::logText() const {
     std::ifstream f(log_);
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
-}
-
-std::vector<std::string> FeedProcess::pitCommands() const {
-    std::vector<std::string> out;
-    std::istringstream in(logText());
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t at = line.find(" : PIT ");
-        if (at == std::string::npos) {
-            continue;
-        }
-        std::istringstream words(line.substr(at + 7));
-        std::string code, value;
-        words >> code >> value;
-        out.push_back(code + " " + value);
-    }
-    return out;
 }
 
 }  // namespace simfeedtest

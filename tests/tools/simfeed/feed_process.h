@@ -24,20 +24,14 @@ class FeedProcess {
     // Asks the feed to stop and waits until its log shows that it has.
     bool stop(int timeoutMs = 20000);
     bool waitForLogLine(const std::string& text, int timeoutMs);
-    // Sends the feed the interrupt a ctrl-c sends (POSIX builds only; false elsewhere).
-    bool interrupt();
 
-    std::string dir() const { return dir_; }
     std::string logText() const;
-    // "code=C value=V" of every pit command the feed logged, in order.
-    std::vector<std::string> pitCommands() const;
     const std::string& error() const { return error_; }
 
   private:
     std::string dir_;
     std::string log_;
     std::string stopFile_;
-    std::string pidFile_;
     std::string error_;
     bool running_ = false;
 };
