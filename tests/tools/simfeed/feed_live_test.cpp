@@ -16,8 +16,7 @@
 #include "plugin/telemetry/session_query.h"
 #include "plugin/telemetry/telemetry_client.h"
 #include "plugin/telemetry/telemetry_variable.h"
-#include "tests/tools/simfeed/feed_process.h"
-#include "tests/tools/simfeed/model_reader.h"
+#include "tests/support/simfeed_fixture.h"
 #include "tools/simfeed/feed_row.h"
 #include "tools/simfeed/race_model.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/simfeed/model_reader.h"
+#include "tests/support/simfeed_fixture.h"
 #include "tools/simfeed/variables.h"
 
 namespace {

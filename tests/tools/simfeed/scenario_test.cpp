@@ -5,25 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/simfeed/model_reader.h"
+#include "tests/support/simfeed_fixture.h"
 #include "tools/simfeed/ini_file.h"
 #include "tools/simfeed/scenario.h"
-
-namespace simfeedtest {
-
-std::string scenarioDir() {
-    const char* src = std::getenv("KORVANE_SOURCE_DIR");
-    return std::string(src != nullptr ? src : ".") + "/tools/simfeed/scenarios";
-}
-
-simfeed::Scenario shippedScenario(const std::string& name) {
-    simfeed::ScenarioLoad load = simfeed::loadScenarioFile(scenarioDir() + "/" + name + ".ini");
-    EXPECT_TRUE(load.scenario.has_value())
-        << name << ": " << (load.errors.empty() ? "" : load.errors.front());
-    return load.scenario.value_or(simfeed::defaultScenario());
-}
-
-}  // namespace simfeedtest
 
 namespace {
 

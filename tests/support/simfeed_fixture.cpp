@@ -1,10 +1,12 @@
-#include "tests/tools/simfeed/feed_process.h"
+#include "tests/support/simfeed_fixture.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "platform/clock.h"
 
@@ -39,6 +41,18 @@ std::string feedExecutable(bool* windows) {
 }
 
 }  // namespace
+
+std::string scenarioDir() {
+    const char* src = std::getenv("KORVANE_SOURCE_DIR");
+    return std::string(src != nullptr ? src : ".") + "/tools/simfeed/scenarios";
+}
+
+simfeed::Scenario shippedScenario(const std::string& name) {
+    simfeed::ScenarioLoad load = simfeed::loadScenarioFile(scenarioDir() + "/" + name + ".ini");
+    EXPECT_TRUE(load.scenario.has_value())
+        << name << ": " << (load.errors.empty() ? "" : load.errors.front());
+    return load.scenario.value_or(simfeed::defaultScenario());
+}
 
 std::string hostPath(const std::string& unixPath) {
     std::error_code ec;

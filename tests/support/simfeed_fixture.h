@@ -1,6 +1,8 @@
 #pragma once
-// Runs the race model and hands each sampled row to the plugin's own reader through an
-// in-memory block, so the tests check the rows as the race engineer sees them.
+// The simulator feed under test: its race model run in the test's process and each sampled row
+// handed to the plugin's own reader through an in-memory block (ModelReader), so the tests
+// check the rows as the race engineer sees them; or the feed program started in a process and
+// a scratch directory of its own, and stopped again through its stop file (FeedProcess).
 
 #include <map>
 #include <memory>
@@ -98,5 +100,37 @@ struct FeedRow {
 
 // The scenario shipped under tools/simfeed/scenarios/.
 simfeed::Scenario shippedScenario(const std::string& name);
+
+// The folder of the shipped scenarios, in the source tree.
+std::string scenarioDir();
+
+// A path from the test's environment as this process can open it: under Wine a Unix path
+// is reached through drive Z:.
+std::string hostPath(const std::string& unixPath);
+
+class FeedProcess {
+  public:
+    explicit FeedProcess(const std::string& name);
+    ~FeedProcess();
+    FeedProcess(const FeedProcess&) = delete;
+    FeedProcess& operator=(const FeedProcess&) = delete;
+
+    // Starts the feed in the background with `args` plus its log and stop file. False with
+    // error() when the program is not found or cannot be started.
+    bool start(const std::vector<std::string>& args);
+    // Asks the feed to stop and waits until its log shows that it has.
+    bool stop(int timeoutMs = 20000);
+    bool waitForLogLine(const std::string& text, int timeoutMs);
+
+    std::string logText() const;
+    const std::string& error() const { return error_; }
+
+  private:
+    std::string dir_;
+    std::string log_;
+    std::string stopFile_;
+    std::string error_;
+    bool running_ = false;
+};
 
 }  // namespace simfeedtest
