@@ -119,7 +119,6 @@ std::string windowsImage(size_t size, unsigned seed) {
     putLittle(b, 0x84, 0x8664, 2);  // x86-64
     putLittle(b, 0x86, 1, 2);       // one section
     putLittle(b, 0x94, 240, 2);     // optional header size
-    putLittle(b, 0x96, 0x22, 2);    // an executable image, large-address aware, as linkers write
     putLittle(b, 0x98, 0x20b, 2);   // PE32+
     const size_t section = 0x80 + 24 + 240;
     b.replace(section, 5, ".text");
