@@ -126,6 +126,7 @@ TEST(ProgramCheck, OnlyAWholeX64ProgramOfItsSystemPasses) {
         const char* problem;  // "" for a whole program
     } cases[] = {
         {true, 6000, 0, 0, ""},
+        {true, 0x96, 0x22, 2, ""},  // an executable image, large-address aware, as linkers write
         {true, 0x3c, 6000, 4, "not a Windows program"},
         {true, 0x84, 0x14c, 2, "not a program for x86-64"},
         {true, 0x98, 0x10b, 2, "not a 64-bit Windows program"},
