@@ -10,7 +10,7 @@ PACKAGES=(cmake ninja-build g++ ccache pkg-config python3 python3-yaml socat pro
           libgtest-dev libgmock-dev googletest libbenchmark-dev
           libcurl4-openssl-dev libssl-dev libsqlite3-dev libcpp-httplib-dev
           libespeak-ng-dev espeak-ng-data libsdl2-dev
-          clang libfuzzer-14-dev chromium)
+          clang libfuzzer-14-dev)
 
 export CCACHE_DIR=${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/korvane-ccache}
 export CCACHE_MAXSIZE=${CCACHE_MAXSIZE:-5G}

@@ -85,6 +85,10 @@ bool IsUpdateAvailable(const char* component);
 // x86-64 elsewhere, every header and section inside the file, size within bounds), else why
 // it is not.
 std::string ExecutableProblem(const std::string& bytes);
+// The same checks of one system's format, without the size bounds; both in every build, so
+// each build's tests cover the other's check too.
+std::string WindowsProgramProblem(const std::string& bytes);
+std::string LinuxProgramProblem(const std::string& bytes);
 
 // Fetches "/files/R3/<serverName>" and puts the body in place of `localName`. Only a complete
 // 200 answer is stored (for an executable, only a whole one for this platform; with an update

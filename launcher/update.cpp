@@ -244,9 +244,11 @@ bool inside(uint64_t offset, uint64_t count, uint64_t entrySize, size_t size) {
     return offset <= size && count * entrySize <= size - offset;
 }
 
+}  // namespace
+
 // PE32+ for x86-64: the headers, and every section's data inside the file, so a cut download
 // is told apart from a whole one.
-[[maybe_unused]] std::string peProblem(const std::string& b) {
+std::string WindowsProgramProblem(const std::string& b) {
     if (b.compare(0, 2, "MZ") != 0) {
         return "not a Windows program";
     }
@@ -280,7 +282,7 @@ bool inside(uint64_t offset, uint64_t count, uint64_t entrySize, size_t size) {
 
 // ELF64 little-endian for x86-64, an executable or a position-independent one, with its
 // program and section header tables (the latter at the very end of a linked file) inside it.
-[[maybe_unused]] std::string elfProblem(const std::string& b) {
+std::string LinuxProgramProblem(const std::string& b) {
     if (b.compare(0, 4,
                   "\x7f"
                   "ELF") != 0) {
@@ -309,8 +311,6 @@ bool inside(uint64_t offset, uint64_t count, uint64_t entrySize, size_t size) {
     return "";
 }
 
-}  // namespace
-
 std::string ExecutableProblem(const std::string& bytes) {
     if (bytes.size() < kMinExecutableBytes) {
         return bytes.empty() ? "empty" : "too small for a program";
@@ -319,9 +319,9 @@ std::string ExecutableProblem(const std::string& bytes) {
         return "too large";
     }
 #ifdef _WIN32
-    return peProblem(bytes);
+    return WindowsProgramProblem(bytes);
 #else
-    return elfProblem(bytes);
+    return LinuxProgramProblem(bytes);
 #endif
 }
 

@@ -11,26 +11,17 @@ Windows (--wine): the run with a key waiting on its input, under Wine.
 import argparse
 import os
 import re
-import select
 import shutil
-import signal
 import subprocess
 import sys
-import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from e2e_driver import Failure, PtyRun, clean, in_order  # noqa: E402
 
 PROMPT = " Press enter to exit:\n\n"
 SHUTDOWN = " Shutting down." + " " * 39 + "\n\n"
 CTRL_C = "\n\n Recieved ctrl-c, Exiting\n\n"
 SETTINGS = "[Service]\nHost=127.0.0.1\nPort=1\nSecure=0\n[Audio]\nPreferedDevice=7\n"
-
-
-class Failure(Exception):
-    pass
-
-
-def clean(raw):
-    text = raw.decode("utf-8", "replace").replace("\r", "")
-    return re.sub("\x1b" + r"\[\?25[hl]", "", text)
 
 
 def prepare(scratch, name, launcher, plugin, windows):
@@ -54,12 +45,9 @@ def prepare(scratch, name, launcher, plugin, windows):
 
 
 def expect_in_order(text, parts):
-    at = 0
-    for part in parts:
-        found = text.find(part, at)
-        if found < 0:
-            raise Failure("missing %r (in order) in the console:\n%s" % (part, text))
-        at = found + len(part)
+    missing = in_order(text, parts)
+    if missing is not None:
+        raise Failure("missing %r (in order) in the console:\n%s" % (missing, text))
 
 
 RELEASE = None  # set from --release
@@ -91,7 +79,7 @@ def run_with_input(args, workdir, windows_exe=None, wine=None, key=b"x"):
     given = {"input": key} if key is not None else {"stdin": subprocess.DEVNULL}
     proc = subprocess.run(command, cwd=workdir, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, timeout=180, **given)
-    text = clean(proc.stdout)
+    text = clean(proc.stdout.decode("utf-8", "replace"))
     if proc.returncode != 0:
         raise Failure("exit code %d; console:\n%s" % (proc.returncode, text))
     check_run(workdir, text)
@@ -100,60 +88,18 @@ def run_with_input(args, workdir, windows_exe=None, wine=None, key=b"x"):
 
 
 def run_on_pty(workdir, after_prompt, expected_end):
-    import pty
-    pid, fd = pty.fork()
-    if pid == 0:
-        try:
-            os.chdir(workdir)
-            os.execv("./Qm_Korvane_Launcher", ["./Qm_Korvane_Launcher"])
-        finally:
-            os._exit(127)
-    raw = b""
-    sent = False
-    status = None
-    deadline = time.time() + 120
-    while time.time() < deadline:
-        if not sent and PROMPT in clean(raw):
-            os.write(fd, after_prompt)
-            sent = True
-        r, _, _ = select.select([fd], [], [], 0.1)
-        if r:
-            try:
-                data = os.read(fd, 65536)
-            except OSError:
-                data = b""
-            if not data:
-                break
-            raw += data
-        done, st = os.waitpid(pid, os.WNOHANG)
-        if done:
-            status = st
-            break
-    if status is None:
-        try:
-            _, status = os.waitpid(pid, os.WNOHANG if sent else 0)
-        except ChildProcessError:
-            pass
-    if status is None or status == 0 and not sent:
-        os.kill(pid, signal.SIGKILL)
-        os.waitpid(pid, 0)
-        raise Failure("the launcher did not end; console:\n" + clean(raw))
-    while True:
-        r, _, _ = select.select([fd], [], [], 0.2)
-        if not r:
-            break
-        try:
-            data = os.read(fd, 65536)
-        except OSError:
-            break
-        if not data:
-            break
-        raw += data
-    os.close(fd)
+    run = PtyRun([os.path.join(workdir, "Qm_Korvane_Launcher")], workdir, dict(os.environ))
+    run.start()
+    try:
+        run.wait_for(PROMPT, 120)
+        os.write(run.fd, after_prompt)
+        code = run.finish(60)
+    finally:
+        run.kill()
     # The key may be echoed when it arrives before the terminal is switched to no echo.
-    text = clean(raw).replace(PROMPT + "z", PROMPT)
-    if not os.WIFEXITED(status) or os.WEXITSTATUS(status) != 0:
-        raise Failure("the launcher did not end with code 0 (%r); console:\n%s" % (status, text))
+    text = run.text().replace(PROMPT + "z", PROMPT)
+    if code != 0:
+        raise Failure("the launcher ended with code %d; console:\n%s" % (code, text))
     check_run(workdir, text)
     if not text.endswith(expected_end):
         raise Failure("the console does not end with %r:\n%s" % (expected_end, text))

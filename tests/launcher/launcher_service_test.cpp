@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "launcher/launcher.h"
-#include "launcher_harness.h"
+#include "support/launcher_fixture.h"
 #include "support/racedata_fixture.h"
 
 #ifdef KORVANE_INPROCESS_SERVICE
@@ -100,11 +100,6 @@ const bool registered = [] {
     return true;
 }();
 
-// A whole program for this platform.
-std::string binary(size_t size, unsigned seed) {
-    return executableImage(size, seed);
-}
-
 class LauncherService : public LauncherTest {
   protected:
     void SetUp() override {
@@ -140,21 +135,11 @@ class LauncherService : public LauncherTest {
         std::ofstream out(fs::path(service()->files) / name, std::ios::binary | std::ios::trunc);
         out << bytes;
     }
-
-    // How many file downloads the service has answered so far.
-    static int downloadsServed() {
-        std::ifstream in(service()->requestLog);
-        int count = 0;
-        for (std::string line; std::getline(in, line);) {
-            count += contains(line, "/files/R3/") ? 1 : 0;
-        }
-        return count;
-    }
 };
 
 TEST_F(LauncherService, NewerLauncherIsFetchedAndAsksForARestartWithoutStartingThePlugin) {
-    const std::string oldLauncher = binary(30000, 1);
-    const std::string newLauncher = binary(40000, 2);
+    const std::string oldLauncher = executableImage(30000, 1);
+    const std::string newLauncher = executableImage(40000, 2);
     writeFile(launcher::kLauncherExecutable, oldLauncher);
     writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
     publishFile("Qm_Korvane_Launcher.ver", "3.015\n");
@@ -181,89 +166,6 @@ TEST_F(LauncherService, NewerLauncherIsFetchedAndAsksForARestartWithoutStartingT
     ASSERT_EQ(lines.size(), std::size(expected));
     for (size_t i = 0; i < lines.size(); ++i) {
         EXPECT_TRUE(contains(lines[i], std::string(" :  ") + expected[i])) << lines[i];
-    }
-}
-
-TEST_F(LauncherService, NothingChangesWhenUpToDateOrWhenTheServiceIsDown) {
-    struct Case {
-        const char* name;
-        bool serviceDown;
-        const char* console;
-    } cases[] = {
-        {"equal versions", false,
-         "\n Launcher is up to date.\n\n Checking Plugin Version.. "
-         "\n Plugin is up to date.\n"},
-        // Nothing listens on port 1: the version counts as 0.
-        {"service down", true, "has occurred.\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        recorded() = Recorded{};
-        useService(c.serviceDown ? 1 : service()->port);
-        writeFile(launcher::kLauncherExecutable, "launcher");
-        writeFile(launcher::kPluginExecutable, "plugin");
-        writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
-        writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-        publishFile(launcher::kPluginServerBinary, "a plugin that must not be fetched");
-        const int before = downloadsServed();
-
-        EXPECT_EQ(run(), 0);
-        EXPECT_EQ(downloadsServed(), before);
-        EXPECT_EQ(readFile(launcher::kLauncherExecutable), "launcher");
-        EXPECT_EQ(readFile(launcher::kPluginExecutable), "plugin");
-        EXPECT_FALSE(exists("Qm_Korvane_Cache.dat"));
-        EXPECT_EQ(recorded().commands.size(), 1u);
-        EXPECT_TRUE(contains(recorded().console, c.console)) << recorded().console;
-    }
-}
-
-TEST_F(LauncherService, MissingVersionFileUpdatesThePlugin) {
-    const std::string newPlugin = binary(70000, 3);
-    writeFile("Qm_Korvane_Launcher.ver", "3.015 launcher");
-    writeFile(launcher::kPluginExecutable, "old plugin");
-    publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
-    publishFile(launcher::kPluginServerBinary, newPlugin);
-    publishFile("Qm_Korvane_README.txt", "read me\n");
-
-    EXPECT_EQ(run(), 0);
-    EXPECT_TRUE(
-        contains(recorded().console, "Checking Plugin Version.. \n Error opening version file."));
-    EXPECT_TRUE(readFile(launcher::kPluginExecutable) == newPlugin);
-    EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), "3.014\n");
-    ASSERT_EQ(recorded().commands.size(), 1u);
-    // Started after the update.
-    EXPECT_TRUE(contains(recorded().consoleAtCommand[0], "\n Done."));
-}
-
-TEST_F(LauncherService, DownloadsReplaceWholeFilesOrLeaveThemAlone) {
-    const std::string oldPlugin = binary(100000, 4);
-    const std::string shorter = binary(5000, 5);
-    struct Case {
-        const char* name;
-        bool published;
-        std::string expected;
-        const char* version;
-    } cases[] = {
-        {"shorter download", true, shorter, "3.014\n"},
-        {"not on the service", false, oldPlugin, "3.000\n"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        recorded() = Recorded{};
-        writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
-        writeFile("Qm_Korvane_Plugin.ver", "3.000\n");
-        writeFile(launcher::kPluginExecutable, oldPlugin);
-        publishFile("Qm_Korvane_Plugin.ver", "3.014\n");
-        std::error_code ignored;
-        fs::remove(fs::path(service()->files) / launcher::kPluginServerBinary, ignored);
-        if (c.published) {
-            publishFile(launcher::kPluginServerBinary, shorter);
-        }
-        EXPECT_EQ(run(), 0);
-        EXPECT_TRUE(readFile(launcher::kPluginExecutable) == c.expected);
-        // Without the new plugin the old version stays, so the next start tries again.
-        EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), c.version);
-        EXPECT_EQ(recorded().commands.size(), 1u);
     }
 }
 
@@ -302,8 +204,8 @@ TEST_F(LauncherService, WhatTheServiceSignsIsInstalledOnlyUnderItsOwnKey) {
     auto signing = std::make_unique<racedata::RaceDataService>(options);
     ASSERT_EQ(signing->start(), "");
     signing->store().publishVersion(launcher::kPluginPlatform, "3.015");
-    const std::string newPlugin = binary(50000, 11);
-    const std::string oldPlugin = binary(40000, 12);
+    const std::string newPlugin = executableImage(50000, 11);
+    const std::string oldPlugin = executableImage(40000, 12);
     std::ofstream(folder / "files" / "Qm_Korvane_Plugin.ver") << "3.015\n";
     std::ofstream(folder / "files" / launcher::kPluginServerBinary, std::ios::binary) << newPlugin;
     std::ofstream(folder / "files" / "Qm_Korvane_README.txt") << "read me\n";
@@ -349,7 +251,7 @@ TEST_F(LauncherService, ConnectionCutMidBodyLeavesTheOldFile) {
     std::thread serving([&cutting] { cutting.listen_after_bind(); });
     writeFile("Qm_Korvane_Launcher.ini",
               "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\nSecure=0\n");
-    const std::string oldPlugin = binary(80000, 6);
+    const std::string oldPlugin = executableImage(80000, 6);
     writeFile(launcher::kPluginExecutable, oldPlugin);
 
     EXPECT_FALSE(launcher::DownloadUpdateFile(launcher::kPluginServerBinary,

@@ -13,7 +13,7 @@
 #include "common/log_writer.h"
 #include "common/settings_file.h"
 #include "launcher/launcher.h"
-#include "launcher_harness.h"
+#include "support/launcher_fixture.h"
 #include "platform/http_client.h"
 
 namespace launchertest {
@@ -115,6 +115,44 @@ TEST(ParseLeadingDecimal, TakesOnlyTheLeadingPlainNumber) {
     }
 }
 
+// Both systems' checks in every build: a program damaged in any of the ways a cut or foreign
+// download is, is never taken for a whole one.
+TEST(ProgramCheck, OnlyAWholeX64ProgramOfItsSystemPasses) {
+    struct Case {
+        bool windows;
+        size_t at;  // where the damage goes (size: nothing damaged)
+        uint64_t value;
+        size_t width;
+        const char* problem;  // "" for a whole program
+    } cases[] = {
+        {true, 6000, 0, 0, ""},
+        {true, 0x96, 0x22, 2, ""},  // an executable image, large-address aware, as linkers write
+        {true, 0x3c, 6000, 4, "not a Windows program"},
+        {true, 0x84, 0x14c, 2, "not a program for x86-64"},
+        {true, 0x98, 0x10b, 2, "not a 64-bit Windows program"},
+        {true, 0x86, 0, 2, "cut short"},                     // no sections
+        {true, 0x80 + 24 + 240 + 16, 6000, 4, "cut short"},  // the section runs past the end
+        {true, 0x80 + 24 + 240 + 20, 5990, 4, "cut short"},
+        {false, 6000, 0, 0, ""},
+        {false, 0, 0, 1, "not a Linux program"},
+        {false, 4, 1, 1, "not a 64-bit little-endian program"},
+        {false, 16, 1, 2, "not an executable"},
+        {false, 18, 3, 2, "not a program for x86-64"},
+        {false, 56, 0, 2, "cut short"},          // no program headers
+        {false, 40, 6000 - 64, 8, "cut short"},  // section headers past the end
+        {false, 44, 1, 4, "cut short"},          // ... beyond 4 GiB
+    };
+    for (const Case& c : cases) {
+        std::string b = c.windows ? windowsImage(6000, 5) : linuxImage(6000, 5);
+        for (size_t i = 0; i < c.width; ++i) {
+            b[c.at + i] = static_cast<char>((c.value >> (8 * i)) & 0xff);
+        }
+        SCOPED_TRACE(std::string(c.windows ? "Windows" : "Linux") + " at " + std::to_string(c.at));
+        EXPECT_EQ(c.windows ? launcher::WindowsProgramProblem(b) : launcher::LinuxProgramProblem(b),
+                  c.problem);
+    }
+}
+
 TEST_F(LauncherUnit, VersionDecision) {
     struct Case {
         const char* name;
@@ -168,6 +206,8 @@ TEST_F(LauncherUnit, VersionCheckLogsBothVersionsAndAsksOverTls) {
     EXPECT_EQ(request.path,
               std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform);
     EXPECT_EQ(request.userAgent, "WinHTTP Example/1.0");
+    // A version is a few bytes: a silent service must not hold the start for long.
+    EXPECT_LE(request.totalTimeoutMs, 10000);
     EXPECT_EQ(request.endpoint.port, 443);
     EXPECT_TRUE(request.endpoint.secure);
 }
@@ -211,8 +251,10 @@ TEST_F(LauncherUnit, DownloadReplacesOnlyWithAWholeExecutableForThisPlatform) {
         EXPECT_FALSE(exists(std::string(launcher::kPluginExecutable) + ".download"));
     }
     ASSERT_FALSE(http_.requests().empty());
-    // Executables never travel in the clear.
+    // Executables never travel in the clear, and a slow line has minutes, not for ever.
     EXPECT_TRUE(http_.requests()[0].endpoint.secure);
+    EXPECT_GE(http_.requests()[0].totalTimeoutMs, 60000);
+    EXPECT_LE(http_.requests()[0].totalTimeoutMs, 600000);
     // A text file is taken as it comes.
     http_.file("Qm_Korvane_README.txt", "");
     EXPECT_TRUE(launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt"));

@@ -18,8 +18,8 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
-from e2e_driver import (CONNECTED, WAITING_FOR_SIM, Failure, expect,  # noqa: E402
-                        plugin_run, prepare_wine)
+from e2e_driver import (CONNECTED, WAITING_FOR_SIM, Failure, RaceDataService,  # noqa: E402
+                        expect, plugin_run, prepare_wine, read_text)
 
 PROMPT = " Press enter to exit:"
 OLD_PLUGIN = b"an older plugin that must not be started\n"
@@ -64,24 +64,6 @@ def point_at_service(ini_path, port):
         f.write("".join(out))
 
 
-def start_service(opts, work):
-    files = os.path.join(work, "files")
-    os.makedirs(files)
-    port_file = os.path.join(work, "port")
-    service = subprocess.Popen(
-        [opts.racedata, "--bind", "127.0.0.1", "--port", "0", "--port-file", port_file,
-         "--database", os.path.join(work, "racedata.db"), "--files", files, "--plain",
-         "--request-log", os.path.join(work, "requests.log")],
-        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    deadline = time.time() + 30
-    while not os.path.exists(port_file):
-        if service.poll() is not None or time.time() > deadline:
-            raise Failure("the race-data service did not start")
-        time.sleep(0.05)
-    with open(port_file) as f:
-        return service, files, int(f.read())
-
-
 def run(opts):
     work = os.path.join(opts.scratch, opts.platform)
     shutil.rmtree(work, ignore_errors=True)
@@ -101,12 +83,12 @@ def run(opts):
     with open(os.path.join(folder, "Qm_Korvane_Plugin.ver"), "w") as f:
         f.write(older + "\n")
 
-    service, files, port = start_service(opts, work)
+    service = RaceDataService(opts.racedata, os.path.join(work, "service"))
     try:
-        subprocess.run([opts.dev, "publish", files], check=True, stdin=subprocess.DEVNULL,
+        subprocess.run([opts.dev, "publish", service.files], check=True, stdin=subprocess.DEVNULL,
                        stdout=subprocess.DEVNULL, timeout=600)
         served = "Qm_Korvane_Plugin.bin" if windows else "Qm_Korvane_Plugin.linux.bin"
-        point_at_service(os.path.join(folder, "Qm_Korvane_Launcher.ini"), port)
+        point_at_service(os.path.join(folder, "Qm_Korvane_Launcher.ini"), service.port)
 
         env = dict(os.environ)
         env["TERM"] = env.get("TERM", "xterm")
@@ -137,8 +119,7 @@ def run(opts):
         finally:
             session.kill()
     finally:
-        service.terminate()
-        service.wait(30)
+        service.stop()
 
     text = session.text()
     for part in ("Launcher is up to date.", "Fetching Updates for Plugin...", "Plugin Ready..",
@@ -152,8 +133,7 @@ def run(opts):
     with open(os.path.join(folder, "Qm_Korvane_Plugin.ver")) as f:
         expect(f.read().strip() == opts.version, "the plugin's version file was not updated",
                session)
-    with open(os.path.join(work, "requests.log")) as f:
-        requests = f.read()
+    requests = read_text(os.path.join(work, "service", "requests.log"))
     expect("200 /files/R3/%s " % served in requests,
            "the service did not hand out %s:\n%s" % (served, requests), session)
 

@@ -2,6 +2,8 @@
 // The few operating-system services the platform tests need beyond the platform layer itself:
 // a pipe in place of standard input, and a pseudo-terminal standing in for a serial device.
 
+#include <atomic>
+#include <chrono>
 #include <string>
 
 namespace platform_test {
@@ -9,7 +11,12 @@ namespace platform_test {
 int processId();
 
 // A name no other test run on this machine uses at the same time.
-std::string uniqueName(const std::string& stem);
+inline std::string uniqueName(const std::string& stem) {
+    static std::atomic<int> serial{0};
+    const auto t = std::chrono::steady_clock::now().time_since_epoch().count();
+    return stem + "_" + std::to_string(processId()) + "_" + std::to_string(serial++) + "_" +
+           std::to_string(t % 1000000);
+}
 
 // Replaces standard input with the read end of a fresh pipe until destroyed.
 class StdinPipe {

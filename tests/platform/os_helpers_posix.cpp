@@ -3,7 +3,6 @@
 #include <pty.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -14,13 +13,6 @@ namespace platform_test {
 
 int processId() {
     return static_cast<int>(::getpid());
-}
-
-std::string uniqueName(const std::string& stem) {
-    static std::atomic<int> serial{0};
-    const auto t = std::chrono::steady_clock::now().time_since_epoch().count();
-    return stem + "_" + std::to_string(processId()) + "_" + std::to_string(serial++) + "_" +
-           std::to_string(t % 1000000);
 }
 
 StdinPipe::StdinPipe() {

@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <atomic>
-#include <chrono>
 #include <string>
 
 #include "os_helpers.h"
@@ -19,13 +17,6 @@ long long fromHandle(HANDLE h) {
 
 int processId() {
     return static_cast<int>(::GetCurrentProcessId());
-}
-
-std::string uniqueName(const std::string& stem) {
-    static std::atomic<int> serial{0};
-    const auto t = std::chrono::steady_clock::now().time_since_epoch().count();
-    return stem + "_" + std::to_string(processId()) + "_" + std::to_string(serial++) + "_" +
-           std::to_string(t % 1000000);
 }
 
 StdinPipe::StdinPipe() {

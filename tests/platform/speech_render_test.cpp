@@ -124,15 +124,17 @@ struct SentenceCase {
     const char* name;
     const wchar_t* text;
     double minSeconds;  // a sentence that is heard at all lasts at least this long
+    int minPeak;        // and is this loud somewhere
 };
 
 TEST_F(SpeechRenderTest, SentencesBecomeAudibleWavesInTheAgreedFormat) {
     const SentenceCase cases[] = {
-        {"plain", L"Box this lap, box this lap.", 0.8},
-        {"leading blank", L" Fuel Reset.", 0.4},
-        {"numbers", L" Checking the numbers there is 3.4 laps of fuel left", 1.5},
-        {"beyond ascii", L" Temp\u00e9rature 25 \u00b0C, na\u00efve \u20ac", 0.8},
-        {"beyond the basic plane", L" Pit \U0001F3C1 now.", 0.4},
+        {"plain", L"Box this lap, box this lap.", 0.8, 1000},
+        {"leading blank", L" Fuel Reset.", 0.4, 1000},
+        {"numbers", L" Checking the numbers there is 3.4 laps of fuel left", 1.5, 1000},
+        {"beyond ascii", L" Temp\u00e9rature 25 \u00b0C, na\u00efve \u20ac", 0.8, 1000},
+        {"beyond the basic plane", L" Pit \U0001F3C1 now.", 0.4, 1000},
+        {"empty", L"", 0, 0},
     };
     std::size_t n = 0;
     for (const auto& c : cases) {
@@ -142,14 +144,8 @@ TEST_F(SpeechRenderTest, SentencesBecomeAudibleWavesInTheAgreedFormat) {
         const Wave w = readWave(path);
         expectAgreedFormat(w);
         EXPECT_GE(static_cast<double>(w.samples.size()) / 22050.0, c.minSeconds);
-        EXPECT_GT(peak(w.samples), 1000) << "the sentence is silent";
+        EXPECT_GE(peak(w.samples), c.minPeak) << "the sentence is silent";
     }
-}
-
-TEST_F(SpeechRenderTest, EmptyTextGivesAValidFile) {
-    const std::string path = file("empty");
-    ASSERT_EQ(RenderSpeechToWaveFile(L"", path), SpeechRender::kRendered);
-    expectAgreedFormat(readWave(path));
 }
 
 TEST_F(SpeechRenderTest, ReplacesALongerFileOfTheSameName) {

@@ -1,11 +1,12 @@
-"""Driving the build's programs end to end: the plugin on a pseudo-terminal (Linux) or under
-Wine below pipe_driver.exe (Windows), the simulator feed beside it, and the console texts that
-every end-to-end script looks for.
+"""Driving the build's programs end to end: the plugin or the launcher on a pseudo-terminal
+(Linux) or under Wine below pipe_driver.exe (Windows), the simulator feed and the race-data
+service beside it, the console texts every end-to-end script looks for, and the tones heard in
+a captured sound.
 
-Imported by tests/plugin/app/e2e/plugin_e2e.py, tests/plugin/analytics/e2e/snapshot_feed_e2e.py
-and tests/e2e/race_engineering/race_engineering_e2e.py.
+The one driver of every end-to-end script under tests/ (and of tools/demo's checks).
 """
 import fcntl
+import math
 import os
 import re
 import select
@@ -14,6 +15,7 @@ import struct
 import subprocess
 import termios
 import time
+import wave
 
 ESC = "\x1b"
 OK = " [" + ESC + "[32m  OK  " + ESC + "[0m]  "
@@ -39,6 +41,15 @@ def clean(text):
 
 def to_windows(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def read_text(path):
+    """The file's text, or "" when there is no such file."""
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("utf-8", errors="replace")
+    except FileNotFoundError:
+        return ""
 
 
 def expect(condition, message, run):
@@ -282,3 +293,89 @@ class FeedProcess:
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
         self.out.close()
+
+
+class RaceDataService:
+    """The race-data service program in a scratch folder of its own, on a port it chose itself;
+    plain HTTP unless `secure`, when its certificate is `certificate`."""
+
+    def __init__(self, exe, folder, secure=False):
+        self.folder = folder
+        self.secure = secure
+        self.files = os.path.join(folder, "files")
+        self.database = os.path.join(folder, "racedata.db")
+        self.certificate = os.path.join(folder, "racedata.crt")
+        os.makedirs(self.files, exist_ok=True)
+        port_file = os.path.join(folder, "port")
+        args = [exe, "--bind", "127.0.0.1", "--port", "0", "--port-file", port_file,
+                "--database", self.database, "--files", self.files,
+                "--request-log", os.path.join(folder, "requests.log"), "--rate", "0"]
+        if not secure:
+            args.append("--plain")
+        self.out = open(os.path.join(folder, "service.out"), "w")
+        self.proc = subprocess.Popen(args, stdin=subprocess.DEVNULL, stdout=self.out,
+                                     stderr=subprocess.STDOUT)
+        deadline = time.time() + 30
+        while not (os.path.exists(port_file) and os.path.getsize(port_file) > 0):
+            if self.proc.poll() is not None or time.time() > deadline:
+                self.stop()
+                raise Failure("the race-data service did not start:\n" +
+                              read_text(os.path.join(folder, "service.out")))
+            time.sleep(0.05)
+        with open(port_file) as f:
+            self.port = int(f.read().strip())
+
+    def get(self, path):
+        import ssl
+        import urllib.request
+        scheme = "https" if self.secure else "http"
+        context = ssl.create_default_context(cafile=self.certificate) if self.secure else None
+        with urllib.request.urlopen("%s://127.0.0.1:%d%s" % (scheme, self.port, path),
+                                    context=context, timeout=10) as r:
+            return r.read().decode()
+
+    def requests(self):
+        """The lines of the service's request log: "STATUS TARGET ..."."""
+        return read_text(os.path.join(self.folder, "requests.log")).splitlines()
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.out.close()
+
+
+def sound_windows(path, tones, seconds=0.05):
+    """The captured sound cut into windows of `seconds`: (start in seconds, tone) for every
+    window that is not silent, where tone is the frequency of `tones` that carries more than
+    half the window's energy, or None for other sound (speech). A 16-bit PCM capture."""
+    with wave.open(path) as w:
+        rate, channels, width = w.getframerate(), w.getnchannels(), w.getsampwidth()
+        frames = w.readframes(w.getnframes())
+    if width != 2:
+        raise Failure("the capture has %d-byte samples; 16-bit expected" % width)
+    samples = struct.unpack("<%dh" % (len(frames) // 2), frames)
+    mono = [sum(samples[i:i + channels]) / 32768.0 for i in range(0, len(samples), channels)]
+    window = int(rate * seconds)
+    coeffs = {hz: 2 * math.cos(2 * math.pi * hz / rate) for hz in tones}
+    out = []
+    for start in range(0, len(mono) - window, window):
+        block = mono[start:start + window]
+        energy = sum(x * x for x in block)
+        if energy / window < 1e-6:
+            continue
+        heard = None
+        for hz, k in coeffs.items():
+            # Goertzel: the tone's power against the window's.
+            s1 = s2 = 0.0
+            for x in block:
+                s1, s2 = x + k * s1 - s2, s1
+            if (s1 * s1 + s2 * s2 - k * s1 * s2) / (energy * window / 2) > 0.5:
+                heard = hz
+                break
+        out.append((start / rate, heard))
+    return out

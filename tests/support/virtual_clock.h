@@ -53,7 +53,4 @@ class ScopedClock {
     ScopedClock& operator=(const ScopedClock&) = delete;
 };
 
-// The calendar fields of `ms` milliseconds since 1970 (UTC, proleptic Gregorian).
-platform::UtcTime utcFromEpochMs(int64_t ms);
-
 }  // namespace testsupport

@@ -240,19 +240,6 @@ TEST(ReportAnalysisTest, StopsTiresAndWindows) {
 }
 
 TEST(ReportPageTest, TextFromOutsideIsEscaped) {
-    struct Case {
-        std::string text;
-        std::string escaped;
-    };
-    const Case cases[] = {
-        {"Ana <Börk> & \"Co\"", "Ana &lt;Börk&gt; &amp; &quot;Co&quot;"},
-        {"O'Neil", "O&#39;Neil"},
-        {"<script>alert(1)</script>", "&lt;script&gt;alert(1)&lt;/script&gt;"},
-        {"plain", "plain"},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(report::escapeHtml(c.text), c.escaped);
-    }
     // The database's name is the one text on the page that comes from outside.
     fs::path folder = testsupport::freshTestFolder("korvane_report");
     std::string db = (folder / "Ana <Börk> & \"Co\".db").string();
@@ -319,18 +306,6 @@ TEST(ReportProgramTest, ErrorsArePlainAndNothingIsWritten) {
     { racedata::RaceStore store(empty); }
     std::string text = (folder / "notes.db").string();
     std::ofstream(text) << "not a database, just notes\n";
-    std::string other = (folder / "other.db").string();
-    {
-        // An SQLite file of something else: the store makes its tables, then they go.
-        racedata::RaceStore store(other);
-    }
-    {
-        std::string sql = "sqlite3 '" + other + "' 'DROP TABLE lap_reports;' 2>/dev/null";
-        if (std::system(sql.c_str()) != 0) {
-            other.clear();  // no sqlite3 shell: skip that case
-        }
-    }
-
     struct Case {
         const char* name;
         std::string arguments;
@@ -338,18 +313,12 @@ TEST(ReportProgramTest, ErrorsArePlainAndNothingIsWritten) {
         std::string message;
     };
     std::string out = (folder / "report.html").string();
-    std::vector<Case> cases = {
+    const Case cases[] = {
         {"missing database", "--db " + (folder / "none.db").string(), 1, "not found"},
-        {"folder for a database", "--db " + folder.string(), 1, "is a folder"},
         {"not a database", "--db " + text, 1, "not a database"},
         {"no reports", "--db " + empty, 1, "holds no reports"},
         {"unknown session", "--db " + race + " --session 4242", 1, "has no session 4242"},
-        {"session not a number", "--db " + race + " --session 5x", 2, "whole number"},
-        {"unknown option", "--db " + race + " --colour", 2, "unknown option"},
     };
-    if (!other.empty()) {
-        cases.push_back({"other database", "--db " + other, 1, "not a race-data database"});
-    }
     for (const Case& c : cases) {
         fs::remove(out);
         std::string errors = (folder / "stderr.txt").string();

@@ -1,6 +1,5 @@
 // The feed program in its own process, seen by the race engineer's own reader: every
-// variable it reads, every session path it asks for, the pit commands it sends, a recording
-// replayed, and the connection controls.
+// variable it reads and every session path it asks for hold what the feed's model holds.
 
 #include <gtest/gtest.h>
 
@@ -8,23 +7,17 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/pit_channel.h"
-#include "platform/shared_memory.h"
 #include "plugin/telemetry/catalogue.h"
-#include "plugin/telemetry/pit_commands.h"
 #include "plugin/telemetry/session_query.h"
 #include "plugin/telemetry/telemetry_client.h"
 #include "plugin/telemetry/telemetry_variable.h"
-#include "tests/tools/simfeed/feed_process.h"
+#include "tests/support/simfeed_fixture.h"
 #include "tools/simfeed/feed_row.h"
-#include "tools/simfeed/ibt_file.h"
 #include "tools/simfeed/race_model.h"
 
 namespace {
@@ -61,23 +54,6 @@ struct PrivateBlock {
         : name("KorvaneSimFeed" + what + std::to_string(nowMs() % 100000000)),
           mapping("Local\\" + name),
           event(mapping + "DataValidEvent") {}
-    TelemetryClient reader() const {
-        return TelemetryClient(telemetry::makeSystemConnection(mapping, event));
-    }
-    // The highest tick count in the block's buffer table; -1 without a block.
-    int32_t headerTick() const {
-        auto block = platform::openSharedMemoryReadOnly(mapping);
-        if (!block || block->size() < sizeof(telemetry::BlockHeader)) {
-            return -1;
-        }
-        telemetry::BlockHeader h;
-        std::memcpy(&h, block->data(), sizeof h);
-        int32_t newest = 0;
-        for (int i = 0; i < h.numBuffers && i < telemetry::kMaxBuffers; ++i) {
-            newest = std::max(newest, h.buffers[i].tickCount);
-        }
-        return newest;
-    }
     std::string name;
     std::string mapping;
     std::string event;
@@ -143,17 +119,8 @@ TEST_F(LiveFeed, ReaderSeesEveryVariableAndSessionValueAsPublished) {
     while (model.tick() < at) {
         model.step();
     }
-    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
-    simblock::BlockLayout layout = simblock::computeLayout(vars);
-    std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
-    simfeed::RowWriter expected(vars, layout);
-    expected.attach(&row);
-    simfeed::writeRow(model, expected);
-    auto value = [&](const char* name) {
-        double v = -12345;
-        EXPECT_TRUE(expected.get(row, name, &v)) << name;
-        return v;
-    };
+    const simfeedtest::FeedRow expected(model);
+    auto value = [&](const char* name) { return expected.value(name); };
 
     namespace v = telemetry::vars;
     struct IntRead {
@@ -241,289 +208,6 @@ TEST_F(LiveFeed, ReaderSeesEveryVariableAndSessionValueAsPublished) {
                   std::string(start, static_cast<size_t>(length)))
             << path;
     }
-}
-
-// The engineer's own send, the feed's next rows and the feed's log.
-TEST_F(LiveFeed, PitCommandsComeBackInTelemetryAndTheLog) {
-    TelemetryClient& client = telemetry::Telemetry();
-    namespace v = telemetry::vars;
-    TelemetryVariable fuel("PitSvFuel");
-    struct Step {
-        int code;
-        int value;
-        std::function<bool()> shows;
-    } steps[] = {
-        {telemetry::kPitFuel, 37,
-         [&] { return (v::PitSvFlags.readInt() & 16) && fuel.readInt() == 37; }},
-        {telemetry::kPitLF, 170,
-         [&] { return (v::PitSvFlags.readInt() & 1) && v::PitSvLFP.readInt() == 170; }},
-        {telemetry::kPitRF, 171,
-         [&] { return (v::PitSvFlags.readInt() & 2) && v::PitSvRFP.readInt() == 171; }},
-        {telemetry::kPitLR, 172,
-         [&] { return (v::PitSvFlags.readInt() & 4) && v::PitSvLRP.readInt() == 172; }},
-        {telemetry::kPitRR, 173,
-         [&] { return (v::PitSvFlags.readInt() & 8) && v::PitSvRRP.readInt() == 173; }},
-        {telemetry::kPitClearTires, 0, [&] { return (v::PitSvFlags.readInt() & 15) == 0; }},
-        {telemetry::kPitClearFuel, 1,
-         [&] {
-             return v::PitSvFlags.readInt() == 0 && fuel.readInt() == 37 &&
-                    v::PitSvRRP.readInt() == 173;
-         }},
-    };
-    std::vector<std::string> sent;
-    for (const Step& s : steps) {
-        telemetry::sendPitCommand(s.code, s.value);
-        sent.push_back("code=" + std::to_string(s.code) + " value=" + std::to_string(s.value));
-        EXPECT_TRUE(waitForRow(client, 10000, s.shows))
-            << "command " << s.code << " never showed; PitSvFlags " << v::PitSvFlags.readInt();
-    }
-    EXPECT_TRUE(feed->waitForLogLine("PIT code=11 value=1", 5000));
-    EXPECT_EQ(feed->pitCommands(), sent);
-}
-
-// A few seconds of the live feed recorded in the disk format by the test, then replayed by
-// the feed: every row the reader takes from the replay is a recorded row, byte for byte.
-TEST_F(LiveFeed, RecordingReplaysUnchanged) {
-    TelemetryClient& client = telemetry::Telemetry();
-    TelemetryVariable tick("SessionTick");
-    ASSERT_TRUE(waitForRow(client, 10000, [] { return true; }));
-    std::vector<telemetry::VarHeader> headers;
-    for (int i = 0; i < client.numVars(); ++i) {
-        headers.push_back(*client.varHeader(i));
-    }
-    ASSERT_GT(headers.size(), 250u);
-    const std::string text(client.sessionText(),
-                           strnlen(client.sessionText(), client.sessionTextLimit()));
-    std::string path = (std::filesystem::path(feed->dir()) / "recorded.ibt").string();
-    std::map<int32_t, std::vector<uint8_t>> recorded;
-    {
-        simfeed::IbtWriter out;
-        std::string error;
-        ASSERT_TRUE(out.open(path, headers, client.dataLength(), text, 60, 0, &error)) << error;
-        const int64_t end = nowMs() + 3000;
-        while (nowMs() < end) {
-            if (client.waitForTelemetry(16)) {
-                std::vector<uint8_t> row(client.dataCopy(),
-                                         client.dataCopy() + client.dataLength());
-                recorded[tick.readInt()] = row;
-                out.addRow(row.data(), tick.readInt() / 60.0);
-            }
-        }
-        ASSERT_TRUE(out.close(&error)) << error;
-    }
-    ASSERT_GT(recorded.size(), 60u);
-    client.closeTelemetry();
-    ASSERT_TRUE(feed->stop()) << feed->error();
-
-    PrivateBlock replayBlock("Replay");
-    FeedProcess replay("simfeed_replay");
-    ASSERT_TRUE(replay.start(
-        {"--replay", path, "--until-end", "--channel", channel(), "--block", replayBlock.name}))
-        << replay.error();
-    TelemetryClient reader = replayBlock.reader();
-    TelemetryVariable replayedTick("SessionTick", reader);
-    size_t seen = 0;
-    size_t mismatches = 0;
-    bool textChecked = false;
-    const int64_t end = nowMs() + 20000;
-    while (nowMs() < end && replay.logText().find("END") == std::string::npos) {
-        if (!reader.waitForTelemetry(16)) {
-            continue;
-        }
-        if (!textChecked) {
-            EXPECT_EQ(std::string(reader.sessionText(),
-                                  strnlen(reader.sessionText(), reader.sessionTextLimit())),
-                      text);
-            textChecked = true;
-        }
-        auto it = recorded.find(replayedTick.readInt());
-        if (it == recorded.end()) {
-            ++mismatches;
-            continue;
-        }
-        // Value by value, through the replayed block's own headers.
-        for (int i = 0; i < reader.numVars(); ++i) {
-            const telemetry::VarHeader* h = reader.varHeader(i);
-            const telemetry::VarHeader& r = headers[static_cast<size_t>(i)];
-            ASSERT_EQ(std::strncmp(h->name, r.name, 32), 0);
-            size_t bytes = static_cast<size_t>(telemetry::varTypeSize(h->type) * h->count);
-            if (std::memcmp(reader.dataCopy() + h->offset, it->second.data() + r.offset, bytes) !=
-                0) {
-                ++mismatches;
-                ADD_FAILURE() << h->name << " differs in the replay of tick " << it->first;
-            }
-        }
-        ++seen;
-    }
-    EXPECT_TRUE(textChecked);
-    EXPECT_GT(seen, recorded.size() / 2) << "the replay runs at the recorded rate";
-    EXPECT_EQ(mismatches, 0u);
-    EXPECT_TRUE(replay.stop()) << replay.error();
-}
-
-// Started late, disconnected and frozen on command: the reader sees the simulator come, go,
-// come back with its tick count started over, and stand still.
-TEST(FeedControls, ConnectLateDisconnectAndFreeze) {
-    PrivateBlock block("Controls");
-    FeedProcess feed("simfeed_controls");
-    ASSERT_TRUE(feed.start({"--scenario", "one_stop", "--channel", channel(), "--block", block.name,
-                            "--connect-after", "1.5", "--disconnect", "3.5:5", "--freeze", "7:2",
-                            "--run-seconds", "20"}))
-        << feed.error();
-    EXPECT_EQ(block.headerTick(), -1) << "no simulator before --connect-after";
-    TelemetryClient reader = block.reader();
-    TelemetryVariable tick("SessionTick", reader);
-    const int64_t start = nowMs();
-    ASSERT_TRUE(waitForRow(reader, 15000, [&] { return reader.isTelemetryLive(); }))
-        << feed.logText();
-    EXPECT_NE(feed.logText().find("PUBLISH block=" + block.mapping), std::string::npos);
-    int32_t raceTick = 0;
-    int32_t blockTick = 0;
-    while (feed.logText().find("DISCONNECT") == std::string::npos && nowMs() - start < 10000) {
-        if (reader.waitForTelemetry(16)) {
-            raceTick = tick.readInt();
-            blockTick = std::max(blockTick, block.headerTick());
-        }
-    }
-    ASSERT_GT(raceTick, 0);
-    EXPECT_FALSE(waitForRow(reader, 500, [] { return true; })) << "no rows while disconnected";
-    EXPECT_FALSE(reader.isTelemetryLive()) << "the connected bit is clear";
-    ASSERT_TRUE(waitForRow(reader, 10000, [&] { return reader.isTelemetryLive(); }));
-    EXPECT_TRUE(feed.logText().find("RECONNECT") != std::string::npos);
-    EXPECT_LT(block.headerTick(), blockTick) << "a restarted simulator counts from the start";
-    EXPECT_GE(tick.readInt(), raceTick) << "the race carries on where it stopped";
-
-    ASSERT_TRUE(feed.waitForLogLine("FREEZE", 10000));
-    waitForRow(reader, 100, [] { return true; });
-    const int64_t frozenAt = nowMs();
-    EXPECT_FALSE(waitForRow(reader, 1200, [] { return true; })) << "no new row while frozen";
-    EXPECT_TRUE(reader.isTelemetryLive()) << "a frozen simulator is still connected";
-    ASSERT_TRUE(waitForRow(reader, 5000, [] { return true; }));
-    EXPECT_GE(nowMs() - frozenAt, 1000);
-    EXPECT_LT(nowMs() - start, 20000);
-    EXPECT_TRUE(feed.stop()) << feed.error();
-}
-
-// Ctrl-c: the feed clears the connected bit, finishes its recording and says why it stopped.
-TEST(FeedControls, CtrlCStopsCleanly) {
-#ifdef _WIN32
-    GTEST_SKIP() << "a console's ctrl-c cannot be sent to a background program here";
-#else
-    PrivateBlock block("CtrlC");
-    FeedProcess feed("simfeed_ctrlc");
-    const std::string recording = (std::filesystem::path(feed.dir()) / "cut.ibt").string();
-    ASSERT_TRUE(feed.start({"--scenario", "one_stop", "--time-scale", "20", "--channel", channel(),
-                            "--block", block.name, "--record", recording}))
-        << feed.error();
-    TelemetryClient reader = block.reader();
-    ASSERT_TRUE(waitForRow(reader, 10000, [&] { return reader.isTelemetryLive(); }));
-    ASSERT_TRUE(waitForRow(reader, 5000, [] { return true; }));
-    ASSERT_TRUE(feed.interrupt());
-    ASSERT_TRUE(feed.waitForLogLine("STOP interrupted", 10000)) << feed.error();
-    EXPECT_FALSE(reader.connected()) << "the connected bit is cleared on the way out";
-    simfeed::IbtReader recorded;
-    std::string error;
-    std::vector<std::string> warnings;
-    ASSERT_TRUE(recorded.open(recording, &error, &warnings)) << error;
-    EXPECT_TRUE(warnings.empty()) << warnings.front();
-    EXPECT_GT(recorded.recordCount(), 0);
-#endif
-}
-
-// The one-stop race at a hundredfold speed, as the reader takes it from the feed's rows: the
-// garage, the laps, the approach to the pits, the stop with fuel going in, the white and
-// checkered flags and the end of the session.
-TEST(FeedScript, OneStopRaceAtHighTimeScale) {
-    PrivateBlock block("Script");
-    FeedProcess feed("simfeed_script");
-    ASSERT_TRUE(feed.start({"--scenario", "one_stop", "--time-scale", "100", "--until-end",
-                            "--channel", channel(), "--block", block.name, "--run-seconds", "150"}))
-        << feed.error();
-    TelemetryClient reader = block.reader();
-    TelemetryVariable onTrack("IsOnTrack", reader), surface("PlayerTrackSurface", reader),
-        inStall("PlayerCarInPitStall", reader), speed("Speed", reader), lap("Lap", reader),
-        fuel("FuelLevel", reader), svStatus("PlayerCarPitSvStatus", reader),
-        svFlags("PitSvFlags", reader), flags("SessionFlags", reader), state("SessionState", reader),
-        time("SessionTime", reader), lapsRemain("SessionLapsRemainEx", reader);
-    bool garage = false, pitRoad = false, stopped = false, served = false, white = false,
-         checkered = false;
-    int maxLap = 0;
-    int pitLap = -1;
-    double fuelBeforeStop = -1, fuelAfterStop = -1;
-    int lastState = -1, lastSurface = 99;
-    bool lastOnTrack = true;
-    double firstTime = -1, lastTime = 0;
-    int64_t firstMs = 0, lastMs = 0;
-    int rowsAfterEnd = 0;
-    const int64_t end = nowMs() + 120000;
-    while (nowMs() < end && feed.logText().find("STOP") == std::string::npos) {
-        if (!reader.waitForTelemetry(16)) {
-            continue;
-        }
-        const int s = surface.readInt();
-        const bool racing = state.readInt() == simfeed::kStateRacing;
-        garage = garage || (!onTrack.readBool() && s == simfeed::kSurfaceNotInWorld &&
-                            state.readInt() == simfeed::kStateGetInCar);
-        maxLap = std::max(maxLap, lap.readInt());
-        if (racing && s == simfeed::kSurfaceApproachingPits && !stopped) {
-            pitRoad = true;
-            pitLap = lap.readInt();
-            fuelBeforeStop = fuel.readDouble();
-            EXPECT_NE(svFlags.readInt() & simfeed::kServiceFuel, 0) << "fuel is asked for";
-        }
-        if (s == simfeed::kSurfaceInPitStall && onTrack.readBool()) {
-            EXPECT_TRUE(inStall.readBool());
-            stopped = stopped || speed.readDouble() == 0.0;
-        }
-        if (stopped && svStatus.readInt() == simfeed::kPitSvComplete) {
-            served = true;
-            fuelAfterStop = std::max(fuelAfterStop, fuel.readDouble());
-        }
-        if (racing || state.readInt() == simfeed::kStateCheckered) {
-            white = white || (flags.readInt() & simfeed::kFlagWhite) != 0;
-            if ((flags.readInt() & simfeed::kFlagWhite) != 0) {
-                EXPECT_EQ(lapsRemain.readInt(), 1);
-            }
-        }
-        checkered = checkered || (flags.readInt() & simfeed::kFlagCheckered) != 0;
-        const int rowState = state.readInt();
-        const bool rowOnTrack = onTrack.readBool();
-        const double rowTime = time.readDouble();
-        // The feed clears its connected bit before it logs its stop, and every read after that
-        // answers zero: only a row still live once read through counts as the last one.
-        if (reader.isTelemetryLive()) {
-            if (firstTime < 0) {
-                firstTime = rowTime;
-                firstMs = nowMs();
-            }
-            lastTime = rowTime;
-            lastMs = nowMs();
-            lastState = rowState;
-            lastSurface = s;
-            lastOnTrack = rowOnTrack;
-        }
-        if (feed.logText().find(" : END") != std::string::npos) {
-            ++rowsAfterEnd;
-        }
-    }
-    EXPECT_TRUE(garage) << "a garage phase first";
-    EXPECT_GE(maxLap, 14) << "the whole race";
-    EXPECT_TRUE(pitRoad) << "the approach to the pits";
-    EXPECT_EQ(pitLap, 7) << "the scenario stops at the end of lap 7";
-    EXPECT_TRUE(stopped) << "the car stood in its stall";
-    EXPECT_TRUE(served) << "the service was completed";
-    EXPECT_NEAR(fuelAfterStop - fuelBeforeStop, 20.0, 1.0) << "the menu's 20 litres went in";
-    EXPECT_TRUE(white);
-    EXPECT_TRUE(checkered);
-    EXPECT_EQ(lastState, simfeed::kStateCoolDown) << "the session ended";
-    EXPECT_EQ(lastSurface, simfeed::kSurfaceNotInWorld);
-    EXPECT_FALSE(lastOnTrack);
-    EXPECT_NE(feed.logText().find("END"), std::string::npos) << feed.logText();
-    EXPECT_NE(feed.logText().find("STOP session ended"), std::string::npos) << feed.logText();
-    EXPECT_GT(rowsAfterEnd, 10) << "the simulator's clock runs on after the last session";
-    // The race ran fast: far more simulated than real time (a loaded machine slows the feed).
-    ASSERT_GT(lastMs, firstMs);
-    EXPECT_GT((lastTime - firstTime) / ((lastMs - firstMs) / 1000.0), 30.0);
 }
 
 }  // namespace

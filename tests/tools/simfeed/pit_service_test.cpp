@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "tests/tools/simfeed/model_reader.h"
+#include "tests/support/simfeed_fixture.h"
 
 namespace {
 

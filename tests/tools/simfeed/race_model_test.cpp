@@ -2,10 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tests/tools/simfeed/model_reader.h"
+#include "tests/support/simfeed_fixture.h"
 #include "tools/simfeed/variables.h"
 
 namespace {
@@ -197,25 +198,6 @@ TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEnd) {
     EXPECT_GT(last.fuel, 0.0) << "the stop put in enough to finish";
 }
 
-TEST(RaceModel, LapsRemainingFollowTheLeader) {
-    ModelReader r(simfeedtest::shippedScenario("one_stop"));
-    while (r.model.stage() != simfeed::Stage::CoolDown) {
-        r.model.stepSeconds(5);
-        if (r.model.stage() != simfeed::Stage::Racing) {
-            continue;
-        }
-        int leader = 0;
-        for (const simfeed::CarState& c : r.model.cars()) {
-            leader = std::max(leader, c.lapsCompleted);
-        }
-        ASSERT_EQ(r.model.sessionLapsRemainEx(), 14 - leader);
-        // The player runs on the lead lap in this scenario.
-        int lap = r.model.playerCar().lap;
-        ASSERT_GE(r.model.sessionLapsRemainEx(), 14 - lap) << "lap " << lap;
-        ASSERT_LE(r.model.sessionLapsRemainEx(), 15 - lap) << "lap " << lap;
-    }
-}
-
 TEST(RaceModel, TimedRaceCountsTheClockFromTheStartAndFlagsAtTheEnd) {
     ModelReader r(simfeedtest::shippedScenario("timed_race"));
     std::vector<Row> rows = runThrough(r, 30, 4 * 3600);
@@ -323,13 +305,7 @@ TEST(RaceModel, SameSeedSameRowsOtherSeedOtherRows) {
         for (int i = 0; i < ticks; ++i) {
             m.step();
         }
-        std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
-        simblock::BlockLayout layout = simblock::computeLayout(vars);
-        std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
-        simfeed::RowWriter w(vars, layout);
-        w.attach(&row);
-        simfeed::writeRow(m, w);
-        return row;
+        return simfeedtest::FeedRow(m).bytes;
     };
     EXPECT_EQ(rowAfter(7, 30000), rowAfter(7, 30000));
     EXPECT_NE(rowAfter(7, 30000), rowAfter(8, 30000));
@@ -447,52 +423,25 @@ TEST(Variables, CatalogueHasTheSimulatorsTypes) {
         }
         return -1;
     };
-    struct Case {
-        const char* name;
-        int type;
-    } cases[] = {
-        {"SessionTime", telemetry::kDouble},
-        {"SessionTimeRemain", telemetry::kDouble},
-        {"SessionNum", telemetry::kInt},
-        {"SessionState", telemetry::kInt},
-        {"SessionLapsRemainEx", telemetry::kInt},
-        {"Lap", telemetry::kInt},
-        {"PlayerCarIdx", telemetry::kInt},
-        {"PlayerCarPosition", telemetry::kInt},
-        {"PlayerCarPitSvStatus", telemetry::kInt},
-        {"PlayerTrackSurface", telemetry::kInt},
-        {"TireSetsAvailable", telemetry::kInt},
-        {"TireSetsUsed", telemetry::kInt},
-        {"SessionFlags", telemetry::kBitField},
-        {"EngineWarnings", telemetry::kBitField},
-        {"PitSvFlags", telemetry::kBitField},
-        {"IsOnTrack", telemetry::kBool},
-        {"PlayerCarInPitStall", telemetry::kBool},
-        {"LapDist", telemetry::kFloat},
-        {"FuelLevel", telemetry::kFloat},
-        {"Speed", telemetry::kFloat},
-        {"RPM", telemetry::kFloat},
-        {"Brake", telemetry::kFloat},
-        {"AirTemp", telemetry::kFloat},
-        {"TrackTempCrew", telemetry::kFloat},
-        {"LFcoldPressure", telemetry::kFloat},
-        {"RRcoldPressure", telemetry::kFloat},
-        {"LFtempCR", telemetry::kFloat},
-        {"RFtempCL", telemetry::kFloat},
-        {"LRtempCR", telemetry::kFloat},
-        {"RRtempCL", telemetry::kFloat},
-        {"LFwearR", telemetry::kFloat},
-        {"RFwearL", telemetry::kFloat},
-        {"LRwearR", telemetry::kFloat},
-        {"RRwearL", telemetry::kFloat},
-        {"PitSvLFP", telemetry::kFloat},
-        {"PitSvRRP", telemetry::kFloat},
-        {"PitSvFuel", telemetry::kFloat},
-        {"PitRepairLeft", telemetry::kFloat},
-        {"PitOptRepairLeft", telemetry::kFloat},
+    const std::pair<int, const char*> byType[] = {
+        {telemetry::kDouble, "SessionTime SessionTimeRemain"},
+        {telemetry::kInt,
+         "SessionNum SessionState SessionLapsRemainEx Lap PlayerCarIdx "
+         "PlayerCarPosition PlayerCarPitSvStatus PlayerTrackSurface "
+         "TireSetsAvailable TireSetsUsed"},
+        {telemetry::kBitField, "SessionFlags EngineWarnings PitSvFlags"},
+        {telemetry::kBool, "IsOnTrack PlayerCarInPitStall"},
+        {telemetry::kFloat,
+         "LapDist FuelLevel Speed RPM Brake AirTemp TrackTempCrew "
+         "LFcoldPressure RRcoldPressure LFtempCR RFtempCL LRtempCR RRtempCL "
+         "LFwearR RFwearL LRwearR RRwearL PitSvLFP PitSvRRP PitSvFuel "
+         "PitRepairLeft PitOptRepairLeft"},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(typeOf(c.name), c.type) << c.name;
+    for (const auto& [type, names] : byType) {
+        std::istringstream in(names);
+        for (std::string name; in >> name;) {
+            EXPECT_EQ(typeOf(name), type) << name;
+        }
     }
 }
 
@@ -513,15 +462,12 @@ TEST(Variables, TableIsRealisticAndEveryValueWrittenHasItsVariable) {
     std::sort(names.begin(), names.end());
     EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << "duplicate name";
     EXPECT_GE(arrays, 20);
-    simblock::BlockLayout layout = simblock::computeLayout(vars);
-    ASSERT_TRUE(layout.ok) << layout.error;
-    std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
-    simfeed::RowWriter w(vars, layout);
-    w.attach(&row);
     simfeed::RaceModel m(simfeedtest::shippedScenario("one_stop"));
     m.stepSeconds(200);
-    simfeed::writeRow(m, w);
-    EXPECT_TRUE(w.missing().empty()) << "no variable named " << w.missing().front();
+    simfeedtest::FeedRow row(m);
+    ASSERT_TRUE(row.layout.ok) << row.layout.error;
+    EXPECT_TRUE(row.writer.missing().empty())
+        << "no variable named " << row.writer.missing().front();
 }
 
 }  // namespace

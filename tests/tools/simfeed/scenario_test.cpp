@@ -5,25 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/tools/simfeed/model_reader.h"
+#include "tests/support/simfeed_fixture.h"
 #include "tools/simfeed/ini_file.h"
 #include "tools/simfeed/scenario.h"
-
-namespace simfeedtest {
-
-std::string scenarioDir() {
-    const char* src = std::getenv("KORVANE_SOURCE_DIR");
-    return std::string(src != nullptr ? src : ".") + "/tools/simfeed/scenarios";
-}
-
-simfeed::Scenario shippedScenario(const std::string& name) {
-    simfeed::ScenarioLoad load = simfeed::loadScenarioFile(scenarioDir() + "/" + name + ".ini");
-    EXPECT_TRUE(load.scenario.has_value())
-        << name << ": " << (load.errors.empty() ? "" : load.errors.front());
-    return load.scenario.value_or(simfeed::defaultScenario());
-}
-
-}  // namespace simfeedtest
 
 namespace {
 
@@ -151,14 +135,6 @@ TEST(Scenario, SessionsFromTheFileReplaceTheDefaultWeekend) {
     EXPECT_EQ(s.sessions[1].laps, 0);
     EXPECT_EQ(s.sessions[1].timeSeconds, 1200);
     EXPECT_EQ(s.runOrder(), (std::vector<int>{1, 3}));
-}
-
-TEST(Scenario, FindsANameInTheSearchDirectoriesOrTakesAPath) {
-    std::string dir = simfeedtest::scenarioDir();
-    EXPECT_EQ(simfeed::resolveScenarioPath("practice", {"/nonexistent", dir}),
-              (std::filesystem::path(dir) / "practice.ini").string());
-    EXPECT_EQ(simfeed::resolveScenarioPath(dir + "/practice.ini", {}), dir + "/practice.ini");
-    EXPECT_EQ(simfeed::resolveScenarioPath("no_such_race", {dir}), "");
 }
 
 }  // namespace

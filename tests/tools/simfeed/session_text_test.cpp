@@ -119,38 +119,6 @@ TEST(SessionText, ListsTheWholeFieldWithDistinctDrivers) {
     }
 }
 
-// A field smaller than the player's car index keeps the player in it.
-TEST(SessionText, SmallFieldKeepsThePlayer) {
-    simfeed::FeedOptions o;
-    o.scenario = "one_stop";
-    o.fieldSize = 3;
-    std::string path;
-    std::vector<std::string> errors;
-    std::vector<std::string> warnings;
-    std::optional<simfeed::Scenario> s = simfeed::loadFeedScenario(o, &path, &errors, &warnings);
-    ASSERT_TRUE(s.has_value()) << (errors.empty() ? "" : errors.front());
-    EXPECT_EQ(s->driver.carIdx, 2);
-    EXPECT_LE(s->driver.gridPosition, 3);
-    const std::string text = simfeed::initialSessionText(*s);
-    EXPECT_EQ(lookup(text, "DriverInfo:DriverCarIdx:"), "2");
-    EXPECT_EQ(lookup(text, "DriverInfo:Drivers:CarIdx:{2}UserName:"), s->driver.name);
-}
-
-TEST(SessionText, HasTheSimulatorsLineShape) {
-    simfeed::RaceModel model(simfeed::defaultScenario());
-    std::istringstream in(model.sessionText());
-    std::string line;
-    int n = 0;
-    while (std::getline(in, line)) {
-        ++n;
-        EXPECT_TRUE(line.empty() || line.back() != ' ') << "trailing blank on line " << n;
-        EXPECT_EQ(line.find('\t'), std::string::npos) << "tab on line " << n;
-        EXPECT_EQ(line.find('\r'), std::string::npos) << "carriage return on line " << n;
-    }
-    EXPECT_GT(n, 1000);
-    EXPECT_EQ(model.sessionText().rfind("...\n"), model.sessionText().size() - 4);
-}
-
 TEST(SessionText, IsRepublishedWhenTheSessionChanges) {
     simfeed::Scenario s = simfeed::defaultScenario();
     s.sessions[0].run = true;
@@ -176,12 +144,6 @@ TEST(SessionText, IsRepublishedWhenTheSessionChanges) {
         lookup(text, "SessionInfo:Sessions:SessionNum:{0}ResultsPositions:Position:{1}CarIdx:"),
         "<not found>");
     EXPECT_EQ(lookup(text, "SessionInfo:Sessions:SessionNum:{2}ResultsOfficial:"), "0");
-}
-
-TEST(SessionText, FormatsTrackLengthAsTheSimulatorDoes) {
-    EXPECT_EQ(simfeed::formatTrackLength(5150), "5.15 km");
-    EXPECT_EQ(simfeed::formatTrackLength(3602), "3.60 km");
-    EXPECT_EQ(simfeed::formatTrackLength(20832), "20.83 km");
 }
 
 }  // namespace

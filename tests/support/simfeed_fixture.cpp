@@ -1,10 +1,12 @@
-#include "tests/tools/simfeed/feed_process.h"
+#include "tests/support/simfeed_fixture.h"
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include <gtest/gtest.h>
 
 #include "platform/clock.h"
 
@@ -40,6 +42,18 @@ std::string feedExecutable(bool* windows) {
 
 }  // namespace
 
+std::string scenarioDir() {
+    const char* src = std::getenv("KORVANE_SOURCE_DIR");
+    return std::string(src != nullptr ? src : ".") + "/tools/simfeed/scenarios";
+}
+
+simfeed::Scenario shippedScenario(const std::string& name) {
+    simfeed::ScenarioLoad load = simfeed::loadScenarioFile(scenarioDir() + "/" + name + ".ini");
+    EXPECT_TRUE(load.scenario.has_value())
+        << name << ": " << (load.errors.empty() ? "" : load.errors.front());
+    return load.scenario.value_or(simfeed::defaultScenario());
+}
+
 std::string hostPath(const std::string& unixPath) {
     std::error_code ec;
     if (fs::exists(unixPath, ec)) {
@@ -61,7 +75,6 @@ FeedProcess::FeedProcess(const std::string& name) {
     fs::create_directories(dir_);
     log_ = (fs::path(dir_) / "Qm_Korvane_SimFeed.log").string();
     stopFile_ = (fs::path(dir_) / "stop").string();
-    pidFile_ = (fs::path(dir_) / "pid").string();
 }
 
 FeedProcess::~FeedProcess() {
@@ -92,8 +105,7 @@ bool FeedProcess::start(const std::vector<std::string>& args) {
         std::string line = "start \"\" /b ";
         cmd = line.append(cmd).append(" > ").append(inQuotes(out)).append(" 2>&1");
     } else {
-        cmd.append(" > ").append(inQuotes(out)).append(" 2>&1 < /dev/null & echo $! > ");
-        cmd.append(inQuotes(pidFile_));
+        cmd.append(" > ").append(inQuotes(out)).append(" 2>&1 < /dev/null &");
     }
     if (std::system(cmd.c_str()) != 0) {
         error_ = "cannot start: " + cmd;
@@ -125,37 +137,11 @@ bool FeedProcess::stop(int timeoutMs) {
     return waitForLogLine("STOP", timeoutMs);
 }
 
-bool FeedProcess::interrupt() {
-    std::ifstream f(pidFile_);
-    long pid = 0;
-    if (!(f >> pid) || pid <= 0) {
-        return false;
-    }
-    return std::system(("kill -INT " + std::to_string(pid)).c_str()) == 0;
-}
-
 std::string FeedProcess::logText() const {
     std::ifstream f(log_);
     std::stringstream s;
     s << f.rdbuf();
     return s.str();
-}
-
-std::vector<std::string> FeedProcess::pitCommands() const {
-    std::vector<std::string> out;
-    std::istringstream in(logText());
-    std::string line;
-    while (std::getline(in, line)) {
-        size_t at = line.find(" : PIT ");
-        if (at == std::string::npos) {
-            continue;
-        }
-        std::istringstream words(line.substr(at + 7));
-        std::string code, value;
-        words >> code >> value;
-        out.push_back(code + " " + value);
-    }
-    return out;
 }
 
 }  // namespace simfeedtest

@@ -55,6 +55,11 @@ class LauncherTest : public ::testing::Test {
 std::string executableImage(size_t size, unsigned seed);
 // The same for the other platform.
 std::string foreignExecutableImage(size_t size, unsigned seed);
+// A whole program of Windows (PE32+) or Linux (ELF64), x86-64, as above: one section whose data
+// runs to the end of the file / one program header after the file header and two section
+// headers at the very end.
+std::string windowsImage(size_t size, unsigned seed);
+std::string linuxImage(size_t size, unsigned seed);
 
 // True when `text` contains `part`.
 inline bool contains(const std::string& text, const std::string& part) {

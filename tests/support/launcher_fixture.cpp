@@ -1,4 +1,4 @@
-#include "launcher_harness.h"
+#include "support/launcher_fixture.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -86,8 +86,9 @@ std::string filler(size_t size, unsigned seed) {
     return bytes;
 }
 
-// One program header after the file header, two section headers at the very end.
-std::string elfImage(size_t size, unsigned seed) {
+}  // namespace
+
+std::string linuxImage(size_t size, unsigned seed) {
     std::string b = filler(size, seed);
     std::fill(b.begin(), b.begin() + 64, '\0');
     b.replace(0, 4,
@@ -109,8 +110,7 @@ std::string elfImage(size_t size, unsigned seed) {
     return b;
 }
 
-// One section whose data runs to the end of the file.
-std::string peImage(size_t size, unsigned seed) {
+std::string windowsImage(size_t size, unsigned seed) {
     std::string b = filler(size, seed);
     std::fill(b.begin(), b.begin() + 0x400, '\0');
     b.replace(0, 2, "MZ");
@@ -127,21 +127,19 @@ std::string peImage(size_t size, unsigned seed) {
     return b;
 }
 
-}  // namespace
-
 std::string executableImage(size_t size, unsigned seed) {
 #ifdef _WIN32
-    return peImage(size, seed);
+    return windowsImage(size, seed);
 #else
-    return elfImage(size, seed);
+    return linuxImage(size, seed);
 #endif
 }
 
 std::string foreignExecutableImage(size_t size, unsigned seed) {
 #ifdef _WIN32
-    return elfImage(size, seed);
+    return linuxImage(size, seed);
 #else
-    return peImage(size, seed);
+    return windowsImage(size, seed);
 #endif
 }
 

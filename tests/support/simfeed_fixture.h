@@ -1,10 +1,13 @@
 #pragma once
-// Runs the race model and hands each sampled row to the plugin's own reader through an
-// in-memory block, so the tests check the rows as the race engineer sees them.
+// The simulator feed under test: its race model run in the test's process and each sampled row
+// handed to the plugin's own reader through an in-memory block (ModelReader), so the tests
+// check the rows as the race engineer sees them; or the feed program started in a process and
+// a scratch directory of its own, and stopped again through its stop file (FeedProcess).
 
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "plugin/telemetry/telemetry_client.h"
 #include "plugin/telemetry/telemetry_variable.h"
@@ -79,7 +82,55 @@ class ModelReader {
     std::map<std::string, std::unique_ptr<telemetry::TelemetryVariable>> variables_;
 };
 
+// The model's row as the feed writes it, in the feed's own layout.
+struct FeedRow {
+    explicit FeedRow(const simfeed::RaceModel& m) {
+        writer.attach(&bytes);
+        simfeed::writeRow(m, writer);
+    }
+    double value(const char* name) const {
+        double v = -12345;
+        return writer.get(bytes, name, &v) ? v : -12345;
+    }
+    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
+    simblock::BlockLayout layout = simblock::computeLayout(vars);
+    std::vector<uint8_t> bytes = std::vector<uint8_t>(static_cast<size_t>(layout.bufferLength));
+    simfeed::RowWriter writer{vars, layout};
+};
+
 // The scenario shipped under tools/simfeed/scenarios/.
 simfeed::Scenario shippedScenario(const std::string& name);
+
+// The folder of the shipped scenarios, in the source tree.
+std::string scenarioDir();
+
+// A path from the test's environment as this process can open it: under Wine a Unix path
+// is reached through drive Z:.
+std::string hostPath(const std::string& unixPath);
+
+class FeedProcess {
+  public:
+    explicit FeedProcess(const std::string& name);
+    ~FeedProcess();
+    FeedProcess(const FeedProcess&) = delete;
+    FeedProcess& operator=(const FeedProcess&) = delete;
+
+    // Starts the feed in the background with `args` plus its log and stop file. False with
+    // error() when the program is not found or cannot be started.
+    bool start(const std::vector<std::string>& args);
+    // Asks the feed to stop and waits until its log shows that it has.
+    bool stop(int timeoutMs = 20000);
+    bool waitForLogLine(const std::string& text, int timeoutMs);
+
+    std::string logText() const;
+    const std::string& error() const { return error_; }
+
+  private:
+    std::string dir_;
+    std::string log_;
+    std::string stopFile_;
+    std::string error_;
+    bool running_ = false;
+};
 
 }  // namespace simfeedtest

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "launcher/launcher.h"
-#include "launcher_harness.h"
+#include "support/launcher_fixture.h"
 #include "platform/http_client.h"
 
 namespace {
