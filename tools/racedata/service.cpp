@@ -249,7 +249,12 @@ std::string RaceDataService::start() {
             return "give both a certificate and its key, or neither";
         }
         if (options_.certificatePath.empty()) {
-            std::filesystem::path base(options_.databasePath);
+            // Beside the SQLite file; with a PostgreSQL database, beside the files folder
+            // (never in it: the key would be served).
+            std::filesystem::path base =
+                isPostgresUri(options_.databasePath)
+                    ? std::filesystem::path(options_.filesDirectory).parent_path() / "racedata"
+                    : std::filesystem::path(options_.databasePath);
             options_.certificatePath =
                 std::filesystem::path(base).replace_extension(".crt").string();
             options_.keyPath = std::filesystem::path(base).replace_extension(".key").string();

@@ -24,6 +24,7 @@
 
 #include "platform/http_client.h"
 #include "platform/signature.h"
+#include "support/postgres_cluster.h"
 #include "tools/racedata/certificate.h"
 #include "tools/racedata/report_fields.h"
 #include "tools/racedata/service.h"
@@ -55,12 +56,32 @@ std::string defaultValue(const std::string& key) {
     return found == values.end() ? "1" : found->second;
 }
 
-class RaceDataServiceTest : public ::testing::Test {
+enum class Backend { kSqlite, kPostgres };
+
+// One PostgreSQL server for the whole program, a new database on it for each test.
+testsupport::PostgresCluster* postgres(std::string& why) {
+    static std::string failure;
+    static std::unique_ptr<testsupport::PostgresCluster> cluster =
+        testsupport::PostgresCluster::start(42400 + ::getpid() % 50, false, failure);
+    why = failure;
+    return cluster.get();
+}
+
+class RaceDataServiceTest : public ::testing::TestWithParam<Backend> {
   protected:
     void SetUp() override {
         folder = fs::temp_directory_path() /
                  ("korvane_racedata_" + std::to_string(std::random_device{}()));
         fs::create_directories(folder / "files");
+        database = (folder / "racedata.db").string();
+        if (GetParam() == Backend::kPostgres) {
+            std::string why;
+            testsupport::PostgresCluster* cluster = postgres(why);
+            if (!cluster) {
+                GTEST_SKIP() << "PostgreSQL back end not tested: " << why;
+            }
+            database = cluster->newDatabase();
+        }
         start();
     }
     void TearDown() override {
@@ -73,7 +94,7 @@ class RaceDataServiceTest : public ::testing::Test {
         racedata::ServiceOptions options;
         options.port = 0;
         options.plain = plain;
-        options.databasePath = (folder / "racedata.db").string();
+        options.databasePath = database;
         options.filesDirectory = (folder / "files").string();
         options.requestLogPath = (folder / "requests.log").string();
         // The tests' clients all come from 127.0.0.1, many at once.
@@ -122,12 +143,13 @@ class RaceDataServiceTest : public ::testing::Test {
     }
 
     fs::path folder;
+    std::string database;  // a SQLite file or a PostgreSQL URI
     std::unique_ptr<RaceDataService> service;
     platform::HttpEndpoint endpoint;
     std::string teamKey;
 };
 
-TEST_F(RaceDataServiceTest, MalformedRequestsAreRejectedAndNothingIsStored) {
+TEST_P(RaceDataServiceTest, MalformedRequestsAreRejectedAndNothingIsStored) {
     std::string good = lap();
     struct Case {
         const char* name;
@@ -181,7 +203,7 @@ TEST_F(RaceDataServiceTest, MalformedRequestsAreRejectedAndNothingIsStored) {
     EXPECT_EQ(service->store().dataReportCount(), 1);
 }
 
-TEST_F(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
+TEST_P(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
     for (int i = 0; i < 5; ++i) {
         answer(lap({{"st", std::to_string(100 + i)}, {"fbm", "2.7" + std::to_string(i)}}));
     }
@@ -202,7 +224,7 @@ TEST_F(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), certificateBytes);
 }
 
-TEST_F(RaceDataServiceTest, PreviousFuelBurnIsTheHighestOfThatCarTrackDriverAndRaceType) {
+TEST_P(RaceDataServiceTest, PreviousFuelBurnIsTheHighestOfThatCarTrackDriverAndRaceType) {
     answer(lap({{"fbm", "2.60"}, {"fbpl", "2.40"}}));
     answer(data({{"fbm", "2.55"}, {"fbpl", "2.80"}}));  // a measured lap above the maximum
     answer(lap({{"cid", "68"}, {"fbm", "9.00"}}));      // another car
@@ -226,7 +248,7 @@ TEST_F(RaceDataServiceTest, PreviousFuelBurnIsTheHighestOfThatCarTrackDriverAndR
     }
 }
 
-TEST_F(RaceDataServiceTest, TireAnswerFollowsTheMeasuredWear) {
+TEST_P(RaceDataServiceTest, TireAnswerFollowsTheMeasuredWear) {
     // Session 400 at this car and track: 20 km took the most worn tire down to 90 %.
     answer(lap({{"sid", "400"}, {"st", "900"}, {"tlu", "20000"}}));
     answer(data({{"sid", "400"}, {"st", "910"}, {"wlr", "0.90"}}));
@@ -253,7 +275,7 @@ TEST_F(RaceDataServiceTest, TireAnswerFollowsTheMeasuredWear) {
     EXPECT_EQ(answer("/qrd/api.php?c=qrdtireschange&s=77&r=600&f=4000"), "0");
 }
 
-TEST_F(RaceDataServiceTest, WeatherAnswerFollowsTheTrackTemperatureSinceTheFirstReport) {
+TEST_P(RaceDataServiceTest, WeatherAnswerFollowsTheTrackTemperatureSinceTheFirstReport) {
     EXPECT_EQ(answer("/qrd/api.php?c=qrdweatherchange&s=77&r=500&f=4000"), "0.00");
     answer(lap({{"st", "100"}, {"ctt", "30.00"}}));
     EXPECT_EQ(answer("/qrd/api.php?c=qrdweatherchange&s=77&r=500&f=4000"), "0.00");
@@ -264,7 +286,7 @@ TEST_F(RaceDataServiceTest, WeatherAnswerFollowsTheTrackTemperatureSinceTheFirst
     EXPECT_EQ(answer("/qrd/api.php?c=qrdweatherchange&s=77&r=500&f=4000"), "6.21");
 }
 
-TEST_F(RaceDataServiceTest, PublishesVersionsAndServesOnlyItsOwnFiles) {
+TEST_P(RaceDataServiceTest, PublishesVersionsAndServesOnlyItsOwnFiles) {
     EXPECT_EQ(answer("/qrd/getpubver.php?platform=Plugin"), "0");
     service->store().publishVersion("Plugin", "3.015");
     service->store().publishVersion("Launcher", "3.014");
@@ -293,7 +315,7 @@ TEST_F(RaceDataServiceTest, PublishesVersionsAndServesOnlyItsOwnFiles) {
     }
 }
 
-TEST_F(RaceDataServiceTest, ConcurrentClientsLoseNothing) {
+TEST_P(RaceDataServiceTest, ConcurrentClientsLoseNothing) {
     constexpr int kClients = 100;
     constexpr int kRequests = 50;
     std::atomic<int> acknowledged{0};
@@ -385,7 +407,7 @@ int statusOf(const std::string& answer) {
 
 // The service answers each limit with its status while a client that keeps within them goes
 // on being served.
-TEST_F(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
+TEST_P(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
     std::atomic<int64_t> now{0};  // read by the service's workers
     service.reset();
     start(true, [&now](racedata::ServiceOptions& options) {
@@ -478,7 +500,7 @@ TEST_F(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
 
 // With a team key nothing is stored or answered for a request without it, and the refusal is
 // logged; the programs' "TeamKey" setting travels in the header the service reads.
-TEST_F(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
+TEST_P(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
     const fs::path keyFile = folder / "team.key";
     std::ofstream(keyFile) << "correct-horse-battery-staple\n";
     service.reset();
@@ -517,7 +539,7 @@ TEST_F(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
     EXPECT_EQ(platform::serviceTeamKey(settings), "");
 }
 
-TEST_F(RaceDataServiceTest, ServedFilesAreSignedWithTheSigningKey) {
+TEST_P(RaceDataServiceTest, ServedFilesAreSignedWithTheSigningKey) {
     // A P-256 key of the service's own making.
     service.reset();
     const std::string keyPath = (folder / "signing.pem").string();
@@ -559,7 +581,7 @@ TEST_F(RaceDataServiceTest, ServedFilesAreSignedWithTheSigningKey) {
 
 // The made certificate vouches for the service's names only: a machine that trusts it can be
 // fooled about no other site.
-TEST_F(RaceDataServiceTest, MadeCertificateIsALeafForTheServiceOnly) {
+TEST_P(RaceDataServiceTest, MadeCertificateIsALeafForTheServiceOnly) {
     FILE* file = std::fopen(service->certificatePath().c_str(), "rb");
     ASSERT_NE(file, nullptr);
     X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr);
@@ -614,7 +636,7 @@ TEST_F(RaceDataServiceTest, MadeCertificateIsALeafForTheServiceOnly) {
 }
 
 // SetUp started the service on the default address.
-TEST_F(RaceDataServiceTest, ServesThisMachineOnlyUnlessToldOtherwise) {
+TEST_P(RaceDataServiceTest, ServesThisMachineOnlyUnlessToldOtherwise) {
     EXPECT_EQ(racedata::ServiceOptions{}.bindAddress, "127.0.0.1");
     auto reachable = [this](const char* address) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -630,5 +652,11 @@ TEST_F(RaceDataServiceTest, ServesThisMachineOnlyUnlessToldOtherwise) {
     // Any address of the machine would do here if it listened on all of them.
     EXPECT_FALSE(reachable("127.0.0.2"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, RaceDataServiceTest,
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const auto& info) {
+                             return info.param == Backend::kSqlite ? "SQLite" : "PostgreSQL";
+                         });
 
 }  // namespace
