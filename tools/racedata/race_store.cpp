@@ -1,6 +1,7 @@
 #include "tools/racedata/race_store.h"
 
 #include <openssl/evp.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -278,6 +279,7 @@ void RaceStore::insert(bool lap, const std::vector<FieldValue>& values) {
 }
 
 void RaceStore::writeLoop() {
+    pthread_setname_np(pthread_self(), "qrd-writer");
     for (;;) {
         std::vector<Pending*> batch;
         {
