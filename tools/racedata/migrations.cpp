@@ -74,10 +74,10 @@ std::string indexedQuestions(Dialect dialect) {
            ", tread = CASE WHEN wlf <= wrf AND wlf <= wlr AND wlf <= wrr THEN wlf"
            " WHEN wrf <= wlr AND wrf <= wrr THEN wrf WHEN wlr <= wrr THEN wlr ELSE wrr END" +
            ", pair_st = (SELECT l.st" + pair + ", pair_tlu = (SELECT l.tlu" + pair + ";\n" +
-           "DROP INDEX data_by_car;\n"
-           "DROP INDEX data_by_session;\n"
-           "DROP INDEX lap_by_session;\n"
-           "DROP INDEX lap_by_car;\n"
+           "DROP INDEX IF EXISTS data_by_car;\n"
+           "DROP INDEX IF EXISTS data_by_session;\n"
+           "DROP INDEX IF EXISTS lap_by_session;\n"
+           "DROP INDEX IF EXISTS lap_by_car;\n"
            "CREATE INDEX data_by_session ON data_reports (sid, did, st, id);\n"
            "CREATE INDEX lap_by_session ON lap_reports (sid, did, st, id);\n"
            "CREATE INDEX data_by_burn ON data_reports (cid, tid, did, sft, burn);\n"

@@ -26,6 +26,7 @@
 #include "platform/signature.h"
 #include "support/postgres_cluster.h"
 #include "tools/racedata/certificate.h"
+#include "tools/racedata/database.h"
 #include "tools/racedata/report_fields.h"
 #include "tools/racedata/service.h"
 #include "tools/racedata/update_signer.h"
@@ -216,12 +217,53 @@ TEST_P(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
     }
 
     restart();
+    // A report sent again (its answer lost on the way) is not stored twice.
+    answer(lap({{"st", "104"}, {"fbm", "2.74"}}));
     EXPECT_EQ(service->store().lapReportCount(), 5);
     EXPECT_EQ(service->store().dataReportCount(), 1);
     EXPECT_EQ(answer("/qrd/api.php?c=getpreviousfuelburn&cid=67&tid=252&did=77&sft=1"), "3.10");
     // The certificate made at the first start is kept, so clients that trust it still do.
     std::ifstream in(certificate);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), certificateBytes);
+}
+
+// A database the service kept before its schema had versions is taken over, and answered
+// from as before.
+TEST_P(RaceDataServiceTest, TakesOverADatabaseFromBeforeSchemaVersions) {
+    if (GetParam() != Backend::kSqlite) {
+        GTEST_SKIP() << "only SQLite databases are that old";
+    }
+    service.reset();
+    database = (folder / "old.db").string();
+    {
+        auto old = racedata::connectSqlite(database);
+        auto table = [&](const char* name, std::span<const racedata::Field> fields,
+                         const std::map<std::string, std::string>& changes) {
+            std::string columns = "id INTEGER PRIMARY KEY, received_at INTEGER NOT NULL";
+            std::string names = "received_at";
+            std::string values = "0";
+            for (const racedata::Field& f : fields) {
+                columns += std::string(", ") + f.key +
+                           (f.type == racedata::FieldType::kInt ? " INTEGER" : " REAL") +
+                           " NOT NULL";
+                names += std::string(", ") + f.key;
+                auto changed = changes.find(f.key);
+                values += ", " + (changed == changes.end() ? defaultValue(f.key) : changed->second);
+            }
+            old->script(std::string("CREATE TABLE ") + name + " (" + columns + "); INSERT INTO " +
+                        name + " (" + names + ") VALUES (" + values + ")");
+        };
+        table("lap_reports", racedata::lapReportFields(),
+              {{"sid", "400"}, {"st", "900"}, {"tlu", "20000"}, {"fbm", "3.30"}});
+        table("data_reports", racedata::dataReportFields(),
+              {{"sid", "400"}, {"st", "910"}, {"wlr", "0.90"}});
+    }
+    start();
+    EXPECT_EQ(answer("/qrd/api.php?c=getpreviousfuelburn&cid=67&tid=252&did=77&sft=1"), "3.30");
+    answer(lap({{"st", "1000"}, {"tlu", "10000"}, {"fl", "40.000"}, {"fta", "20.00"}}));
+    EXPECT_EQ(answer("/qrd/api.php?c=qrdtireschange&s=77&r=500&f=1600"), "0");
+    EXPECT_EQ(answer("/qrd/api.php?c=qrdtireschange&s=77&r=500&f=1700"), "1");
+    EXPECT_EQ(service->store().lapReportCount(), 2);
 }
 
 TEST_P(RaceDataServiceTest, PreviousFuelBurnIsTheHighestOfThatCarTrackDriverAndRaceType) {
@@ -249,19 +291,23 @@ TEST_P(RaceDataServiceTest, PreviousFuelBurnIsTheHighestOfThatCarTrackDriverAndR
 }
 
 TEST_P(RaceDataServiceTest, TireAnswerFollowsTheMeasuredWear) {
-    // Session 400 at this car and track: 20 km took the most worn tire down to 90 %.
+    // Sessions 400 and 450 at this car and track: 20 km took the most worn tire down to 90 %
+    // and 80 %. The lap report before a data report may arrive after it.
     answer(lap({{"sid", "400"}, {"st", "900"}, {"tlu", "20000"}}));
     answer(data({{"sid", "400"}, {"st", "910"}, {"wlr", "0.90"}}));
+    answer(data({{"sid", "450"}, {"st", "910"}, {"wlr", "0.80"}}));
+    answer(lap({{"sid", "450"}, {"st", "900"}, {"tlu", "20000"}}));
+    answer(lap({{"sid", "450"}, {"st", "950"}, {"tlu", "1"}}));  // after it: no pair
     // Session 500 now: 10 km on its tires, 60 L after the stop at 2.5 L a lap, so 24 laps.
     answer(lap({{"st", "1000"}, {"tlu", "10000"}, {"fl", "40.000"}, {"fta", "20.00"}}));
     struct Case {
         const char* question;
         const char* expected;
     };
-    // Tread at the end: 1 - 0.1/20000 * (10000 + 24 * f).
+    // Tread at the end: 1 - 0.3/40000 * (10000 + 24 * f).
     const Case cases[] = {
-        {"s=77&r=500&f=1600", "0"},  // 0.758
-        {"s=77&r=500&f=1700", "1"},  // 0.746
+        {"s=77&r=500&f=950", "0"},   // 0.754
+        {"s=77&r=500&f=1000", "1"},  // 0.745
         {"s=77&r=500&f=0", "0"},     // no lap length: nothing to go on
         {"s=78&r=500&f=4000", "0"},  // another driver has no lap report here
         {"s=77&r=501&f=4000", "0"},  // another session
