@@ -14,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,37 @@ class PostgresCluster {
     std::string uri(const std::string& database) const {
         return "postgresql://korvane@/" + database + "?host=" + folder_.string() +
                "&port=" + std::to_string(port_);
+    }
+
+    // CPU seconds the server's processes have used so far (those alive now): what a question
+    // costs the server, whatever else the machine is doing.
+    double serverCpuSeconds() const {
+        std::ifstream pidFile(std::filesystem::path(data()) / "postmaster.pid");
+        long postmaster = 0;
+        pidFile >> postmaster;
+        double ticks = 0;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+            std::ifstream stat(entry.path() / "stat");
+            std::string text((std::istreambuf_iterator<char>(stat)), {});
+            const auto close = text.rfind(')');
+            if (close == std::string::npos) {
+                continue;
+            }
+            // After "pid (name)": state ppid ... utime (the 14th field) stime.
+            std::istringstream fields(text.substr(close + 2));
+            std::string field;
+            std::vector<std::string> values;
+            while (fields >> field && values.size() < 13) {
+                values.push_back(field);
+            }
+            const long pid = std::atol(text.c_str());
+            if (values.size() == 13 &&
+                (pid == postmaster || std::atol(values[1].c_str()) == postmaster)) {
+                ticks += std::atof(values[11].c_str()) + std::atof(values[12].c_str());
+            }
+        }
+        return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
     }
 
     // A new, empty database on the cluster; its URI.
