@@ -78,6 +78,10 @@ class PostgresCluster {
         double ticks = 0;
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;  // not a process
+            }
             std::ifstream stat(entry.path() / "stat");
             std::string text((std::istreambuf_iterator<char>(stat)), {});
             const auto close = text.rfind(')');
