@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -69,13 +70,12 @@ class PostgresCluster {
                "&port=" + std::to_string(port_);
     }
 
-    // CPU seconds the server's processes have used so far (those alive now): what a question
-    // costs the server, whatever else the machine is doing.
-    double serverCpuSeconds() const {
+    // CPU seconds each of the server's processes has used so far, by process id.
+    std::map<long, double> serverCpuSeconds() const {
         std::ifstream pidFile(std::filesystem::path(data()) / "postmaster.pid");
         long postmaster = 0;
         pidFile >> postmaster;
-        double ticks = 0;
+        std::map<long, double> seconds;
         std::error_code error;
         for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
             const std::string name = entry.path().filename().string();
@@ -95,13 +95,27 @@ class PostgresCluster {
             while (fields >> field && values.size() < 13) {
                 values.push_back(field);
             }
-            const long pid = std::atol(text.c_str());
+            const long pid = std::atol(name.c_str());
             if (values.size() == 13 &&
                 (pid == postmaster || std::atol(values[1].c_str()) == postmaster)) {
-                ticks += std::atof(values[11].c_str()) + std::atof(values[12].c_str());
+                seconds[pid] = (std::atof(values[11].c_str()) + std::atof(values[12].c_str())) /
+                               static_cast<double>(::sysconf(_SC_CLK_TCK));
             }
         }
-        return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+        return seconds;
+    }
+    // What the server's processes alive at both moments used in between: what a piece of work
+    // cost the server, whatever else the machine was doing.
+    static double cpuBetween(const std::map<long, double>& before,
+                             const std::map<long, double>& after) {
+        double sum = 0;
+        for (const auto& [pid, seconds] : after) {
+            auto earlier = before.find(pid);
+            if (earlier != before.end()) {
+                sum += seconds - earlier->second;
+            }
+        }
+        return sum;
     }
 
     // A new, empty database on the cluster; its URI.
