@@ -8,7 +8,7 @@ ROOT=$(pwd)
 PACKAGES=(cmake ninja-build g++ ccache pkg-config python3 python3-yaml socat procps
           g++-mingw-w64-x86-64-posix wine wine64
           libgtest-dev libgmock-dev googletest libbenchmark-dev
-          libcurl4-openssl-dev libssl-dev libsqlite3-dev libcpp-httplib-dev
+          libcurl4-openssl-dev libssl-dev libsqlite3-dev libcpp-httplib-dev libpq-dev postgresql
           libespeak-ng-dev espeak-ng-data libsdl2-dev
           clang libfuzzer-14-dev)
 

@@ -1,304 +1,496 @@
 #include "tools/racedata/race_store.h"
 
-#include <sqlite3.h>
+#include <openssl/evp.h>
+#include <pthread.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
+#include <map>
+#include <span>
+#include <tuple>
+#include <utility>
+
+#include "tools/racedata/migrations.h"
 
 namespace racedata {
 
 namespace {
 
-std::string columnList(std::span<const Field> fields) {
-    std::string columns;
-    for (const Field& f : fields) {
-        columns += std::string(", \"") + f.key + "\" " +
-                   (f.type == FieldType::kInt ? "INTEGER" : "REAL") + " NOT NULL";
+// Reports stored in one transaction at most.
+constexpr size_t kMaxBatch = 256;
+// Tries of a transaction PostgreSQL gave up for a deadlock or a conflict.
+constexpr int kTries = 5;
+
+size_t indexOf(std::span<const Field> fields, const char* key) {
+    for (size_t i = 0; i < fields.size(); ++i) {
+        if (std::string(fields[i].key) == key) {
+            return i;
+        }
     }
+    return fields.size();  // never: every key asked for is in both lists
+}
+
+struct Columns {
+    explicit Columns(std::span<const Field> f)
+        : fields(f),
+          sid(indexOf(f, "sid")),
+          did(indexOf(f, "did")),
+          st(indexOf(f, "st")),
+          cid(indexOf(f, "cid")),
+          tid(indexOf(f, "tid")),
+          sft(indexOf(f, "sft")),
+          fbpl(indexOf(f, "fbpl")),
+          fbpm(indexOf(f, "fbpm")),
+          fbm(indexOf(f, "fbm")) {}
+    std::span<const Field> fields;
+    size_t sid, did, st, cid, tid, sft, fbpl, fbpm, fbm;
+};
+
+const Columns& lapColumns() {
+    static const Columns columns(lapReportFields());
+    return columns;
+}
+const Columns& dataColumns() {
+    static const Columns columns(dataReportFields());
     return columns;
 }
 
-std::string insertSql(const char* table, std::span<const Field> fields) {
+std::string insertSql(const char* table, std::span<const Field> fields,
+                      std::initializer_list<const char*> extra) {
     std::string names = "received_at";
-    std::string marks = "strftime('%s','now')";
+    std::string marks = "?";
     for (const Field& f : fields) {
         names += std::string(", \"") + f.key + "\"";
         marks += ", ?";
     }
-    return std::string("INSERT INTO ") + table + " (" + names + ") VALUES (" + marks + ")";
+    for (const char* name : extra) {
+        names += std::string(", ") + name;
+        marks += ", ?";
+    }
+    return std::string("INSERT INTO ") + table + " (" + names + ") VALUES (" + marks +
+           ") ON CONFLICT (report_key) DO NOTHING RETURNING id";
 }
 
-// A prepared query that finalises itself.
-class Query {
-  public:
-    Query(sqlite3* db, const char* sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) {
-            throw StoreError(std::string("cannot prepare query: ") + sqlite3_errmsg(db));
-        }
-    }
-    ~Query() { sqlite3_finalize(statement_); }
-    Query(const Query&) = delete;
-    Query& operator=(const Query&) = delete;
+// The burn in the race type's unit, or FuelBurnMax when that is higher.
+double burnOf(const Columns& c, const std::vector<FieldValue>& v) {
+    const int64_t type = v[c.sft].integer;
+    const double inUnit = type == 1 ? v[c.fbpl].real : type == 2 ? v[c.fbpm].real : 0.0;
+    return std::max(v[c.fbm].real, inUnit);
+}
 
-    Query& bind(int index, int64_t value) {
-        sqlite3_bind_int64(statement_, index, value);
-        return *this;
-    }
-    Query& bind(int index, const std::string& value) {
-        sqlite3_bind_text(statement_, index, value.c_str(), static_cast<int>(value.size()),
-                          SQLITE_TRANSIENT);
-        return *this;
-    }
-    // True while there is a row.
-    bool step() {
-        int rc = sqlite3_step(statement_);
-        if (rc == SQLITE_ROW) {
-            return true;
+// Two reports with this key are the same report sent twice.
+std::string reportKey(const Columns& c, const std::vector<FieldValue>& v) {
+    std::string text = c.fields.size() == lapReportFields().size() ? "lap" : "data";
+    char number[40];
+    for (size_t i = 0; i < c.fields.size(); ++i) {
+        if (c.fields[i].type == FieldType::kInt) {
+            std::snprintf(number, sizeof number, ",%lld", static_cast<long long>(v[i].integer));
+        } else {
+            std::snprintf(number, sizeof number, ",%.17g", v[i].real);
         }
-        if (rc != SQLITE_DONE) {
-            throw StoreError(std::string("query failed: ") + sqlite3_errmsg(db_));
-        }
-        return false;
+        text += number;
     }
-    bool isNull(int column) { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
-    double real(int column) { return sqlite3_column_double(statement_, column); }
-    int64_t integer(int column) { return sqlite3_column_int64(statement_, column); }
-    std::string text(int column) {
-        const unsigned char* t = sqlite3_column_text(statement_, column);
-        return t ? reinterpret_cast<const char*>(t) : "";
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr);
+    std::string hex;
+    for (unsigned int i = 0; i < 16 && i < size; ++i) {
+        std::snprintf(number, sizeof number, "%02x", digest[i]);
+        hex += number;
     }
+    return hex;
+}
 
-  private:
-    sqlite3* db_;
-    sqlite3_stmt* statement_ = nullptr;
+std::vector<Value> reportParams(const Columns& c, const std::vector<FieldValue>& v) {
+    std::vector<Value> params;
+    params.reserve(c.fields.size() + 6);
+    params.emplace_back(static_cast<int64_t>(std::time(nullptr)));
+    for (size_t i = 0; i < c.fields.size(); ++i) {
+        if (c.fields[i].type == FieldType::kInt) {
+            params.emplace_back(v[i].integer);
+        } else {
+            params.emplace_back(v[i].real);
+        }
+    }
+    params.emplace_back(burnOf(c, v));
+    return params;
+}
+
+// What one data report adds to its car and track's wear: the tread it lost over the distance
+// the tires had run, when both are something to go on.
+struct Wear {
+    double worn = 0;
+    int64_t metres = 0;
 };
+Wear wearOf(double tread, const Value& distance) {
+    if (isNull(distance) || asInteger(distance) <= 0 || tread < 0 || tread > 1) {
+        return {};
+    }
+    return {1.0 - tread, asInteger(distance)};
+}
+
+using CarTrack = std::pair<int64_t, int64_t>;
+using WearChanges = std::map<CarTrack, Wear>;
+
+void storeReport(Connection& db, bool lap, const std::vector<FieldValue>& v, WearChanges& wear) {
+    static const std::string insertLap =
+        insertSql("lap_reports", lapReportFields(), {"burn", "report_key"});
+    static const std::string insertData = insertSql(
+        "data_reports", dataReportFields(), {"burn", "tread", "pair_st", "pair_tlu", "report_key"});
+    const Columns& c = lap ? lapColumns() : dataColumns();
+    const int64_t sid = v[c.sid].integer;
+    const int64_t did = v[c.did].integer;
+    const int64_t st = v[c.st].integer;
+    std::vector<Value> params = reportParams(c, v);
+    if (lap) {
+        params.emplace_back(reportKey(c, v));
+        if (db.query(insertLap, params).empty()) {
+            return;  // stored before
+        }
+        // A lap report that arrives after data reports it comes before (in session time)
+        // becomes their pair.
+        const int64_t tlu = v[indexOf(c.fields, "tlu")].integer;
+        for (const Row& d : db.query(
+                 "SELECT id, cid, tid, tread, pair_tlu FROM data_reports WHERE sid = ? AND did = ?"
+                 " AND st >= ? AND (pair_st IS NULL OR pair_st <= ?)",
+                 {sid, did, st, st})) {
+            const double tread = asReal(d[3]);
+            const Wear before = wearOf(tread, d[4]);
+            const Wear after = wearOf(tread, Value(tlu));
+            Wear& change = wear[{asInteger(d[1]), asInteger(d[2])}];
+            change.worn += after.worn - before.worn;
+            change.metres += after.metres - before.metres;
+            db.query("UPDATE data_reports SET pair_st = ?, pair_tlu = ? WHERE id = ?",
+                     {st, tlu, d[0]});
+        }
+        return;
+    }
+    const double tread =
+        std::min({v[indexOf(c.fields, "wlf")].real, v[indexOf(c.fields, "wrf")].real,
+                  v[indexOf(c.fields, "wlr")].real, v[indexOf(c.fields, "wrr")].real});
+    std::vector<Row> pair = db.query(
+        "SELECT st, tlu FROM lap_reports WHERE sid = ? AND did = ? AND st <= ?"
+        " ORDER BY st DESC, id DESC LIMIT 1",
+        {sid, did, st});
+    const Value pairSt = pair.empty() ? Value() : pair[0][0];
+    const Value pairTlu = pair.empty() ? Value() : pair[0][1];
+    params.emplace_back(tread);
+    params.emplace_back(pairSt);
+    params.emplace_back(pairTlu);
+    params.emplace_back(reportKey(c, v));
+    if (db.query(insertData, params).empty()) {
+        return;
+    }
+    const Wear added = wearOf(tread, pairTlu);
+    Wear& change = wear[{v[c.cid].integer, v[c.tid].integer}];
+    change.worn += added.worn;
+    change.metres += added.metres;
+}
 
 }  // namespace
 
-RaceStore::RaceStore(const std::string& path) {
-    int rc =
-        sqlite3_open_v2(path.c_str(), &db_,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    if (rc != SQLITE_OK) {
-        std::string why = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-        sqlite3_close(db_);
-        db_ = nullptr;
-        throw StoreError("cannot open database " + path + ": " + why);
-    }
-    try {
-        sqlite3_busy_timeout(db_, 5000);
-        execute("PRAGMA journal_mode=WAL");
-        execute("PRAGMA synchronous=FULL");
-        execute(("CREATE TABLE IF NOT EXISTS data_reports (id INTEGER PRIMARY KEY, "
-                 "received_at INTEGER NOT NULL" +
-                 columnList(dataReportFields()) + ")")
-                    .c_str());
-        execute(("CREATE TABLE IF NOT EXISTS lap_reports (id INTEGER PRIMARY KEY, "
-                 "received_at INTEGER NOT NULL" +
-                 columnList(lapReportFields()) + ")")
-                    .c_str());
-        execute("CREATE INDEX IF NOT EXISTS data_by_car ON data_reports (cid, tid)");
-        execute("CREATE INDEX IF NOT EXISTS data_by_session ON data_reports (sid, did, st)");
-        execute("CREATE INDEX IF NOT EXISTS lap_by_session ON lap_reports (sid, did, st)");
-        execute("CREATE INDEX IF NOT EXISTS lap_by_car ON lap_reports (cid, tid, did, sft)");
-        execute(
-            "CREATE TABLE IF NOT EXISTS versions (component TEXT PRIMARY KEY, "
-            "version TEXT NOT NULL)");
-        std::string data = insertSql("data_reports", dataReportFields());
-        std::string lap = insertSql("lap_reports", lapReportFields());
-        if (sqlite3_prepare_v2(db_, data.c_str(), -1, &insertData_, nullptr) != SQLITE_OK ||
-            sqlite3_prepare_v2(db_, lap.c_str(), -1, &insertLap_, nullptr) != SQLITE_OK) {
-            fail("cannot prepare the report inserts");
+struct RaceStore::Pending {
+    bool lap;
+    const std::vector<FieldValue>* values;
+    bool done = false;
+    std::string error;
+};
+
+// A connection of the pool for as long as it lives; a lost one is not given back.
+class RaceStore::Lease {
+  public:
+    explicit Lease(RaceStore& store) : store_(store) {
+        {
+            std::lock_guard<std::mutex> lock(store_.poolMutex_);
+            if (!store_.idle_.empty()) {
+                connection_ = std::move(store_.idle_.back());
+                store_.idle_.pop_back();
+            }
         }
-    } catch (...) {
-        sqlite3_finalize(insertData_);
-        sqlite3_finalize(insertLap_);
-        sqlite3_close(db_);
-        throw;
+        if (!connection_) {
+            connection_ = connect(store_.database_);
+        }
     }
+    ~Lease() {
+        if (connection_ && connection_->healthy()) {
+            std::lock_guard<std::mutex> lock(store_.poolMutex_);
+            store_.idle_.push_back(std::move(connection_));
+        }
+    }
+    Lease(const Lease&) = delete;
+    Lease& operator=(const Lease&) = delete;
+
+    // One statement; once more on a new connection when the old one turns out lost (a
+    // PostgreSQL server restarted since).
+    std::vector<Row> query(const std::string& sql, const std::vector<Value>& params) {
+        try {
+            return connection_->query(sql, params);
+        } catch (const StoreError&) {
+            if (connection_->healthy()) {
+                throw;
+            }
+            connection_ = connect(store_.database_);
+            return connection_->query(sql, params);
+        }
+    }
+
+  private:
+    RaceStore& store_;
+    std::unique_ptr<Connection> connection_;
+};
+
+RaceStore::RaceStore(const std::string& database) : database_(database) {
+    writer_ = connect(database_);
+    dialect_ = writer_->dialect();
+    migrate(*writer_);
+    writerThread_ = std::thread([this] { writeLoop(); });
 }
 
 RaceStore::~RaceStore() {
-    sqlite3_finalize(insertData_);
-    sqlite3_finalize(insertLap_);
-    sqlite3_close(db_);
-}
-
-void RaceStore::fail(const std::string& what) {
-    throw StoreError(what + ": " + sqlite3_errmsg(db_));
-}
-
-void RaceStore::execute(const char* sql) {
-    char* message = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-        std::string why = message ? message : "unknown error";
-        sqlite3_free(message);
-        throw StoreError(std::string("database statement failed (") + why + "): " + sql);
+    {
+        std::lock_guard<std::mutex> lock(queueMutex_);
+        stopping_ = true;
     }
-}
-
-void RaceStore::insert(sqlite3_stmt* statement, std::span<const Field> fields,
-                       const std::vector<FieldValue>& values) {
-    if (values.size() != fields.size()) {
-        throw StoreError("report has the wrong number of fields");
-    }
-    sqlite3_reset(statement);
-    sqlite3_clear_bindings(statement);
-    for (size_t i = 0; i < fields.size(); ++i) {
-        int index = static_cast<int>(i) + 1;
-        if (fields[i].type == FieldType::kInt) {
-            sqlite3_bind_int64(statement, index, values[i].integer);
-        } else {
-            sqlite3_bind_double(statement, index, values[i].real);
-        }
-    }
-    int rc = sqlite3_step(statement);
-    sqlite3_reset(statement);
-    if (rc != SQLITE_DONE) {
-        fail("cannot store the report");
-    }
+    queued_.notify_all();
+    writerThread_.join();
 }
 
 void RaceStore::insertDataReport(const std::vector<FieldValue>& values) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    insert(insertData_, dataReportFields(), values);
+    insert(false, values);
 }
 
 void RaceStore::insertLapReport(const std::vector<FieldValue>& values) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    insert(insertLap_, lapReportFields(), values);
+    insert(true, values);
 }
 
-int64_t RaceStore::count(const char* sql) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Query q(db_, sql);
-    return q.step() ? q.integer(0) : 0;
+void RaceStore::insert(bool lap, const std::vector<FieldValue>& values) {
+    if (values.size() != (lap ? lapReportFields() : dataReportFields()).size()) {
+        throw StoreError("report has the wrong number of fields");
+    }
+    Pending pending{lap, &values, false, {}};
+    std::unique_lock<std::mutex> lock(queueMutex_);
+    queue_.push_back(&pending);
+    queued_.notify_one();
+    stored_.wait(lock, [&] { return pending.done; });
+    if (!pending.error.empty()) {
+        throw StoreError("cannot store the report: " + pending.error);
+    }
+}
+
+void RaceStore::writeLoop() {
+    pthread_setname_np(pthread_self(), "qrd-writer");
+    for (;;) {
+        std::vector<Pending*> batch;
+        {
+            std::unique_lock<std::mutex> lock(queueMutex_);
+            queued_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (queue_.empty()) {
+                return;  // stopping, and every report handed in has been answered
+            }
+            while (!queue_.empty() && batch.size() < kMaxBatch) {
+                batch.push_back(queue_.front());
+                queue_.pop_front();
+            }
+        }
+        try {
+            storeBatch(batch);
+        } catch (const StoreError&) {
+            // One report the database refuses must not cost the others theirs.
+            for (Pending* pending : batch) {
+                std::vector<Pending*> one{pending};
+                try {
+                    storeBatch(one);
+                } catch (const StoreError& error) {
+                    pending->error = error.what();
+                }
+            }
+        }
+        {
+            std::lock_guard<std::mutex> lock(queueMutex_);
+            for (Pending* pending : batch) {
+                pending->done = true;
+            }
+        }
+        stored_.notify_all();
+    }
+}
+
+void RaceStore::storeBatch(std::vector<Pending*>& batch) {
+    for (int attempt = 1;; ++attempt) {
+        try {
+            if (!writer_ || !writer_->healthy()) {
+                writer_.reset();
+                writer_ = connect(database_);
+            }
+            Connection& db = *writer_;
+            db.script(dialect_ == Dialect::kSqlite ? "BEGIN IMMEDIATE" : "BEGIN");
+            try {
+                if (dialect_ == Dialect::kPostgres) {
+                    // Another instance may store reports of the same driver and session at
+                    // once; each pairs its data reports with the laps the other committed.
+                    // Taken in one order, so two batches never wait for each other in a ring.
+                    std::vector<std::pair<int64_t, int64_t>> sessions;
+                    for (Pending* p : batch) {
+                        const Columns& c = p->lap ? lapColumns() : dataColumns();
+                        sessions.emplace_back((*p->values)[c.sid].integer,
+                                              (*p->values)[c.did].integer);
+                    }
+                    std::sort(sessions.begin(), sessions.end());
+                    sessions.erase(std::unique(sessions.begin(), sessions.end()), sessions.end());
+                    for (const auto& [sid, did] : sessions) {
+                        db.query(
+                            "SELECT pg_advisory_xact_lock(CAST(? AS INTEGER), CAST(? AS "
+                            "INTEGER))",
+                            {sid, did});
+                    }
+                }
+                WearChanges wear;
+                for (Pending* p : batch) {
+                    storeReport(db, p->lap, *p->values, wear);
+                }
+                for (const auto& [carTrack, change] : wear) {
+                    if (change.worn == 0 && change.metres == 0) {
+                        continue;
+                    }
+                    db.query(
+                        "INSERT INTO tire_wear (cid, tid, worn, metres) VALUES (?, ?, ?, ?)"
+                        " ON CONFLICT (cid, tid) DO UPDATE SET worn = tire_wear.worn +"
+                        " excluded.worn, metres = tire_wear.metres + excluded.metres",
+                        {carTrack.first, carTrack.second, change.worn, change.metres});
+                }
+                db.script("COMMIT");
+                return;
+            } catch (...) {
+                if (db.healthy()) {
+                    try {
+                        db.script("ROLLBACK");
+                    } catch (const StoreError&) {
+                    }
+                }
+                throw;
+            }
+        } catch (const StoreError& error) {
+            const bool lost = !writer_ || !writer_->healthy();
+            if (attempt >= kTries || !(error.retry || lost)) {
+                throw;
+            }
+        }
+    }
 }
 
 int64_t RaceStore::dataReportCount() {
-    return count("SELECT COUNT(*) FROM data_reports");
+    Lease db(*this);
+    return asInteger(db.query("SELECT COUNT(*) FROM data_reports", {}).at(0).at(0));
 }
+
 int64_t RaceStore::lapReportCount() {
-    return count("SELECT COUNT(*) FROM lap_reports");
+    Lease db(*this);
+    return asInteger(db.query("SELECT COUNT(*) FROM lap_reports", {}).at(0).at(0));
 }
 
 double RaceStore::previousFuelBurn(int64_t carId, int64_t trackId, int64_t driverId,
                                    int64_t raceType) {
-    static constexpr const char* kSql =
-        "SELECT MAX(burn) FROM ("
-        " SELECT MAX(fbm, CASE sft WHEN 1 THEN fbpl WHEN 2 THEN fbpm ELSE 0 END) AS burn"
-        " FROM data_reports WHERE cid = ?1 AND tid = ?2 AND did = ?3 AND sft = ?4"
-        " UNION ALL"
-        " SELECT MAX(fbm, CASE sft WHEN 1 THEN fbpl WHEN 2 THEN fbpm ELSE 0 END)"
-        " FROM lap_reports WHERE cid = ?1 AND tid = ?2 AND did = ?3 AND sft = ?4)";
-    std::lock_guard<std::mutex> lock(mutex_);
-    Query q(db_, kSql);
-    q.bind(1, carId).bind(2, trackId).bind(3, driverId).bind(4, raceType);
-    if (!q.step() || q.isNull(0)) {
-        return 0;
+    Lease db(*this);
+    std::vector<Row> rows = db.query(
+        "SELECT * FROM (SELECT burn FROM data_reports WHERE cid = ? AND tid = ? AND did = ?"
+        " AND sft = ? ORDER BY burn DESC LIMIT 1) d UNION ALL SELECT * FROM (SELECT burn FROM"
+        " lap_reports WHERE cid = ? AND tid = ? AND did = ? AND sft = ? ORDER BY burn DESC"
+        " LIMIT 1) l",
+        {carId, trackId, driverId, raceType, carId, trackId, driverId, raceType});
+    double highest = 0;
+    for (const Row& row : rows) {
+        highest = std::max(highest, asReal(row[0]));
     }
-    return std::max(0.0, q.real(0));
+    return highest;
 }
 
 int RaceStore::tiresChange(int64_t driverId, int64_t subSessionId, int64_t lapLength) {
     if (lapLength <= 0) {
         return 0;
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    // Where the car stands now: the newest lap report of this driver in this session.
-    Query now(db_,
-              "SELECT cid, tid, tlu, fl, fta, fbpl FROM lap_reports WHERE sid = ? AND did = ?"
-              " ORDER BY st DESC, id DESC LIMIT 1");
-    now.bind(1, subSessionId).bind(2, driverId);
-    if (!now.step()) {
+    // Where the car stands now (the newest lap report of this driver in this session), and
+    // the wear measured on its car and track.
+    Lease db(*this);
+    std::vector<Row> rows = db.query(
+        "SELECT l.tlu, l.fl, l.fta, l.fbpl, w.worn, w.metres FROM (SELECT cid, tid, tlu, fl,"
+        " fta, fbpl FROM lap_reports WHERE sid = ? AND did = ? ORDER BY st DESC, id DESC"
+        " LIMIT 1) l LEFT JOIN tire_wear w ON w.cid = l.cid AND w.tid = l.tid",
+        {subSessionId, driverId});
+    if (rows.empty()) {
         return 0;
     }
-    int64_t carId = now.integer(0);
-    int64_t trackId = now.integer(1);
-    double tireDistance = std::max<int64_t>(0, now.integer(2));
-    double fuelAfterStop = now.real(3) + std::max(0.0, now.real(4));
-    double burnPerLap = now.real(5);
-    if (burnPerLap <= 0 || fuelAfterStop <= 0) {
+    const Row& now = rows[0];
+    const double tireDistance = static_cast<double>(std::max<int64_t>(0, asInteger(now[0])));
+    const double fuelAfterStop = asReal(now[1]) + std::max(0.0, asReal(now[2]));
+    const double burnPerLap = asReal(now[3]);
+    if (burnPerLap <= 0 || fuelAfterStop <= 0 || isNull(now[5]) || asInteger(now[5]) <= 0) {
         return 0;
     }
-
-    // Each data report of this car and track gives the tread left on its most worn tire; the
-    // lap report just before it in the same session says how far those tires had run.
-    Query history(db_,
-                  "SELECT MIN(d.wlf, d.wrf, d.wlr, d.wrr),"
-                  " (SELECT l.tlu FROM lap_reports l WHERE l.sid = d.sid AND l.did = d.did"
-                  "  AND l.st <= d.st ORDER BY l.st DESC, l.id DESC LIMIT 1)"
-                  " FROM data_reports d WHERE d.cid = ? AND d.tid = ?");
-    history.bind(1, carId).bind(2, trackId);
-    double worn = 0;
-    double metres = 0;
-    while (history.step()) {
-        if (history.isNull(1)) {
-            continue;
-        }
-        double tread = history.real(0);
-        double distance = static_cast<double>(history.integer(1));
-        if (distance <= 0 || tread < 0 || tread > 1) {
-            continue;
-        }
-        worn += 1.0 - tread;
-        metres += distance;
-    }
-    if (metres <= 0) {
-        return 0;
-    }
-    double wearPerMetre = worn / metres;
-    double stintMetres = fuelAfterStop / burnPerLap * static_cast<double>(lapLength);
-    double treadAtStintEnd = 1.0 - wearPerMetre * (tireDistance + stintMetres);
+    const double wearPerMetre = asReal(now[4]) / static_cast<double>(asInteger(now[5]));
+    const double stintMetres = fuelAfterStop / burnPerLap * static_cast<double>(lapLength);
+    const double treadAtStintEnd = 1.0 - wearPerMetre * (tireDistance + stintMetres);
     return treadAtStintEnd < kTreadLimit ? 1 : 0;
 }
 
 double RaceStore::weatherChange(int64_t driverId, int64_t subSessionId) {
-    static constexpr const char* kSql =
-        "SELECT ctt FROM (SELECT st, id, 0 AS kind, ctt FROM data_reports WHERE sid = ?1 AND did = "
-        "?2"
-        " UNION ALL SELECT st, id, 1, ctt FROM lap_reports WHERE sid = ?1 AND did = ?2)"
-        " ORDER BY st %s, kind %s, id %s LIMIT 1";
-    auto trackTemperature = [&](bool first, double& value) {
-        char sql[512];
-        const char* order = first ? "ASC" : "DESC";
-        std::snprintf(sql, sizeof sql, kSql, order, order, order);
-        Query q(db_, sql);
-        q.bind(1, subSessionId).bind(2, driverId);
-        if (!q.step()) {
-            return false;
+    // The first and the last report of the session in session time; at the same second a
+    // data report comes before a lap report, and of two alike the one stored first first.
+    static const std::string kSql = [] {
+        std::string sql;
+        for (const char* order : {"ASC", "DESC"}) {
+            for (const char* table : {"data_reports", "lap_reports"}) {
+                const bool lap = std::string(table) == "lap_reports";
+                sql += std::string(sql.empty() ? "" : " UNION ALL ") + "SELECT * FROM (SELECT " +
+                       (std::string(order) == "ASC" ? "0" : "1") + " AS edge, st, " +
+                       (lap ? "1" : "0") + " AS kind, id, ctt FROM " + table +
+                       " WHERE sid = ? AND did = ? ORDER BY st " + order + ", id " + order +
+                       " LIMIT 1) " + (lap ? "l" : "d") + (order[0] == 'A' ? "f" : "l");
+            }
         }
-        value = q.real(0);
-        return true;
-    };
-    std::lock_guard<std::mutex> lock(mutex_);
-    double first = 0;
-    double last = 0;
-    if (!trackTemperature(true, first) || !trackTemperature(false, last)) {
+        return sql;
+    }();
+    Lease db(*this);
+    std::vector<Row> rows = db.query(kSql, {subSessionId, driverId, subSessionId, driverId,
+                                            subSessionId, driverId, subSessionId, driverId});
+    using Key = std::tuple<int64_t, int64_t, int64_t>;
+    std::optional<std::pair<Key, double>> first;
+    std::optional<std::pair<Key, double>> last;
+    for (const Row& row : rows) {
+        const Key key{asInteger(row[1]), asInteger(row[2]), asInteger(row[3])};
+        const double ctt = asReal(row[4]);
+        if (asInteger(row[0]) == 0) {
+            if (!first || key < first->first) {
+                first = {{key, ctt}};
+            }
+        } else if (!last || key > last->first) {
+            last = {{key, ctt}};
+        }
+    }
+    if (!first || !last) {
         return 0;
     }
-    double warmerFahrenheit = (last - first) * 9.0 / 5.0;
+    const double warmerFahrenheit = (last->second - first->second) * 9.0 / 5.0;
     // A warmer track heats the tires more, so they need less cold pressure.
     return -warmerFahrenheit * kPsiPerFahrenheit * kKpaPerPsi;
 }
 
 std::optional<std::string> RaceStore::publishedVersion(const std::string& component) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Query q(db_, "SELECT version FROM versions WHERE component = ?");
-    q.bind(1, component);
-    if (!q.step()) {
+    Lease db(*this);
+    std::vector<Row> rows =
+        db.query("SELECT version FROM versions WHERE component = ?", {component});
+    if (rows.empty()) {
         return std::nullopt;
     }
-    return q.text(0);
+    return std::get<std::string>(rows[0][0]);
 }
 
 void RaceStore::publishVersion(const std::string& component, const std::string& version) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Query q(db_,
-            "INSERT INTO versions (component, version) VALUES (?, ?)"
-            " ON CONFLICT (component) DO UPDATE SET version = excluded.version");
-    q.bind(1, component).bind(2, version);
-    q.step();
+    Lease db(*this);
+    db.query(
+        "INSERT INTO versions (component, version) VALUES (?, ?)"
+        " ON CONFLICT (component) DO UPDATE SET version = excluded.version",
+        {component, version});
 }
 
 }  // namespace racedata

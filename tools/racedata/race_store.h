@@ -1,26 +1,22 @@
 #pragma once
-// The service's SQLite database: every data and lap report as it arrived, the published
-// component versions, and the answers the plugin asks for, worked out from what is stored.
+// The service's database (SQLite or PostgreSQL): every data and lap report as it arrived, the
+// published component versions, and the answers the plugin asks for, worked out from what is
+// stored.
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <memory>
 #include <mutex>
 #include <optional>
-#include <span>
-#include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tools/racedata/database.h"
 #include "tools/racedata/report_fields.h"
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace racedata {
-
-class StoreError : public std::runtime_error {
-  public:
-    using std::runtime_error::runtime_error;
-};
 
 // Tire tread below which a set is worn out, as a fraction of new.
 inline constexpr double kTreadLimit = 0.75;
@@ -28,17 +24,23 @@ inline constexpr double kTreadLimit = 0.75;
 inline constexpr double kPsiPerFahrenheit = 0.1;
 inline constexpr double kKpaPerPsi = 6.894757;
 
-// Safe to use from several threads: one connection, one lock. A report is acknowledged only
-// after its transaction is durable (WAL, synchronous=FULL), so a restart loses nothing.
+// Safe to use from several threads. Questions run on a pool of connections, side by side.
+// Reports go to one writer, which stores the reports waiting at that moment in one
+// transaction and acknowledges each only once it is committed and durable (SQLite: WAL,
+// synchronous=FULL): many clients at once cost one disk flush, and a restart loses nothing.
+// Several processes may share one PostgreSQL database: everything they answer comes from it.
 class RaceStore {
   public:
-    // Opens or creates the database; throws StoreError when it cannot.
-    explicit RaceStore(const std::string& path);
+    // `database`: a SQLite file, or a "postgresql://" URI. Opens or creates it and brings its
+    // schema up to date; throws StoreError when it cannot.
+    explicit RaceStore(const std::string& database);
     ~RaceStore();
     RaceStore(const RaceStore&) = delete;
     RaceStore& operator=(const RaceStore&) = delete;
 
-    // `values` in the order of dataReportFields() / lapReportFields(). Throw StoreError.
+    // `values` in the order of dataReportFields() / lapReportFields(). A report equal in every
+    // field to one already stored (a client sending it again) is not stored twice. Throw
+    // StoreError; return once the report is durable.
     void insertDataReport(const std::vector<FieldValue>& values);
     void insertLapReport(const std::vector<FieldValue>& values);
 
@@ -65,16 +67,26 @@ class RaceStore {
     void publishVersion(const std::string& component, const std::string& version);
 
   private:
-    void execute(const char* sql);
-    void insert(sqlite3_stmt* statement, std::span<const Field> fields,
-                const std::vector<FieldValue>& values);
-    int64_t count(const char* sql);
-    [[noreturn]] void fail(const std::string& what);
+    struct Pending;
+    class Lease;
 
-    std::mutex mutex_;
-    sqlite3* db_ = nullptr;
-    sqlite3_stmt* insertData_ = nullptr;
-    sqlite3_stmt* insertLap_ = nullptr;
+    void insert(bool lap, const std::vector<FieldValue>& values);
+    void writeLoop();
+    void storeBatch(std::vector<Pending*>& batch);
+
+    std::string database_;
+    Dialect dialect_ = Dialect::kSqlite;
+
+    std::mutex poolMutex_;
+    std::vector<std::unique_ptr<Connection>> idle_;
+
+    std::unique_ptr<Connection> writer_;
+    std::mutex queueMutex_;
+    std::condition_variable queued_;
+    std::condition_variable stored_;
+    std::deque<Pending*> queue_;
+    bool stopping_ = false;
+    std::thread writerThread_;
 };
 
 }  // namespace racedata

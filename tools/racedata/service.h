@@ -30,6 +30,7 @@ struct ServiceOptions {
     // Loopback only unless the operator names an address to serve a network on.
     std::string bindAddress = "127.0.0.1";
     int port = 443;  // 0: any free port, see RaceDataService::port()
+    // A SQLite file, or a "postgresql://" URI shared by any number of instances.
     std::string databasePath = "Qm_Korvane_RaceData.db";
     // Served as "/files/R3/<name>".
     std::string filesDirectory = "files";

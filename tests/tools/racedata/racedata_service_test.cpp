@@ -24,7 +24,9 @@
 
 #include "platform/http_client.h"
 #include "platform/signature.h"
+#include "support/postgres_cluster.h"
 #include "tools/racedata/certificate.h"
+#include "tools/racedata/database.h"
 #include "tools/racedata/report_fields.h"
 #include "tools/racedata/service.h"
 #include "tools/racedata/update_signer.h"
@@ -55,12 +57,32 @@ std::string defaultValue(const std::string& key) {
     return found == values.end() ? "1" : found->second;
 }
 
-class RaceDataServiceTest : public ::testing::Test {
+enum class Backend { kSqlite, kPostgres };
+
+// One PostgreSQL server for the whole program, a new database on it for each test.
+testsupport::PostgresCluster* postgres(std::string& why) {
+    static std::string failure;
+    static std::unique_ptr<testsupport::PostgresCluster> cluster =
+        testsupport::PostgresCluster::start(42400 + ::getpid() % 50, false, failure);
+    why = failure;
+    return cluster.get();
+}
+
+class RaceDataServiceTest : public ::testing::TestWithParam<Backend> {
   protected:
     void SetUp() override {
         folder = fs::temp_directory_path() /
                  ("korvane_racedata_" + std::to_string(std::random_device{}()));
         fs::create_directories(folder / "files");
+        database = (folder / "racedata.db").string();
+        if (GetParam() == Backend::kPostgres) {
+            std::string why;
+            testsupport::PostgresCluster* cluster = postgres(why);
+            if (!cluster) {
+                GTEST_SKIP() << "PostgreSQL back end not tested: " << why;
+            }
+            database = cluster->newDatabase();
+        }
         start();
     }
     void TearDown() override {
@@ -73,7 +95,7 @@ class RaceDataServiceTest : public ::testing::Test {
         racedata::ServiceOptions options;
         options.port = 0;
         options.plain = plain;
-        options.databasePath = (folder / "racedata.db").string();
+        options.databasePath = database;
         options.filesDirectory = (folder / "files").string();
         options.requestLogPath = (folder / "requests.log").string();
         // The tests' clients all come from 127.0.0.1, many at once.
@@ -122,12 +144,13 @@ class RaceDataServiceTest : public ::testing::Test {
     }
 
     fs::path folder;
+    std::string database;  // a SQLite file or a PostgreSQL URI
     std::unique_ptr<RaceDataService> service;
     platform::HttpEndpoint endpoint;
     std::string teamKey;
 };
 
-TEST_F(RaceDataServiceTest, MalformedRequestsAreRejectedAndNothingIsStored) {
+TEST_P(RaceDataServiceTest, MalformedRequestsAreRejectedAndNothingIsStored) {
     std::string good = lap();
     struct Case {
         const char* name;
@@ -181,7 +204,7 @@ TEST_F(RaceDataServiceTest, MalformedRequestsAreRejectedAndNothingIsStored) {
     EXPECT_EQ(service->store().dataReportCount(), 1);
 }
 
-TEST_F(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
+TEST_P(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
     for (int i = 0; i < 5; ++i) {
         answer(lap({{"st", std::to_string(100 + i)}, {"fbm", "2.7" + std::to_string(i)}}));
     }
@@ -194,6 +217,8 @@ TEST_F(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
     }
 
     restart();
+    // A report sent again (its answer lost on the way) is not stored twice.
+    answer(lap({{"st", "104"}, {"fbm", "2.74"}}));
     EXPECT_EQ(service->store().lapReportCount(), 5);
     EXPECT_EQ(service->store().dataReportCount(), 1);
     EXPECT_EQ(answer("/qrd/api.php?c=getpreviousfuelburn&cid=67&tid=252&did=77&sft=1"), "3.10");
@@ -202,7 +227,46 @@ TEST_F(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), certificateBytes);
 }
 
-TEST_F(RaceDataServiceTest, PreviousFuelBurnIsTheHighestOfThatCarTrackDriverAndRaceType) {
+// A database the service kept before its schema had versions is taken over, and answered
+// from as before.
+TEST_P(RaceDataServiceTest, TakesOverADatabaseFromBeforeSchemaVersions) {
+    if (GetParam() != Backend::kSqlite) {
+        GTEST_SKIP() << "only SQLite databases are that old";
+    }
+    service.reset();
+    database = (folder / "old.db").string();
+    {
+        auto old = racedata::connectSqlite(database);
+        auto table = [&](const char* name, std::span<const racedata::Field> fields,
+                         const std::map<std::string, std::string>& changes) {
+            std::string columns = "id INTEGER PRIMARY KEY, received_at INTEGER NOT NULL";
+            std::string names = "received_at";
+            std::string values = "0";
+            for (const racedata::Field& f : fields) {
+                columns += std::string(", ") + f.key +
+                           (f.type == racedata::FieldType::kInt ? " INTEGER" : " REAL") +
+                           " NOT NULL";
+                names += std::string(", ") + f.key;
+                auto changed = changes.find(f.key);
+                values += ", " + (changed == changes.end() ? defaultValue(f.key) : changed->second);
+            }
+            old->script(std::string("CREATE TABLE ") + name + " (" + columns + "); INSERT INTO " +
+                        name + " (" + names + ") VALUES (" + values + ")");
+        };
+        table("lap_reports", racedata::lapReportFields(),
+              {{"sid", "400"}, {"st", "900"}, {"tlu", "20000"}, {"fbm", "3.30"}});
+        table("data_reports", racedata::dataReportFields(),
+              {{"sid", "400"}, {"st", "910"}, {"wlr", "0.90"}});
+    }
+    start();
+    EXPECT_EQ(answer("/qrd/api.php?c=getpreviousfuelburn&cid=67&tid=252&did=77&sft=1"), "3.30");
+    answer(lap({{"st", "1000"}, {"tlu", "10000"}, {"fl", "40.000"}, {"fta", "20.00"}}));
+    EXPECT_EQ(answer("/qrd/api.php?c=qrdtireschange&s=77&r=500&f=1600"), "0");
+    EXPECT_EQ(answer("/qrd/api.php?c=qrdtireschange&s=77&r=500&f=1700"), "1");
+    EXPECT_EQ(service->store().lapReportCount(), 2);
+}
+
+TEST_P(RaceDataServiceTest, PreviousFuelBurnIsTheHighestOfThatCarTrackDriverAndRaceType) {
     answer(lap({{"fbm", "2.60"}, {"fbpl", "2.40"}}));
     answer(data({{"fbm", "2.55"}, {"fbpl", "2.80"}}));  // a measured lap above the maximum
     answer(lap({{"cid", "68"}, {"fbm", "9.00"}}));      // another car
@@ -226,20 +290,24 @@ TEST_F(RaceDataServiceTest, PreviousFuelBurnIsTheHighestOfThatCarTrackDriverAndR
     }
 }
 
-TEST_F(RaceDataServiceTest, TireAnswerFollowsTheMeasuredWear) {
-    // Session 400 at this car and track: 20 km took the most worn tire down to 90 %.
+TEST_P(RaceDataServiceTest, TireAnswerFollowsTheMeasuredWear) {
+    // Sessions 400 and 450 at this car and track: 20 km took the most worn tire down to 90 %
+    // and 80 %. The lap report before a data report may arrive after it.
     answer(lap({{"sid", "400"}, {"st", "900"}, {"tlu", "20000"}}));
     answer(data({{"sid", "400"}, {"st", "910"}, {"wlr", "0.90"}}));
+    answer(data({{"sid", "450"}, {"st", "910"}, {"wlr", "0.80"}}));
+    answer(lap({{"sid", "450"}, {"st", "900"}, {"tlu", "20000"}}));
+    answer(lap({{"sid", "450"}, {"st", "950"}, {"tlu", "1"}}));  // after it: no pair
     // Session 500 now: 10 km on its tires, 60 L after the stop at 2.5 L a lap, so 24 laps.
     answer(lap({{"st", "1000"}, {"tlu", "10000"}, {"fl", "40.000"}, {"fta", "20.00"}}));
     struct Case {
         const char* question;
         const char* expected;
     };
-    // Tread at the end: 1 - 0.1/20000 * (10000 + 24 * f).
+    // Tread at the end: 1 - 0.3/40000 * (10000 + 24 * f).
     const Case cases[] = {
-        {"s=77&r=500&f=1600", "0"},  // 0.758
-        {"s=77&r=500&f=1700", "1"},  // 0.746
+        {"s=77&r=500&f=950", "0"},   // 0.754
+        {"s=77&r=500&f=1000", "1"},  // 0.745
         {"s=77&r=500&f=0", "0"},     // no lap length: nothing to go on
         {"s=78&r=500&f=4000", "0"},  // another driver has no lap report here
         {"s=77&r=501&f=4000", "0"},  // another session
@@ -253,7 +321,7 @@ TEST_F(RaceDataServiceTest, TireAnswerFollowsTheMeasuredWear) {
     EXPECT_EQ(answer("/qrd/api.php?c=qrdtireschange&s=77&r=600&f=4000"), "0");
 }
 
-TEST_F(RaceDataServiceTest, WeatherAnswerFollowsTheTrackTemperatureSinceTheFirstReport) {
+TEST_P(RaceDataServiceTest, WeatherAnswerFollowsTheTrackTemperatureSinceTheFirstReport) {
     EXPECT_EQ(answer("/qrd/api.php?c=qrdweatherchange&s=77&r=500&f=4000"), "0.00");
     answer(lap({{"st", "100"}, {"ctt", "30.00"}}));
     EXPECT_EQ(answer("/qrd/api.php?c=qrdweatherchange&s=77&r=500&f=4000"), "0.00");
@@ -264,7 +332,7 @@ TEST_F(RaceDataServiceTest, WeatherAnswerFollowsTheTrackTemperatureSinceTheFirst
     EXPECT_EQ(answer("/qrd/api.php?c=qrdweatherchange&s=77&r=500&f=4000"), "6.21");
 }
 
-TEST_F(RaceDataServiceTest, PublishesVersionsAndServesOnlyItsOwnFiles) {
+TEST_P(RaceDataServiceTest, PublishesVersionsAndServesOnlyItsOwnFiles) {
     EXPECT_EQ(answer("/qrd/getpubver.php?platform=Plugin"), "0");
     service->store().publishVersion("Plugin", "3.015");
     service->store().publishVersion("Launcher", "3.014");
@@ -293,7 +361,7 @@ TEST_F(RaceDataServiceTest, PublishesVersionsAndServesOnlyItsOwnFiles) {
     }
 }
 
-TEST_F(RaceDataServiceTest, ConcurrentClientsLoseNothing) {
+TEST_P(RaceDataServiceTest, ConcurrentClientsLoseNothing) {
     constexpr int kClients = 100;
     constexpr int kRequests = 50;
     std::atomic<int> acknowledged{0};
@@ -385,7 +453,7 @@ int statusOf(const std::string& answer) {
 
 // The service answers each limit with its status while a client that keeps within them goes
 // on being served.
-TEST_F(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
+TEST_P(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
     std::atomic<int64_t> now{0};  // read by the service's workers
     service.reset();
     start(true, [&now](racedata::ServiceOptions& options) {
@@ -478,7 +546,7 @@ TEST_F(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
 
 // With a team key nothing is stored or answered for a request without it, and the refusal is
 // logged; the programs' "TeamKey" setting travels in the header the service reads.
-TEST_F(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
+TEST_P(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
     const fs::path keyFile = folder / "team.key";
     std::ofstream(keyFile) << "correct-horse-battery-staple\n";
     service.reset();
@@ -517,7 +585,7 @@ TEST_F(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
     EXPECT_EQ(platform::serviceTeamKey(settings), "");
 }
 
-TEST_F(RaceDataServiceTest, ServedFilesAreSignedWithTheSigningKey) {
+TEST_P(RaceDataServiceTest, ServedFilesAreSignedWithTheSigningKey) {
     // A P-256 key of the service's own making.
     service.reset();
     const std::string keyPath = (folder / "signing.pem").string();
@@ -559,7 +627,7 @@ TEST_F(RaceDataServiceTest, ServedFilesAreSignedWithTheSigningKey) {
 
 // The made certificate vouches for the service's names only: a machine that trusts it can be
 // fooled about no other site.
-TEST_F(RaceDataServiceTest, MadeCertificateIsALeafForTheServiceOnly) {
+TEST_P(RaceDataServiceTest, MadeCertificateIsALeafForTheServiceOnly) {
     FILE* file = std::fopen(service->certificatePath().c_str(), "rb");
     ASSERT_NE(file, nullptr);
     X509* cert = PEM_read_X509(file, nullptr, nullptr, nullptr);
@@ -614,7 +682,7 @@ TEST_F(RaceDataServiceTest, MadeCertificateIsALeafForTheServiceOnly) {
 }
 
 // SetUp started the service on the default address.
-TEST_F(RaceDataServiceTest, ServesThisMachineOnlyUnlessToldOtherwise) {
+TEST_P(RaceDataServiceTest, ServesThisMachineOnlyUnlessToldOtherwise) {
     EXPECT_EQ(racedata::ServiceOptions{}.bindAddress, "127.0.0.1");
     auto reachable = [this](const char* address) {
         int fd = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -630,5 +698,11 @@ TEST_F(RaceDataServiceTest, ServesThisMachineOnlyUnlessToldOtherwise) {
     // Any address of the machine would do here if it listened on all of them.
     EXPECT_FALSE(reachable("127.0.0.2"));
 }
+
+INSTANTIATE_TEST_SUITE_P(Backends, RaceDataServiceTest,
+                         ::testing::Values(Backend::kSqlite, Backend::kPostgres),
+                         [](const auto& info) {
+                             return info.param == Backend::kSqlite ? "SQLite" : "PostgreSQL";
+                         });
 
 }  // namespace

@@ -1,0 +1,185 @@
+#pragma once
+// A throw-away PostgreSQL server of the tests' and benches' own: a new cluster in a temporary
+// folder, reached over a unix socket in that folder only (no TCP, no system service touched),
+// stopped and removed with the object. As root the server runs as "nobody", as PostgreSQL
+// refuses to run as root.
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/racedata/database.h"
+
+namespace testsupport {
+
+class PostgresCluster {
+  public:
+    // The server's programs, or "" when PostgreSQL is not installed.
+    static std::string binaries() {
+        namespace fs = std::filesystem;
+        std::vector<fs::path> found;
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", error)) {
+            if (fs::exists(entry.path() / "bin" / "postgres") &&
+                fs::exists(entry.path() / "bin" / "initdb")) {
+                found.push_back(entry.path() / "bin");
+            }
+        }
+        std::sort(found.begin(), found.end());
+        return found.empty() ? "" : found.back().string();
+    }
+
+    // Starts a cluster on `port` (the name of its socket); nullptr with `why` set when it
+    // cannot. `durable`: commits wait for the disk, as in production; off for tests.
+    static std::unique_ptr<PostgresCluster> start(int port, bool durable, std::string& why) {
+        const std::string bin = binaries();
+        if (bin.empty()) {
+            why =
+                "PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/postgres; "
+                "./dev.sh setup installs it)";
+            return nullptr;
+        }
+        std::unique_ptr<PostgresCluster> cluster(new PostgresCluster(bin, port));
+        why = cluster->begin(durable);
+        return why.empty() ? std::move(cluster) : nullptr;
+    }
+
+    ~PostgresCluster() {
+        if (started_) {
+            run(bin_ + "/pg_ctl stop -D " + data() + " -m immediate -w >/dev/null 2>&1");
+        }
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+    PostgresCluster(const PostgresCluster&) = delete;
+    PostgresCluster& operator=(const PostgresCluster&) = delete;
+
+    std::string uri(const std::string& database) const {
+        return "postgresql://korvane@/" + database + "?host=" + folder_.string() +
+               "&port=" + std::to_string(port_);
+    }
+
+    // CPU seconds each of the server's processes has used so far, by process id.
+    std::map<long, double> serverCpuSeconds() const {
+        std::ifstream pidFile(std::filesystem::path(data()) / "postmaster.pid");
+        long postmaster = 0;
+        pidFile >> postmaster;
+        std::map<long, double> seconds;
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) {
+                continue;  // not a process
+            }
+            std::ifstream stat(entry.path() / "stat");
+            std::string text((std::istreambuf_iterator<char>(stat)), {});
+            const auto close = text.rfind(')');
+            if (close == std::string::npos) {
+                continue;
+            }
+            // After "pid (name)": state ppid ... utime (the 14th field) stime.
+            std::istringstream fields(text.substr(close + 2));
+            std::string field;
+            std::vector<std::string> values;
+            while (fields >> field && values.size() < 13) {
+                values.push_back(field);
+            }
+            const long pid = std::atol(name.c_str());
+            if (values.size() == 13 &&
+                (pid == postmaster || std::atol(values[1].c_str()) == postmaster)) {
+                seconds[pid] = (std::atof(values[11].c_str()) + std::atof(values[12].c_str())) /
+                               static_cast<double>(::sysconf(_SC_CLK_TCK));
+            }
+        }
+        return seconds;
+    }
+    // What the server's processes alive at both moments used in between: what a piece of work
+    // cost the server, whatever else the machine was doing.
+    static double cpuBetween(const std::map<long, double>& before,
+                             const std::map<long, double>& after) {
+        double sum = 0;
+        for (const auto& [pid, seconds] : after) {
+            auto earlier = before.find(pid);
+            if (earlier != before.end()) {
+                sum += seconds - earlier->second;
+            }
+        }
+        return sum;
+    }
+
+    // A new, empty database on the cluster; its URI.
+    std::string newDatabase() {
+        static std::atomic<int> count{0};
+        const std::string name = "korvane_" + std::to_string(++count);
+        racedata::connect(uri("postgres"))->script("CREATE DATABASE " + name);
+        return uri(name);
+    }
+
+  private:
+    PostgresCluster(std::string bin, int port) : bin_(std::move(bin)), port_(port) {
+        folder_ = std::filesystem::temp_directory_path() /
+                  ("korvane_pg_" + std::to_string(std::random_device{}()));
+    }
+
+    std::string data() const { return (folder_ / "data").string(); }
+
+    int run(const std::string& command) const {
+        std::string line = "cd " + folder_.string() + " && " + command;
+        if (::geteuid() == 0) {
+            line = "runuser -u nobody -- sh -c '" + line + "'";
+        }
+        return std::system(line.c_str());
+    }
+
+    std::string begin(bool durable) {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        fs::create_directories(folder_, error);
+        if (error) {
+            return "cannot make " + folder_.string();
+        }
+        if (::geteuid() == 0) {
+            const passwd* nobody = ::getpwnam("nobody");
+            if (!nobody || ::chown(folder_.c_str(), nobody->pw_uid, nobody->pw_gid) != 0) {
+                return "cannot hand " + folder_.string() + " to the user nobody";
+            }
+        }
+        const std::string log = (folder_ / "server.log").string();
+        if (run(bin_ + "/initdb -D " + data() + " -U korvane -A trust -E UTF8 --no-sync >" + log +
+                " 2>&1") != 0) {
+            std::ifstream in(log);
+            return "initdb failed: " + std::string((std::istreambuf_iterator<char>(in)), {});
+        }
+        std::string options = "-p " + std::to_string(port_) + " -k " + folder_.string() +
+                              " -c listen_addresses= -c max_connections=300";
+        if (!durable) {
+            options += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
+        }
+        if (run(bin_ + "/pg_ctl start -w -D " + data() + " -l " + log + " -o \"" + options +
+                "\" >/dev/null 2>&1") != 0) {
+            std::ifstream in(log);
+            std::string text((std::istreambuf_iterator<char>(in)), {});
+            return "the PostgreSQL server did not start: " + text;
+        }
+        started_ = true;
+        return "";
+    }
+
+    std::string bin_;
+    int port_;
+    std::filesystem::path folder_;
+    bool started_ = false;
+};
+
+}  // namespace testsupport
