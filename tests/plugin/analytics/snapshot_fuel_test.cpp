@@ -161,6 +161,7 @@ TEST_F(FuelTest, LitersToAddWithReserveAndTankLimit) {
         {"cut to the 45-litre tank", "45.000", 24.8, 20.0, 21, 25},
         {"enough in the tank", "100.000", 60.8, 56.0, 20, 0},
         {"below one litre short: no reserve", "100.000", 21.1, 16.3, 7, 0.5},
+        {"one whole litre short: the reserve", "100.000", 20.1, 15.3, 7, 9},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

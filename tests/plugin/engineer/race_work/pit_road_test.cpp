@@ -247,11 +247,16 @@ TEST_F(PitRoadTest, RollingThroughTheStallNeitherSoundsNorReports) {
     race().StatusBits = 9;
     sim_.set("FuelLevel", 31.5);
     sim_.setInt("PlayerCarPitSvStatus", 2);
-    for (int i = 0; i < 3; ++i) {
+    // The stall timer runs from the first row in the box and stops when the car leaves it.
+    const char* const rows[] = {" Box: 1 Time: 0.0 ", " Box: 1 Time: 1.5 ", " Box: 1 Time: 3.0 ",
+                                " Box: 0 Time: 0.0 ", " Box: 0 Time: 0.0 "};
+    for (int i = 0; i < 5; ++i) {
+        sim_.set("SessionTime", 500 + 1.5 * i);
+        sim_.setBool("PlayerCarInPitStall", i < 3);
         const std::string out = tick();
-        EXPECT_TRUE(contains(out,
-                             " Box: 1 Time: 0.0 SVC: 2 PR:0.0 PRO:0.0 Fuel: L:31.500 "
-                             "Volume: 90% QRD:9                  \r"))
+        EXPECT_TRUE(contains(out, std::string(rows[i]) +
+                                      "SVC: 2 PR:0.0 PRO:0.0 Fuel: L:31.500 Volume: 90% QRD:9"
+                                      "                  \r"))
             << out;
     }
     EXPECT_TRUE(timeline_.starting("tone").empty());
