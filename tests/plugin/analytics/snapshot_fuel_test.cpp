@@ -3,9 +3,9 @@
 #include <limits>
 
 #include "plugin/analytics/snapshot_steps.h"
-#include "snapshot_fixture.h"
+#include "support/race_fixture.h"
 
-namespace snapshottest {
+namespace racetest {
 namespace {
 
 using FuelTest = SnapshotTest;
@@ -320,4 +320,4 @@ TEST_F(FuelTest, PlanFractionAndNextWindow) {
 }
 
 }  // namespace
-}  // namespace snapshottest
+}  // namespace racetest

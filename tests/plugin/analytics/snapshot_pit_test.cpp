@@ -7,13 +7,10 @@
 #include <vector>
 
 #include "common/status_row.h"
-#include "snapshot_fixture.h"
+#include "support/race_fixture.h"
 
-namespace snapshottest {
+namespace racetest {
 namespace {
-
-using Commands = std::vector<std::pair<int32_t, int32_t>>;
-using Events = std::vector<std::string>;
 
 class PitTest : public SnapshotTest {
   protected:
@@ -91,17 +88,17 @@ TEST_F(PitTest, CountdownToneOncePerArrival) {
     for (const Pass& p : passes) {
         SCOPED_TRACE(p.lapDist);
         sim_.set("LapDist", p.lapDist);
-        voice_.clear();
+        timeline_.clear();
         refresh();
-        EXPECT_EQ(voice_.events(), p.tones);
+        EXPECT_EQ(voiceEvents(), p.tones);
         EXPECT_EQ(race().PitBeepGiven, p.beepGiven);
     }
     // Only while approaching the pits; on track the mark passes silently.
     sim_.setInt("PlayerTrackSurface", 3);
     sim_.set("LapDist", 25);
-    voice_.clear();
+    timeline_.clear();
     refresh();
-    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(voiceEvents(), Events{});
     EXPECT_EQ(race().PitBeepGiven, 0);
 }
 
@@ -110,7 +107,7 @@ TEST_F(PitTest, PassiveModeSoundsNoTone) {
     sim_.setInt("PlayerTrackSurface", 2);
     sim_.set("LapDist", 25);
     refresh();
-    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(voiceEvents(), Events{});
 }
 
 TEST_F(PitTest, FuelAmountIsSetOncePerApproach) {
@@ -119,27 +116,27 @@ TEST_F(PitTest, FuelAmountIsSetOncePerApproach) {
     std::string out = refresh();
     EXPECT_EQ(out, "Pit Board..   P:  5  L: 30" + std::string(44 + 17, ' ') + "\r");
     EXPECT_EQ(race().FuelWindowState, 0);
-    EXPECT_EQ(pits_.commands, Commands{});
+    EXPECT_EQ(pitCommands(), Commands{});
 
     pitEntryAt("0.008");  // 40 m
     refresh();
-    EXPECT_EQ(pits_.commands, (Commands{{2, 40}}));
+    EXPECT_EQ(pitCommands(), (Commands{{2, 40}}));
     EXPECT_EQ(race().FuelLastSet, 40);
     EXPECT_EQ(race().FuelWindowState, 2);
     EXPECT_EQ(race().FuelOffAnnounced, 1);
-    EXPECT_EQ(voice_.events(),
+    EXPECT_EQ(voiceEvents(),
               Events{"say later: On Current fuel numbers it looks like the Fuel Window is open."});
 
     pitEntryAt("0.006");  // 30 m
     refresh();
-    EXPECT_EQ(pits_.commands.size(), 1u);
+    EXPECT_EQ(pitCommands().size(), 1u);
 
     // The next approach starts again between 75 and 50 m.
     pitEntryAt("0.012");
     refresh();
     pitEntryAt("0.008");
     refresh();
-    EXPECT_EQ(pits_.commands, (Commands{{2, 40}, {2, 40}}));
+    EXPECT_EQ(pitCommands(), (Commands{{2, 40}, {2, 40}}));
 }
 
 TEST_F(PitTest, FuelAmountBeyondTheTankIsSetWithoutTheNotice) {
@@ -147,8 +144,8 @@ TEST_F(PitTest, FuelAmountBeyondTheTankIsSetWithoutTheNotice) {
     pitEntryAt("0.008", "65.000");
     refresh();
     // 25 + 40 litres fill the 65-litre tank exactly: not below it.
-    EXPECT_EQ(pits_.commands, (Commands{{2, 40}}));
-    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(pitCommands(), (Commands{{2, 40}}));
+    EXPECT_EQ(voiceEvents(), Events{});
     EXPECT_EQ(race().FuelOffAnnounced, 0);
     EXPECT_EQ(race().FuelWindowState, 2);
 }
@@ -161,10 +158,10 @@ TEST_F(PitTest, FuelRequestTurnedOffWhenTheTankHoldsEnough) {
     pitEntryAt("0.008");
     refresh();
     refresh();
-    EXPECT_EQ(pits_.commands, (Commands{{11, 1}}));
+    EXPECT_EQ(pitCommands(), (Commands{{11, 1}}));
     EXPECT_EQ(race().FuelLastSet, 0);
     EXPECT_EQ(
-        voice_.events(),
+        voiceEvents(),
         Events{"say later: The current fuel numbers look ok, Turning off fuel. Eyes forward."});
     EXPECT_EQ(race().FuelOffAnnounced, 1);
     // Once the request is off the guard clears for the next time.
@@ -184,8 +181,8 @@ TEST_F(PitTest, PassiveApproachOnlyObserves) {
     sim_.setInt("PitSvFlags", 16);
     refresh();
     EXPECT_EQ(race().FuelOffAnnounced, 1);
-    EXPECT_EQ(pits_.commands, Commands{});
-    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(pitCommands(), Commands{});
+    EXPECT_EQ(voiceEvents(), Events{});
 }
 
 TEST_F(PitTest, PitBoardLineByteForByte) {
@@ -299,4 +296,4 @@ TEST_F(PitTest, DashboardBits) {
 }
 
 }  // namespace
-}  // namespace snapshottest
+}  // namespace racetest

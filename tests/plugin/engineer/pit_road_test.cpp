@@ -6,12 +6,10 @@
 
 #include "plugin/app/seams.h"
 #include "plugin/engineer/race_work.h"
-#include "race_work_harness.h"
+#include "support/race_fixture.h"
 
-namespace racework {
+namespace racetest {
 namespace {
-
-using Events = std::vector<std::string>;
 
 class PitRoadTest : public RaceWorkTest {
   protected:
@@ -135,7 +133,7 @@ TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
             }
         };
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         tick();
         onRefresh = nullptr;
 
@@ -206,7 +204,6 @@ TEST_F(PitRoadTest, TheServicesBurnFlowsThroughTheRealRefreshIntoTheFuelRequest)
 }
 
 TEST_F(PitRoadTest, TheTireReplyDecidesWhetherTiresAreOrdered) {
-    REQUIRE_TIRE_ORDERS();
     struct Case {
         const char* reply;
         bool takes;
@@ -220,7 +217,7 @@ TEST_F(PitRoadTest, TheTireReplyDecidesWhetherTiresAreOrdered) {
         race().TiresRequested = 0;
         service_.answer("qrdtireschange", c.reply);
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         tick();
         const Events log = logMessages();
         ASSERT_GE(log.size(), 2u);
@@ -286,7 +283,7 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
         race().LitersToAdd = 38.9;
         race().FuelToFinish = 58.7;
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         for (int i = 0; i < 4; ++i) {
             tick();
         }
@@ -332,7 +329,6 @@ TEST_F(PitRoadTest, AStopWithoutAMeasuredStintBeepsOnceAndOnlyRestartsTheWindow)
 }
 
 TEST_F(PitRoadTest, TiresWornBelowTheLimitAreChangedInTheStall) {
-    REQUIRE_TIRE_ORDERS();
     struct Case {
         const char* corner;
         double wear;
@@ -353,7 +349,7 @@ TEST_F(PitRoadTest, TiresWornBelowTheLimitAreChangedInTheStall) {
         race().BaselinePressureLR = race().BaselinePressureRR = 170;
         race().TireResetDone = 1;
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         tick();
         tick();
         const Events log = logMessages();
@@ -430,4 +426,4 @@ TEST_F(PitRoadTest, ATireServiceResetsTheTireAgeOncePerStop) {
 }
 
 }  // namespace
-}  // namespace racework
+}  // namespace racetest

@@ -4,15 +4,14 @@
 #include <string>
 #include <vector>
 
-#include "race_work_harness.h"
+#include "support/race_fixture.h"
 
-namespace racework {
+namespace racetest {
 namespace {
 
 using engineer::kFuel;
 using engineer::kTire;
 using engineer::kWeather;
-using Events = std::vector<std::string>;
 
 std::string withRaceLaps(const std::string& laps) {
     std::string text = testsupport::sampleSessionText();
@@ -24,10 +23,7 @@ std::string withRaceLaps(const std::string& laps) {
 
 class AdvisoriesTest : public RaceWorkTest {
   protected:
-    void SetUp() override {
-        RaceWorkTest::SetUp();
-        REQUIRE_ADVISORIES();
-    }
+    void SetUp() override { RaceWorkTest::SetUp(); }
 };
 
 TEST_F(AdvisoriesTest, TheTireFunctionOnTrackTellsTheMostWornTireAndTheSetsLeft) {
@@ -115,7 +111,7 @@ TEST_F(AdvisoriesTest, TheFuelFunctionSuggestsTheStartingFuelInTheGarageAndTheSt
             race().LastHighFuelBurnMax = 2.5f;
             race().FuelTankLiters = c.tank;
             timeline_.clear();
-            std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+            clearLog();
             tick(kFuel);
             EXPECT_EQ(timeline_.starting("say"), Events{c.sentence});
             const std::string log = readLog();
@@ -129,4 +125,4 @@ TEST_F(AdvisoriesTest, TheFuelFunctionSuggestsTheStartingFuelInTheGarageAndTheSt
 }
 
 }  // namespace
-}  // namespace racework
+}  // namespace racetest
