@@ -110,6 +110,14 @@ TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
          {"pit 2 0"},
          0,
          {"LOG: Lap 9 Pit IN: Updating Fuel: FuelLastSet: 20.00 LitersToAdd: 0.00"}},
+        {"higher, less than a litre left to add",
+         "3.1",
+         3,
+         false,
+         true,
+         {"pit 2 0"},
+         0.5,
+         {"LOG: Lap 9 Pit IN: Updating Fuel: FuelLastSet: 20.00 LitersToAdd: 0.50"}},
         {"higher, passive",
          "3.1",
          30,
@@ -315,17 +323,30 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
     }
 }
 
-TEST_F(PitRoadTest, AStopWithoutAMeasuredStintBeepsOnceAndOnlyRestartsTheWindow) {
-    inTheStall(0.0);
-    race().FuelBurnPerMin = 0;
-    race().FuelAtReset = 3;
-    sim_.set("FuelLevel", 44);
-    tick();
-    EXPECT_EQ(timeline_.starting("tone"), Events{"tone 1200 100 0.0/0.9/0.0/0.0"});
-    EXPECT_TRUE(timeline_.starting("GET").empty());
-    EXPECT_EQ(readLog(), "");
-    EXPECT_EQ(race().BoxServiceDone, 1);
-    EXPECT_FLOAT_EQ(race().FuelAtReset, 44.0f);
+TEST_F(PitRoadTest, OnlyAStopAfterAMeasuredStintIsReported) {
+    struct Case {
+        float perLap, perMin;
+        bool reported;
+    };
+    // A thrifty car burns below a litre a lap and a minute: still a measured stint.
+    const Case cases[] = {{0.9f, 0.6f, true}, {2.4f, 0, false}, {0, 1.3f, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.perLap) + " " + std::to_string(c.perMin));
+        inTheStall(0.0);
+        race().FuelBurnPerLap = c.perLap;
+        race().FuelBurnPerMin = c.perMin;
+        race().FuelAtReset = 3;
+        race().BoxServiceDone = 0;
+        sim_.set("FuelLevel", 44);
+        timeline_.clear();
+        clearLog();
+        tick();
+        EXPECT_EQ(timeline_.starting("tone").size(), c.reported ? 2u : 1u);
+        EXPECT_EQ(timeline_.starting("GET /qrd/data.php").size(), c.reported ? 1u : 0u);
+        EXPECT_EQ(logMessages().size(), c.reported ? 3u : 0u);
+        EXPECT_EQ(race().BoxServiceDone, 1);
+        EXPECT_FLOAT_EQ(race().FuelAtReset, 44.0f);
+    }
 }
 
 TEST_F(PitRoadTest, TiresWornBelowTheLimitAreChangedInTheStall) {
