@@ -178,6 +178,15 @@ TEST_F(PitTest, FuelRequestTurnedOffWhenTheTankHoldsEnough) {
     sim_.setInt("PitSvFlags", 0);
     refresh();
     EXPECT_EQ(race().FuelOffAnnounced, 0);
+
+    // 56 laps need the whole 28 litres: nothing to spare, the request stays.
+    sim_.setInt("SessionLapsRemainEx", 56);
+    sim_.setInt("PitSvFlags", 16);
+    timeline_.clear();
+    refresh();
+    EXPECT_FLOAT_EQ(race().FuelToFinish, 28);
+    EXPECT_EQ(pitCommands(), Commands{});
+    EXPECT_EQ(race().FuelOffAnnounced, 0);
 }
 
 TEST_F(PitTest, PassiveApproachOnlyObserves) {

@@ -74,6 +74,16 @@ TEST_F(PitRoadTest, TheConsultationReportsWaitsAndAsksTheThreeQuestionsOnce) {
     timeline_.clear();
     tick();
     EXPECT_TRUE(timeline_.starting("GET").empty());
+
+    // Without a burn (right after a reset) no tire range is known.
+    armedOnPitRoad();
+    race().FuelBurnPerLap = 0;
+    clearLog();
+    tick();
+    ASSERT_FALSE(logMessages().empty());
+    EXPECT_EQ(logMessages()[0],
+              "LOG: Lap 9 Pit IN: NeededTireRange: 0 LitersToAdd: 30 FuelBurnPerLap: 2.50 "
+              "LocalLapLength: 3600");
 }
 
 TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
