@@ -353,10 +353,6 @@ TEST(ClientFakeGone, ClientOutlivingItsSimulatorSeesNoSimulator) {
     EXPECT_FALSE(client.openTelemetry());
 }
 
-TEST(ClientProcessWide, TelemetryIsOneObject) {
-    EXPECT_EQ(&telemetry::Telemetry(), &telemetry::Telemetry());
-}
-
 // Headers a broken or hostile publisher might leave: none may lead the reader outside the
 // mapping (the sanitizer build turns any such read into a failure), and each makes the block
 // count as not live.
