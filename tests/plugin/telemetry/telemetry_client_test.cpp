@@ -73,6 +73,17 @@ TEST_F(ClientTest, ObjectsOpenedInAFailedAttemptAreNotReopened) {
     EXPECT_EQ(sim.openEventCalls, 3);
 }
 
+TEST_F(ClientTest, AStepThatFailedIsTriedAgainOnTheNextTick) {
+    for (bool FakeSimulator::*step : {&FakeSimulator::failOpenMapping, &FakeSimulator::failMapView,
+                                      &FakeSimulator::failOpenEvent}) {
+        client.closeTelemetry();
+        sim.*step = true;
+        EXPECT_FALSE(client.waitForTelemetry(16));
+        sim.*step = false;
+        EXPECT_TRUE(sim.deliver(client));
+    }
+}
+
 TEST_F(ClientTest, FirstRowAllocatesAndIsProcessedOnTheFollowingTick) {
     sim.set("FuelLevel", 5.0f);
     // The first tick only learns the simulator's tick count.
