@@ -430,6 +430,7 @@ TEST_F(ClientTest, HeadersThatDoNotFitTheMappingAreRejected) {
         EXPECT_EQ(reader.varHeader(0), nullptr);
         EXPECT_EQ(reader.sessionText(), nullptr);
         EXPECT_EQ(reader.sessionTextLimit(), 0u);
+        EXPECT_EQ(reader.sessionInfoUpdate(), 0);
         hostile.publish();
         EXPECT_FALSE(reader.waitForTelemetry(16));
         EXPECT_EQ(reader.dataCopy(), nullptr);
