@@ -15,7 +15,7 @@
 
 #include "plugin/engineer/race_state.h"
 #include "plugin/links/web_service_link.h"
-#include "race_work_harness.h"
+#include "support/race_fixture.h"
 
 namespace {
 
@@ -107,7 +107,7 @@ void recordConsole(const char* text) {
 constexpr auto kClientTimeOut = std::chrono::milliseconds(10000);
 constexpr auto kSlack = std::chrono::milliseconds(2000);
 
-class ServiceFaults : public racework::RaceWorkTest {
+class ServiceFaults : public racetest::RaceWorkTest {
   protected:
     void useService(const FaultyService& service) {
         // The machine's real client, not the harness's scripted one.

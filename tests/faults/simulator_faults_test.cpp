@@ -11,11 +11,11 @@
 
 #include "plugin/app/main_tick.h"
 #include "plugin/engineer/race_state.h"
-#include "race_work_harness.h"
+#include "support/race_fixture.h"
 
 namespace {
 
-class SimulatorFaults : public racework::RaceWorkTest {
+class SimulatorFaults : public racetest::RaceWorkTest {
   public:
     // What the fault table below works with.
     using RaceWorkTest::clock_;

@@ -9,12 +9,12 @@
 
 #include "plugin/app/seams.h"
 #include "plugin/audio/speak.h"
-#include "snapshot_fixture.h"
+#include "support/race_fixture.h"
 #include "support/fake_audio_output.h"
 #include "support/test_folder.h"
 #include "support/wav_measure.h"
 
-namespace snapshottest {
+namespace racetest {
 namespace {
 
 constexpr int kRate = 48000;
@@ -102,4 +102,4 @@ TEST_F(CountdownSoundTest, TheMarksAreHeardOnlyWhenATickFindsTheCarOnThem) {
 }
 
 }  // namespace
-}  // namespace snapshottest
+}  // namespace racetest

@@ -5,9 +5,9 @@
 #include "plugin/app/seams.h"
 #include "plugin/telemetry/telemetry_client.h"
 
-#include "snapshot_fixture.h"
+#include "support/race_fixture.h"
 
-namespace snapshottest {
+namespace racetest {
 namespace {
 
 using FactsTest = SnapshotTest;
@@ -146,4 +146,4 @@ TEST_F(FactsTest, HugeNumbersInTheTextAreClamped) {
 }
 
 }  // namespace
-}  // namespace snapshottest
+}  // namespace racetest

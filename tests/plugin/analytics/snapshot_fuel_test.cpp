@@ -3,9 +3,9 @@
 #include <limits>
 
 #include "plugin/analytics/snapshot_steps.h"
-#include "snapshot_fixture.h"
+#include "support/race_fixture.h"
 
-namespace snapshottest {
+namespace racetest {
 namespace {
 
 using FuelTest = SnapshotTest;
@@ -161,6 +161,7 @@ TEST_F(FuelTest, LitersToAddWithReserveAndTankLimit) {
         {"cut to the 45-litre tank", "45.000", 24.8, 20.0, 21, 25},
         {"enough in the tank", "100.000", 60.8, 56.0, 20, 0},
         {"below one litre short: no reserve", "100.000", 21.1, 16.3, 7, 0.5},
+        {"one whole litre short: the reserve", "100.000", 20.1, 15.3, 7, 9},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -225,18 +226,34 @@ TEST_F(FuelTest, NonFiniteValuesNeverReachTheOutputs) {
     }
 }
 
-TEST_F(FuelTest, UnknownLapsLeftRead999) {
-    windowFrom(12, 40, 1000);
-    openLocalBlock();
-    sim_.setInt("Lap", 12);
-    sim_.set("LapDist", 0);
-    sim_.set("FuelLevel", 39);
-    sim_.set("SessionTime", 1000);
-    refresh();
-    EXPECT_EQ(race().FuelBurnPerLap, 0);  // 1 litre over 0 m: no burn known
-    EXPECT_EQ(race().FuelLapsLeft, 999);
-    EXPECT_EQ(race().NextPitLaps, 999);  // not an endless window
-    EXPECT_EQ(blockLine().substr(11, 7), "999.00,") << blockLine();
+TEST_F(FuelTest, LapsLeftOfAnUnmeasuredOrEmptyTank) {
+    struct Case {
+        const char* name;
+        int lap;
+        double level;
+        double lapsLeft;
+        const char* onTheBoard;
+    };
+    const Case cases[] = {
+        // 1 litre over 0 m: no burn known, and no endless window either.
+        {"nothing run", 12, 39, 999, ",999.00,"},
+        // 5 litres over two laps: the tank is dry now, not 999 laps from the next stop.
+        {"empty", 14, 0, 0, ",0.00,"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        windowFrom(12, c.lap == 12 ? 40 : 5, 1000);
+        openLocalBlock();
+        sim_.setInt("Lap", c.lap);
+        sim_.set("LapDist", 0);
+        sim_.set("FuelLevel", c.level);
+        sim_.set("SessionTime", 1000 + 60 * (c.lap - 12));
+        refresh();
+        EXPECT_EQ(race().FuelLapsLeft, c.lapsLeft);
+        EXPECT_EQ(race().NextPitLaps, c.lapsLeft);
+        EXPECT_TRUE(contains(blockLine(), c.onTheBoard)) << blockLine();
+    }
 }
 
 TEST_F(FuelTest, StandingWithAFullTankKeepsTheWindowReset) {
@@ -319,4 +336,4 @@ TEST_F(FuelTest, PlanFractionAndNextWindow) {
 }
 
 }  // namespace
-}  // namespace snapshottest
+}  // namespace racetest

@@ -2,18 +2,20 @@
 // and the status outputs: the pit-board line, the fuel status row and the dashboard bits.
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "common/status_row.h"
-#include "snapshot_fixture.h"
+#include "os_helpers.h"
+#include "platform/serial_port.h"
+#include "plugin/links/serial_pit_board.h"
+#include "support/race_fixture.h"
 
-namespace snapshottest {
+namespace racetest {
 namespace {
-
-using Commands = std::vector<std::pair<int32_t, int32_t>>;
-using Events = std::vector<std::string>;
 
 class PitTest : public SnapshotTest {
   protected:
@@ -91,17 +93,17 @@ TEST_F(PitTest, CountdownToneOncePerArrival) {
     for (const Pass& p : passes) {
         SCOPED_TRACE(p.lapDist);
         sim_.set("LapDist", p.lapDist);
-        voice_.clear();
+        timeline_.clear();
         refresh();
-        EXPECT_EQ(voice_.events(), p.tones);
+        EXPECT_EQ(voiceEvents(), p.tones);
         EXPECT_EQ(race().PitBeepGiven, p.beepGiven);
     }
     // Only while approaching the pits; on track the mark passes silently.
     sim_.setInt("PlayerTrackSurface", 3);
     sim_.set("LapDist", 25);
-    voice_.clear();
+    timeline_.clear();
     refresh();
-    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(voiceEvents(), Events{});
     EXPECT_EQ(race().PitBeepGiven, 0);
 }
 
@@ -110,36 +112,41 @@ TEST_F(PitTest, PassiveModeSoundsNoTone) {
     sim_.setInt("PlayerTrackSurface", 2);
     sim_.set("LapDist", 25);
     refresh();
-    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(voiceEvents(), Events{});
 }
 
 TEST_F(PitTest, FuelAmountIsSetOncePerApproach) {
     standardWindow();
-    pitEntryAt("0.012");  // 60 m: the approach begins
-    std::string out = refresh();
-    EXPECT_EQ(out, "Pit Board..   P:  5  L: 30" + std::string(44 + 17, ' ') + "\r");
-    EXPECT_EQ(race().FuelWindowState, 0);
-    EXPECT_EQ(pits_.commands, Commands{});
-
-    pitEntryAt("0.008");  // 40 m
-    refresh();
-    EXPECT_EQ(pits_.commands, (Commands{{2, 40}}));
-    EXPECT_EQ(race().FuelLastSet, 40);
-    EXPECT_EQ(race().FuelWindowState, 2);
-    EXPECT_EQ(race().FuelOffAnnounced, 1);
-    EXPECT_EQ(voice_.events(),
-              Events{"say later: On Current fuel numbers it looks like the Fuel Window is open."});
-
-    pitEntryAt("0.006");  // 30 m
-    refresh();
-    EXPECT_EQ(pits_.commands.size(), 1u);
-
-    // The next approach starts again between 75 and 50 m.
-    pitEntryAt("0.012");
-    refresh();
-    pitEntryAt("0.008");
-    refresh();
-    EXPECT_EQ(pits_.commands, (Commands{{2, 40}, {2, 40}}));
+    const std::string board = "Pit Board..   P:  5  L: 30" + std::string(44 + 17, ' ') + "\r";
+    struct Pass {
+        const char* pct;
+        std::string row;  // how the printed row begins
+        Commands sent;
+    };
+    const Pass passes[] = {
+        {"0.015200", " Fuel L:", {}},  // 76 m: still the status row
+        {"0.015000", board, {}},       // 75 m: the approach begins
+        {"0.010200", board, {}},       // 51 m: no request yet
+        {"0.010000", board, {{2, 40}}},
+        {"0.006000", board, {{2, 40}}},  // once per approach
+        // The next approach starts again between 75 and 50 m.
+        {"0.012000", board, {{2, 40}}},
+        {"0.008000", board, {{2, 40}, {2, 40}}},
+    };
+    for (const Pass& p : passes) {
+        SCOPED_TRACE(p.pct);
+        pitEntryAt(p.pct);
+        const std::string out = refresh();
+        EXPECT_EQ(out.substr(0, p.row.size()), p.row);
+        EXPECT_EQ(pitCommands(), p.sent);
+        if (p.sent.size() == 1 && std::string(p.pct) == "0.010000") {
+            EXPECT_EQ(race().FuelLastSet, 40);
+            EXPECT_EQ(race().FuelWindowState, 2);
+            EXPECT_EQ(race().FuelOffAnnounced, 1);
+            EXPECT_EQ(voiceEvents(), Events{"say later: On Current fuel numbers it looks like "
+                                            "the Fuel Window is open."});
+        }
+    }
 }
 
 TEST_F(PitTest, FuelAmountBeyondTheTankIsSetWithoutTheNotice) {
@@ -147,8 +154,8 @@ TEST_F(PitTest, FuelAmountBeyondTheTankIsSetWithoutTheNotice) {
     pitEntryAt("0.008", "65.000");
     refresh();
     // 25 + 40 litres fill the 65-litre tank exactly: not below it.
-    EXPECT_EQ(pits_.commands, (Commands{{2, 40}}));
-    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(pitCommands(), (Commands{{2, 40}}));
+    EXPECT_EQ(voiceEvents(), Events{});
     EXPECT_EQ(race().FuelOffAnnounced, 0);
     EXPECT_EQ(race().FuelWindowState, 2);
 }
@@ -161,15 +168,24 @@ TEST_F(PitTest, FuelRequestTurnedOffWhenTheTankHoldsEnough) {
     pitEntryAt("0.008");
     refresh();
     refresh();
-    EXPECT_EQ(pits_.commands, (Commands{{11, 1}}));
+    EXPECT_EQ(pitCommands(), (Commands{{11, 1}}));
     EXPECT_EQ(race().FuelLastSet, 0);
     EXPECT_EQ(
-        voice_.events(),
+        voiceEvents(),
         Events{"say later: The current fuel numbers look ok, Turning off fuel. Eyes forward."});
     EXPECT_EQ(race().FuelOffAnnounced, 1);
     // Once the request is off the guard clears for the next time.
     sim_.setInt("PitSvFlags", 0);
     refresh();
+    EXPECT_EQ(race().FuelOffAnnounced, 0);
+
+    // 56 laps need the whole 28 litres: nothing to spare, the request stays.
+    sim_.setInt("SessionLapsRemainEx", 56);
+    sim_.setInt("PitSvFlags", 16);
+    timeline_.clear();
+    refresh();
+    EXPECT_FLOAT_EQ(race().FuelToFinish, 28);
+    EXPECT_EQ(pitCommands(), Commands{});
     EXPECT_EQ(race().FuelOffAnnounced, 0);
 }
 
@@ -184,13 +200,24 @@ TEST_F(PitTest, PassiveApproachOnlyObserves) {
     sim_.setInt("PitSvFlags", 16);
     refresh();
     EXPECT_EQ(race().FuelOffAnnounced, 1);
-    EXPECT_EQ(pits_.commands, Commands{});
-    EXPECT_EQ(voice_.events(), Events{});
+    EXPECT_EQ(pitCommands(), Commands{});
+    EXPECT_EQ(voiceEvents(), Events{});
 }
 
 TEST_F(PitTest, PitBoardLineByteForByte) {
     standardWindow();
     openLocalBlock();
+    // The serial pit board gets the same line, where the settings ask for one.
+    platform_test::PseudoTerminal board;
+#ifndef _WIN32
+    ASSERT_TRUE(board.ok());
+    std::filesystem::create_symlink(board.devicePath(), dir_ / "COM4");
+    platform::setSerialDeviceDirectory(dir_.string());
+    std::ofstream(dir_ / "Qm_Korvane_Launcher.ini") << "[Setup]\nUseSerial=1\n";
+    ::testing::internal::CaptureStdout();
+    ASSERT_TRUE(links::OpenSerialPitBoard());
+    ::testing::internal::GetCapturedStdout();
+#endif
     // A longer line of an earlier run: its tail stays behind the new line's carriage return.
     for (int i = 0; i < 40; ++i) {
         block_.bytes[i] = 'X';
@@ -201,6 +228,11 @@ TEST_F(PitTest, PitBoardLineByteForByte) {
     EXPECT_EQ(std::string(block_.bytes.begin(), block_.bytes.begin() + 29), line);
     EXPECT_EQ(std::string(block_.bytes.begin() + 29, block_.bytes.begin() + 41),
               std::string(11, 'X') + '\0');
+#ifndef _WIN32
+    EXPECT_EQ(board.read(29, 5000), line);
+    links::CloseSerialPitBoard();
+    platform::setSerialDeviceDirectory("");
+#endif
     // On track the console row shows the fuel status, the bits and the functions.
     EXPECT_EQ(out,
               " Fuel L:25.000 U:4.000 2.00L/Laps SL: 12 FL:  2 EL:12.50 FN:60.00 FPM:0 T0.60 "
@@ -299,4 +331,4 @@ TEST_F(PitTest, DashboardBits) {
 }
 
 }  // namespace
-}  // namespace snapshottest
+}  // namespace racetest

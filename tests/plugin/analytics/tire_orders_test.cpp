@@ -4,12 +4,10 @@
 #include <vector>
 
 #include "plugin/analytics/analytics_calls.h"
-#include "snapshot_fixture.h"
+#include "support/race_fixture.h"
 
-namespace snapshottest {
+namespace racetest {
 namespace {
-
-using Commands = std::vector<std::pair<int32_t, int32_t>>;
 
 class TireOrdersTest : public SnapshotTest {
   protected:
@@ -38,11 +36,11 @@ TEST_F(TireOrdersTest, AdaptivePressuresFollowTheTrackTemperature) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.track);
-        pits_.commands.clear();
+        timeline_.clear();
         baselines(180, 180, 180, 180);
         trackAt(c.track);
         analytics::OrderAdaptiveTires();
-        EXPECT_EQ(pits_.commands,
+        EXPECT_EQ(pitCommands(),
                   (Commands{{3, c.pressure}, {4, c.pressure}, {5, c.pressure}, {6, c.pressure}}));
     }
 }
@@ -54,7 +52,7 @@ TEST_F(TireOrdersTest, AdaptiveOrderKeepsTheTireBookkeeping) {
     race().TireDistance = 1234;
     race().ServiceType = 1;
     analytics::OrderAdaptiveTires();
-    EXPECT_EQ(pits_.commands, (Commands{{3, 170}, {4, 171}, {5, 172}, {6, 173}}));
+    EXPECT_EQ(pitCommands(), (Commands{{3, 170}, {4, 171}, {5, 172}, {6, 173}}));
     EXPECT_EQ(race().TireChangeLap, 9);
     EXPECT_EQ(race().TireDistance, 0);
     EXPECT_EQ(race().ServiceType, 0u);
@@ -69,7 +67,7 @@ TEST_F(TireOrdersTest, AdaptiveOrderNeedsActiveModeAndManagement) {
     race().AdaptiveTireManagement = 1;
     race().PassiveMode = 1;
     analytics::OrderAdaptiveTires();
-    EXPECT_EQ(pits_.commands, Commands{});
+    EXPECT_EQ(pitCommands(), Commands{});
     EXPECT_EQ(race().TiresRequested, 0);
 }
 
@@ -93,18 +91,18 @@ TEST_F(TireOrdersTest, TireChoiceByMode) {
     trackAt(50);
     for (const Case& c : cases) {
         SCOPED_TRACE("mode " + std::to_string(c.mode) + " adaptive " + std::to_string(c.adaptive));
-        pits_.commands.clear();
+        timeline_.clear();
         race().TireChangeMode = c.mode;
         race().AdaptiveTireManagement = c.adaptive;
         analytics::OrderTiresForMode();
-        EXPECT_EQ(pits_.commands, c.sent);
+        EXPECT_EQ(pitCommands(), c.sent);
         EXPECT_EQ(race().TiresRequested, 0);  // the choice does not touch the bookkeeping
     }
     race().PassiveMode = 1;
-    pits_.commands.clear();
+    timeline_.clear();
     analytics::OrderTiresForMode();
-    EXPECT_EQ(pits_.commands, Commands{});
+    EXPECT_EQ(pitCommands(), Commands{});
 }
 
 }  // namespace
-}  // namespace snapshottest
+}  // namespace racetest

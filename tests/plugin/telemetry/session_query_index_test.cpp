@@ -230,11 +230,4 @@ TEST_F(SessionQueryPassTest, OnePassReadsOneVersionOfTheText) {
     EXPECT_EQ(before, telemetry::QueryResult);
 }
 
-TEST_F(SessionQueryPassTest, NothingIsFoundWhileNotLive) {
-    sim_.setConnected(false);
-    sim_.publish();
-    telemetry::SessionQueryPass pass(client_);
-    EXPECT_EQ(telemetry::querySessionValue(client_, "WeekendInfo:TrackID:"), 0);
-}
-
 }  // namespace

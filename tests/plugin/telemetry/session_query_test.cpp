@@ -137,11 +137,6 @@ TEST_F(SessionQueryTest, EveryPathThePluginAsksIsFoundInTheSimulatorsLayout) {
         EXPECT_EQ(querySessionValue(client, QueryPath), 1);
         EXPECT_STREQ(QueryResult, c.expected);
     }
-    // The conversions callers apply.
-    ASSERT_EQ(querySessionValue(client, "WeekendInfo:TrackLength:"), 1);
-    EXPECT_DOUBLE_EQ(std::atof(QueryResult) * 1000, 3600.0);
-    ASSERT_EQ(querySessionValue(client, "WeekendInfo:TrackPitSpeedLimit:"), 1);
-    EXPECT_EQ(std::atoi(QueryResult), 72);
 }
 
 TEST_F(SessionQueryTest, MissingEntriesAreNotFoundAndKeepTheLastResult) {

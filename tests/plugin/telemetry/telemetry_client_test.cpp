@@ -73,6 +73,17 @@ TEST_F(ClientTest, ObjectsOpenedInAFailedAttemptAreNotReopened) {
     EXPECT_EQ(sim.openEventCalls, 3);
 }
 
+TEST_F(ClientTest, AStepThatFailedIsTriedAgainOnTheNextTick) {
+    for (bool FakeSimulator::*step : {&FakeSimulator::failOpenMapping, &FakeSimulator::failMapView,
+                                      &FakeSimulator::failOpenEvent}) {
+        client.closeTelemetry();
+        sim.*step = true;
+        EXPECT_FALSE(client.waitForTelemetry(16));
+        sim.*step = false;
+        EXPECT_TRUE(sim.deliver(client));
+    }
+}
+
 TEST_F(ClientTest, FirstRowAllocatesAndIsProcessedOnTheFollowingTick) {
     sim.set("FuelLevel", 5.0f);
     // The first tick only learns the simulator's tick count.
@@ -353,10 +364,6 @@ TEST(ClientFakeGone, ClientOutlivingItsSimulatorSeesNoSimulator) {
     EXPECT_FALSE(client.openTelemetry());
 }
 
-TEST(ClientProcessWide, TelemetryIsOneObject) {
-    EXPECT_EQ(&telemetry::Telemetry(), &telemetry::Telemetry());
-}
-
 // Headers a broken or hostile publisher might leave: none may lead the reader outside the
 // mapping (the sanitizer build turns any such read into a failure), and each makes the block
 // count as not live.
@@ -423,6 +430,7 @@ TEST_F(ClientTest, HeadersThatDoNotFitTheMappingAreRejected) {
         EXPECT_EQ(reader.varHeader(0), nullptr);
         EXPECT_EQ(reader.sessionText(), nullptr);
         EXPECT_EQ(reader.sessionTextLimit(), 0u);
+        EXPECT_EQ(reader.sessionInfoUpdate(), 0);
         hostile.publish();
         EXPECT_FALSE(reader.waitForTelemetry(16));
         EXPECT_EQ(reader.dataCopy(), nullptr);

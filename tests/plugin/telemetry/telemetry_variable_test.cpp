@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "plugin/telemetry/catalogue.h"
 #include "plugin/telemetry/telemetry_client.h"
 #include "plugin/telemetry/telemetry_variable.h"
 #include "tests/support/fake_simulator.h"
@@ -222,86 +221,6 @@ TEST_F(VariableTest, NewConnectionResolvesAgainWhereTheIndexMoved) {
     EXPECT_EQ(client.generation(), generation + 1);
     EXPECT_EQ(lap.readInt(), 9);
     EXPECT_EQ(lap.index(), firstIndex + 2);
-}
-
-// The program-wide catalogue against a simulator publishing every variable in its own type.
-TEST(Catalogue, EveryObjectReadsItsSimulatorVariable) {
-    namespace v = telemetry::vars;
-    struct Entry {
-        TelemetryVariable* var;
-        const char* name;
-    };
-    const Entry entries[] = {
-        {&v::AirTemp, "AirTemp"},
-        {&v::Brake, "Brake"},
-        {&v::EngineWarnings, "EngineWarnings"},
-        {&v::FuelLevel, "FuelLevel"},
-        {&v::IsOnTrack, "IsOnTrack"},
-        {&v::LFcoldPressure, "LFcoldPressure"},
-        {&v::RFcoldPressure, "RFcoldPressure"},
-        {&v::LRcoldPressure, "LRcoldPressure"},
-        {&v::RRcoldPressure, "RRcoldPressure"},
-        {&v::LFtempCR, "LFtempCR"},
-        {&v::RFtempCL, "RFtempCL"},
-        {&v::LRtempCR, "LRtempCR"},
-        {&v::RRtempCL, "RRtempCL"},
-        {&v::LFwearR, "LFwearR"},
-        {&v::RFwearL, "RFwearL"},
-        {&v::LRwearR, "LRwearR"},
-        {&v::RRwearL, "RRwearL"},
-        {&v::Lap, "Lap"},
-        {&v::LapDist, "LapDist"},
-        {&v::PitRepairLeft, "PitRepairLeft"},
-        {&v::PitOptRepairLeft, "PitOptRepairLeft"},
-        {&v::PitSvFlags, "PitSvFlags"},
-        {&v::PitSvLFP, "PitSvLFP"},
-        {&v::PitSvRFP, "PitSvRFP"},
-        {&v::PitSvLRP, "PitSvLRP"},
-        {&v::PitSvRRP, "PitSvRRP"},
-        {&v::PlayerCarIdx, "PlayerCarIdx"},
-        {&v::PlayerCarInPitStall, "PlayerCarInPitStall"},
-        {&v::PlayerCarPitSvStatus, "PlayerCarPitSvStatus"},
-        {&v::PlayerCarPosition, "PlayerCarPosition"},
-        {&v::PlayerTrackSurface, "PlayerTrackSurface"},
-        {&v::RPM, "RPM"},
-        {&v::SessionFlags, "SessionFlags"},
-        {&v::SessionLapsRemainEx, "SessionLapsRemainEx"},
-        {&v::SessionNum, "SessionNum"},
-        {&v::SessionState, "SessionState"},
-        {&v::SessionTime, "SessionTime"},
-        {&v::SessionTimeRemain, "SessionTimeRemain"},
-        {&v::Speed, "Speed"},
-        {&v::TrackTempCrew, "TrackTempCrew"},
-        {&v::TrackTempCrew2, "TrackTempCrew"},
-    };
-    testsupport::VirtualClock clock;
-    testsupport::ScopedClock use(clock);
-    FakeSimulator sim;
-    sim.setConnected(true);
-    // Whole values so every read type agrees; booleans get 1.
-    for (size_t i = 0; i < std::size(entries); ++i) {
-        double value = 2.0 + static_cast<double>(i);
-        telemetry::VarHeader* h = sim.varHeader(entries[i].name);
-        ASSERT_NE(h, nullptr) << entries[i].name;
-        ASSERT_TRUE(sim.set(entries[i].name, h->type == telemetry::kBool ? 1.0 : value));
-    }
-    sim.set("TrackTempCrew", 41.0);
-    sim.attach(telemetry::Telemetry());
-    ASSERT_TRUE(sim.deliver(telemetry::Telemetry()));
-    for (size_t i = 0; i < std::size(entries); ++i) {
-        SCOPED_TRACE(entries[i].name);
-        const Entry& e = entries[i];
-        EXPECT_STREQ(e.var->name(), e.name);
-        bool isBool = sim.varHeader(e.name)->type == telemetry::kBool;
-        double expected = std::string(e.name) == "TrackTempCrew" ? 41.0
-                          : isBool                               ? 1.0
-                                                                 : 2.0 + static_cast<double>(i);
-        EXPECT_EQ(e.var->readInt(), static_cast<int32_t>(expected));
-        EXPECT_DOUBLE_EQ(e.var->readDouble(), expected);
-        EXPECT_TRUE(e.var->readBool());
-    }
-    EXPECT_EQ(v::TrackTempCrew.index(), v::TrackTempCrew2.index());
-    telemetry::Telemetry().replaceConnection(telemetry::makeSystemConnection());
 }
 
 }  // namespace

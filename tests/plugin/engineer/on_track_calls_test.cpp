@@ -3,12 +3,10 @@
 #include <string>
 #include <vector>
 
-#include "race_work_harness.h"
+#include "support/race_fixture.h"
 
-namespace racework {
+namespace racetest {
 namespace {
-
-using Events = std::vector<std::string>;
 
 class OnTrackCallsTest : public RaceWorkTest {
   protected:
@@ -153,7 +151,7 @@ TEST_F(OnTrackCallsTest, FuelSavingIsAdvisedAtTheLapReportOfARacingLapInTheLastT
         race().DistanceToPitEntry = 500;
         tick();
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         race().DistanceToPitEntry = 40;
         tick();
         tick();
@@ -222,4 +220,4 @@ TEST_F(OnTrackCallsTest, TheCallsWaitOnPitRoadAndInTheStall) {
 }
 
 }  // namespace
-}  // namespace racework
+}  // namespace racetest

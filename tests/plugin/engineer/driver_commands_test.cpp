@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "race_work_harness.h"
+#include "support/race_fixture.h"
 
-namespace racework {
+namespace racetest {
 namespace {
 
 using engineer::kFuel;
@@ -15,7 +15,6 @@ using engineer::kModeOption;
 using engineer::kStint;
 using engineer::kTire;
 using engineer::kWeather;
-using Events = std::vector<std::string>;
 
 class DriverCommandsTest : public RaceWorkTest {};
 
@@ -145,7 +144,6 @@ TEST_F(DriverCommandsTest, TirePressesOnPitRoadCycleTheTireChoiceWithALogLineEac
 }
 
 TEST_F(DriverCommandsTest, TheTireChoiceIsOrderedBeforeItIsSpoken) {
-    REQUIRE_TIRE_ORDERS();
     onSurface(2);
     race().PitInArmed = 0;
     race().BaselinePressureLF = race().BaselinePressureRF = 170;
@@ -222,4 +220,4 @@ TEST_F(DriverCommandsTest, GarageModeConfigTakesTheBaselinesWhateverElseIsPresse
 }
 
 }  // namespace
-}  // namespace racework
+}  // namespace racetest

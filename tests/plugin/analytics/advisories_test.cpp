@@ -3,16 +3,16 @@
 #include <string>
 #include <vector>
 
-#include "advisories_fixture.h"
+#include "support/race_fixture.h"
 #include "plugin/analytics/analytics_calls.h"
 #include "plugin/engineer/race_state.h"
 
-namespace advisories {
+namespace racetest {
 namespace {
 
-using Lines = std::vector<std::string>;
+using Lines = Events;
 
-class WeatherAdvisoryTest : public AdvisoryTest {};
+class WeatherAdvisoryTest : public RaceTest {};
 
 TEST_F(WeatherAdvisoryTest, TrackTemperatureAgainstUsualConditions) {
     struct Case {
@@ -48,7 +48,7 @@ TEST_F(WeatherAdvisoryTest, TrackTemperatureAgainstUsualConditions) {
         }
         sim_.set("TrackTempCrew", c.track);
         useSessionText(text);
-        voice_.clear();
+        timeline_.clear();
         clearLog();
 
         analytics::AdviseTrackConditions();
@@ -58,13 +58,13 @@ TEST_F(WeatherAdvisoryTest, TrackTemperatureAgainstUsualConditions) {
 
         const std::string advice = std::string(" Current Weather Suggests ") + c.advice +
                                    " Clicks to baseline tire pressures.";
-        EXPECT_EQ(voice_.said(), (Lines{c.comparison, advice}));
+        EXPECT_EQ(said(), (Lines{c.comparison, advice}));
         EXPECT_EQ(console, c.console);
         EXPECT_EQ(logMessages(), Lines{"LOG: " + advice});
     }
 }
 
-class StartingFuelTest : public AdvisoryTest {
+class StartingFuelTest : public RaceTest {
   protected:
     void raceOf(const std::string& laps, const std::string& time) {
         std::string text = testsupport::sampleSessionText();
@@ -112,10 +112,10 @@ TEST_F(StartingFuelTest, LapsTimesTheHighestBurnUpToTheTank) {
         r.FuelBurnPerLapMax = 3.1f;
         r.FuelBurnPerMinMax = 1.4f;
         r.FuelTankLiters = c.tank;
-        voice_.clear();
+        timeline_.clear();
         clearLog();
         analytics::AdviseStartingFuel();
-        EXPECT_EQ(voice_.said(), Lines{c.sentence});
+        EXPECT_EQ(said(), Lines{c.sentence});
         EXPECT_EQ(logMessages(), c.log ? Lines{c.log} : Lines{});
         EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, c.lastHigh);
     }
@@ -133,13 +133,13 @@ TEST_F(StartingFuelTest, AnUnseededBurnComesFromTheMaximumOfTheRaceKind) {
 
     r.LastHighFuelBurnMax = 0;
     raceOf("20", "unlimited");
-    voice_.clear();
+    timeline_.clear();
     analytics::AdviseStartingFuel();
     EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, 2.5f);
-    EXPECT_EQ(voice_.said(), Lines{" Current Suggested Starting Fuel is 50.00 Liters"});
+    EXPECT_EQ(said(), Lines{" Current Suggested Starting Fuel is 50.00 Liters"});
 }
 
-class TireSetsTest : public AdvisoryTest {};
+class TireSetsTest : public RaceTest {};
 
 TEST_F(TireSetsTest, TheMostWornTireAndTheSetsLeft) {
     struct Case {
@@ -165,9 +165,9 @@ TEST_F(TireSetsTest, TheMostWornTireAndTheSetsLeft) {
         sim_.set("RRwearL", c.rr);
         sim_.setInt("TireSetsAvailable", c.sets);
         publish();
-        voice_.clear();
+        timeline_.clear();
         analytics::AdviseTireSets();
-        EXPECT_EQ(voice_.said(), Lines{c.sentence});
+        EXPECT_EQ(said(), Lines{c.sentence});
     }
 }
 
@@ -186,9 +186,9 @@ TEST_F(TireSetsTest, SetsTheSimulatorDoesNotPublishReadAsNone) {
     publish();
     analytics::AdviseTireSets();
     EXPECT_EQ(
-        voice_.said(),
+        said(),
         Lines{"The last read tire observation most worn was 90.0%. Tire sets remaining is 0"});
 }
 
 }  // namespace
-}  // namespace advisories
+}  // namespace racetest

@@ -6,12 +6,10 @@
 
 #include "plugin/app/seams.h"
 #include "plugin/engineer/race_work.h"
-#include "race_work_harness.h"
+#include "support/race_fixture.h"
 
-namespace racework {
+namespace racetest {
 namespace {
-
-using Events = std::vector<std::string>;
 
 class PitRoadTest : public RaceWorkTest {
   protected:
@@ -76,6 +74,16 @@ TEST_F(PitRoadTest, TheConsultationReportsWaitsAndAsksTheThreeQuestionsOnce) {
     timeline_.clear();
     tick();
     EXPECT_TRUE(timeline_.starting("GET").empty());
+
+    // Without a burn (right after a reset) no tire range is known.
+    armedOnPitRoad();
+    race().FuelBurnPerLap = 0;
+    clearLog();
+    tick();
+    ASSERT_FALSE(logMessages().empty());
+    EXPECT_EQ(logMessages()[0],
+              "LOG: Lap 9 Pit IN: NeededTireRange: 0 LitersToAdd: 30 FuelBurnPerLap: 2.50 "
+              "LocalLapLength: 3600");
 }
 
 TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
@@ -112,6 +120,14 @@ TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
          {"pit 2 0"},
          0,
          {"LOG: Lap 9 Pit IN: Updating Fuel: FuelLastSet: 20.00 LitersToAdd: 0.00"}},
+        {"higher, less than a litre left to add",
+         "3.1",
+         3,
+         false,
+         true,
+         {"pit 2 0"},
+         0.5,
+         {"LOG: Lap 9 Pit IN: Updating Fuel: FuelLastSet: 20.00 LitersToAdd: 0.50"}},
         {"higher, passive",
          "3.1",
          30,
@@ -135,7 +151,7 @@ TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
             }
         };
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         tick();
         onRefresh = nullptr;
 
@@ -206,7 +222,6 @@ TEST_F(PitRoadTest, TheServicesBurnFlowsThroughTheRealRefreshIntoTheFuelRequest)
 }
 
 TEST_F(PitRoadTest, TheTireReplyDecidesWhetherTiresAreOrdered) {
-    REQUIRE_TIRE_ORDERS();
     struct Case {
         const char* reply;
         bool takes;
@@ -220,7 +235,7 @@ TEST_F(PitRoadTest, TheTireReplyDecidesWhetherTiresAreOrdered) {
         race().TiresRequested = 0;
         service_.answer("qrdtireschange", c.reply);
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         tick();
         const Events log = logMessages();
         ASSERT_GE(log.size(), 2u);
@@ -247,11 +262,16 @@ TEST_F(PitRoadTest, RollingThroughTheStallNeitherSoundsNorReports) {
     race().StatusBits = 9;
     sim_.set("FuelLevel", 31.5);
     sim_.setInt("PlayerCarPitSvStatus", 2);
-    for (int i = 0; i < 3; ++i) {
+    // The stall timer runs from the first row in the box and stops when the car leaves it.
+    const char* const rows[] = {" Box: 1 Time: 0.0 ", " Box: 1 Time: 1.5 ", " Box: 1 Time: 3.0 ",
+                                " Box: 0 Time: 0.0 ", " Box: 0 Time: 0.0 "};
+    for (int i = 0; i < 5; ++i) {
+        sim_.set("SessionTime", 500 + 1.5 * i);
+        sim_.setBool("PlayerCarInPitStall", i < 3);
         const std::string out = tick();
-        EXPECT_TRUE(contains(out,
-                             " Box: 1 Time: 0.0 SVC: 2 PR:0.0 PRO:0.0 Fuel: L:31.500 "
-                             "Volume: 90% QRD:9                  \r"))
+        EXPECT_TRUE(contains(out, std::string(rows[i]) +
+                                      "SVC: 2 PR:0.0 PRO:0.0 Fuel: L:31.500 Volume: 90% QRD:9"
+                                      "                  \r"))
             << out;
     }
     EXPECT_TRUE(timeline_.starting("tone").empty());
@@ -281,7 +301,7 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
         race().LitersToAdd = 38.9;
         race().FuelToFinish = 58.7;
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         for (int i = 0; i < 4; ++i) {
             tick();
         }
@@ -313,21 +333,33 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
     }
 }
 
-TEST_F(PitRoadTest, AStopWithoutAMeasuredStintBeepsOnceAndOnlyRestartsTheWindow) {
-    inTheStall(0.0);
-    race().FuelBurnPerMin = 0;
-    race().FuelAtReset = 3;
-    sim_.set("FuelLevel", 44);
-    tick();
-    EXPECT_EQ(timeline_.starting("tone"), Events{"tone 1200 100 0.0/0.9/0.0/0.0"});
-    EXPECT_TRUE(timeline_.starting("GET").empty());
-    EXPECT_EQ(readLog(), "");
-    EXPECT_EQ(race().BoxServiceDone, 1);
-    EXPECT_FLOAT_EQ(race().FuelAtReset, 44.0f);
+TEST_F(PitRoadTest, OnlyAStopAfterAMeasuredStintIsReported) {
+    struct Case {
+        float perLap, perMin;
+        bool reported;
+    };
+    // A thrifty car burns below a litre a lap and a minute: still a measured stint.
+    const Case cases[] = {{0.9f, 0.6f, true}, {2.4f, 0, false}, {0, 1.3f, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.perLap) + " " + std::to_string(c.perMin));
+        inTheStall(0.0);
+        race().FuelBurnPerLap = c.perLap;
+        race().FuelBurnPerMin = c.perMin;
+        race().FuelAtReset = 3;
+        race().BoxServiceDone = 0;
+        sim_.set("FuelLevel", 44);
+        timeline_.clear();
+        clearLog();
+        tick();
+        EXPECT_EQ(timeline_.starting("tone").size(), c.reported ? 2u : 1u);
+        EXPECT_EQ(timeline_.starting("GET /qrd/data.php").size(), c.reported ? 1u : 0u);
+        EXPECT_EQ(logMessages().size(), c.reported ? 3u : 0u);
+        EXPECT_EQ(race().BoxServiceDone, 1);
+        EXPECT_FLOAT_EQ(race().FuelAtReset, 44.0f);
+    }
 }
 
 TEST_F(PitRoadTest, TiresWornBelowTheLimitAreChangedInTheStall) {
-    REQUIRE_TIRE_ORDERS();
     struct Case {
         const char* corner;
         double wear;
@@ -348,7 +380,7 @@ TEST_F(PitRoadTest, TiresWornBelowTheLimitAreChangedInTheStall) {
         race().BaselinePressureLR = race().BaselinePressureRR = 170;
         race().TireResetDone = 1;
         timeline_.clear();
-        std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
+        clearLog();
         tick();
         tick();
         const Events log = logMessages();
@@ -425,4 +457,4 @@ TEST_F(PitRoadTest, ATireServiceResetsTheTireAgeOncePerStop) {
 }
 
 }  // namespace
-}  // namespace racework
+}  // namespace racetest

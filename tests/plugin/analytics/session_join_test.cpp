@@ -3,16 +3,16 @@
 #include <string>
 #include <vector>
 
-#include "advisories_fixture.h"
+#include "support/race_fixture.h"
 #include "plugin/app/seams.h"
 #include "plugin/engineer/race_state.h"
 
-namespace advisories {
+namespace racetest {
 namespace {
 
-using Lines = std::vector<std::string>;
+using Lines = Events;
 
-class SessionJoinTest : public AdvisoryTest {};
+class SessionJoinTest : public RaceTest {};
 
 TEST_F(SessionJoinTest, RecordsTheSessionTrackAndCarOfThePlayer) {
     analytics::LogSessionJoin();
@@ -77,4 +77,4 @@ TEST_F(SessionJoinTest, MissingValuesKeepTheNumbersAndShowNoNames) {
 }
 
 }  // namespace
-}  // namespace advisories
+}  // namespace racetest

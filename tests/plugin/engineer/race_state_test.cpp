@@ -4,33 +4,14 @@
 
 #include <cstring>
 
-#include "plugin/telemetry/telemetry_client.h"
-#include "support/fake_simulator.h"
-#include "support/virtual_clock.h"
+#include "support/race_fixture.h"
 
 namespace {
 
 using engineer::Race;
 using engineer::RaceState;
 
-class RaceStateTest : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        engineer::ResetRaceState();
-        sim_.attach(telemetry::Telemetry());
-        sim_.setConnected(true);
-    }
-    void TearDown() override {
-        telemetry::Telemetry().replaceConnection(nullptr);
-        engineer::ResetRaceState();
-    }
-    // Publishes the staged values and lets the client take them.
-    void deliver() { ASSERT_TRUE(sim_.deliver(telemetry::Telemetry())); }
-
-    testsupport::VirtualClock clock_;
-    testsupport::ScopedClock useClock_{clock_};
-    testsupport::FakeSimulator sim_;
-};
+using RaceStateTest = racetest::RaceTest;
 
 TEST_F(RaceStateTest, StartsZeroFilledApartFromItsInitialValues) {
     RaceState& r = Race();
@@ -57,7 +38,7 @@ TEST_F(RaceStateTest, FuelResetStartsTheWindowFromTelemetry) {
     sim_.set("SessionTime", 1234.97);
     sim_.setInt("Lap", 7);
     sim_.set("FuelLevel", 42.5);
-    deliver();
+    publish();
 
     RaceState& r = Race();
     r.DistanceSinceReset = 880;
