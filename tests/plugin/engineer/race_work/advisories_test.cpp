@@ -22,13 +22,7 @@ std::string withRaceLaps(const std::string& laps) {
     return text;
 }
 
-class AdvisoriesTest : public RaceWorkTest {
-  protected:
-    void SetUp() override {
-        RaceWorkTest::SetUp();
-        REQUIRE_ADVISORIES();
-    }
-};
+class AdvisoriesTest : public RaceWorkTest {};
 
 TEST_F(AdvisoriesTest, TheTireFunctionOnTrackTellsTheMostWornTireAndTheSetsLeft) {
     onSurface(3);

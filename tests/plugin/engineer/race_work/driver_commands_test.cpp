@@ -145,7 +145,6 @@ TEST_F(DriverCommandsTest, TirePressesOnPitRoadCycleTheTireChoiceWithALogLineEac
 }
 
 TEST_F(DriverCommandsTest, TheTireChoiceIsOrderedBeforeItIsSpoken) {
-    REQUIRE_TIRE_ORDERS();
     onSurface(2);
     race().PitInArmed = 0;
     race().BaselinePressureLF = race().BaselinePressureRF = 170;

@@ -121,6 +121,7 @@ void RaceWorkTest::SetUp() {
             current->onRefresh();
         }
     };
+    engineer::setPitInSnapshotRefresh(seams.refreshSessionSnapshot);
     clock_.setSleepHook([](int ms) { currentTimeline->add("sleep " + std::to_string(ms)); });
 
     sim_.setSessionText(testsupport::sampleSessionText());
@@ -143,6 +144,7 @@ void RaceWorkTest::TearDown() {
     platform::setHttpTransport(nullptr);
     links::ResetServiceLink();
     app::RestoreDefaultSeams();
+    engineer::setPitInSnapshotRefresh(nullptr);
     engineer::ResetRaceState();
     engineer::ResetPitRoadHandling();
     common::setSettingsPath("");

@@ -108,17 +108,4 @@ class RaceWorkTest : public ::testing::Test {
 
 bool contains(const std::string& text, const std::string& part);
 
-// Tire orders and advisories come from the analytics library; until each is written a
-// stand-in does nothing.
-#ifdef KORVANE_WITH_TIRE_ORDERS
-#define REQUIRE_TIRE_ORDERS() (void)0
-#else
-#define REQUIRE_TIRE_ORDERS() GTEST_SKIP() << "the tire orders are not part of this tree yet"
-#endif
-#ifdef KORVANE_WITH_ADVISORIES
-#define REQUIRE_ADVISORIES() (void)0
-#else
-#define REQUIRE_ADVISORIES() GTEST_SKIP() << "the advisories are not part of this tree yet"
-#endif
-
 }  // namespace racework
