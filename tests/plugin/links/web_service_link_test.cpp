@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -346,6 +347,13 @@ TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire
     EXPECT_DOUBLE_EQ(v.LitersToAdd, 12.5);
     EXPECT_FLOAT_EQ(v.FuelBurnMax, 2.75f);
     EXPECT_EQ(v.TireDistance, 12345);
+    // Distances no int holds are pinned to its ends, and no distance at all (NaN) is none.
+    const std::pair<double, int32_t> distances[] = {
+        {std::nan(""), 0}, {-1e12, INT32_MIN}, {1e12, INT32_MAX}};
+    for (const auto& [distance, expected] : distances) {
+        race.TireDistance = distance;
+        EXPECT_EQ(links::CurrentReportValues().TireDistance, expected) << distance;
+    }
     telemetry::Telemetry().closeTelemetry();
 }
 

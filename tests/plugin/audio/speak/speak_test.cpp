@@ -25,6 +25,7 @@
 #include "plugin/engineer/race_state.h"
 #include "support/fake_audio_output.h"
 #include "support/fake_speech_renderer.h"
+#include "support/recording_voice.h"
 #include "support/test_folder.h"
 #include "support/virtual_clock.h"
 #include "support/wav_measure.h"
@@ -393,26 +394,16 @@ TEST_F(SpeakTest, SoundsAreFreedOnceTheyHaveBeenHeard) {
     EXPECT_EQ(audio::Engine().soundCount(), 0u) << "heard messages are still held";
 }
 
-class RecordingSink : public audio::VoiceSink {
-  public:
-    void speak(const std::wstring& text, bool background) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        spoken.emplace_back(text, background);
-    }
-    void tone(int, int, float, float, float, float) override {}
-    std::mutex mutex_;
-    std::vector<std::pair<std::wstring, bool>> spoken;
-};
-
 TEST_F(SpeakTest, AnInstalledSinkTakesTheCallsInstead) {
-    RecordingSink sink;
-    audio::setVoiceSink(&sink);
-    audio::Speak(L" Fuel Reset.");
-    audio::SpeakInBackground(L" Sim connected.");
-    EXPECT_EQ(audio::BackgroundSpeechRunning(), 0);
-    audio::setVoiceSink(nullptr);
-    EXPECT_EQ(sink.spoken, (std::vector<std::pair<std::wstring, bool>>{
-                               {L" Fuel Reset.", false}, {L" Sim connected.", true}}));
+    std::vector<std::string> heard;
+    {
+        testsupport::RecordingVoice sink;
+        audio::Speak(L" Fuel Reset.");
+        audio::SpeakInBackground(L" Sim connected.");
+        EXPECT_EQ(audio::BackgroundSpeechRunning(), 0);
+        heard = sink.events();
+    }
+    EXPECT_EQ(heard, (std::vector<std::string>{"say:  Fuel Reset.", "say later:  Sim connected."}));
     EXPECT_TRUE(fake_.calls().empty());
     EXPECT_EQ(audio::Engine().channelCount(), 0u);
 }
