@@ -187,7 +187,7 @@ TEST_F(SerialPitBoard, TheLineArrivesByteForByteOnTheHighestPort) {
     for (const auto& [length, sent] : {std::pair{4094, 4094}, std::pair{5000, 4095}}) {
         const std::string text(static_cast<size_t>(length), 'x');
         EXPECT_EQ(links::WriteSerialLine("%s", text.c_str()), sent);
-        EXPECT_EQ(board.read(static_cast<size_t>(sent), 5000), text.substr(0, sent)) << length;
+        EXPECT_TRUE(board.read(static_cast<size_t>(sent), 5000) == text.substr(0, sent)) << length;
     }
 
     // The port is not shared while the pit board holds it.
