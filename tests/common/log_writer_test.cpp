@@ -147,6 +147,9 @@ TEST_F(LogWriterTest, TheTwoProgramsWriteTheirOwnFilesAndLabels) {
 int eightyColumns() {
     return 80;
 }
+int oneColumn() {
+    return 1;  // its only column stays free
+}
 int notATerminal() {
     return 0;
 }
@@ -158,7 +161,8 @@ TEST(StatusRow, ATerminalGetsTenRowsASecondWithinItsWidth) {
         size_t longest;
     };
     const std::string row(110, 'x');
-    for (const Case& c : {Case{eightyColumns, 10, 79}, Case{notATerminal, 60, 110}}) {
+    for (const Case& c :
+         {Case{eightyColumns, 10, 79}, Case{oneColumn, 10, 0}, Case{notATerminal, 60, 110}}) {
         testsupport::VirtualClock clock;
         testsupport::ScopedClock use(clock);
         common::SetConsoleColumnsSource(c.columns);

@@ -16,6 +16,7 @@
 #include "plugin/telemetry/telemetry_client.h"
 #include "support/fake_http_transport.h"
 #include "support/fake_simulator.h"
+#include "support/test_folder.h"
 #include "support/virtual_clock.h"
 
 namespace {
@@ -35,13 +36,12 @@ class WebServiceLink : public ::testing::Test {
         links::ResetServiceLink();
         links::SetConsoleWriter(recordConsole);
         console.clear();
-        settings = std::filesystem::temp_directory_path() /
-                   ("korvane_links_" + std::to_string(std::rand()) + ".ini");
+        settings = testsupport::freshTestFolder("korvane_links") / "Qm_Korvane_Launcher.ini";
         common::setSettingsPath(settings.string());
     }
     void TearDown() override {
         common::setSettingsPath("");
-        std::filesystem::remove(settings);
+        std::filesystem::remove_all(settings.parent_path());
         links::ResetServiceLink();
     }
 

@@ -23,11 +23,9 @@
 #include "plugin/audio/speak.h"
 #include "plugin/audio/voice.h"
 #include "plugin/engineer/race_state.h"
-#include "support/fake_audio_output.h"
+#include "audio_fixture.h"
 #include "support/fake_speech_renderer.h"
 #include "support/recording_voice.h"
-#include "support/test_folder.h"
-#include "support/virtual_clock.h"
 #include "support/wav_measure.h"
 
 namespace fs = std::filesystem;
@@ -53,10 +51,10 @@ __attribute__((destructor)) void speakOnceEverythingElseHasEnded() {
 }
 #endif
 
-class SpeakTest : public ::testing::Test {
+class SpeakTest : public audiotest::AudioTest {
   protected:
     void SetUp() override {
-        dir_ = testsupport::freshTestFolder("korvane_speak");
+        AudioTest::SetUp();
         previous_ = fs::current_path();
         fs::current_path(dir_);  // the temporary files are relative to it
         audio::ResetAudioState();
@@ -73,10 +71,8 @@ class SpeakTest : public ::testing::Test {
         audio::setVoiceSink(nullptr);
         audio::Engine().close();
         platform::setCaptureOverride(std::nullopt);
-        engineer::Race().PassiveMode = 0;
         fs::current_path(previous_);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        AudioTest::TearDown();
     }
     std::vector<std::string> filesLeft() const {
         std::vector<std::string> names;
@@ -87,10 +83,7 @@ class SpeakTest : public ::testing::Test {
     }
     void waitForBackground() { ASSERT_TRUE(audio::WaitForBackgroundSpeech(20000)); }
 
-    testsupport::VirtualClock clock_;
-    testsupport::ScopedClock scopedClock_{clock_};
     testsupport::FakeSpeechRenderer fake_;
-    fs::path dir_;
     fs::path previous_;
 };
 
@@ -231,10 +224,6 @@ class SpeakHeardTest : public SpeakTest {
             std::make_unique<testsupport::CapturedAudio>((dir_ / "capture.wav").string(), 1, 2);
         ASSERT_TRUE(audio::Engine().init(512));
     }
-    void TearDown() override {
-        SpeakTest::TearDown();
-        capture_.reset();
-    }
     // Lets the capture run `ms` further and reads it.
     platform::WavData heard(int ms) {
         clock_.advanceMs(ms);
@@ -248,8 +237,6 @@ class SpeakHeardTest : public SpeakTest {
         names.erase(std::remove(names.begin(), names.end(), "capture.wav"), names.end());
         return names;
     }
-
-    std::unique_ptr<testsupport::CapturedAudio> capture_;
 };
 
 TEST_F(SpeakHeardTest, BackgroundMessagesStartedTogetherRenderAtOnceAndAreHeardOverlapping) {
