@@ -349,7 +349,7 @@ TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire
     EXPECT_EQ(v.TireDistance, 12345);
     // Distances no int holds are pinned to its ends, and no distance at all (NaN) is none.
     const std::pair<double, int32_t> distances[] = {
-        {std::nan(""), 0}, {-1e12, INT32_MIN}, {1e12, INT32_MAX}};
+        {std::nan(""), 0}, {-1e12, INT32_MIN}, {2147483648.0, INT32_MAX}, {1e12, INT32_MAX}};
     for (const auto& [distance, expected] : distances) {
         race.TireDistance = distance;
         EXPECT_EQ(links::CurrentReportValues().TireDistance, expected) << distance;
