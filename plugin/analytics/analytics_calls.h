@@ -4,6 +4,11 @@
 
 namespace analytics {
 
+// The per-tick session snapshot refresh (and pit-in's, after a higher fuel burn).
+void RefreshSessionSnapshot();
+// The session-join log line, written when telemetry is first loaded.
+void LogSessionJoin();
+
 // All four tires at the baseline pressures corrected for the track temperature; sets
 // TiresRequested. Nothing in passive mode or while adaptive tire management is off.
 void OrderAdaptiveTires();

@@ -3,7 +3,7 @@
 #include "common/log_writer.h"
 #include "plugin/analytics/advisories_session.h"
 #include "plugin/analytics/snapshot_steps.h"
-#include "plugin/app/seams.h"
+#include "plugin/analytics/analytics_calls.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/telemetry/catalogue.h"
 

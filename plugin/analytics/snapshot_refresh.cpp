@@ -5,7 +5,7 @@
 
 #include "plugin/analytics/snapshot_numbers.h"
 #include "plugin/analytics/snapshot_steps.h"
-#include "plugin/app/seams.h"
+#include "plugin/analytics/analytics_calls.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/telemetry/catalogue.h"
 #include "plugin/telemetry/session_query.h"

@@ -13,10 +13,10 @@
 #include "platform/console.h"
 #include "platform/system.h"
 #include "plugin/app/banner.h"
-#include "plugin/app/ctrl_c.h"
 #include "plugin/app/main_tick.h"
 #include "plugin/app/seams.h"
 #include "plugin/engineer/race_state.h"
+#include "plugin/links/ctrl_c.h"
 
 namespace app {
 
@@ -95,7 +95,7 @@ int RunPlugin(int argc, char** argv) {
     common::StartPluginLog("Starting Up. ");
 
     serialClose.store(seams.closeSerialPitBoard);
-    setCtrlCCleanup(CtrlCCleanup);
+    links::setCtrlCCleanup(CtrlCCleanup);
     if (seams.openSerialPitBoard()) {
         int64_t nextKeyCheck = platform::clock().steadyMs();
         for (;;) {

@@ -1,7 +1,6 @@
 #include "plugin/app/seams.h"
 
 #include "platform/console.h"
-#include "plugin/links/serial_pit_board.h"
 
 namespace app {
 

@@ -9,7 +9,6 @@
 #include "common/console_tags.h"
 #include "common/settings_file.h"
 #include "platform/clock.h"
-#include "plugin/app/seams.h"
 #include "plugin/audio/audio_engine.h"
 #include "plugin/audio/audio_state.h"
 #include "plugin/engineer/race_state.h"

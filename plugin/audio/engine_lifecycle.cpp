@@ -1,6 +1,6 @@
-// The engine's start, per-tick update and end, as the plugin frame calls them.
+#include "plugin/audio/engine_lifecycle.h"
+
 #include "platform/speech.h"
-#include "plugin/app/seams.h"
 #include "plugin/audio/audio_engine.h"
 #include "plugin/audio/audio_state.h"
 #include "plugin/audio/speak.h"

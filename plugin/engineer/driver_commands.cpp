@@ -1,7 +1,6 @@
 // The driver's six functions, answered by where the car is.
 
 #include "common/log_writer.h"
-#include "plugin/app/seams.h"
 #include "plugin/audio/voice.h"
 #include "plugin/analytics/analytics_calls.h"
 #include "plugin/engineer/race_state.h"

@@ -3,7 +3,6 @@
 // tire requests kept cleared, and the re-arming of the pit-in consultation.
 
 #include "common/log_writer.h"
-#include "plugin/app/seams.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/engineer/race_work.h"
 #include "plugin/links/web_service_link.h"

@@ -7,7 +7,6 @@
 #include "common/log_writer.h"
 #include "common/status_row.h"
 #include "platform/clock.h"
-#include "plugin/app/seams.h"
 #include "plugin/audio/voice.h"
 #include "plugin/analytics/analytics_calls.h"
 #include "plugin/engineer/race_state.h"
@@ -30,6 +29,8 @@ constexpr int kTireMask = 15;
 // (passive mode, adaptive tire management switched off after the wear check) the request
 // would otherwise be logged and spoken again at every tick for as long as the car stands.
 bool wearOrderTried = false;
+
+void (*pitInSnapshotRefresh)() = analytics::RefreshSessionSnapshot;
 
 bool takesTires(int32_t reply) {
     return reply == 1 || reply == 2 || reply == 4;
@@ -79,7 +80,7 @@ void FuelCorrection(int32_t lap) {
         lap, static_cast<double>(r.FuelBurnMax), static_cast<double>(reply));
     r.FuelBurnMax = reply;
     // The fuel to finish and the liters to add follow the new maximum.
-    app::Seams().refreshSessionSnapshot();
+    pitInSnapshotRefresh();
     if (r.LitersToAdd > 0) {
         r.LitersToAdd -= r.FuelBurnPerLap;
         // A lap's burn may exceed what is left to add; the crew is never asked for less than
@@ -256,6 +257,10 @@ void PitRoadHandling() {
 
 void ResetPitRoadHandling() {
     wearOrderTried = false;
+}
+
+void setPitInSnapshotRefresh(void (*refresh)()) {
+    pitInSnapshotRefresh = refresh ? refresh : analytics::RefreshSessionSnapshot;
 }
 
 }  // namespace engineer

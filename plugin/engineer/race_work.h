@@ -1,6 +1,6 @@
 #pragma once
-// Helpers shared by the tick's race work: the driver commands, the pit road and the on-track
-// calls.
+// The tick's race work (the driver commands, the pit road and the on-track calls) as the plugin
+// frame calls it, and the helpers its parts share.
 
 #include <cmath>
 #include <cstdarg>
@@ -8,6 +8,19 @@
 #include <cwchar>
 
 namespace engineer {
+
+// Whether the tick goes on after the driver commands: a ModeConfig response ends it at once,
+// without the connection watch.
+enum class CommandResult { kTickGoesOn, kTickEnded };
+
+CommandResult DriverCommands();  // in the world, by track surface
+void GarageDriverCommands();     // in the garage
+void PitRoadHandling();
+void OnTrackCalls();  // track surface 3
+
+// The snapshot refresh pit-in runs after taking the service's higher fuel burn; tests replace
+// it. nullptr restores analytics::RefreshSessionSnapshot.
+void setPitInSnapshotRefresh(void (*refresh)());
 
 // Truncation toward zero for the whole numbers that sentences, log lines and pit commands
 // carry. Values no int holds (and NaN) would be undefined behaviour in a plain cast; they are

@@ -13,7 +13,7 @@
 #include "platform/clock.h"
 #include "platform/serial_port.h"
 #include "platform/system.h"
-#include "plugin/app/ctrl_c.h"
+#include "plugin/links/ctrl_c.h"
 #include "plugin/engineer/race_state.h"
 
 namespace links {
@@ -102,7 +102,7 @@ int FindComPorts(int* list, int* count) {
 }
 
 bool OpenSerialPitBoard() {
-    app::InstallCtrlCHandler();
+    InstallCtrlCHandler();
     platform::raiseProcessPriority();
     platform::beginTimerPeriod();
 

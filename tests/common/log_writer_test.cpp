@@ -143,11 +143,19 @@ TEST_F(LogWriterTest, TheTwoProgramsWriteTheirOwnFilesAndLabels) {
 }  // namespace
 
 // The live status row: sixty rows a second reach a terminal ten times a second, each short
-// enough for the carriage return to overwrite one line; a file or a pipe keeps every row.
+// enough for the carriage return to overwrite one line, the width asked again every second; a
+// file or a pipe keeps every row.
+int widthAsks = 0;
 int eightyColumns() {
+    ++widthAsks;
     return 80;
 }
+int oneColumn() {
+    ++widthAsks;
+    return 1;  // its only column stays free
+}
 int notATerminal() {
+    ++widthAsks;
     return 0;
 }
 
@@ -156,14 +164,17 @@ TEST(StatusRow, ATerminalGetsTenRowsASecondWithinItsWidth) {
         int (*columns)();
         size_t rows;
         size_t longest;
+        int asks;
     };
     const std::string row(110, 'x');
-    for (const Case& c : {Case{eightyColumns, 10, 79}, Case{notATerminal, 60, 110}}) {
+    for (const Case& c : {Case{eightyColumns, 20, 79, 2}, Case{oneColumn, 20, 0, 2},
+                          Case{notATerminal, 120, 110, 1}}) {
+        widthAsks = 0;
         testsupport::VirtualClock clock;
         testsupport::ScopedClock use(clock);
         common::SetConsoleColumnsSource(c.columns);
         ::testing::internal::CaptureStdout();
-        for (int tick = 0; tick < 60; ++tick) {
+        for (int tick = 0; tick < 120; ++tick) {
             common::BeginStatusRows();
             common::RowPrintf("%s", row.substr(0, 50).c_str());
             common::RowPrintf("%s\r", row.substr(50).c_str());
@@ -177,6 +188,7 @@ TEST(StatusRow, ATerminalGetsTenRowsASecondWithinItsWidth) {
             lines.push_back(line);
         }
         EXPECT_EQ(lines.size(), c.rows);
+        EXPECT_EQ(widthAsks, c.asks);
         for (const std::string& line : lines) {
             EXPECT_EQ(line.size(), c.longest);
         }

@@ -3,7 +3,6 @@
 // "sentence", or fails the way the real engines can, and records every call. A gate lets a
 // test hold renders until it has done something in between.
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -62,10 +61,6 @@ class FakeSpeechRenderer {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return inside_ >= n; });
     }
-    int maxInsideAtOnce() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return maxInside_;
-    }
 
     std::vector<Call> calls() const {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -76,7 +71,6 @@ class FakeSpeechRenderer {
         std::unique_lock<std::mutex> lock(mutex_);
         calls_.push_back({text, path, std::filesystem::exists(path)});
         ++inside_;
-        maxInside_ = std::max(maxInside_, inside_);
         changed_.notify_all();
         changed_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; });
         --inside_;
@@ -122,7 +116,6 @@ class FakeSpeechRenderer {
     double seconds_ = 1.0;
     bool open_ = true;
     int inside_ = 0;
-    int maxInside_ = 0;
     std::vector<Call> calls_;
     std::map<std::wstring, double> hzByText_;
 };

@@ -259,6 +259,7 @@ void RaceWorkTest::SetUp() {
             currentWork->onRefresh();
         }
     };
+    engineer::setPitInSnapshotRefresh(seams.refreshSessionSnapshot);
     clock_.setSleepHook([](int ms) { currentTimeline->add("sleep " + std::to_string(ms)); });
     // Online and loaded: the connection watch has drawn its banner and the 3000 ms are over.
     for (int i = 0; i < 8 && !engineer::Race().TelemetryLoaded; ++i) {
@@ -273,6 +274,7 @@ void RaceWorkTest::TearDown() {
     app::ResetMainTick();
     links::ResetServiceLink();
     app::RestoreDefaultSeams();
+    engineer::setPitInSnapshotRefresh(nullptr);
     engineer::ResetPitRoadHandling();
     currentWork = nullptr;
     pressedAtPoll = 0;

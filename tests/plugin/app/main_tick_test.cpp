@@ -77,13 +77,13 @@ TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
         const std::string first = tick();
         const std::string banner = std::string(app::kPluginBanner) + "\n";
         EXPECT_EQ(first, banner + (passive ? kPassive : kActive) + kWaitForSim);
-        EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Waiting for the sim."});
+        EXPECT_EQ(voice_.events(), Calls{"say later: Waiting for the sim."});
         EXPECT_EQ(Race().LocalLinkOpen, 0);
 
         for (int i = 0; i < 5; ++i) {
             EXPECT_EQ(tick(), "");
         }
-        EXPECT_EQ(voice_.spoken().size(), 1u);
+        EXPECT_EQ(voice_.events().size(), 1u);
         // Only the connection watch ran, and the sound went on: no per-row work without
         // telemetry, only waits and the audio engine's turn, once a tick.
         const std::vector<std::string>& calls = script().calls;
@@ -139,7 +139,7 @@ TEST_F(MainTickTest, ConnectingRedrawsOpensTheBlockAndLoadsTelemetryAfterThreeSe
     EXPECT_EQ(count(out, app::kPluginBanner), 1u) << out;
     EXPECT_TRUE(contains(out, std::string(kConnected) + kLinkConnected)) << out;
     EXPECT_FALSE(contains(out, kWaitForSim)) << out;
-    EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Sim connected."});
+    EXPECT_EQ(voice_.events(), Calls{"say later: Sim connected."});
 
     const size_t wait = out.find(kWaitForTelemetry);
     const size_t loaded = out.find(kLoaded);
@@ -219,7 +219,7 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         EXPECT_EQ(r.FuelPlan, 0);
         EXPECT_EQ(r.BaselinePressureLF, 0);
         EXPECT_EQ(r.BaselinePressureRR, 0);
-        EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Waiting for the sim."});
+        EXPECT_EQ(voice_.events(), Calls{"say later: Waiting for the sim."});
     }
 }
 
@@ -234,7 +234,7 @@ TEST_F(MainTickTest, AReconnectionLoadsTelemetryAndOpensTheBlockAgain) {
     const std::string out = bringOnline();
     EXPECT_TRUE(contains(out, kLinkConnected)) << out;
     EXPECT_TRUE(contains(out, kWaitForTelemetry)) << out;
-    EXPECT_EQ(voice_.spoken(), std::vector<std::wstring>{L"Sim connected."});
+    EXPECT_EQ(voice_.events(), Calls{"say later: Sim connected."});
 }
 
 #ifndef _WIN32

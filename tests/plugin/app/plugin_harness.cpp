@@ -63,21 +63,6 @@ SeamScript& script() {
     return s;
 }
 
-void RecordingVoice::speak(const std::wstring& text, bool background) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    spoken_.push_back(background ? text : L"(sync) " + text);
-}
-
-std::vector<std::wstring> RecordingVoice::spoken() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return spoken_;
-}
-
-void RecordingVoice::clear() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    spoken_.clear();
-}
-
 void PluginTest::SetUp() {
     dir_ = testsupport::freshTestFolder("korvane_app");
     common::setSettingsPath((dir_ / "Qm_Korvane_Launcher.ini").string());
@@ -87,7 +72,6 @@ void PluginTest::SetUp() {
     app::ResetMainTick();
     script() = SeamScript{};
     app::Seams() = recordingSeams();
-    audio::setVoiceSink(&voice_);
     clock_.setSleepHook([](int ms) { script().calls.push_back("sleep " + std::to_string(ms)); });
     sim_.attach(telemetry::Telemetry());
 }
@@ -95,7 +79,6 @@ void PluginTest::SetUp() {
 void PluginTest::TearDown() {
     app::ResetMainTick();
     telemetry::Telemetry().replaceConnection(nullptr);
-    audio::setVoiceSink(nullptr);
     app::RestoreDefaultSeams();
     engineer::ResetRaceState();
     common::setSettingsPath("");

@@ -7,13 +7,12 @@
 
 #include <cstdint>
 #include <filesystem>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "plugin/app/seams.h"
-#include "plugin/audio/voice.h"
 #include "support/fake_simulator.h"
+#include "support/recording_voice.h"
 #include "support/virtual_clock.h"
 
 namespace apptest {
@@ -34,18 +33,6 @@ struct SeamScript {
 
 SeamScript& script();
 
-class RecordingVoice : public audio::VoiceSink {
-  public:
-    void speak(const std::wstring& text, bool background) override;
-    void tone(int, int, float, float, float, float) override {}
-    std::vector<std::wstring> spoken() const;
-    void clear();
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::wstring> spoken_;
-};
-
 class PluginTest : public ::testing::Test {
   protected:
     void SetUp() override;
@@ -62,7 +49,7 @@ class PluginTest : public ::testing::Test {
     testsupport::VirtualClock clock_;
     testsupport::ScopedClock useClock_{clock_};
     testsupport::FakeSimulator sim_;
-    RecordingVoice voice_;
+    testsupport::RecordingVoice voice_;
     std::filesystem::path dir_;
 };
 

@@ -7,6 +7,7 @@
 
 #include "audio_fixture.h"
 #include "plugin/audio/voice.h"
+#include "support/recording_voice.h"
 #include "support/wav_measure.h"
 
 namespace {
@@ -16,15 +17,6 @@ using testsupport::soundingFrames;
 using testsupport::toneShare;
 
 class ToneTest : public audiotest::AudioTest {};
-
-struct RecordingSink : audio::VoiceSink {
-    void speak(const std::wstring&, bool) override { ++speaks; }
-    void tone(int hz, int durationMs, float, float, float, float) override {
-        tones.push_back(std::to_string(hz) + "/" + std::to_string(durationMs));
-    }
-    int speaks = 0;
-    std::vector<std::string> tones;
-};
 
 TEST_F(ToneTest, ABeepSoundsItsPassesOnItsSpeakersOnly) {
     struct Case {
@@ -95,11 +87,11 @@ TEST_F(ToneTest, PassiveModeASinkOrNoDeviceKeepTheBeepFromTheSpeakers) {
     engineer::Race().PassiveMode = 0;
 
     // A sink: it hears the call, the engine does not.
-    RecordingSink sink;
-    audio::setVoiceSink(&sink);
-    audio::PlayTone(1200, 100, 0, 0.9f, 0, 0);
-    audio::setVoiceSink(nullptr);
-    EXPECT_EQ(sink.tones, std::vector<std::string>{"1200/100"});
+    {
+        testsupport::RecordingVoice sink;
+        audio::PlayTone(1200, 100, 0, 0.9f, 0, 0);
+        EXPECT_EQ(sink.events(), std::vector<std::string>{"tone 1200 100 0.0/0.9/0.0/0.0"});
+    }
     EXPECT_TRUE(clock_.sleeps().empty());
     finish();
     capture_.reset();

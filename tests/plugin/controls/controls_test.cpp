@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +13,7 @@
 #include "platform/settings.h"
 #include "plugin/engineer/race_state.h"
 #include "tests/support/fake_controls.h"
+#include "tests/support/test_folder.h"
 #include "tests/support/virtual_clock.h"
 
 namespace {
@@ -36,9 +36,7 @@ std::string bindingFor(uint32_t mask, uint16_t mid = kMid, uint16_t pid = kPid) 
 class ControlsTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        dir_ = fs::temp_directory_path() / ("korvane_controls_" + std::to_string(stamp));
-        fs::create_directories(dir_);
+        dir_ = testsupport::freshTestFolder("korvane_controls");
         settings_ = (dir_ / "Qm_Korvane_Launcher.ini").string();
         common::setSettingsPath(settings_);
         controls::ResetControls();

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "plugin/telemetry/telemetry_client.h"
 #include "support/fake_http_transport.h"
 #include "support/fake_simulator.h"
+#include "support/test_folder.h"
 #include "support/virtual_clock.h"
 
 namespace {
@@ -34,13 +36,12 @@ class WebServiceLink : public ::testing::Test {
         links::ResetServiceLink();
         links::SetConsoleWriter(recordConsole);
         console.clear();
-        settings = std::filesystem::temp_directory_path() /
-                   ("korvane_links_" + std::to_string(std::rand()) + ".ini");
+        settings = testsupport::freshTestFolder("korvane_links") / "Qm_Korvane_Launcher.ini";
         common::setSettingsPath(settings.string());
     }
     void TearDown() override {
         common::setSettingsPath("");
-        std::filesystem::remove(settings);
+        std::filesystem::remove_all(settings.parent_path());
         links::ResetServiceLink();
     }
 
@@ -346,6 +347,13 @@ TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire
     EXPECT_DOUBLE_EQ(v.LitersToAdd, 12.5);
     EXPECT_FLOAT_EQ(v.FuelBurnMax, 2.75f);
     EXPECT_EQ(v.TireDistance, 12345);
+    // Distances no int holds are pinned to its ends, and no distance at all (NaN) is none.
+    const std::pair<double, int32_t> distances[] = {
+        {std::nan(""), 0}, {-1e12, INT32_MIN}, {2147483648.0, INT32_MAX}, {1e12, INT32_MAX}};
+    for (const auto& [distance, expected] : distances) {
+        race.TireDistance = distance;
+        EXPECT_EQ(links::CurrentReportValues().TireDistance, expected) << distance;
+    }
     telemetry::Telemetry().closeTelemetry();
 }
 

@@ -183,6 +183,13 @@ TEST_F(SerialPitBoard, TheLineArrivesByteForByteOnTheHighestPort) {
     EXPECT_EQ(links::WriteSerialLine("%s", kLine), 29);
     EXPECT_EQ(board.read(29, 5000), kLine);  // the carriage return untranslated
     EXPECT_EQ(other.read(1, 50), "");
+    // The longest line goes whole and a longer one is cut to it, never with the closing zero.
+    for (const auto& [length, sent] :
+         {std::pair{4094, 4094}, std::pair{4096, 4095}, std::pair{5000, 4095}}) {
+        const std::string text(static_cast<size_t>(length), 'x');
+        EXPECT_EQ(links::WriteSerialLine("%s", text.c_str()), sent);
+        EXPECT_TRUE(board.read(static_cast<size_t>(sent), 5000) == text.substr(0, sent)) << length;
+    }
 
     // The port is not shared while the pit board holds it.
     platform::SerialOpenFailure why = platform::SerialOpenFailure::kNone;

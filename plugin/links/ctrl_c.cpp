@@ -1,4 +1,4 @@
-#include "plugin/app/ctrl_c.h"
+#include "plugin/links/ctrl_c.h"
 
 #include <atomic>
 #include <csignal>
@@ -7,7 +7,7 @@
 #include "platform/interrupt.h"
 #include "platform/system.h"
 
-namespace app {
+namespace links {
 
 namespace {
 
@@ -37,4 +37,4 @@ void InstallCtrlCHandler() {
     platform::watchInterrupt(onCtrlC);
 }
 
-}  // namespace app
+}  // namespace links

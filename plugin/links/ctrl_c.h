@@ -5,7 +5,7 @@
 // local block's name), ends the 1 ms timer, puts SIGINT back to its default and ends the
 // process with code 0. It writes no log line and leaves the audio engine alone.
 
-namespace app {
+namespace links {
 
 // What the handler closes before the process ends; the frame registers the serial pit
 // board's close and the removal of the local block's name here before the link starts.
@@ -13,4 +13,4 @@ void setCtrlCCleanup(void (*cleanup)());
 
 void InstallCtrlCHandler();
 
-}  // namespace app
+}  // namespace links

@@ -23,10 +23,9 @@
 #include "plugin/audio/speak.h"
 #include "plugin/audio/voice.h"
 #include "plugin/engineer/race_state.h"
-#include "support/fake_audio_output.h"
+#include "audio_fixture.h"
 #include "support/fake_speech_renderer.h"
-#include "support/test_folder.h"
-#include "support/virtual_clock.h"
+#include "support/recording_voice.h"
 #include "support/wav_measure.h"
 
 namespace fs = std::filesystem;
@@ -52,10 +51,10 @@ __attribute__((destructor)) void speakOnceEverythingElseHasEnded() {
 }
 #endif
 
-class SpeakTest : public ::testing::Test {
+class SpeakTest : public audiotest::AudioTest {
   protected:
     void SetUp() override {
-        dir_ = testsupport::freshTestFolder("korvane_speak");
+        AudioTest::SetUp();
         previous_ = fs::current_path();
         fs::current_path(dir_);  // the temporary files are relative to it
         audio::ResetAudioState();
@@ -72,10 +71,8 @@ class SpeakTest : public ::testing::Test {
         audio::setVoiceSink(nullptr);
         audio::Engine().close();
         platform::setCaptureOverride(std::nullopt);
-        engineer::Race().PassiveMode = 0;
         fs::current_path(previous_);
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        AudioTest::TearDown();
     }
     std::vector<std::string> filesLeft() const {
         std::vector<std::string> names;
@@ -86,10 +83,7 @@ class SpeakTest : public ::testing::Test {
     }
     void waitForBackground() { ASSERT_TRUE(audio::WaitForBackgroundSpeech(20000)); }
 
-    testsupport::VirtualClock clock_;
-    testsupport::ScopedClock scopedClock_{clock_};
     testsupport::FakeSpeechRenderer fake_;
-    fs::path dir_;
     fs::path previous_;
 };
 
@@ -230,10 +224,6 @@ class SpeakHeardTest : public SpeakTest {
             std::make_unique<testsupport::CapturedAudio>((dir_ / "capture.wav").string(), 1, 2);
         ASSERT_TRUE(audio::Engine().init(512));
     }
-    void TearDown() override {
-        SpeakTest::TearDown();
-        capture_.reset();
-    }
     // Lets the capture run `ms` further and reads it.
     platform::WavData heard(int ms) {
         clock_.advanceMs(ms);
@@ -247,8 +237,6 @@ class SpeakHeardTest : public SpeakTest {
         names.erase(std::remove(names.begin(), names.end(), "capture.wav"), names.end());
         return names;
     }
-
-    std::unique_ptr<testsupport::CapturedAudio> capture_;
 };
 
 TEST_F(SpeakHeardTest, BackgroundMessagesStartedTogetherRenderAtOnceAndAreHeardOverlapping) {
@@ -393,26 +381,16 @@ TEST_F(SpeakTest, SoundsAreFreedOnceTheyHaveBeenHeard) {
     EXPECT_EQ(audio::Engine().soundCount(), 0u) << "heard messages are still held";
 }
 
-class RecordingSink : public audio::VoiceSink {
-  public:
-    void speak(const std::wstring& text, bool background) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        spoken.emplace_back(text, background);
-    }
-    void tone(int, int, float, float, float, float) override {}
-    std::mutex mutex_;
-    std::vector<std::pair<std::wstring, bool>> spoken;
-};
-
 TEST_F(SpeakTest, AnInstalledSinkTakesTheCallsInstead) {
-    RecordingSink sink;
-    audio::setVoiceSink(&sink);
-    audio::Speak(L" Fuel Reset.");
-    audio::SpeakInBackground(L" Sim connected.");
-    EXPECT_EQ(audio::BackgroundSpeechRunning(), 0);
-    audio::setVoiceSink(nullptr);
-    EXPECT_EQ(sink.spoken, (std::vector<std::pair<std::wstring, bool>>{
-                               {L" Fuel Reset.", false}, {L" Sim connected.", true}}));
+    std::vector<std::string> heard;
+    {
+        testsupport::RecordingVoice sink;
+        audio::Speak(L" Fuel Reset.");
+        audio::SpeakInBackground(L" Sim connected.");
+        EXPECT_EQ(audio::BackgroundSpeechRunning(), 0);
+        heard = sink.events();
+    }
+    EXPECT_EQ(heard, (std::vector<std::string>{"say:  Fuel Reset.", "say later:  Sim connected."}));
     EXPECT_TRUE(fake_.calls().empty());
     EXPECT_EQ(audio::Engine().channelCount(), 0u);
 }
