@@ -17,7 +17,7 @@ struct UtcTime {
 };
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Calendar seconds since 1970-01-01 UTC (`_time64` / `time`).
     virtual int64_t calendarSeconds() = 0;
@@ -37,6 +37,8 @@ Clock& clock();
 // tests install their clock before starting the code under test.
 void setClock(Clock* c);
 
-inline void sleepMs(int ms) { clock().sleepMs(ms); }
+inline void sleepMs(int ms) {
+    clock().sleepMs(ms);
+}
 
 }  // namespace platform

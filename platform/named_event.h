@@ -8,14 +8,14 @@
 namespace platform {
 
 class NamedEventWaiter {
-public:
+  public:
     virtual ~NamedEventWaiter() = default;
     // Waits at most `timeoutMs` for the next signal; true when signalled.
     virtual bool wait(int timeoutMs) = 0;
 };
 
 class NamedEventSignaller {
-public:
+  public:
     virtual ~NamedEventSignaller() = default;
     // Wakes every waiting reader.
     virtual void signal() = 0;

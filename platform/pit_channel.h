@@ -23,7 +23,7 @@ bool sendBroadcastMessage(int32_t kind, int32_t code, int32_t value);
 
 // The simulator side: receives broadcast messages until destroyed.
 class BroadcastReceiver {
-public:
+  public:
     virtual ~BroadcastReceiver() = default;
     // Delivers every message received so far, in order; returns how many.
     virtual int poll(const std::function<void(const BroadcastMessage&)>& handler) = 0;

@@ -15,7 +15,7 @@ void PlayTone(int hz, int durationMs, float frontLeft, float frontRight, float s
 
 // Where the three calls go. The real sink is the audio engine; tests record the calls.
 class VoiceSink {
-public:
+  public:
     virtual ~VoiceSink() = default;
     virtual void speak(const std::wstring& text, bool background) = 0;
     virtual void tone(int hz, int durationMs, float frontLeft, float frontRight, float surroundLeft,

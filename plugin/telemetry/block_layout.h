@@ -34,17 +34,17 @@ struct BufferEntry {
 static_assert(sizeof(BufferEntry) == 16);
 
 struct BlockHeader {
-    int32_t version;            // 0
-    int32_t status;             // 4: bit 0 = connected
-    int32_t tickRate;           // 8
-    int32_t sessionInfoUpdate;  // 12: raised whenever the session text changes
-    int32_t sessionInfoLength;  // 16
-    int32_t sessionInfoOffset;  // 20
-    int32_t numVars;            // 24
-    int32_t varHeaderOffset;    // 28
-    int32_t numBuffers;         // 32
-    int32_t bufferLength;       // 36
-    int32_t pad[2];             // 40
+    int32_t version;                   // 0
+    int32_t status;                    // 4: bit 0 = connected
+    int32_t tickRate;                  // 8
+    int32_t sessionInfoUpdate;         // 12: raised whenever the session text changes
+    int32_t sessionInfoLength;         // 16
+    int32_t sessionInfoOffset;         // 20
+    int32_t numVars;                   // 24
+    int32_t varHeaderOffset;           // 28
+    int32_t numBuffers;                // 32
+    int32_t bufferLength;              // 36
+    int32_t pad[2];                    // 40
     BufferEntry buffers[kMaxBuffers];  // 48
 };
 static_assert(offsetof(BlockHeader, sessionInfoUpdate) == 12);

@@ -8,7 +8,7 @@ namespace telemetry {
 class TelemetryClient;
 
 class TelemetryVariable {
-public:
+  public:
     explicit TelemetryVariable(const char* name);
     // Reads from the given client instead of the process-wide one (tests, tools).
     TelemetryVariable(const char* name, TelemetryClient& client);
@@ -24,7 +24,7 @@ public:
 
     int index() const { return index_; }
 
-private:
+  private:
     const uint8_t* valuePointer(int32_t* type);
     TelemetryClient& client() const;
 

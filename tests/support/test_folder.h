@@ -17,7 +17,8 @@ inline std::filesystem::path freshTestFolder(const std::string& prefix) {
             c = '_';  // parameterised tests
         }
     }
-    const std::filesystem::path dir = std::filesystem::temp_directory_path() / (prefix + "_" + name);
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / (prefix + "_" + name);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);
     return dir;
