@@ -308,11 +308,6 @@ bool TelemetryClient::isTelemetryLive() const {
     return true;
 }
 
-bool TelemetryClient::connected() const {
-    HeaderSnapshot h;
-    return readHeader(&h) && (h.status & kStatusConnected) != 0;
-}
-
 void TelemetryClient::closeTelemetry() {
     if (connection_) {
         connection_->close();

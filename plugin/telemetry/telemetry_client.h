@@ -95,8 +95,6 @@ class TelemetryClient {
     size_t sessionTextLimit() const;
     // Both from one reading of the header, so they always belong together.
     const char* sessionText(size_t* limit) const;
-    // The connected bit (0 when the block is missing or its header is unusable).
-    bool connected() const;
     // The header's session-info update counter (0 when not attached).
     int sessionInfoUpdate() const;
 
