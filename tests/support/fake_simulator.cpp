@@ -363,6 +363,9 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
         }
         return sim_->reportedViewSize ? *sim_->reportedViewSize : sim_->regionSize();
     }
+    size_t mappedSize() const override {
+        return view_ && sim_->reportedMappedSize ? *sim_->reportedMappedSize : viewSize();
+    }
     bool waitEvent(int timeoutMs) override {
         if (!sim_) {
             return false;

@@ -56,8 +56,11 @@ class FakeSimulator {
     bool failOpenMapping = false;
     bool failMapView = false;
     bool failOpenEvent = false;
-    // The mapped size the connection reports; the region's size when unset.
+    // The size the system reports for the block now; the region's size when unset.
     std::optional<size_t> reportedViewSize;
+    // The length the view was mapped with; the reported size when unset. A real mapping keeps
+    // its length while the file behind it may shrink.
+    std::optional<size_t> reportedMappedSize;
     // Called at the start of every event wait with its time-out, before it answers. The wait
     // never blocks: it answers true when a row was published since the previous wait.
     std::function<void(int timeoutMs)> onWait;

@@ -442,6 +442,17 @@ TEST_F(ClientTest, HeadersThatDoNotFitTheMappingAreRejected) {
     }
 }
 
+TEST_F(ClientTest, ARowIsNotCopiedFromABlockThatShrankUnderItsMapping) {
+    goLive();
+    // The view keeps its length; the file behind it lost its last byte, inside the newest row.
+    sim.reportedMappedSize = sim.regionSize();
+    sim.reportedViewSize = sim.regionSize() - 1;
+    sim.set("FuelLevel", 20.0f);
+    sim.publish();
+    EXPECT_FALSE(client.waitForTelemetry(16));
+    EXPECT_FLOAT_EQ(fuel(), 0.0f);
+}
+
 TEST_F(ClientTest, SessionTextWithoutNulAtTheEndOfTheMappingIsNotOverrun) {
     goLive();
     // The text now starts 12 bytes before the end of the mapping and has no NUL.
