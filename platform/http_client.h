@@ -1,7 +1,7 @@
 #pragma once
-// One complete HTTP(S) GET exchange with the race-data web service: a fresh session,
-// connection and request per call, closed before the call returns. WinHTTP on Windows,
-// libcurl elsewhere; tests install their own transport.
+// One complete HTTP(S) GET exchange with the race-data web service: a fresh connection and
+// request per call, closed before the call returns (libcurl may resume the thread's last TLS
+// session on it). WinHTTP on Windows, libcurl elsewhere; tests install their own transport.
 
 #include <cstddef>
 #include <cstdint>

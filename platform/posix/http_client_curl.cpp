@@ -1,7 +1,11 @@
-// libcurl transport: a fresh easy handle per request, so no connection outlives the call.
+// libcurl transport. No connection outlives a call, but each thread keeps its easy handle
+// between calls: with it the parsed certificate store and the TLS session, so that a new
+// connection to the same service resumes the session instead of a full handshake.
 
 #include <curl/curl.h>
 
+#include <fstream>
+#include <iterator>
 #include <mutex>
 #include <string>
 
@@ -45,15 +49,65 @@ std::string urlFor(const HttpRequest& request) {
     return url;
 }
 
+// The bytes of the certificate file `path` ("" for none, or when it cannot be read).
+std::string fileBytes(const std::string& path) {
+    std::string bytes;
+    if (path.empty()) {
+        return bytes;
+    }
+    std::ifstream in(path, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return bytes;
+}
+
+// The calling thread's easy handle, made anew when the certificate authorities to trust are
+// another file, or the same file saying something else: a store parsed from, or a session
+// verified against, what the file said before must not be trusted after it changed. The file
+// is small (a service's own certificate), so it is read again for each request rather than
+// trusting its time stamp to tell a rewrite.
+class ThreadHandle {
+  public:
+    ~ThreadHandle() { drop(); }
+
+    CURL* forAuthorities(const std::string& caFile) {
+        std::string authorities = fileBytes(caFile);
+        if (curl_ && (caFile != caFile_ || authorities != authorities_)) {
+            drop();
+        }
+        if (curl_) {
+            curl_easy_reset(curl_);  // the options go; the store and session stay
+            return curl_;
+        }
+        curl_ = curl_easy_init();
+        caFile_ = caFile;
+        authorities_ = std::move(authorities);
+        return curl_;
+    }
+    // After a failure nothing of the exchange is kept.
+    void drop() {
+        if (curl_) {
+            curl_easy_cleanup(curl_);
+            curl_ = nullptr;
+        }
+    }
+
+  private:
+    CURL* curl_ = nullptr;
+    std::string caFile_;
+    std::string authorities_;
+};
+
 class CurlTransport final : public HttpTransport {
   public:
     HttpResponse get(const HttpRequest& request) override {
         // curl_global_init is not thread-safe; every later call is.
         static std::once_flag initialised;
         std::call_once(initialised, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+        // An easy handle serves one thread at a time: one per thread, never shared.
+        thread_local ThreadHandle handle;
 
         HttpResponse response;
-        CURL* curl = curl_easy_init();
+        CURL* curl = handle.forAuthorities(request.endpoint.caCertificate);
         if (!curl) {
             response.failure = HttpFailure::kConnect;
             response.errorCode = CURLE_FAILED_INIT;
@@ -69,6 +123,8 @@ class CurlTransport final : public HttpTransport {
                          static_cast<long>(request.connectTimeoutMs));
         curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(request.totalTimeoutMs));
         curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 0L);
+        // One request per connection: the connection is closed when the call returns.
+        curl_easy_setopt(curl, CURLOPT_FORBID_REUSE, 1L);
         curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, request.endpoint.secure ? "https" : "http");
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 1L);
         curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -93,8 +149,8 @@ class CurlTransport final : public HttpTransport {
             // Without a status line nothing of the answer arrived: the exchange itself failed.
             response.failure = status == 0 ? HttpFailure::kConnect : HttpFailure::kReadData;
             response.errorCode = static_cast<uint32_t>(code);
+            handle.drop();
         }
-        curl_easy_cleanup(curl);
         curl_slist_free_all(headers);
         return response;
     }

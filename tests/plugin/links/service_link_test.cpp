@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <random>
@@ -21,10 +22,12 @@
 #include "plugin/links/web_service_link.h"
 #include "platform/http_client.h"
 #include "support/racedata_fixture.h"
+#include "support/test_folder.h"
 
 #ifdef KORVANE_INPROCESS_SERVICE
 #include <httplib.h>
 
+#include "tools/racedata/certificate.h"
 #include "tools/racedata/service.h"
 #endif
 
@@ -241,12 +244,43 @@ TEST_F(ServiceLink, UntrustedCertificateIsRefused) {
     if (!localEndpoint().secure) {
         GTEST_SKIP() << "plain service";
     }
-    platform::HttpEndpoint untrusted = localEndpoint();
-    untrusted.caCertificate.clear();  // the system store does not know our certificate
-    links::SetServiceEndpoint(untrusted);
-    links::SendLapReport(values(5));
-    EXPECT_EQ(console, "Error 60 has occurred.\n");  // CURLE_PEER_FAILED_VERIFICATION
-    EXPECT_FALSE(logged("200 " + links::LapReportPath(values(5)) + " QRD Transponder/1.0"));
+    namespace fs = std::filesystem;
+    const fs::path folder = testsupport::freshTestFolder("korvane_links_untrusted");
+    const fs::path trusted = folder / "trusted.crt";
+    const fs::path other = folder / "other.crt";
+    ASSERT_EQ(
+        racedata::makeSelfSignedCertificate(other.string(), (folder / "other.key").string(), {}),
+        "");
+    // Each time the service was trusted a moment before, on the same thread: what was verified
+    // then (a parsed store, a session to resume) must not vouch for it once trust is gone.
+    const struct {
+        const char* what;
+        std::function<void(platform::HttpEndpoint&)> distrust;
+    } cases[] = {
+        {"the system store, which does not know our certificate",
+         [](platform::HttpEndpoint& endpoint) { endpoint.caCertificate.clear(); }},
+        {"the trusted file rewritten with another certificate",
+         [&](platform::HttpEndpoint&) {
+             fs::copy_file(other, trusted, fs::copy_options::overwrite_existing);
+         }},
+    };
+    int time = 5;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::copy_file(localEndpoint().caCertificate, trusted, fs::copy_options::overwrite_existing);
+        platform::HttpEndpoint endpoint = localEndpoint();
+        endpoint.caCertificate = trusted.string();
+        links::SetServiceEndpoint(endpoint);
+        links::SendLapReport(values(++time));
+        ASSERT_EQ(console, "");
+        c.distrust(endpoint);
+        links::SetServiceEndpoint(endpoint);
+        links::SendLapReport(values(++time));
+        EXPECT_EQ(console, "Error 60 has occurred.\n");  // CURLE_PEER_FAILED_VERIFICATION
+        EXPECT_FALSE(logged("200 " + links::LapReportPath(values(time)) + " QRD Transponder/1.0"));
+        console.clear();
+    }
+    fs::remove_all(folder);
 }
 
 TEST_F(ServiceLink, AnswerInSeveralChunksIsKeptWhole) {
