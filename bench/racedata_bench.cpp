@@ -211,13 +211,15 @@ void run(benchmark::State& state, bool plain, Backend backend, const std::string
         benchmark::DoNotOptimize(response.body);
     }
     // Summed over the threads and divided by all their requests: each request's CPU time in
-    // the client, and in the whole process (client and service) while the threads ran.
+    // the client, and in the whole process (client and service) while the threads ran; the
+    // service's share is the difference (its workers and its writer thread).
     const double threads = static_cast<double>(state.threads());
-    state.counters["client_us"] = benchmark::Counter(
-        (cpuSeconds(RUSAGE_THREAD) - threadCpuAtStart) * 1e6, benchmark::Counter::kAvgIterations);
-    state.counters["process_us"] =
-        benchmark::Counter((cpuSeconds(RUSAGE_SELF) - processCpuAtStart) * 1e6 / threads,
-                           benchmark::Counter::kAvgIterations);
+    const double client = (cpuSeconds(RUSAGE_THREAD) - threadCpuAtStart) * 1e6;
+    const double process = (cpuSeconds(RUSAGE_SELF) - processCpuAtStart) * 1e6 / threads;
+    state.counters["client_us"] = benchmark::Counter(client, benchmark::Counter::kAvgIterations);
+    state.counters["service_us"] =
+        benchmark::Counter(process - client, benchmark::Counter::kAvgIterations);
+    state.counters["process_us"] = benchmark::Counter(process, benchmark::Counter::kAvgIterations);
     state.SetItemsProcessed(state.iterations());
 }
 

@@ -292,6 +292,10 @@ std::string RaceDataService::start() {
             return "cannot use the certificate " + options_.certificatePath + " and key " +
                    options_.keyPath;
         }
+        // The programs make one request per connection, each on a new one, and keep one
+        // session to resume the next with: a ticket is all they can use, the second one
+        // OpenSSL sends by default is work for both sides that is thrown away.
+        SSL_CTX_set_num_tickets(secure->ssl_context(), 1);
         server_ = std::move(secure);
     }
 
