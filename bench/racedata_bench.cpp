@@ -54,6 +54,80 @@ std::string newDatabase(Backend backend, const fs::path& folder, std::string& er
     return cluster ? cluster->newDatabase() : "";
 }
 
+// A client as a league's many plugins on other machines look to the service: a new
+// connection for every request, resuming the TLS session of the thread's previous one as the
+// plugin's transport does, but without that transport's own cost (curl makes a TLS context
+// for every connection) in this process.
+class LeanClient {
+  public:
+    explicit LeanClient(const platform::HttpEndpoint& endpoint) : endpoint_(endpoint) {
+        if (endpoint.secure) {
+            context_ = SSL_CTX_new(TLS_client_method());
+            SSL_CTX_load_verify_locations(context_, endpoint.caCertificate.c_str(), nullptr);
+            SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
+        }
+    }
+    ~LeanClient() { SSL_CTX_free(context_); }
+
+    // The status of GET `path`, or 0 when the exchange failed.
+    int get(const std::string& path) const {
+        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(endpoint_.port));
+        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+        const int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+            ::close(fd);
+            return 0;
+        }
+        const std::string request = "GET " + path +
+                                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: QRD "
+                                    "Transponder/1.0\r\nConnection: close\r\n\r\n";
+        std::string answer;
+        char buffer[4096];
+        if (context_) {
+            // The thread's last session with this client's service.
+            thread_local struct Last {
+                const LeanClient* client = nullptr;
+                SSL_SESSION* session = nullptr;
+                ~Last() { SSL_SESSION_free(session); }
+            } last;
+            if (last.client != this) {
+                SSL_SESSION_free(last.session);
+                last.client = this;
+                last.session = nullptr;
+            }
+            SSL* ssl = SSL_new(context_);
+            SSL_set_fd(ssl, fd);
+            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), "127.0.0.1");
+            if (last.session) {
+                SSL_set_session(ssl, last.session);
+            }
+            if (SSL_connect(ssl) == 1 &&
+                SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0) {
+                for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) {
+                    answer.append(buffer, static_cast<size_t>(n));
+                }
+                SSL_SESSION_free(last.session);
+                last.session = SSL_get1_session(ssl);
+            }
+            SSL_free(ssl);
+        } else if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
+            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
+                answer.append(buffer, static_cast<size_t>(n));
+            }
+        }
+        ::close(fd);
+        return answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
+    }
+
+  private:
+    platform::HttpEndpoint endpoint_;
+    SSL_CTX* context_ = nullptr;
+};
+
 struct BenchService {
     BenchService(bool plain, Backend backend) {
         folder = fs::temp_directory_path() /
@@ -73,6 +147,7 @@ struct BenchService {
         service = std::make_unique<racedata::RaceDataService>(options);
         error = service->start();
         endpoint = {"127.0.0.1", service->port(), !plain, service->certificatePath()};
+        leanClient = std::make_unique<LeanClient>(endpoint);
     }
     ~BenchService() {
         service.reset();
@@ -81,6 +156,7 @@ struct BenchService {
     fs::path folder;
     std::unique_ptr<racedata::RaceDataService> service;
     platform::HttpEndpoint endpoint;
+    std::unique_ptr<LeanClient> leanClient;  // of this service's own
     std::string error;
 };
 
@@ -110,66 +186,6 @@ std::string lapReport(int client, int64_t n) {
     return path;
 }
 
-// A client as a league's many plugins on other machines look to the service: a full TLS
-// handshake on a new connection for every request, but without the cost of the plugin's
-// transport (which makes a TLS context and reads the CA file each time) in this process.
-class LeanClient {
-  public:
-    explicit LeanClient(const platform::HttpEndpoint& endpoint) : endpoint_(endpoint) {
-        if (endpoint.secure) {
-            context_ = SSL_CTX_new(TLS_client_method());
-            SSL_CTX_load_verify_locations(context_, endpoint.caCertificate.c_str(), nullptr);
-            SSL_CTX_set_verify(context_, SSL_VERIFY_PEER, nullptr);
-            // No session kept between connections: every request is a full handshake.
-            SSL_CTX_set_session_cache_mode(context_, SSL_SESS_CACHE_OFF);
-            SSL_CTX_set_options(context_, SSL_OP_NO_TICKET);
-        }
-    }
-    ~LeanClient() { SSL_CTX_free(context_); }
-
-    // The status of GET `path`, or 0 when the exchange failed.
-    int get(const std::string& path) const {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(static_cast<uint16_t>(endpoint_.port));
-        ::inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        const int one = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
-            ::close(fd);
-            return 0;
-        }
-        const std::string request = "GET " + path +
-                                    " HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: QRD "
-                                    "Transponder/1.0\r\nConnection: close\r\n\r\n";
-        std::string answer;
-        char buffer[4096];
-        if (context_) {
-            SSL* ssl = SSL_new(context_);
-            SSL_set_fd(ssl, fd);
-            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), "127.0.0.1");
-            if (SSL_connect(ssl) == 1 &&
-                SSL_write(ssl, request.data(), static_cast<int>(request.size())) > 0) {
-                for (int n; (n = SSL_read(ssl, buffer, sizeof buffer)) > 0;) {
-                    answer.append(buffer, static_cast<size_t>(n));
-                }
-            }
-            SSL_free(ssl);
-        } else if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) > 0) {
-            for (ssize_t n; (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
-                answer.append(buffer, static_cast<size_t>(n));
-            }
-        }
-        ::close(fd);
-        return answer.size() > 12 ? std::atoi(answer.c_str() + 9) : 0;
-    }
-
-  private:
-    platform::HttpEndpoint endpoint_;
-    SSL_CTX* context_ = nullptr;
-};
-
 double cpuSeconds(int who) {
     rusage usage{};
     ::getrusage(who, &usage);
@@ -190,14 +206,13 @@ void run(benchmark::State& state, bool plain, Backend backend, const std::string
     request.userAgent = "QRD Transponder/1.0";
     request.path = question;
     static std::atomic<int64_t> sent{0};
-    static const LeanClient leanClient(bench.endpoint);
     const double threadCpuAtStart = cpuSeconds(RUSAGE_THREAD);
     for (auto _ : state) {
         if (question.empty()) {
             request.path = lapReport(state.thread_index(), ++sent);
         }
         if (lean) {
-            if (leanClient.get(request.path) != 200) {
+            if (bench.leanClient->get(request.path) != 200) {
                 state.SkipWithError("request failed");
                 break;
             }
