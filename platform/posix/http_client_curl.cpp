@@ -37,11 +37,11 @@ std::string urlFor(const HttpRequest& request) {
     const std::string& host = request.endpoint.host;
     // An IPv6 literal needs brackets to be told apart from the port.
     if (host.find(':') != std::string::npos && host.front() != '[') {
-        url += "[" + host + "]";
+        url.append("[").append(host).append("]");
     } else {
         url += host;
     }
-    url += ":" + std::to_string(request.endpoint.port);
+    url.append(":").append(std::to_string(request.endpoint.port));
     if (request.path.empty() || request.path.front() != '/') {
         url += "/";
     }
