@@ -114,15 +114,44 @@ TEST_F(LogWriterTest, FormattedMessagesAreCutToTheMessageBuffer) {
     EXPECT_EQ(third.back(), '\n');
 }
 
-TEST_F(LogWriterTest, AnUnopenableLogLosesTheLineAndSaysSoOnce) {
-    log_.setPath((dir_ / "no_such_dir" / "Qm_Korvane_Plugin.log").string());
-    ::testing::internal::CaptureStderr();
-    log_.start("Starting Up. ");
-    log_.append("LOG: two");
-    log_.append("Closing Down.");
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_NE(err.find("Qm_Korvane_Plugin.log"), std::string::npos) << err;
-    EXPECT_EQ(err.find("KV:"), err.rfind("KV:")) << "reported more than once: " << err;
+// A log that cannot be opened or written loses its lines and says so once per path; once it can
+// be written again, lines arrive.
+TEST_F(LogWriterTest, AnUnwritableLogSaysSoOnceAndTheNextGoodPathGetsTheLines) {
+    struct Case {
+        const char* name;
+        std::string path;
+        const char* said;
+    } cases[] = {
+        {"in a folder that does not exist", (dir_ / "no_such_dir" / "x.log").string(),
+         "cannot open the log file"},
+        {"a folder in its place", (dir_ / "folder.log").string(), "cannot open the log file"},
+        {"in a folder that is a file", (dir_ / "file" / "x.log").string(),
+         "cannot open the log file"},
+#ifndef _WIN32
+        {"disk full", "/dev/full", "cannot write the log file"},
+#endif
+    };
+    fs::create_directories(dir_ / "folder.log");
+    std::ofstream(dir_ / "file") << "x";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log_.setPath(c.path);
+        ::testing::internal::CaptureStderr();
+        log_.start("Starting Up. ");
+        for (int tick = 0; tick < 5; ++tick) {
+            log_.appendf("LOG: Lap %d", tick);
+        }
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_NE(err.find(c.said), std::string::npos) << err;
+        EXPECT_NE(err.find(c.path), std::string::npos) << err;
+        EXPECT_EQ(err.find("KV:"), err.rfind("KV:")) << "reported more than once: " << err;
+
+        log_.setPath(file_.string());
+        ::testing::internal::CaptureStderr();
+        log_.append("LOG: back");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
+        EXPECT_NE(readText(file_).find("LOG: back"), std::string::npos);
+    }
 }
 
 TEST_F(LogWriterTest, TheTwoProgramsWriteTheirOwnFilesAndLabels) {
@@ -164,21 +193,26 @@ TEST(StatusRow, ATerminalGetsTenRowsASecondWithinItsWidth) {
         int (*columns)();
         size_t rows;
         size_t longest;
-        int asks;
+        std::vector<int> asks;  // by the 20th and the 21st row
     };
     const std::string row(110, 'x');
-    for (const Case& c : {Case{eightyColumns, 20, 79, 2}, Case{oneColumn, 20, 0, 2},
-                          Case{notATerminal, 120, 110, 1}}) {
+    // 2.1 s: a row every 100 ms, the width asked at rows 0, 10 and 20.
+    for (const Case& c : {Case{eightyColumns, 21, 79, {2, 3}}, Case{oneColumn, 21, 0, {2, 3}},
+                          Case{notATerminal, 126, 110, {1, 1}}}) {
         widthAsks = 0;
+        std::vector<int> asks;
         testsupport::VirtualClock clock;
         testsupport::ScopedClock use(clock);
         common::SetConsoleColumnsSource(c.columns);
         ::testing::internal::CaptureStdout();
-        for (int tick = 0; tick < 120; ++tick) {
+        for (int tick = 0; tick < 126; ++tick) {
             common::BeginStatusRows();
             common::RowPrintf("%s", row.substr(0, 50).c_str());
             common::RowPrintf("%s\r", row.substr(50).c_str());
             clock.advanceMs(tick % 3 == 2 ? 16 : 17);  // 60 Hz
+            if (tick == 119 || tick == 125) {
+                asks.push_back(widthAsks);
+            }
         }
         const std::string out = ::testing::internal::GetCapturedStdout();
         common::SetConsoleColumnsSource(nullptr);
@@ -188,9 +222,22 @@ TEST(StatusRow, ATerminalGetsTenRowsASecondWithinItsWidth) {
             lines.push_back(line);
         }
         EXPECT_EQ(lines.size(), c.rows);
-        EXPECT_EQ(widthAsks, c.asks);
+        EXPECT_EQ(asks, c.asks);
         for (const std::string& line : lines) {
             EXPECT_EQ(line.size(), c.longest);
         }
     }
+}
+
+TEST(StatusRow, ARowLongerThanItsBufferIsCutNotOverrun) {
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock use(clock);
+    common::SetConsoleColumnsSource(notATerminal);
+    ::testing::internal::CaptureStdout();
+    common::BeginStatusRows();
+    common::RowPrintf("%s", std::string(512, 'x').c_str());
+    common::RowPrintf("\r");
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    common::SetConsoleColumnsSource(nullptr);
+    EXPECT_EQ(out, std::string(511, 'x') + "\r");
 }

@@ -4,7 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -25,6 +27,10 @@ class SettingsFileTest : public ::testing::Test {
         fs::remove(file_);
     }
     void write(const std::string& text) { std::ofstream(file_) << text; }
+    static std::string readText(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
 
     fs::path file_;
 };
@@ -64,6 +70,40 @@ TEST_F(SettingsFileTest, WrittenKeysReadBackAndKeepTheRest) {
     for (const char* key : common::kControlKeys) {
         EXPECT_EQ(common::readControlBinding(key), std::string(key) + ":1:1");
     }
+}
+
+// A settings file that cannot be written fails the write; what was there stays, reading goes on
+// with the defaults, and a file that cannot be read is never replaced (its other settings
+// would be lost).
+TEST_F(SettingsFileTest, UnwritableSettingsFailTheWriteAndKeepWhatWasThere) {
+    const std::string kept = "[Setup]\nPassiveMode=1\n[Audio]\nPreferedDevice=3\n";
+    const fs::path dir = file_.parent_path() / (file_.stem().string() + "_dir");
+    fs::remove_all(dir);
+    fs::create_directories(dir / "folder.ini");
+    std::ofstream(dir / "file", std::ios::binary) << kept;
+    std::vector<fs::path> paths = {dir / "folder.ini", dir / "file" / "Qm_Korvane_Launcher.ini",
+                                   dir / "missing" / "Qm_Korvane_Launcher.ini"};
+#ifndef _WIN32
+    const fs::path unreadable = dir / "unreadable.ini";
+    std::ofstream(unreadable, std::ios::binary) << kept;
+    fs::permissions(unreadable, fs::perms::none);
+    if (!std::ifstream(unreadable)) {  // root reads it all the same
+        paths.push_back(unreadable);
+    }
+#endif
+    for (const fs::path& path : paths) {
+        SCOPED_TRACE(path.string());
+        common::setSettingsPath(path.string());
+        EXPECT_FALSE(common::writePreferedDevice(7));
+        EXPECT_FALSE(common::writeSetupComplete());
+        EXPECT_EQ(common::readPreferedDevice(), 1024);
+    }
+#ifndef _WIN32
+    fs::permissions(unreadable, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(readText(unreadable), kept);
+#endif
+    EXPECT_EQ(readText(dir / "file"), kept);
+    fs::remove_all(dir);
 }
 
 }  // namespace

@@ -92,25 +92,6 @@ TEST(System, ExecutableDirectoryHoldsThisTest) {
     platform::endTimerPeriod();
 }
 
-class FixedClock : public platform::Clock {
-  public:
-    int64_t calendarSeconds() override { return 1234; }
-    platform::UtcTime utcNow() override { return {}; }
-    int64_t steadyMs() override { return now; }
-    void sleepMs(int ms) override { now += ms; }
-    int64_t now = 0;
-};
-
-TEST(Clock, ATestClockReplacesTheSystemClockUntilRemoved) {
-    FixedClock fake;
-    platform::setClock(&fake);
-    EXPECT_EQ(platform::clock().calendarSeconds(), 1234);
-    platform::sleepMs(3000);
-    EXPECT_EQ(fake.now, 3000);
-    platform::setClock(nullptr);
-    EXPECT_EQ(&platform::clock(), &platform::systemClock());
-}
-
 // Days since 1970-01-01 of a civil date (proleptic Gregorian).
 int64_t daysFromCivil(int64_t y, int m, int d) {
     y -= m <= 2;

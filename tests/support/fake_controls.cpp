@@ -33,24 +33,15 @@ void FakeJoysticks::releaseAll() {
     }
 }
 
-int FakeJoysticks::readings(unsigned index) const {
-    auto it = readings_.find(index);
-    return it == readings_.end() ? 0 : it->second;
-}
-
 int FakeJoysticks::totalReadings() const {
-    int total = 0;
-    for (const auto& [index, n] : readings_) {
-        total += n;
-    }
-    return total;
+    return readings_;
 }
 
 bool FakeJoysticks::readButtons(unsigned index, uint32_t& buttons) {
     if (hook_) {
         hook_(index);
     }
-    ++readings_[index];
+    ++readings_;
     buttons = 0;
     auto it = controllers_.find(index);
     if (index >= indexCount_ || it == controllers_.end() || !it->second.answering) {
@@ -88,7 +79,6 @@ void FakeKeyboard::setUnavailable(const std::string& reason) {
 }
 
 uint16_t FakeKeyboard::asyncKeyState(int virtualKey) {
-    queries_.push_back(virtualKey);
     uint16_t state = down_.count(virtualKey) != 0 ? platform::kKeyDown : 0;
     if (tapped_.erase(virtualKey) != 0) {
         state |= platform::kKeyPressedSinceLastQuery;

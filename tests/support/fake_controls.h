@@ -6,7 +6,6 @@
 #include <map>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "platform/joystick.h"
 #include "platform/keyboard.h"
@@ -29,8 +28,7 @@ class FakeJoysticks : public platform::Joysticks {
     // Called before every reading with the index being read; lets a test press and release
     // buttons while the code under test is waiting for them.
     void setReadHook(std::function<void(unsigned index)> hook) { hook_ = std::move(hook); }
-    // Readings taken of `index` so far.
-    int readings(unsigned index) const;
+    // Readings taken so far, of every index.
     int totalReadings() const;
 
     unsigned indexCount() override { return indexCount_; }
@@ -45,7 +43,7 @@ class FakeJoysticks : public platform::Joysticks {
     };
     unsigned indexCount_;
     std::map<unsigned, Controller> controllers_;
-    std::map<unsigned, int> readings_;
+    int readings_ = 0;
     std::function<void(unsigned)> hook_;
 };
 
@@ -58,9 +56,6 @@ class FakeKeyboard : public platform::Keyboard {
     void releaseAll();
     void setUnavailable(const std::string& reason);
 
-    // Queries made so far, in order.
-    const std::vector<int>& queries() const { return queries_; }
-
     bool available() override { return reason_.empty(); }
     std::string unavailableReason() override { return reason_; }
     uint16_t asyncKeyState(int virtualKey) override;
@@ -68,7 +63,6 @@ class FakeKeyboard : public platform::Keyboard {
   private:
     std::set<int> down_;
     std::set<int> tapped_;
-    std::vector<int> queries_;
     std::string reason_;
 };
 

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -155,15 +156,6 @@ TEST_F(MixerTest, SoundsPlayOnceAtTheOutputRateAndEnd) {
     }
 }
 
-TEST_F(MixerTest, ASoundStillPlaysAfterItsFileIsDeleted) {
-    const std::string path = writeSound("gone.wav", 48000, 480, 0.5f);
-    const auto sound = engine_.createSound(path);
-    fs::remove(path);
-    const auto ch = engine_.playSound(sound, false);
-    ASSERT_NE(ch, 0u);
-    EXPECT_NEAR(render(1)[0], 0.5f, 1e-3);
-}
-
 TEST_F(MixerTest, SoundsMarkedForReleaseAreFreedOnceHeard) {
     const std::string path = writeSound("msg.wav", 48000, 480, 0.5f);
     for (int i = 0; i < 50; ++i) {
@@ -233,24 +225,11 @@ TEST_F(MixerTest, UnknownHandlesAndBadFilesAreRefused) {
     engine_.releaseDsp(999);
     engine_.releaseSound(999);
 
-    std::vector<std::uint8_t> twelveChannels = {
-        'R', 'I', 'F', 'F', 0,  0, 0,    0,    'W', 'A', 'V', 'E', 'f', 'm', 't', ' ', 16, 0,
-        0,   0,   1,   0,   12, 0, 0x80, 0xbb, 0,   0,   0,   0,   0,   0,   24,  0,   16, 0};
-    struct Case {
-        const char* what;
-        std::vector<std::uint8_t> bytes;
-    } cases[] = {{"empty", {}},
-                 {"text", {'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '!', '!'}},
-                 {"header only", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'}},
-                 {"twelve channels", twelveChannels}};
-    for (const Case& c : cases) {
+    // What the file reader refuses (its own test has the layouts) the engine does not load.
+    for (const char* bytes : {"", "hello world!!"}) {
         const std::string path = (dir_ / "bad.wav").string();
-        std::FILE* f = std::fopen(path.c_str(), "wb");
-        if (!c.bytes.empty()) {
-            std::fwrite(c.bytes.data(), 1, c.bytes.size(), f);
-        }
-        std::fclose(f);
-        EXPECT_EQ(engine_.createSound(path), 0u) << c.what;
+        std::ofstream(path, std::ios::binary) << bytes;
+        EXPECT_EQ(engine_.createSound(path), 0u) << bytes;
     }
     EXPECT_EQ(engine_.createSound((dir_ / "missing.wav").string()), 0u);
 }

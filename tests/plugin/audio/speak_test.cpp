@@ -272,38 +272,12 @@ TEST_F(SpeakHeardTest, BackgroundMessagesStartedTogetherRenderAtOnceAndAreHeardO
     EXPECT_GT(testsupport::toneShare(wav, 0, at, 4800, 900), 0.3);
 }
 
-// Format tag, channels, rate and bits of a canonical WAV header; zeros when unreadable.
-struct WavHeader {
-    int tag = 0, channels = 0, rate = 0, bits = 0;
-    bool operator==(const WavHeader&) const = default;
-};
-
-WavHeader headerOf(const std::string& path) {
-    WavHeader h;
-    std::vector<unsigned char> b(36);
-    if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
-        if (std::fread(b.data(), 1, b.size(), f) == b.size()) {
-            auto le = [&](int at, int n) {
-                int v = 0;
-                for (int i = n - 1; i >= 0; --i) {
-                    v = v * 256 + b[static_cast<std::size_t>(at + i)];
-                }
-                return v;
-            };
-            h = {le(20, 2), le(22, 2), le(24, 4), le(34, 2)};
-        }
-        std::fclose(f);
-    }
-    return h;
-}
-
 TEST_F(SpeakHeardTest, TheBuildsOwnSpeechEngineIsHeardOrFailsWithTheNote) {
     audio::setSpeechRenderer({});
     const wchar_t* text = L" Fuel Reset.";
     const auto probe = platform::RenderSpeechToWaveFile(text, "probe.wav");
     platform::WavData rendered;
     const bool readable = platform::readWavFile("probe.wav", rendered);
-    const WavHeader header = headerOf("probe.wav");
     fs::remove("probe.wav");
 #ifdef _WIN32
     const bool mayFail = true;  // Wine's SAPI voice cannot speak into a stream
@@ -325,8 +299,7 @@ TEST_F(SpeakHeardTest, TheBuildsOwnSpeechEngineIsHeardOrFailsWithTheNote) {
         EXPECT_EQ(testsupport::soundingFrames(wav, 0), 0u);
         return;
     }
-    ASSERT_TRUE(readable);
-    EXPECT_EQ(header, (WavHeader{1, 1, 22050, 16}));
+    ASSERT_TRUE(readable);  // its format is the renderer's own test's business
     const std::size_t spoken = testsupport::soundingFrames(rendered, 0);
     EXPECT_GT(spoken, 22050u / 4) << "the sentence is silent or cut short";
     EXPECT_GT(testsupport::rmsOf(rendered, 0, 0, rendered.frames()), 0.01);
@@ -345,6 +318,36 @@ TEST_F(SpeakHeardTest, TheBuildsOwnSpeechEngineIsHeardOrFailsWithTheNote) {
                 expected * 0.05 + 480);
     EXPECT_GT(testsupport::rmsOf(wav, 0, 0, wav.frames()), 0.001);
 }
+
+#ifndef _WIN32
+// The working folder removed under the running plugin (a USB stick pulled, a folder cleaned up
+// by hand; Windows does not allow it): the build's own speech engine cannot write the message,
+// which is lost with its note, and once the folder is sound again the next message is heard.
+TEST_F(SpeakTest, AWorkingFolderThatIsGoneLosesTheMessageWithItsNoteAndTheNextIsHeard) {
+    audio::setSpeechRenderer({});
+    const fs::path gone = dir_ / "gone";
+    fs::create_directories(gone);
+    fs::current_path(gone);
+    fs::remove(gone);
+    for (const bool back : {false, false, true}) {
+        SCOPED_TRACE(back ? "folder back" : "folder gone");
+        if (back) {
+            fs::current_path(dir_);
+        }
+        clock_.clearSleeps();
+        ::testing::internal::CaptureStderr();
+        audio::Speak(L" Fuel Reset.");
+        const std::string err = ::testing::internal::GetCapturedStderr();
+        EXPECT_EQ(err.find("\n Note: Fault Flushing Audio Cache\n") == std::string::npos, back)
+            << err;
+        EXPECT_EQ(clock_.sleeps(),
+                  back ? (std::vector<int>{100, 100}) : (std::vector<int>{100, 100, 100}));
+        EXPECT_EQ(audio::SpeechSound() != 0u, back) << "a message that was never written plays";
+    }
+    EXPECT_TRUE(audio::Engine().isPlaying(audio::OutputChannel()));
+    EXPECT_TRUE(filesLeft().empty()) << "the message's file was left behind";
+}
+#endif
 
 TEST_F(SpeakTest, ABackgroundMessageSpeaksItsOwnCopyOfTheText) {
     fake_.close();

@@ -68,15 +68,6 @@ TEST_F(ToneTest, ABeepOfNoLengthIsNotHeard) {
     EXPECT_EQ(soundingFrames(wav, 1), 0u);
 }
 
-TEST_F(ToneTest, TheTwoStereoCaptureChannelsAreWhatTheDriverHears) {
-    start(1);
-    audio::PlayTone(1200, 100, 0, 0.9f, 0, 0);
-    const auto wav = finish();
-    ASSERT_EQ(wav.channels, 2);
-    EXPECT_EQ(soundingFrames(wav, 0), 0u);
-    EXPECT_GT(toneShare(wav, 1, 0, frames(112), 1200), 0.9);
-}
-
 TEST_F(ToneTest, PassiveModeASinkOrNoDeviceKeepTheBeepFromTheSpeakers) {
     // Passive: nothing at all.
     start(1);

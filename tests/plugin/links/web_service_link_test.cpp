@@ -18,16 +18,16 @@
 #include "support/fake_simulator.h"
 #include "support/test_folder.h"
 #include "support/virtual_clock.h"
+#include "links_fixture.h"
 
 namespace {
 
 using platform::HttpFailure;
 using testsupport::FakeHttpTransport;
 
-std::string console;
-void recordConsole(const char* text) {
-    console += text;
-}
+using linkstest::console;
+using linkstest::recordConsole;
+using linkstest::sampleValues;
 
 class WebServiceLink : public ::testing::Test {
   protected:
@@ -49,42 +49,6 @@ class WebServiceLink : public ::testing::Test {
     testsupport::ScopedHttpTransport useHttp{http};
     std::filesystem::path settings;
 };
-
-links::ReportValues sampleValues() {
-    links::ReportValues v;
-    v.SubSessionID = 41234567;
-    v.SessionKind = 4;
-    v.SessionState = 4;
-    v.TrackID = 252;
-    v.CarID = 67;
-    v.DriverUserID = 123456;
-    v.TrackAirTemp = 22.5;
-    v.TrackSurfaceTemp = -3.14159;
-    v.AirTemp = 21.3f;
-    v.TrackTempCrew = 35.75f;
-    v.PitSvFlags = 16;
-    v.Lap = 12;
-    v.SessionLapsRemainEx = 32767;
-    v.SessionTime = 1234;
-    v.SessionTimeRemain = -1;
-    v.FuelTankLiters = 60;
-    v.FuelLevel = 12.3456f;
-    v.FuelUsed = -0.5f;
-    v.LitersToAdd = 47.654;
-    v.FuelToFinish = 99.987;
-    v.FuelBurnPerLap = 2.456f;
-    v.FuelBurnPerMin = 1.234f;
-    v.RaceSessionType = 1;
-    v.Wheels[0] = {0.98f, 85.4f, 165.0f, 160.5f};
-    v.Wheels[1] = {0.97f, 86.1f, 166.0f, 161.25f};
-    v.Wheels[2] = {0.96f, 80.0f, 150.0f, 149.75f};
-    v.Wheels[3] = {0.95f, -1.0f, 151.0f, 0.0f};
-    v.PlayerCarPosition = 3;
-    v.FuelLapsLeft = 999.0f;
-    v.FuelBurnMax = 2.51f;
-    v.TireDistance = 20345;
-    return v;
-}
 
 const char* const kCommonText =
     "sid=41234567&sli=4&sst=4&tid=252&cid=67&did=123456&sat=22.50&stt=-3.14&cat=21.30&ctt=35.75"
@@ -181,6 +145,9 @@ TEST_F(WebServiceLink, EachQueryHandsBackItsOwnAnswer) {
          ""},
         {"text", FakeHttpTransport::answer("no data"), "no data", 0, 0.0, ""},
         {"empty body", FakeHttpTransport::answer(""), "", 0, 0.0, ""},
+        {"last success status", FakeHttpTransport::answer("5", 299), "5", 5, 5.0, ""},
+        {"redirect not followed", FakeHttpTransport::answer("5", 300), "", 0, 0.0,
+         "\n QRD Link Error: the service answered HTTP 300.\n"},
         {"error page", FakeHttpTransport::answer("<html><body>Internal error</body></html>", 500),
          "", 0, 0.0, "\n QRD Link Error: the service answered HTTP 500.\n"},
         {"error page starting with a number", FakeHttpTransport::answer("404 Not Found", 404), "",
@@ -260,11 +227,18 @@ TEST_F(WebServiceLink, ServiceSectionPointsTheLinkElsewhere) {
 TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire) {
     testsupport::VirtualClock clock;
     testsupport::ScopedClock useClock(clock);
-    // The outer-side readings are published too, so a wrong side cannot go unnoticed.
+    // Per wheel: inner wear, outer wear, inner and outer carcass temperature, pit and cold
+    // pressure. The outer-side readings are published too, so a wrong side cannot go unnoticed.
+    const char* const wheels[4][6] = {
+        {"LFwearR", "LFwearL", "LFtempCR", "LFtempCL", "PitSvLFP", "LFcoldPressure"},
+        {"RFwearL", "RFwearR", "RFtempCL", "RFtempCR", "PitSvRFP", "RFcoldPressure"},
+        {"LRwearR", "LRwearL", "LRtempCR", "LRtempCL", "PitSvLRP", "LRcoldPressure"},
+        {"RRwearL", "RRwearR", "RRtempCL", "RRtempCR", "PitSvRRP", "RRcoldPressure"},
+    };
     auto vars = testsupport::catalogueVarSpecs();
-    for (const char* outer : {"LFwearL", "RFwearR", "LRwearL", "RRwearR", "LFtempCL", "RFtempCR",
-                              "LRtempCL", "RRtempCR"}) {
-        vars.push_back({outer, telemetry::kFloat, 1, "", ""});
+    for (const auto& wheel : wheels) {
+        vars.push_back({wheel[1], telemetry::kFloat, 1, "", ""});
+        vars.push_back({wheel[3], telemetry::kFloat, 1, "", ""});
     }
     testsupport::FakeSimulator sim(vars);
     sim.attach(telemetry::Telemetry());
@@ -280,33 +254,16 @@ TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire
         {"SessionTimeRemain", 600.7},
         {"FuelLevel", 23.5},
         {"PlayerCarPosition", 5},
-        {"LFwearR", 0.91},
-        {"RFwearL", 0.92},
-        {"LRwearR", 0.93},
-        {"RRwearL", 0.94},
-        {"LFwearL", 0.11},
-        {"RFwearR", 0.12},
-        {"LRwearL", 0.13},
-        {"RRwearR", 0.14},
-        {"LFtempCR", 81},
-        {"RFtempCL", 82},
-        {"LRtempCR", 83},
-        {"RRtempCL", 84},
-        {"LFtempCL", 11},
-        {"RFtempCR", 12},
-        {"LRtempCL", 13},
-        {"RRtempCR", 14},
-        {"PitSvLFP", 171},
-        {"PitSvRFP", 172},
-        {"PitSvLRP", 173},
-        {"PitSvRRP", 174},
-        {"LFcoldPressure", 161},
-        {"RFcoldPressure", 162},
-        {"LRcoldPressure", 163},
-        {"RRcoldPressure", 164},
     };
     for (const auto& [name, value] : values) {
         ASSERT_TRUE(sim.set(name, value)) << name;
+    }
+    for (int w = 0; w < 4; ++w) {
+        const double wheelValues[6] = {0.91 + 0.01 * w, 0.11 + 0.01 * w, 81.0 + w,
+                                       11.0 + w,        171.0 + w,       161.0 + w};
+        for (int i = 0; i < 6; ++i) {
+            ASSERT_TRUE(sim.set(wheels[w][i], wheelValues[i])) << wheels[w][i];
+        }
     }
     ASSERT_TRUE(sim.deliver(telemetry::Telemetry()));
 

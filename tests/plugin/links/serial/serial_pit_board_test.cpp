@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -12,8 +14,13 @@
 #include "os_helpers.h"
 #include "platform/serial_port.h"
 #include "plugin/engineer/race_state.h"
+#include "plugin/links/ctrl_c.h"
 #include "plugin/links/serial_pit_board.h"
 #include "support/virtual_clock.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace fs = std::filesystem;
 
@@ -102,6 +109,7 @@ TEST_F(SerialPitBoard, FindComPortsReadsTheDeviceList) {
         {"no capacity", list({"COM5"}), 0, 5, {}},
         {"empty list", list({}), 32, -1, {}},
         {"list without its closing empty name", std::string("COM6\0COM8", 9), 32, 8, {6, 8}},
+        {"the list ends at its empty name", std::string("COM1\0\0COM9", 10), 32, 1, {1}},
     };
     links::SetDeviceNameSource(fakeSource);
     for (const Case& c : cases) {
@@ -203,6 +211,22 @@ TEST_F(SerialPitBoard, TheLineArrivesByteForByteOnTheHighestPort) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
     links::CloseSerialPitBoard();
     EXPECT_EQ(links::WriteSerialLine("%s", kLine), 0);
+}
+
+// ctrl-c ends the plugin from the interrupt watcher: the pit board is closed and the process
+// ends with success, whatever the tick was doing.
+TEST(CtrlC, ClosesThePitBoardAndEndsTheProcessWithSuccess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            links::setCtrlCCleanup([] { std::fputs("pit board closed\n", stderr); });
+            links::InstallCtrlCHandler();
+            std::raise(SIGINT);
+            for (;;) {
+                ::pause();
+            }
+        },
+        ::testing::ExitedWithCode(0), "pit board closed");
 }
 
 TEST(SerialDevices, DeviceNamesBecomeComNumbers) {
