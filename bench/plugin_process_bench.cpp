@@ -3,9 +3,10 @@
 // /proc/<pid>/task/*/schedstat), console bytes per row, and the system calls per row counted by
 // the kernel's performance counters on its system-call tracepoint for a few seconds (all, and
 // by kind: the event wait's futex, the console's write, the mapping's size, the key check).
-// Beside it in the same run: the plugin waiting for the simulator (the floor: CPU, wake-ups and
-// calls a second), and the same race with the console going to /dev/null (what the console
-// costs).
+// Beside it in the same run: the plugin waiting for the simulator (CPU, wake-ups and calls a
+// second), the same race with the console going to /dev/null (what the console costs), and the
+// same race read by Qm_Korvane_EventWaiter, which only waits on the event 16 ms at a time (the
+// floor: what waking a process at the simulator's rate costs on this machine).
 //
 // 30 s of race per case at --benchmark_min_time of 1 s or more, 3 s below (the test run's short
 // pass). Linux only. Run it where no other simulator feed is running, e.g. in a namespace of
@@ -475,7 +476,9 @@ void BM_PluginWaitingForTheSim(benchmark::State& state) {
 void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
     const bool console = state.range(0) == 1;
     const bool baseline = state.range(1) == 1;
-    const fs::path dir = workFolder(console ? "pty" : "null");
+    // In place of the plugin, a program that only waits on the event: the floor.
+    const bool waiter = state.range(2) == 1;
+    const fs::path dir = workFolder(waiter ? "waiter" : console ? "pty" : "null");
     for (auto _ : state) {
         const pid_t feed = spawn(command("Qm_Korvane_SimFeed",
                                          {"--scenario", "one_stop", "--time-scale", "10",
@@ -483,8 +486,11 @@ void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
                                          baseline),
                                  dir, "/dev/null", (dir / "feed.out").string());
         Terminal term;
-        const pid_t plugin = spawn(command("Qm_Korvane_Plugin", {}, baseline), dir, term.slave(),
-                                   console ? term.slave() : std::string("/dev/null"));
+        const pid_t plugin =
+            waiter
+                ? spawn(command("Qm_Korvane_EventWaiter", {}, false), dir, "/dev/null", "/dev/null")
+                : spawn(command("Qm_Korvane_Plugin", {}, baseline), dir, term.slave(),
+                        console ? term.slave() : std::string("/dev/null"));
         if (!term.ok() || feed < 0 || plugin < 0) {
             state.SkipWithError("cannot start the feed or the plugin");
             return;
@@ -505,6 +511,7 @@ void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
         }
         const uint64_t cpu0 = cpuNs(pids);
         const uint64_t host0 = cpuNs(hosts);
+        const uint64_t sleeps0 = sleeps(plugin);
         const uint64_t bytes0 = term.bytes();
         RowCounter rows;
         const auto t0 = Clock::now();
@@ -512,6 +519,7 @@ void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
         const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
         const double cpu = static_cast<double>(cpuNs(pids) - cpu0) * 1e-9;
         const double hostCpu = static_cast<double>(cpuNs(hosts) - host0) * 1e-9;
+        const double woke = static_cast<double>(sleeps(plugin) - sleeps0);
         const double n = std::max(1.0, rows.rows());
         const double bytes = static_cast<double>(term.bytes() - bytes0);
 
@@ -520,6 +528,9 @@ void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
             calls = countCalls(plugin, countSeconds);
         }
         { std::ofstream(dir / "feed.stop") << "stop\n"; }
+        if (waiter) {
+            ::kill(plugin, SIGTERM);
+        }
         term.press('q');
         stopChild(plugin, 30);
         stopChild(feed, 30);
@@ -531,6 +542,7 @@ void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
         state.counters["cpu_us_per_row"] = 1e6 * cpu / n;
         state.counters["core_pct"] = 100.0 * cpu / wall;
         state.counters["console_bytes_per_row"] = bytes / n;
+        state.counters["wakeups_per_row"] = woke / n;
         if (!hosts.empty()) {
             state.counters["console_host_core_pct"] = 100.0 * hostCpu / wall;
         }
@@ -548,7 +560,8 @@ void BM_PluginPassiveAgainstTheFeed(benchmark::State& state) {
     fs::remove_all(dir);
 }
 
-// Each case of the baseline build, when one is named, just before the same case of this one.
+// Each case of the baseline build, when one is named, just before the same case of this one;
+// last, the floor: a program that only waits on the event.
 void Register() {
     const std::vector<int64_t> builds =
         baselineDir() ? std::vector<int64_t>{1, 0} : std::vector<int64_t>{0};
@@ -566,13 +579,19 @@ void Register() {
         for (int64_t build : builds) {
             benchmark::RegisterBenchmark("BM_PluginPassiveAgainstTheFeed",
                                          BM_PluginPassiveAgainstTheFeed)
-                ->ArgNames({"console_on_terminal", "baseline"})
-                ->Args({console, build})
+                ->ArgNames({"console_on_terminal", "baseline", "only_waits"})
+                ->Args({console, build, 0})
                 ->Iterations(1)
                 ->UseRealTime()
                 ->Unit(benchmark::kSecond);
         }
     }
+    benchmark::RegisterBenchmark("BM_PluginPassiveAgainstTheFeed", BM_PluginPassiveAgainstTheFeed)
+        ->ArgNames({"console_on_terminal", "baseline", "only_waits"})
+        ->Args({0, 0, 1})
+        ->Iterations(1)
+        ->UseRealTime()
+        ->Unit(benchmark::kSecond);
 }
 
 }  // namespace

@@ -22,12 +22,10 @@
 #include "support/fake_simulator.h"
 #include "support/virtual_clock.h"
 
-#ifdef KORVANE_BENCH_SIMFEED
+#include "quiet_console.h"
 #include "tools/simfeed/field.h"
 #include "tools/simfeed/scenario.h"
 #include "tools/simfeed/session_text.h"
-#include "quiet_console.h"
-#endif
 
 namespace {
 
@@ -39,10 +37,9 @@ struct SessionText {
 };
 
 // The feed's one-stop race in mid-race, with the results of the whole field, as the simulator
-// publishes it; the test fixture's text when the feed is not part of the build.
+// publishes it.
 SessionText sessionTextFor(int cars) {
     SessionText out;
-#ifdef KORVANE_BENCH_SIMFEED
     const std::string dir = std::string(KORVANE_SOURCE_DIR) + "/tools/simfeed/scenarios";
     simfeed::ScenarioLoad load =
         simfeed::loadScenarioFile(simfeed::resolveScenarioPath("one_stop", {dir}));
@@ -71,9 +68,9 @@ SessionText sessionTextFor(int cars) {
         out.playerCarIdx = s.driver.carIdx;
         return out;
     }
-#endif
-    out.text = testsupport::sampleSessionText(cars);
-    return out;
+    std::fprintf(stderr, "snapshot_bench: the one_stop scenario did not load from %s\n",
+                 dir.c_str());
+    std::exit(1);
 }
 
 // The plugin on track mid-lap on a fresh row, the shared block open in memory.

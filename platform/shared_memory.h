@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -20,6 +21,14 @@ class SharedMemory {
     // The length the view was mapped with, without asking the system: what a reader may touch
     // between two checks of size().
     virtual size_t mappedSize() const { return size(); }
+    // Copies `length` bytes at `offset` of the view (which must lie inside mappedSize()). False
+    // when the pages went away under the copy because another program shrank the object
+    // (POSIX); the destination then holds garbage, and nothing else is harmed. A Windows view
+    // keeps its pages for as long as it is mapped.
+    virtual bool copyOut(size_t offset, void* destination, size_t length) {
+        std::memcpy(destination, data() + offset, length);
+        return true;
+    }
     // True once the name no longer leads to this block because its creator went away (POSIX,
     // where the creator removes the name); whoever wants the next block must open it again.
     // Windows keeps a mapping alive while any handle is open, so it is never stale there.

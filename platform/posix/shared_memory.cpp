@@ -1,11 +1,11 @@
 // Named blocks as POSIX shared-memory objects.
 //
-// Touching a page of a mapping that lies beyond the object's current end raises SIGBUS. Two
+// Touching a page of a mapping that lies beyond the object's current end raises SIGBUS. Three
 // things keep a reader clear of it: this layer never shrinks an object (a creator that finds
 // an existing one only grows it, and reserves the memory up front so a full /dev/shm cannot
-// fault later), and size() reports min(mapped length, current object size) from fstat at the
-// time of the call, so a reader that checks each offset against size() stays inside. Only a
-// foreign program truncating the object between such a check and the read can still fault.
+// fault later); copyOut() survives a foreign program truncating the object under the copy; and
+// size() reports min(mapped length, current object size) from fstat, so a reader that found
+// the object shrunk can check each offset against it.
 
 #include "platform/shared_memory.h"
 
@@ -17,6 +17,7 @@
 
 #include <cerrno>
 
+#include "platform/posix/shared_memory_copy.h"
 #include "platform/posix/shm_names.h"
 
 namespace platform {
@@ -77,6 +78,10 @@ class PosixSharedMemory final : public SharedMemory {
     }
 
     size_t mappedSize() const override { return mapped_; }
+
+    bool copyOut(size_t offset, void* destination, size_t length) override {
+        return posix::copyUnlessPagesGone(destination, data_ + offset, length);
+    }
 
     bool stale() const override {
         struct stat st {};

@@ -1,7 +1,10 @@
 #include "plugin/links/web_service_link.h"
 
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
+#include <filesystem>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -17,6 +20,41 @@ constexpr size_t kMaxAnswerBytes = 64 * 1024;
 
 std::string lastReply;
 std::optional<platform::HttpEndpoint> endpointOverride;
+
+// What the settings file says about the service. Reading it costs a dozen system calls per key,
+// and an exchange every few seconds would pay that each time, so it is read again only when
+// its modification time changed. A time less than two seconds old is never trusted: the file
+// system's clock is coarse, and a second write within the same tick would look unchanged.
+struct ServiceSettings {
+    std::string path;
+    std::filesystem::file_time_type stamp{};
+    bool present = false;
+    platform::HttpEndpoint endpoint;
+    std::string teamKey;
+};
+std::mutex settingsMutex;
+std::optional<ServiceSettings> settingsCache;
+
+ServiceSettings serviceSettings() {
+    constexpr auto kSettled = std::chrono::seconds(2);
+    const std::string path = common::settingsPath();
+    std::error_code error;
+    const auto stamp = std::filesystem::last_write_time(path, error);
+    const bool present = !error;
+    std::lock_guard<std::mutex> lock(settingsMutex);
+    if (settingsCache && settingsCache->path == path && settingsCache->present == present &&
+        (!present || settingsCache->stamp == stamp)) {
+        return *settingsCache;
+    }
+    ServiceSettings fresh{path, stamp, present, platform::serviceEndpoint(path),
+                          platform::serviceTeamKey(path)};
+    if (!present || std::filesystem::file_time_type::clock::now() - stamp >= kSettled) {
+        settingsCache = fresh;
+    } else {
+        settingsCache.reset();
+    }
+    return fresh;
+}
 
 void writeStdout(const char* text) {
     std::fputs(text, stdout);
@@ -51,10 +89,11 @@ void print(const std::string& text) {
 // what went wrong otherwise.
 bool exchange(const std::string& path, std::string& body) {
     platform::HttpRequest request;
-    request.endpoint = ServiceEndpoint();
+    ServiceSettings settings = serviceSettings();
+    request.endpoint = endpointOverride ? *endpointOverride : std::move(settings.endpoint);
     request.userAgent = kUserAgent;
     request.path = path;
-    request.teamKey = platform::serviceTeamKey(common::settingsPath());
+    request.teamKey = std::move(settings.teamKey);
     request.maxBodyBytes = kMaxAnswerBytes;
     platform::HttpResponse response = platform::httpTransport().get(request);
     switch (response.failure) {
@@ -177,7 +216,7 @@ platform::HttpEndpoint ServiceEndpoint() {
     if (endpointOverride) {
         return *endpointOverride;
     }
-    return platform::serviceEndpoint(common::settingsPath());
+    return serviceSettings().endpoint;
 }
 
 void SetServiceEndpoint(const platform::HttpEndpoint& endpoint) {
@@ -194,6 +233,10 @@ void SetConsoleWriter(ConsoleWriter writer) {
 void ResetServiceLink() {
     lastReply.clear();
     endpointOverride.reset();
+    {
+        std::lock_guard<std::mutex> lock(settingsMutex);
+        settingsCache.reset();
+    }
     consoleWriter = writeStdout;
 }
 

@@ -39,6 +39,9 @@ class SystemConnection : public SimulatorConnection {
     const uint8_t* view() const override { return memory_ ? memory_->data() : nullptr; }
     size_t viewSize() const override { return memory_ ? memory_->size() : 0; }
     size_t mappedSize() const override { return memory_ ? memory_->mappedSize() : 0; }
+    bool copyOut(size_t offset, uint8_t* destination, size_t length) override {
+        return memory_ && memory_->copyOut(offset, destination, length);
+    }
     bool waitEvent(int timeoutMs) override { return event_ && event_->wait(timeoutMs); }
     void close() override {
         event_.reset();

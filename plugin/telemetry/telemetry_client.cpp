@@ -60,6 +60,7 @@ bool TelemetryClient::openTelemetry() {
             return false;
         }
         lastTick_ = kNoTick;
+        shrunk_ = false;
     }
     if (!connection_->hasEvent()) {
         if (!connection_->openEvent()) {
@@ -72,12 +73,12 @@ bool TelemetryClient::openTelemetry() {
     return true;
 }
 
-bool TelemetryClient::readHeader(HeaderSnapshot* out, bool fresh) const {
+bool TelemetryClient::readHeader(HeaderSnapshot* out) const {
     if (!initialised_ || !connection_ || !connection_->hasView()) {
         return false;
     }
     const uint8_t* base = connection_->view();
-    size_t size = fresh ? connection_->viewSize() : connection_->mappedSize();
+    const size_t size = shrunk_ ? connection_->viewSize() : connection_->mappedSize();
     constexpr size_t kFixedPart = offsetof(BlockHeader, buffers);
     if (base == nullptr || size < kFixedPart) {
         return false;
@@ -161,18 +162,27 @@ bool TelemetryClient::fetchNewData(uint8_t* destination, size_t capacity) {
             fetched_ = h;
             return true;
         }
-        // A row is copied only after the header has been checked against what the system
-        // says is mapped now: once per row, not once per look.
-        if (!readHeader(&h, true) || (h.status & kStatusConnected) == 0) {
+        // The header was checked against the length the view was mapped with, which holds
+        // while nothing shrinks the object. Its last byte still being there says, without a
+        // system call, that nothing did (a truncation takes the end away first); once a read
+        // finds pages gone, every look asks the system for the size instead.
+        uint8_t last = 0;
+        if (!shrunk_ && !connection_->copyOut(h.viewSize - 1, &last, 1)) {
+            shrunk_ = true;
             lastTick_ = kNoTick;
             rowReady_ = false;
             return false;
         }
-        const uint8_t* row = connection_->view() + h.bufferOffsets[newest];
+        const size_t row = static_cast<size_t>(h.bufferOffsets[newest]);
         size_t length = std::min(capacity, static_cast<size_t>(h.bufferLength));
         for (int attempt = 0; attempt < 2; ++attempt) {
             int32_t before = tickCount(newest);
-            std::memcpy(destination, row, length);
+            if (!connection_->copyOut(row, destination, length)) {
+                shrunk_ = true;
+                lastTick_ = kNoTick;
+                rowReady_ = false;
+                return false;
+            }
             std::atomic_thread_fence(std::memory_order_acquire);
             connection_->rowCopied();
             int32_t after = tickCount(newest);

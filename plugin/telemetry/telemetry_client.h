@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,12 +24,18 @@ class SimulatorConnection {
     virtual bool hasView() const = 0;
     virtual bool hasEvent() const = 0;
     virtual const uint8_t* view() const = 0;
-    // Bytes mapped now; every offset read from the header is checked against it. May ask the
-    // system (fstat), so the reader calls it once per row it takes.
+    // Bytes mapped now; every offset read from the header is checked against it. Asks the
+    // system (fstat), so the reader calls it only when the view is taken and after a copy
+    // found pages gone.
     virtual size_t viewSize() const = 0;
     // The bytes the view was mapped with, known without asking the system. Reading inside it
     // is safe while nothing shrinks the object under the view (this system never does).
     virtual size_t mappedSize() const { return viewSize(); }
+    // Copies bytes out of the view; false when another program shrank the object under them.
+    virtual bool copyOut(size_t offset, uint8_t* destination, size_t length) {
+        std::memcpy(destination, view() + offset, length);
+        return true;
+    }
     // Waits on the data-valid event; false on time-out.
     virtual bool waitEvent(int timeoutMs) = 0;
     virtual void close() = 0;
@@ -115,9 +122,9 @@ class TelemetryClient {
         int32_t bufferOffsets[kMaxBuffers] = {};
     };
     // True when the header describes tables, rows and a session text that all lie inside
-    // the mapping: its size as the system reports it now (`fresh`, before a row is copied) or
-    // as it was mapped (every other look at the header, so no system call).
-    bool readHeader(HeaderSnapshot* out, bool fresh = false) const;
+    // the mapping: the length it was mapped with (no system call), or its size as the system
+    // reports it now once the object was found shrunk under the view.
+    bool readHeader(HeaderSnapshot* out) const;
     // Takes the row just fetched as the one typed reads answer from: its header snapshot and
     // the slots of the variables being read.
     void commitRow();
@@ -130,6 +137,9 @@ class TelemetryClient {
 
     std::unique_ptr<SimulatorConnection> connection_;
     bool initialised_ = false;
+    // A row copy found pages gone: another program shrank the object under the view. Until
+    // the block is attached anew, every look at the header asks the system for its size.
+    bool shrunk_ = false;
     int32_t lastTick_ = 2147483647;
     int64_t lastValidMs_ = 0;  // steady clock
     std::vector<uint8_t> data_;

@@ -10,6 +10,10 @@ namespace platform_test {
 
 int processId();
 
+// Cuts the named block's object down to `size` bytes behind its views' backs, as a foreign
+// writer could on POSIX. False on Windows, where a mapped section cannot shrink.
+bool truncateBlock(const std::string& name, long long size);
+
 // A name no other test run on this machine uses at the same time.
 inline std::string uniqueName(const std::string& stem) {
     static std::atomic<int> serial{0};

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,11 +9,22 @@
 #include <string>
 
 #include "os_helpers.h"
+#include "platform/posix/shm_names.h"
 
 namespace platform_test {
 
 int processId() {
     return static_cast<int>(::getpid());
+}
+
+bool truncateBlock(const std::string& name, long long size) {
+    const int fd = ::shm_open(platform::posix::shmName(name).c_str(), O_RDWR, 0);
+    if (fd < 0) {
+        return false;
+    }
+    const bool done = ::ftruncate(fd, size) == 0;
+    ::close(fd);
+    return done;
 }
 
 StdinPipe::StdinPipe() {

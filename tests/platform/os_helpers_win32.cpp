@@ -19,6 +19,10 @@ int processId() {
     return static_cast<int>(::GetCurrentProcessId());
 }
 
+bool truncateBlock(const std::string&, long long) {
+    return false;
+}
+
 StdinPipe::StdinPipe() {
     HANDLE r = nullptr;
     HANDLE w = nullptr;

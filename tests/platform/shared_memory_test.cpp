@@ -71,6 +71,30 @@ TEST(SharedMemory, BlockEndsWithItsCreator) {
 #endif
 }
 
+TEST(SharedMemory, ACopyOutlivesTheObjectShrinkingUnderTheView) {
+    constexpr size_t kPage = 4096;
+    const std::string name = blockName();
+    auto writer = platform::createSharedMemory(name, 3 * kPage);
+    ASSERT_NE(writer, nullptr);
+    writer->data()[2 * kPage + 5] = 9;
+    auto reader = platform::openSharedMemoryReadOnly(name);
+    ASSERT_NE(reader, nullptr);
+    uint8_t row[16] = {};
+    ASSERT_TRUE(reader->copyOut(2 * kPage, row, sizeof row));
+    EXPECT_EQ(row[5], 9);
+    if (!platform_test::truncateBlock(name, kPage)) {
+        GTEST_SKIP() << "a Windows view keeps its pages while it is mapped";
+    }
+    // Twice: a copy that faulted must leave the next fault caught as well.
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(reader->copyOut(2 * kPage, row, sizeof row));
+        EXPECT_FALSE(reader->copyOut(kPage - 8, row, sizeof row));
+        EXPECT_TRUE(reader->copyOut(0, row, sizeof row));
+    }
+    EXPECT_EQ(reader->size(), kPage);
+    EXPECT_EQ(reader->mappedSize(), 3 * kPage);
+}
+
 TEST(SharedMemory, BlockAndEventReachAnotherProcess) {
     // Plain names on the command line: a POSIX shell would eat the backslash of "Local\\".
     const std::string base = platform_test::uniqueName("KorvaneTestBlock");

@@ -366,6 +366,14 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
     size_t mappedSize() const override {
         return view_ && sim_->reportedMappedSize ? *sim_->reportedMappedSize : viewSize();
     }
+    // Pages past the size the system reports are gone: the copy faults, as it would on POSIX.
+    bool copyOut(size_t offset, uint8_t* destination, size_t length) override {
+        if (!view_ || offset + length > viewSize()) {
+            return false;
+        }
+        std::memcpy(destination, sim_->region() + offset, length);
+        return true;
+    }
     bool waitEvent(int timeoutMs) override {
         if (!sim_) {
             return false;
