@@ -378,7 +378,6 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
         if (!sim_) {
             return false;
         }
-        ++sim_->waitCalls;
         sim_->lastWaitTimeoutMs = timeoutMs;
         if (sim_->onWait) {
             sim_->onWait(timeoutMs);

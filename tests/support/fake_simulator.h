@@ -74,7 +74,6 @@ class FakeSimulator {
     int openMappingCalls = 0;
     int mapViewCalls = 0;
     int openEventCalls = 0;
-    int waitCalls = 0;
     int closeCalls = 0;
     int lastWaitTimeoutMs = -1;
 

@@ -21,14 +21,6 @@ uint32_t pressedAtPoll = 0;
 RaceWorkTest* currentWork = nullptr;
 Timeline* currentTimeline = nullptr;
 
-std::string narrow(const std::wstring& text) {
-    std::string s;
-    for (wchar_t c : text) {
-        s += c < 128 ? static_cast<char>(c) : '?';
-    }
-    return s;
-}
-
 }  // namespace
 
 void Timeline::add(std::string event) {
@@ -54,18 +46,6 @@ Events Timeline::starting(const std::string& prefix) const {
 void Timeline::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.clear();
-}
-
-void TimelineVoice::speak(const std::wstring& text, bool background) {
-    timeline_.add((background ? "say later: " : "say: ") + narrow(text));
-}
-
-void TimelineVoice::tone(int hz, int durationMs, float frontLeft, float frontRight,
-                         float surroundLeft, float surroundRight) {
-    char text[128];
-    std::snprintf(text, sizeof text, "tone %d %d %.1f/%.1f/%.1f/%.1f", hz, durationMs, frontLeft,
-                  frontRight, surroundLeft, surroundRight);
-    timeline_.add(text);
 }
 
 void TimelinePitSink::send(int32_t code, int32_t value) {

@@ -21,10 +21,10 @@
 
 #include "platform/http_client.h"
 #include "platform/shared_memory.h"
-#include "plugin/audio/voice.h"
 #include "plugin/engineer/race_state.h"
 #include "plugin/telemetry/pit_commands.h"
 #include "support/fake_simulator.h"
+#include "support/recording_voice.h"
 #include "support/virtual_clock.h"
 
 namespace racetest {
@@ -47,12 +47,12 @@ class Timeline {
     Events events_;
 };
 
-class TimelineVoice : public audio::VoiceSink {
+class TimelineVoice : public testsupport::RecordingVoice {
   public:
     explicit TimelineVoice(Timeline& t) : timeline_(t) {}
-    void speak(const std::wstring& text, bool background) override;
-    void tone(int hz, int durationMs, float frontLeft, float frontRight, float surroundLeft,
-              float surroundRight) override;
+
+  protected:
+    void add(std::string event) override { timeline_.add(std::move(event)); }
 
   private:
     Timeline& timeline_;

@@ -1,7 +1,8 @@
 #pragma once
 // Records what would be spoken and beeped instead of sounding it: "say: Fuel Reset.",
 // "say later: Sim connected.", "tone 1250 150 0.9/0.0/0.0/0.0". Installed for the life of the
-// object; calls may come from the background speech threads.
+// object; calls may come from the background speech threads. A subclass may send the events
+// elsewhere (a timeline shared with other fakes) by overriding add().
 
 #include <cstdio>
 #include <mutex>
@@ -43,11 +44,13 @@ class RecordingVoice : public audio::VoiceSink {
         events_.clear();
     }
 
-  private:
-    void add(std::string event) {
+  protected:
+    virtual void add(std::string event) {
         std::lock_guard<std::mutex> lock(mutex_);
         events_.push_back(std::move(event));
     }
+
+  private:
     mutable std::mutex mutex_;
     std::vector<std::string> events_;
 };

@@ -220,21 +220,14 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         EXPECT_EQ(r.BaselinePressureLF, 0);
         EXPECT_EQ(r.BaselinePressureRR, 0);
         EXPECT_EQ(voice_.events(), Calls{"say later: Waiting for the sim."});
+
+        // Back again: the telemetry is loaded and the block opened anew.
+        voice_.clear();
+        const std::string back = bringOnline();
+        EXPECT_TRUE(contains(back, kLinkConnected)) << back;
+        EXPECT_TRUE(contains(back, kWaitForTelemetry)) << back;
+        EXPECT_EQ(voice_.events(), Calls{"say later: Sim connected."});
     }
-}
-
-TEST_F(MainTickTest, AReconnectionLoadsTelemetryAndOpensTheBlockAgain) {
-    bringOnline();
-    sim_.setConnected(false);
-    sim_.publish();
-    tick();
-    ASSERT_EQ(Race().LocalLinkOpen, 0);
-    voice_.clear();
-
-    const std::string out = bringOnline();
-    EXPECT_TRUE(contains(out, kLinkConnected)) << out;
-    EXPECT_TRUE(contains(out, kWaitForTelemetry)) << out;
-    EXPECT_EQ(voice_.events(), Calls{"say later: Sim connected."});
 }
 
 #ifndef _WIN32

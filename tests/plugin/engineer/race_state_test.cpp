@@ -73,14 +73,17 @@ TEST_F(RaceStateTest, FuelResetKeepsTheFirstHighBurn) {
         const char* name;
         int32_t raceSessionType;
         float lastHigh;
+        float perLapMax, perMinMax;
         float expected;
+        float afterSecondReset;  // once the next window burnt 4 litres a lap and a minute
     };
     const Case cases[] = {
-        {"lap-limited takes the per-lap maximum", 1, 0, 2.5f},
-        {"time-limited takes the per-minute maximum", 2, 0, 1.25f},
-        {"no session read yet leaves it 0", 0, 0, 0},
-        {"an unknown session type leaves it 0", 3, 0, 0},
-        {"one already kept stays", 1, 3.0f, 3.0f},
+        {"lap-limited takes the per-lap maximum", 1, 0, 2.5f, 1.25f, 2.5f, 2.5f},
+        {"time-limited takes the per-minute maximum", 2, 0, 2.5f, 1.25f, 1.25f, 1.25f},
+        {"no session read yet leaves it 0", 0, 0, 2.5f, 1.25f, 0, 0},
+        {"an unknown session type leaves it 0", 3, 0, 2.5f, 1.25f, 0, 0},
+        {"one already kept stays", 1, 3.0f, 2.5f, 1.25f, 3.0f, 3.0f},
+        {"a first window without a burn keeps nothing", 1, 0, 0, 0, 0, 4.0f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -88,29 +91,16 @@ TEST_F(RaceStateTest, FuelResetKeepsTheFirstHighBurn) {
         RaceState& r = Race();
         r.RaceSessionType = c.raceSessionType;
         r.LastHighFuelBurnMax = c.lastHigh;
-        r.FuelBurnPerLapMax = 2.5f;
-        r.FuelBurnPerMinMax = 1.25f;
+        r.FuelBurnPerLapMax = c.perLapMax;
+        r.FuelBurnPerMinMax = c.perMinMax;
         engineer::FuelReset();
         EXPECT_EQ(r.LastHighFuelBurnMax, c.expected);
 
-        // A second reset after a higher burn does not replace it.
         r.FuelBurnPerLapMax = 4.0f;
         r.FuelBurnPerMinMax = 4.0f;
         engineer::FuelReset();
-        EXPECT_EQ(r.LastHighFuelBurnMax, c.expected) << "second reset";
+        EXPECT_EQ(r.LastHighFuelBurnMax, c.afterSecondReset) << "second reset";
     }
-}
-
-TEST_F(RaceStateTest, ASecondResetAfterAZeroFirstWindowTakesTheNextMaximum) {
-    // With nothing kept yet (the first window had no burn), the next window's maximum is
-    // the first high burn.
-    RaceState& r = Race();
-    r.RaceSessionType = 1;
-    engineer::FuelReset();
-    EXPECT_EQ(r.LastHighFuelBurnMax, 0);
-    r.FuelBurnPerLapMax = 2.75f;
-    engineer::FuelReset();
-    EXPECT_EQ(r.LastHighFuelBurnMax, 2.75f);
 }
 
 TEST_F(RaceStateTest, UnreadableTelemetryResetsToZero) {

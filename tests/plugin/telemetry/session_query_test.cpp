@@ -59,6 +59,7 @@ TEST(SessionScanner, LineRules) {
         {"key deeper than its parent line, then shallower", "A:\n  B:\n C: 9\n",
          "A:B:C:", "<none>"},
         {"key at the depth of the last match", "A:\n B:\n C: 9\n", "A:B:C:", "9"},
+        {"key at the depth of a match on the first line", "A:\nB: 1\n", "A:B:", "1"},
         {"empty value", "A:\n B:\n  C: 1\n", "A:B:", ""},
         {"blank lines between", "A:\n\n\n B: 1\n", "A:B:", "1"},
         {"longer key with the same start", "A:\n TrackIDX: 1\n TrackID: 2\n", "A:TrackID:", "2"},
