@@ -119,6 +119,10 @@ class RaceDataServiceTest : public ::testing::TestWithParam<Backend> {
         request.userAgent = "QRD Transponder/1.0";
         request.path = path;
         request.teamKey = teamKey;
+        // What is judged is what the service keeps, not how fast it answers: a hundred
+        // clients on a loaded machine (or under ThreadSanitizer) may wait long for a worker.
+        request.connectTimeoutMs = 120000;
+        request.totalTimeoutMs = 120000;
         return platform::httpTransport().get(request);
     }
     std::string answer(const std::string& path) const {
