@@ -6,12 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -19,14 +16,6 @@
 #include "support/launcher_fixture.h"
 #include "support/racedata_fixture.h"
 
-#ifdef KORVANE_INPROCESS_SERVICE
-#include <httplib.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
-#include "tools/racedata/service.h"
-#include "tools/racedata/update_signer.h"
-#endif
 #ifdef _WIN32
 #include <windows.h>
 #include <wincrypt.h>
@@ -168,100 +157,6 @@ TEST_F(LauncherService, NewerLauncherIsFetchedAndAsksForARestartWithoutStartingT
         EXPECT_TRUE(contains(lines[i], std::string(" :  ") + expected[i])) << lines[i];
     }
 }
-
-#ifdef KORVANE_INPROCESS_SERVICE
-// A P-256 key of its own in a PEM file; returns the public half as "UpdateKey" takes it.
-std::string makeSigningKey(const fs::path& path) {
-    EVP_PKEY* key = EVP_EC_gen("P-256");
-    FILE* out = std::fopen(path.string().c_str(), "wb");
-    if (key && out) {
-        PEM_write_PrivateKey(out, key, nullptr, nullptr, 0, nullptr, nullptr);
-    }
-    if (out) {
-        std::fclose(out);
-    }
-    EVP_PKEY_free(key);
-    std::string error;
-    auto signer = racedata::UpdateSigner::load(path.string(), error);
-    return signer ? signer->publicKeyBase64() : "";
-}
-
-// The service signs what it serves with its key; the launcher installs it with that key as its
-// "UpdateKey" and refuses it, keeping the old plugin and starting it, with any other.
-TEST_F(LauncherService, WhatTheServiceSignsIsInstalledOnlyUnderItsOwnKey) {
-    const fs::path folder = fs::temp_directory_path() /
-                            ("korvane_signing_service_" + std::to_string(std::random_device{}()));
-    fs::create_directories(folder / "files");
-    const std::string serviceKey = makeSigningKey(folder / "signing.pem");
-    const std::string otherKey = makeSigningKey(folder / "other.pem");
-    ASSERT_FALSE(serviceKey.empty());
-    racedata::ServiceOptions options;
-    options.port = 0;
-    options.plain = true;
-    options.databasePath = (folder / "racedata.db").string();
-    options.filesDirectory = (folder / "files").string();
-    options.signingKeyPath = (folder / "signing.pem").string();
-    auto signing = std::make_unique<racedata::RaceDataService>(options);
-    ASSERT_EQ(signing->start(), "");
-    signing->store().publishVersion(launcher::kPluginPlatform, "3.015");
-    const std::string newPlugin = executableImage(50000, 11);
-    const std::string oldPlugin = executableImage(40000, 12);
-    std::ofstream(folder / "files" / "Qm_Korvane_Plugin.ver") << "3.015\n";
-    std::ofstream(folder / "files" / launcher::kPluginServerBinary, std::ios::binary) << newPlugin;
-    std::ofstream(folder / "files" / "Qm_Korvane_README.txt") << "read me\n";
-
-    for (const std::string& key : {otherKey, serviceKey}) {
-        const bool ours = key == serviceKey;
-        SCOPED_TRACE(ours ? "the service's key" : "another key");
-        recorded() = Recorded{};
-        writeFile("Qm_Korvane_Launcher.ini",
-                  "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(signing->port()) +
-                      "\nSecure=0\nUpdateKey=" + key + "\n");
-        writeFile("Qm_Korvane_Launcher.ver", "3.015\n");
-        writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-        writeFile(launcher::kPluginExecutable, oldPlugin);
-        EXPECT_EQ(run(), 0);
-        EXPECT_TRUE(readFile(launcher::kPluginExecutable) == (ours ? newPlugin : oldPlugin));
-        EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), ours ? "3.015\n" : "3.014\n");
-        EXPECT_EQ(contains(recorded().console, "does not match the update key"), !ours);
-        EXPECT_EQ(recorded().commands.size(), 1u);
-    }
-    signing.reset();
-    fs::remove_all(folder);
-}
-
-// A server that promises a whole file and drops the connection half-way through it.
-TEST_F(LauncherService, ConnectionCutMidBodyLeavesTheOldFile) {
-    httplib::Server cutting;
-    cutting.Get(std::string("/files/R3/") + launcher::kPluginServerBinary,
-                [](const httplib::Request&, httplib::Response& response) {
-                    response.set_content_provider(
-                        100000, "application/octet-stream",
-                        [](size_t offset, size_t, httplib::DataSink& sink) {
-                            if (offset >= 50000) {
-                                return false;  // gone mid-body
-                            }
-                            std::string half(50000, 'N');
-                            sink.write(half.data(), half.size());
-                            return true;
-                        });
-                });
-    const int port = cutting.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port, 0);
-    std::thread serving([&cutting] { cutting.listen_after_bind(); });
-    writeFile("Qm_Korvane_Launcher.ini",
-              "[Service]\nHost=127.0.0.1\nPort=" + std::to_string(port) + "\nSecure=0\n");
-    const std::string oldPlugin = executableImage(80000, 6);
-    writeFile(launcher::kPluginExecutable, oldPlugin);
-
-    EXPECT_FALSE(launcher::DownloadUpdateFile(launcher::kPluginServerBinary,
-                                              launcher::kPluginExecutable, true));
-    cutting.stop();
-    serving.join();
-    EXPECT_TRUE(readFile(launcher::kPluginExecutable) == oldPlugin);
-    EXPECT_TRUE(contains(recorded().console, "in WinHttpReadData.\n")) << recorded().console;
-}
-#endif
 
 }  // namespace
 }  // namespace launchertest

@@ -296,20 +296,23 @@ class FeedProcess:
 
 
 class RaceDataService:
-    """The race-data service program in a scratch folder of its own, on a port it chose itself;
-    plain HTTP unless `secure`, when its certificate is `certificate`."""
+    """The race-data service program in a scratch folder of its own, on `port` or one it chose
+    itself; plain HTTP unless `secure`, when its certificate is `certificate`. Its database is
+    the folder's racedata.db unless `database` (a file or a PostgreSQL URI) says otherwise."""
 
-    def __init__(self, exe, folder, secure=False):
+    def __init__(self, exe, folder, secure=False, database=None, port=0, extra=()):
         self.folder = folder
         self.secure = secure
         self.files = os.path.join(folder, "files")
-        self.database = os.path.join(folder, "racedata.db")
+        self.database = database or os.path.join(folder, "racedata.db")
         self.certificate = os.path.join(folder, "racedata.crt")
         os.makedirs(self.files, exist_ok=True)
         port_file = os.path.join(folder, "port")
-        args = [exe, "--bind", "127.0.0.1", "--port", "0", "--port-file", port_file,
+        if os.path.exists(port_file):
+            os.remove(port_file)
+        args = [exe, "--bind", "127.0.0.1", "--port", str(port), "--port-file", port_file,
                 "--database", self.database, "--files", self.files,
-                "--request-log", os.path.join(folder, "requests.log"), "--rate", "0"]
+                "--request-log", os.path.join(folder, "requests.log"), "--rate", "0"] + list(extra)
         if not secure:
             args.append("--plain")
         self.out = open(os.path.join(folder, "service.out"), "w")

@@ -1,9 +1,11 @@
 #pragma once
 // The simulator feed under test: its race model run in the test's process and each sampled row
 // handed to the plugin's own reader through an in-memory block (ModelReader), so the tests
-// check the rows as the race engineer sees them; or the feed program started in a process and
-// a scratch directory of its own, and stopped again through its stop file (FeedProcess).
+// check the rows as the race engineer sees them.
 
+#include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <string>
@@ -88,49 +90,24 @@ struct FeedRow {
         writer.attach(&bytes);
         simfeed::writeRow(m, writer);
     }
-    double value(const char* name) const {
-        double v = -12345;
-        return writer.get(bytes, name, &v) ? v : -12345;
-    }
     std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
     simblock::BlockLayout layout = simblock::computeLayout(vars);
     std::vector<uint8_t> bytes = std::vector<uint8_t>(static_cast<size_t>(layout.bufferLength));
     simfeed::RowWriter writer{vars, layout};
 };
 
-// The scenario shipped under tools/simfeed/scenarios/.
-simfeed::Scenario shippedScenario(const std::string& name);
-
 // The folder of the shipped scenarios, in the source tree.
-std::string scenarioDir();
+inline std::string scenarioDir() {
+    const char* src = std::getenv("KORVANE_SOURCE_DIR");
+    return std::string(src != nullptr ? src : ".") + "/tools/simfeed/scenarios";
+}
 
-// A path from the test's environment as this process can open it: under Wine a Unix path
-// is reached through drive Z:.
-std::string hostPath(const std::string& unixPath);
-
-class FeedProcess {
-  public:
-    explicit FeedProcess(const std::string& name);
-    ~FeedProcess();
-    FeedProcess(const FeedProcess&) = delete;
-    FeedProcess& operator=(const FeedProcess&) = delete;
-
-    // Starts the feed in the background with `args` plus its log and stop file. False with
-    // error() when the program is not found or cannot be started.
-    bool start(const std::vector<std::string>& args);
-    // Asks the feed to stop and waits until its log shows that it has.
-    bool stop(int timeoutMs = 20000);
-    bool waitForLogLine(const std::string& text, int timeoutMs);
-
-    std::string logText() const;
-    const std::string& error() const { return error_; }
-
-  private:
-    std::string dir_;
-    std::string log_;
-    std::string stopFile_;
-    std::string error_;
-    bool running_ = false;
-};
+// The scenario shipped under tools/simfeed/scenarios/.
+inline simfeed::Scenario shippedScenario(const std::string& name) {
+    simfeed::ScenarioLoad load = simfeed::loadScenarioFile(scenarioDir() + "/" + name + ".ini");
+    EXPECT_TRUE(load.scenario.has_value())
+        << name << ": " << (load.errors.empty() ? "" : load.errors.front());
+    return load.scenario.value_or(simfeed::defaultScenario());
+}
 
 }  // namespace simfeedtest

@@ -17,8 +17,6 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
                                 "support"))
 from e2e_driver import read_text as read, sound_windows  # noqa: E402
 
-ANSI = re.compile(r"\x1b\[[0-9;?]*[A-Za-z]")
-
 failures = []
 
 
@@ -48,27 +46,14 @@ def main():
     said = run.stdout.decode("utf-8", errors="replace")
     expect(run.returncode == 0, "the demo ended with %d" % run.returncode)
 
+    # The race engineer's own road through the race has end-to-end tests of its own
+    # (race_engineering_e2e.py, snapshot_feed_e2e.py); here, what the demo adds to it.
     out = opts.out
-    console = ANSI.sub("", read(os.path.join(out, "plugin", "console.txt"))).replace("\r", "\n")
-    log = read(os.path.join(out, "plugin", "Qm_Korvane_Plugin.log"))
-    feed = read(os.path.join(out, "simfeed.log"))
     requests = read(os.path.join(out, "service", "requests.log")).splitlines()
     board = [l for l in read(os.path.join(out, "pit-board.txt")).splitlines() if l.strip()]
-
-    for line in ("Connected to iRacing.", "Telemetry Loaded.", "Plugin Mode: Active"):
-        expect(line in console, "console: no %r" % line)
-    expect(re.search(r"Weather: Air: [\d.]+ \(-?[\d.]+\) Track: [\d.]+ \(-?[\d.]+\) "
-                     r"(Setup data read\.|Open Garage\.)", console), "console: no garage row")
-    expect(len(re.findall(r"Fuel L:\d+\.\d{3} U:\d+\.\d{3} ", console)) >= 10,
-           "console: fewer than ten fuel rows")
-    expect(re.search(r"PIT code=2 value=\d+ ", feed), "feed: no fuel request from the plugin")
-
-    paths = [r.split()[1] for r in requests if len(r.split()) > 1]
-    expect(all(r.startswith("200 ") for r in requests), "service: a request was not answered 200")
-    expect(any(p.startswith("/qrd/lap.php?") for p in paths), "service: no lap report")
-    expect(any(p.startswith("/qrd/data.php?") and "&sst=5&" in p for p in paths),
-           "service: no data report after the checkered flag")
-    expect("Pit IN: Checking FuelBurnMaxReply:" in log, "log: no pit-in consultation")
+    log = read(os.path.join(out, "plugin", "Qm_Korvane_Plugin.log"))
+    expect(requests and all(r.startswith("200 ") for r in requests),
+           "service: no requests, or one not answered 200")
     expect(log.rstrip().endswith("Closing Down."), "log: does not end with Closing Down.")
     expect(len(board) >= 10, "pit board: %d lines received" % len(board))
     expect(all(re.match(r"^\s*\d+,\s*\d+,\s*\d+,[\d.]+,\s*\d+,\s*\d+,\s*\d+$", l) for l in board),

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -410,39 +409,6 @@ TEST(RaceModel, SafetyStopSavesACarThatWouldRunDry) {
     EXPECT_FALSE(m.player().outOfFuel);
     EXPECT_EQ(m.player().stops, 1);
     EXPECT_EQ(m.playerCar().lapsCompleted, 14);
-}
-
-// The types the simulator publishes the engineer's variables in.
-TEST(Variables, CatalogueHasTheSimulatorsTypes) {
-    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
-    auto typeOf = [&](const std::string& name) {
-        for (const simblock::VarSpec& v : vars) {
-            if (v.name == name) {
-                return v.type;
-            }
-        }
-        return -1;
-    };
-    const std::pair<int, const char*> byType[] = {
-        {telemetry::kDouble, "SessionTime SessionTimeRemain"},
-        {telemetry::kInt,
-         "SessionNum SessionState SessionLapsRemainEx Lap PlayerCarIdx "
-         "PlayerCarPosition PlayerCarPitSvStatus PlayerTrackSurface "
-         "TireSetsAvailable TireSetsUsed"},
-        {telemetry::kBitField, "SessionFlags EngineWarnings PitSvFlags"},
-        {telemetry::kBool, "IsOnTrack PlayerCarInPitStall"},
-        {telemetry::kFloat,
-         "LapDist FuelLevel Speed RPM Brake AirTemp TrackTempCrew "
-         "LFcoldPressure RRcoldPressure LFtempCR RFtempCL LRtempCR RRtempCL "
-         "LFwearR RFwearL LRwearR RRwearL PitSvLFP PitSvRRP PitSvFuel "
-         "PitRepairLeft PitOptRepairLeft"},
-    };
-    for (const auto& [type, names] : byType) {
-        std::istringstream in(names);
-        for (std::string name; in >> name;) {
-            EXPECT_EQ(typeOf(name), type) << name;
-        }
-    }
 }
 
 TEST(Variables, TableIsRealisticAndEveryValueWrittenHasItsVariable) {
