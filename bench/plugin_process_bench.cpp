@@ -242,6 +242,7 @@ std::vector<pid_t> measuredPids(pid_t plugin) {
         }
         const std::string cmd = readFile(p.path() / "cmdline");
         if (cmd.find("Qm_Korvane_Plugin") != std::string::npos ||
+            cmd.find("Qm_Korvane_EventWaiter") != std::string::npos ||
             cmd.find("conhost") != std::string::npos) {
             pids.push_back(static_cast<pid_t>(std::stoi(name)));
         }
