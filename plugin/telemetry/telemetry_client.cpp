@@ -167,10 +167,10 @@ bool TelemetryClient::fetchNewData(uint8_t* destination, size_t capacity) {
         // system call, that nothing did (a truncation takes the end away first); once a read
         // finds pages gone, every look asks the system for the size instead.
         uint8_t last = 0;
+        // The row already taken stays readable: it is a copy of its own.
         if (!shrunk_ && !connection_->copyOut(h.viewSize - 1, &last, 1)) {
             shrunk_ = true;
             lastTick_ = kNoTick;
-            rowReady_ = false;
             return false;
         }
         const size_t row = static_cast<size_t>(h.bufferOffsets[newest]);
@@ -180,7 +180,6 @@ bool TelemetryClient::fetchNewData(uint8_t* destination, size_t capacity) {
             if (!connection_->copyOut(row, destination, length)) {
                 shrunk_ = true;
                 lastTick_ = kNoTick;
-                rowReady_ = false;
                 return false;
             }
             std::atomic_thread_fence(std::memory_order_acquire);

@@ -34,11 +34,15 @@ class FakeHttpTransport : public platform::HttpTransport {
     platform::HttpResponse get(const platform::HttpRequest& request) override {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.push_back(request);
-        if (script_.empty()) {
-            return defaultResponse_;
+        platform::HttpResponse next = defaultResponse_;
+        if (!script_.empty()) {
+            next = std::move(script_.front());
+            script_.pop_front();
         }
-        platform::HttpResponse next = std::move(script_.front());
-        script_.pop_front();
+        // As the system transports do: an answer over the caller's limit is a failed read.
+        if (request.maxBodyBytes != 0 && next.body.size() > request.maxBodyBytes) {
+            return failure(platform::HttpFailure::kReadData, 23);
+        }
         return next;
     }
 
