@@ -162,22 +162,18 @@ bool TelemetryClient::fetchNewData(uint8_t* destination, size_t capacity) {
             fetched_ = h;
             return true;
         }
-        // The header was checked against the length the view was mapped with, which holds
-        // while nothing shrinks the object. Its last byte still being there says, without a
-        // system call, that nothing did (a truncation takes the end away first); once a read
-        // finds pages gone, every look asks the system for the size instead.
-        uint8_t last = 0;
-        // The row already taken stays readable: it is a copy of its own.
-        if (!shrunk_ && !connection_->copyOut(h.viewSize - 1, &last, 1)) {
-            shrunk_ = true;
-            lastTick_ = kNoTick;
-            return false;
-        }
         const size_t row = static_cast<size_t>(h.bufferOffsets[newest]);
         size_t length = std::min(capacity, static_cast<size_t>(h.bufferLength));
         for (int attempt = 0; attempt < 2; ++attempt) {
             int32_t before = tickCount(newest);
-            if (!connection_->copyOut(row, destination, length)) {
+            // The header was checked against the length the view was mapped with, which holds
+            // while nothing shrinks the object. Its last byte still being there after the copy
+            // says, without a system call, that nothing did (a truncation takes the end away
+            // first); once a read finds pages gone, every look asks the system for the size
+            // instead. The row already taken stays readable: it is a copy of its own.
+            uint8_t last = 0;
+            if (!connection_->copyOut(row, destination, length) ||
+                (!shrunk_ && !connection_->copyOut(h.viewSize - 1, &last, 1))) {
                 shrunk_ = true;
                 lastTick_ = kNoTick;
                 return false;

@@ -54,7 +54,9 @@ TEST_F(ClientTest, SimulatorAbsentSleepsEachTickAndAllocatesNothing) {
         EXPECT_FALSE(client.waitForTelemetry(16));
     }
     EXPECT_EQ(clock.sleeps(), (std::vector<int>{16, 16, 16}));
-    EXPECT_EQ(sim.openMappingCalls, 3);
+    // Asked for a row on its own, the client tries to open and has nothing new.
+    EXPECT_FALSE(client.fetchNewData(nullptr, 0));
+    EXPECT_EQ(sim.openMappingCalls, 4);
     EXPECT_EQ(client.dataCopy(), nullptr);
     EXPECT_EQ(client.generation(), 0);
     EXPECT_FALSE(client.isTelemetryLive());
