@@ -163,8 +163,9 @@ TEST_F(SerialPitBoard, NoPortIsAFailureWithPortMinusOne) {
     EXPECT_EQ(links::WriteSerialLine("%s", "line\r"), 0);
 }
 
-TEST_F(SerialPitBoard, NoFormatWritesNothing) {
+TEST_F(SerialPitBoard, NoFormatOrAnEmptyLineWritesNothing) {
     EXPECT_EQ(links::WriteSerialLine(nullptr), 0);
+    EXPECT_EQ(links::WriteSerialLine("%s", ""), 0);
 }
 
 constexpr const char* kLine = " 5, 12, 30,12.50, 40,  0,  0\r";
