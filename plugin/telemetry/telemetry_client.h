@@ -24,9 +24,8 @@ class SimulatorConnection {
     virtual bool hasView() const = 0;
     virtual bool hasEvent() const = 0;
     virtual const uint8_t* view() const = 0;
-    // Bytes mapped now; every offset read from the header is checked against it. Asks the
-    // system (fstat), so the reader calls it only when the view is taken and after a copy
-    // found pages gone.
+    // Bytes mapped now, as the system says (fstat): the reader checks the header against it
+    // only after a copy found pages gone.
     virtual size_t viewSize() const = 0;
     // The bytes the view was mapped with, known without asking the system. Reading inside it
     // is safe while nothing shrinks the object under the view (this system never does).
