@@ -10,9 +10,17 @@ namespace platform {
 
 namespace {
 
+// Asked five times a second for the key check; under Wine each question is a round trip to the
+// console host, and a handle's answer does not change, so it is asked once per handle.
 bool inputIsConsole(HANDLE in) {
-    DWORD mode = 0;
-    return ::GetConsoleMode(in, &mode) != 0;
+    thread_local HANDLE known = nullptr;
+    thread_local bool console = false;
+    if (in != known) {
+        DWORD mode = 0;
+        console = ::GetConsoleMode(in, &mode) != 0;
+        known = in;
+    }
+    return console;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
-// A manual-reset event that each signal sets and at once resets. Setting a manual-reset event
-// satisfies every wait pending at that moment inside the kernel, so all readers wake even
-// though the event is reset right after; a reader that starts waiting later waits for the next
-// row. PulseEvent would do the same in one call but is documented to miss waiters that are
-// briefly taken off the wait by a kernel APC.
+// A manual-reset event that each signal pulses: PulseEvent wakes every reader waiting at that
+// moment and leaves the event reset, in one call, as the POSIX build's sequence-number event
+// does. Setting and then resetting it took two calls, and a feed preempted between them left
+// the event set: every reader's wait then returned at once, found no new row and waited again,
+// spinning until the feed ran (under Wine 1.5 needless wake-ups a row, each a round trip to the
+// server). PulseEvent is documented to miss a waiter that a kernel APC has briefly taken off
+// the wait; such a reader takes the row after its 16 ms time-out, which it must survive anyway.
 
 #include "platform/named_event.h"
 
@@ -29,10 +31,7 @@ class Win32EventSignaller final : public NamedEventSignaller {
   public:
     explicit Win32EventSignaller(HANDLE h) : h_(h) {}
     ~Win32EventSignaller() override { ::CloseHandle(h_); }
-    void signal() override {
-        ::SetEvent(h_);
-        ::ResetEvent(h_);
-    }
+    void signal() override { ::PulseEvent(h_); }
 
   private:
     HANDLE h_;
