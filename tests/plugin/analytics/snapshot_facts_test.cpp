@@ -13,8 +13,16 @@ namespace {
 using FactsTest = SnapshotTest;
 
 TEST_F(FactsTest, ReadFromTheSessionText) {
+    // Before any text the initial values apply.
+    sim_.setSessionText("");
     refresh();
     const engineer::RaceState& r = race();
+    EXPECT_EQ(r.CarID, 0);
+    EXPECT_DOUBLE_EQ(r.CarClassMaxFuelPct, 1.0);
+    EXPECT_EQ(r.SessionKind, 0);
+
+    sim_.setSessionText(sessionText());
+    refresh();
     EXPECT_EQ(r.DriverUserID, 424242);
     EXPECT_EQ(r.ShiftRPM, 6800);
     EXPECT_EQ(r.SubSessionID, 5550123);
@@ -38,6 +46,17 @@ TEST_F(FactsTest, ReadFromTheSessionText) {
     EXPECT_EQ(r.CarID, 11);
     EXPECT_DOUBLE_EQ(r.CarClassMaxFuelPct, 0.5);
     EXPECT_EQ(r.FuelTankLiters, 50);
+    EXPECT_STREQ(r.SessionName, "PRACTICE");
+    EXPECT_EQ(r.SessionKind, 2);
+
+    // Missing values keep the last good ones.
+    sim_.setSessionText("---\nWeekendInfo:\n TrackName: somewhere\n...\n");
+    sim_.setInt("SessionNum", 1);
+    refresh();
+    EXPECT_EQ(r.DriverUserID, 424242);
+    EXPECT_EQ(r.CarID, 11);
+    EXPECT_DOUBLE_EQ(r.LocalLapLength, 5000);
+    EXPECT_EQ(r.SessionNum, 1);
     EXPECT_STREQ(r.SessionName, "PRACTICE");
     EXPECT_EQ(r.SessionKind, 2);
 }
@@ -83,28 +102,6 @@ TEST_F(FactsTest, WithoutAPublishedCarIndexTheTextsDriverCarIsTheCar) {
     EXPECT_DOUBLE_EQ(race().CarClassMaxFuelPct, 1.0);
     EXPECT_EQ(race().FuelTankLiters, 100);
     sim_.attach(telemetry::Telemetry());  // the old simulator goes first
-}
-
-TEST_F(FactsTest, MissingValuesKeepTheLastGoodOnes) {
-    refresh();
-    sim_.setSessionText("---\nWeekendInfo:\n TrackName: somewhere\n...\n");
-    sim_.setInt("SessionNum", 0);
-    refresh();
-    const engineer::RaceState& r = race();
-    EXPECT_EQ(r.DriverUserID, 424242);
-    EXPECT_EQ(r.CarID, 67);
-    EXPECT_DOUBLE_EQ(r.LocalLapLength, 5000);
-    EXPECT_EQ(r.SessionNum, 0);
-    EXPECT_STREQ(r.SessionName, "RACE");
-    EXPECT_EQ(r.SessionKind, 4);
-}
-
-TEST_F(FactsTest, BeforeAnyTextTheInitialValuesApply) {
-    sim_.setSessionText("");
-    refresh();
-    EXPECT_EQ(race().CarID, 0);
-    EXPECT_DOUBLE_EQ(race().CarClassMaxFuelPct, 1.0);
-    EXPECT_EQ(race().SessionKind, 0);
 }
 
 TEST_F(FactsTest, SessionKindFromTheWholeName) {

@@ -112,20 +112,15 @@ TEST_F(RunPluginTest, TheAudioInterfaceComesFromTheFirstArgument) {
                                    "shutdownAudioEngine");
         // Every run starts the log afresh.
         EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
+        // The banner after the console clear; the adjusting pause before the engine starts.
+        // Nothing waits in real time.
+        EXPECT_EQ(out_.rfind(std::string(app::kPluginBanner) + "\n", 0), 0u) << out_;
+        const std::vector<std::string>& calls = script().calls;
+        EXPECT_EQ(calls.front(), "sleep 100") << joined(calls);
+        EXPECT_LT(std::find(calls.begin(), calls.end(), "sleep 1000"),
+                  std::find(calls.begin(), calls.end(), "createAudioEngine"))
+            << joined(calls);
     }
-}
-
-TEST_F(RunPluginTest, StartUpPrintsTheBannerAndWaitsAsItShould) {
-    ASSERT_EQ(run({"3"}), 0);
-    const std::string banner = std::string(app::kPluginBanner) + "\n";
-    EXPECT_EQ(out_.rfind(banner, 0), 0u) << out_;
-    // The console clear first; the adjusting pause before the engine starts. Nothing waits
-    // in real time.
-    const std::vector<std::string>& calls = script().calls;
-    EXPECT_EQ(calls.front(), "sleep 100") << joined(calls);
-    const auto pause = std::find(calls.begin(), calls.end(), "sleep 1000");
-    const auto engine = std::find(calls.begin(), calls.end(), "createAudioEngine");
-    EXPECT_LT(pause, engine) << joined(calls);
 }
 
 TEST_F(RunPluginTest, PassiveModeStartsWithoutControllersOrAudio) {
@@ -167,39 +162,41 @@ TEST_F(RunPluginTest, PassiveModeStartsWithoutControllersOrAudio) {
     EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
 }
 
-TEST_F(RunPluginTest, AKeyBeforeTheFirstTickShutsDownAtOnce) {
-    script().keyAtCheck = 0;
-    ASSERT_EQ(run({"3"}), 0);
-    EXPECT_EQ(script().keyChecks, 1);
-    EXPECT_FALSE(contains(out_, "Waiting for the sim")) << "a tick ran";
-    const std::string tail = std::string(kShuttingDown) + kEngineClosed;
-    ASSERT_GE(out_.size(), tail.size());
-    EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
-    EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
-}
-
-TEST_F(RunPluginTest, AnAudioEngineThatCannotStartEndsWithCodeOne) {
-    { std::ofstream(dir_ / "Qm_Korvane_Plugin.log") << "the previous run\n"; }
-    script().audioEngineStarts = false;
-    EXPECT_EQ(run({"3"}), 1);
-    const std::string failed = " [ FMOD ]  Audio engine init failed.\n";
-    ASSERT_GE(out_.size(), failed.size());
-    EXPECT_EQ(out_.substr(out_.size() - failed.size()), failed);
-    EXPECT_EQ(seamCalls(), "setupControllers, createAudioEngine");
-    EXPECT_EQ(readLog(), "the previous run\n");
-}
-
-TEST_F(RunPluginTest, APitBoardThatCannotOpenSkipsTheLoop) {
-    script().serialOpens = false;
-    ASSERT_EQ(run({"3"}), 0);
-    EXPECT_EQ(script().keyChecks, 0);
-    EXPECT_EQ(seamCalls(),
-              "setupControllers, createAudioEngine, selectAudioDevicePredefined, "
-              "openSerialPitBoard, shutdownAudioEngine");
-    const std::string tail = std::string(" [ INFO ]  init failed\n") + kEngineClosed;
-    ASSERT_GE(out_.size(), tail.size());
-    EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
-    EXPECT_EQ(unstamped(readLog()), kStartLine);
+TEST_F(RunPluginTest, EarlyEndsCloseWhatWasOpened) {
+    struct Case {
+        const char* name;
+        bool engineStarts, serialOpens;
+        int code, keyChecks;
+        const char* calls;
+        std::string tail;
+        std::string log;
+    };
+    const std::string opened = "setupControllers, createAudioEngine, selectAudioDevicePredefined";
+    const Case cases[] = {
+        {"a key before the first tick", true, true, 0, 1,
+         "openSerialPitBoard, closeSerialPitBoard, shutdownAudioEngine",
+         std::string(kShuttingDown) + kEngineClosed, std::string(kStartLine) + kCloseLine},
+        // The log of the previous run stays.
+        {"the audio engine cannot start", false, true, 1, 0, nullptr,
+         " [ FMOD ]  Audio engine init failed.\n", "the previous run\n"},
+        {"the pit board cannot open", true, false, 0, 0, "openSerialPitBoard, shutdownAudioEngine",
+         std::string(" [ INFO ]  init failed\n") + kEngineClosed, kStartLine},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        { std::ofstream(dir_ / "Qm_Korvane_Plugin.log") << "the previous run\n"; }
+        script() = apptest::SeamScript{};
+        script().audioEngineStarts = c.engineStarts;
+        script().serialOpens = c.serialOpens;
+        EXPECT_EQ(run({"3"}), c.code);
+        EXPECT_EQ(script().keyChecks, c.keyChecks);
+        EXPECT_EQ(seamCalls(), c.calls ? opened + ", " + c.calls
+                                       : std::string("setupControllers, createAudioEngine"));
+        EXPECT_FALSE(contains(out_, "Waiting for the sim")) << "a tick ran";
+        ASSERT_GE(out_.size(), c.tail.size());
+        EXPECT_EQ(out_.substr(out_.size() - c.tail.size()), c.tail);
+        EXPECT_EQ(unstamped(readLog()), c.log);
+    }
 }
 
 }  // namespace
