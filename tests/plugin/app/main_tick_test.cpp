@@ -20,14 +20,15 @@
 #include "platform/shared_memory.h"
 #include "plugin/app/banner.h"
 #include "plugin/engineer/race_state.h"
-#include "plugin_harness.h"
+#include "support/race_fixture.h"
 
 namespace {
 
-using apptest::joined;
-using apptest::script;
 using engineer::Race;
 using engineer::RaceState;
+using racetest::contains;
+using racetest::joined;
+using racetest::script;
 
 using Calls = std::vector<std::string>;
 
@@ -42,10 +43,6 @@ const char* const kWaitForTelemetry =
     "\n [\033[33m WAIT \033[0m]  Waiting for telemetry...      \n";
 const char* const kLoaded = " [\033[32m  OK  \033[0m]  Telemetry Loaded.             \n";
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -54,7 +51,7 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
-class MainTickTest : public apptest::PluginTest {
+class MainTickTest : public racetest::PluginTest {
   protected:
     // A car in the world with the given track surface; the seams' calls start afresh.
     void inTheWorld(int surface) {
@@ -83,19 +80,19 @@ TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
         SCOPED_TRACE(c.settings);
         app::ResetMainTick();
         engineer::ResetRaceState();
-        voice_.clear();
+        timeline_.clear();
         writeSettings(c.settings);
         Race().ApplicationSwitch = c.applicationSwitch;
         script().calls.clear();
         EXPECT_EQ(tick(), std::string(app::kPluginBanner) + "\n" + c.afterBanner + kWaitForSim);
         EXPECT_EQ(Race().PassiveMode.load(), c.passive);
         EXPECT_EQ(Race().AdaptiveTireManagement, 1 - c.passive);
-        EXPECT_EQ(voice_.events(), Calls{"say later: Waiting for the sim."});
+        EXPECT_EQ(voiceEvents(), Calls{"say later: Waiting for the sim."});
         EXPECT_EQ(Race().LocalLinkOpen, 0);
         for (int i = 0; i < 5; ++i) {
             EXPECT_EQ(tick(), "");
         }
-        EXPECT_EQ(voice_.events().size(), 1u);
+        EXPECT_EQ(voiceEvents().size(), 1u);
         // Only the connection watch ran, and the sound went on: no per-row work without
         // telemetry. The missing simulator's first wait, the console redraw, then the audio
         // engine's turn and a wait each tick.
@@ -115,7 +112,7 @@ TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
 TEST_F(MainTickTest, ConnectingRedrawsOpensTheBlockAndLoadsTelemetryAfterThreeSeconds) {
     const std::string offline = tick();
     ASSERT_TRUE(contains(offline, kWaitForSim)) << offline;
-    voice_.clear();
+    timeline_.clear();
     script().calls.clear();
 
     const std::string out = bringOnline();
@@ -123,7 +120,7 @@ TEST_F(MainTickTest, ConnectingRedrawsOpensTheBlockAndLoadsTelemetryAfterThreeSe
     EXPECT_EQ(count(out, app::kPluginBanner), 1u) << out;
     EXPECT_TRUE(contains(out, std::string(kConnected) + kLinkConnected)) << out;
     EXPECT_FALSE(contains(out, kWaitForSim)) << out;
-    EXPECT_EQ(voice_.events(), Calls{"say later: Sim connected."});
+    EXPECT_EQ(voiceEvents(), Calls{"say later: Sim connected."});
 
     const size_t wait = out.find(kWaitForTelemetry);
     const size_t loaded = out.find(kLoaded);
@@ -180,7 +177,7 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         clock_.setCalendarTime(1700001000);
         sim_.publish();
         ASSERT_EQ(tick(), "");
-        voice_.clear();
+        timeline_.clear();
 
         if (c.clearConnectedBit) {
             sim_.setConnected(false);
@@ -203,14 +200,14 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         EXPECT_EQ(r.FuelPlan, 0);
         EXPECT_EQ(r.BaselinePressureLF, 0);
         EXPECT_EQ(r.BaselinePressureRR, 0);
-        EXPECT_EQ(voice_.events(), Calls{"say later: Waiting for the sim."});
+        EXPECT_EQ(voiceEvents(), Calls{"say later: Waiting for the sim."});
 
         // Back again: the telemetry is loaded and the block opened anew.
-        voice_.clear();
+        timeline_.clear();
         const std::string back = bringOnline();
         EXPECT_TRUE(contains(back, kLinkConnected)) << back;
         EXPECT_TRUE(contains(back, kWaitForTelemetry)) << back;
-        EXPECT_EQ(voice_.events(), Calls{"say later: Sim connected."});
+        EXPECT_EQ(voiceEvents(), Calls{"say later: Sim connected."});
     }
 }
 

@@ -12,24 +12,21 @@
 
 #include "plugin/app/banner.h"
 #include "plugin/engineer/race_state.h"
-#include "plugin_harness.h"
+#include "support/race_fixture.h"
 
 namespace {
 
-using apptest::joined;
-using apptest::script;
 using engineer::Race;
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using racetest::contains;
+using racetest::joined;
+using racetest::script;
 
 // The log with every time stamp written as 0, as the sleeps of start-up move the clock on.
 std::string unstamped(const std::string& log) {
     return std::regex_replace(log, std::regex("KV: [0-9]+ : "), "KV: 0 : ");
 }
 
-class RunPluginTest : public apptest::PluginTest {
+class RunPluginTest : public racetest::PluginTest {
   protected:
     // Runs the plugin with `args` after the program name; returns the exit code.
     int run(std::vector<std::string> args) {
@@ -101,7 +98,7 @@ TEST_F(RunPluginTest, TheAudioInterfaceComesFromTheFirstArgument) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
         engineer::ResetRaceState();
-        script() = apptest::SeamScript{};
+        script() = racetest::SeamScript{};
         ASSERT_EQ(run(c.args), 0);
         EXPECT_EQ(Race().AudioInterfaceId, c.interfaceId);
         const std::string expected = std::string(" [\033[32m  OK  \033[0m]  Initialising.") +
@@ -185,7 +182,7 @@ TEST_F(RunPluginTest, EarlyEndsCloseWhatWasOpened) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         { std::ofstream(dir_ / "Qm_Korvane_Plugin.log") << "the previous run\n"; }
-        script() = apptest::SeamScript{};
+        script() = racetest::SeamScript{};
         script().audioEngineStarts = c.engineStarts;
         script().serialOpens = c.serialOpens;
         EXPECT_EQ(run({"3"}), c.code);
