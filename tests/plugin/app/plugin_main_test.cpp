@@ -68,32 +68,13 @@ TEST_F(RunPluginTest, TheAudioInterfaceComesFromTheFirstArgument) {
     struct Case {
         std::vector<std::string> args;
         int32_t interfaceId;
-        const char* line;
-        const char* selection;
+        bool shown;  // the line names the interface given
+        bool interactive;
     };
     const Case cases[] = {
-        {{},
-         1024,
-         "\n [ FMOD ]  No predefined audio interface set. \n",
-         "selectAudioDeviceInteractive"},
-        {{"3"},
-         3,
-         "\n [ FMOD ]  Using predefined audio interface: 3\n",
-         "selectAudioDevicePredefined"},
-        {{"3", "7"},
-         3,
-         "\n [ FMOD ]  Using predefined audio interface: 3\n",
-         "selectAudioDevicePredefined"},
-        // atoi: no validation, a non-number is interface 0.
-        {{"speakers"},
-         0,
-         "\n [ FMOD ]  Using predefined audio interface: 0\n",
-         "selectAudioDevicePredefined"},
-        // 1024 given by hand asks as no argument does.
-        {{"1024"},
-         1024,
-         "\n [ FMOD ]  Using predefined audio interface: 1024\n",
-         "selectAudioDeviceInteractive"},
+        {{}, 1024, false, true},        {{"3"}, 3, true, false}, {{"3", "7"}, 3, true, false},
+        {{"speakers"}, 0, true, false},  // atoi: no validation, a non-number is interface 0
+        {{"1024"}, 1024, true, true},    // 1024 given by hand asks as no argument does
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
@@ -101,12 +82,17 @@ TEST_F(RunPluginTest, TheAudioInterfaceComesFromTheFirstArgument) {
         script() = racetest::SeamScript{};
         ASSERT_EQ(run(c.args), 0);
         EXPECT_EQ(Race().AudioInterfaceId, c.interfaceId);
-        const std::string expected = std::string(" [\033[32m  OK  \033[0m]  Initialising.") +
-                                     c.line + " [\033[32m INIT \033[0m]  Adjusting...\n";
+        const std::string line =
+            c.shown ? "Using predefined audio interface: " + std::to_string(c.interfaceId) + "\n"
+                    : std::string("No predefined audio interface set. \n");
+        const std::string expected = " [\033[32m  OK  \033[0m]  Initialising.\n [ FMOD ]  " + line +
+                                     " [\033[32m INIT \033[0m]  Adjusting...\n";
         EXPECT_TRUE(contains(out_, expected)) << out_;
-        EXPECT_EQ(seamCalls(), std::string("setupControllers, createAudioEngine, ") + c.selection +
-                                   ", openSerialPitBoard, closeSerialPitBoard, " +
-                                   "shutdownAudioEngine");
+        EXPECT_EQ(
+            seamCalls(),
+            std::string("setupControllers, createAudioEngine, ") +
+                (c.interactive ? "selectAudioDeviceInteractive" : "selectAudioDevicePredefined") +
+                ", openSerialPitBoard, closeSerialPitBoard, " + "shutdownAudioEngine");
         // Every run starts the log afresh.
         EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
         // The banner after the console clear; the adjusting pause before the engine starts.
