@@ -6,6 +6,7 @@
 
 #include "common/log_writer.h"
 #include "common/settings_file.h"
+#include "platform/clock.h"
 #include "plugin/app/main_tick.h"
 #include "plugin/app/seams.h"
 #include "plugin/engineer/race_work.h"
@@ -74,6 +75,13 @@ void TimelineService::answer(const std::string& command, std::string body) {
 }
 
 void RaceTest::SetUp() {
+    setUpOffline();
+    sim_.setConnected(true);
+    sim_.setInt("PlayerCarIdx", 1);
+    publish();
+}
+
+void RaceTest::setUpOffline() {
     dir_ = testsupport::freshTestFolder("korvane_race");
     common::setSettingsPath((dir_ / "Qm_Korvane_Launcher.ini").string());
     common::PluginLog().setPath((dir_ / "Qm_Korvane_Plugin.log").string());
@@ -84,9 +92,6 @@ void RaceTest::SetUp() {
     currentTimeline = &timeline_;
     sim_.setSessionText(testsupport::sampleSessionText());
     sim_.attach(telemetry::Telemetry());
-    sim_.setConnected(true);
-    sim_.setInt("PlayerCarIdx", 1);
-    publish();
 }
 
 void RaceTest::TearDown() {
@@ -305,6 +310,100 @@ std::string RaceWorkTest::tick(uint32_t pressed) {
     std::string out = ::testing::internal::GetCapturedStdout();
     pressedAtPoll = 0;
     return out;
+}
+
+SeamScript& script() {
+    static SeamScript s;
+    return s;
+}
+
+namespace {
+
+void record(const char* name) {
+    script().calls.emplace_back(name);
+}
+
+app::PluginSeams recordingSeams() {
+    app::PluginSeams s{};
+    s.setupControllers = [] { record("setupControllers"); };
+    s.createAudioEngine = [] {
+        record("createAudioEngine");
+        return script().audioEngineStarts;
+    };
+    s.selectAudioDeviceInteractive = [] { record("selectAudioDeviceInteractive"); };
+    s.selectAudioDevicePredefined = [] { record("selectAudioDevicePredefined"); };
+    s.shutdownAudioEngine = [] { record("shutdownAudioEngine"); };
+    s.openSerialPitBoard = [] {
+        record("openSerialPitBoard");
+        return script().serialOpens;
+    };
+    s.closeSerialPitBoard = [] { record("closeSerialPitBoard"); };
+    s.keyWaiting = [] {
+        script().keyCheckMs.push_back(platform::clock().steadyMs());
+        return script().keyChecks++ >= script().keyAtCheck;
+    };
+    s.updateAudioEngine = [] { record("updateAudioEngine"); };
+    s.pollControls = [] { record("pollControls"); };
+    s.refreshSessionSnapshot = [] { record("refreshSessionSnapshot"); };
+    s.logSessionJoin = [] { record("logSessionJoin"); };
+    s.driverCommands = [] {
+        record("driverCommands");
+        return script().driverResult;
+    };
+    s.garageDriverCommands = [] {
+        record("garageDriverCommands");
+        std::printf("%s", script().garageMarker);
+    };
+    s.pitRoadHandling = [] { record("pitRoadHandling"); };
+    s.onTrackCalls = [] { record("onTrackCalls"); };
+    return s;
+}
+
+}  // namespace
+
+void PluginTest::SetUp() {
+    setUpOffline();
+    app::ResetMainTick();
+    script() = SeamScript{};
+    app::Seams() = recordingSeams();
+    clock_.setSleepHook([](int ms) { script().calls.push_back("sleep " + std::to_string(ms)); });
+}
+
+void PluginTest::TearDown() {
+    app::ResetMainTick();
+    app::RestoreDefaultSeams();
+    RaceTest::TearDown();
+}
+
+std::string PluginTest::tick() {
+    ::testing::internal::CaptureStdout();
+    app::MainTick();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+std::string PluginTest::bringOnline() {
+    sim_.setConnected(true);
+    std::string out;
+    const engineer::RaceState& r = engineer::Race();
+    for (int i = 0; i < 8 && !(r.TelemetryLoaded && r.LocalLinkOpen); ++i) {
+        sim_.publish();
+        out += tick();
+    }
+    EXPECT_EQ(r.TelemetryLoaded, 1) << out;
+    EXPECT_EQ(r.LocalLinkOpen, 1) << out;
+    return out;
+}
+
+void PluginTest::writeSettings(const std::string& text) {
+    std::ofstream(dir_ / "Qm_Korvane_Launcher.ini") << text;
+}
+
+std::string joined(const Events& calls) {
+    std::string s;
+    for (const std::string& c : calls) {
+        s += (s.empty() ? "" : ", ") + c;
+    }
+    return s;
 }
 
 bool contains(const std::string& text, const std::string& part) {

@@ -7,6 +7,8 @@
 //   SnapshotTest   one session snapshot refresh at a time, on a session text of known facts
 //   RaceWorkTest   the real tick with the real race work; the snapshot refresh is a seam the
 //                  test scripts (the numbers a test sets stay unless `onRefresh` changes them)
+//   PluginTest     the plugin's start-up and tick with a recording stand-in for every seam,
+//                  beginning offline (the simulator has published nothing)
 
 #include <gtest/gtest.h>
 
@@ -22,6 +24,7 @@
 #include "platform/http_client.h"
 #include "platform/shared_memory.h"
 #include "plugin/engineer/race_state.h"
+#include "plugin/engineer/race_work.h"
 #include "plugin/telemetry/pit_commands.h"
 #include "support/fake_simulator.h"
 #include "support/recording_voice.h"
@@ -93,6 +96,8 @@ class RaceTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    // The folder, the fakes and the attached simulator, before anything is published.
+    void setUpOffline();
 
     // Publishes the staged row (and session text) until the client has taken it.
     void publish();
@@ -167,6 +172,37 @@ class RaceWorkTest : public RaceTest {
     std::function<void()> onRefresh;
 };
 
+// What PluginTest's recording seams saw, and what they answer. Each seam call and each sleep
+// of the clock ("sleep 16") is a line of `calls`.
+struct SeamScript {
+    Events calls;
+    engineer::CommandResult driverResult = engineer::CommandResult::kTickGoesOn;
+    bool audioEngineStarts = true;
+    bool serialOpens = true;
+    // keyWaiting answers true from this check on (0: at once).
+    int keyAtCheck = 0;
+    int keyChecks = 0;
+    std::vector<int64_t> keyCheckMs;  // the clock at each check
+    // Printed by the garage driver commands, to place them in the console row.
+    const char* garageMarker = "";
+};
+SeamScript& script();
+
+class PluginTest : public RaceTest {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // One MainTick; returns what it printed.
+    std::string tick();
+    // Publishes rows with the connected bit and ticks until the telemetry is loaded and the
+    // local block is open; returns everything printed.
+    std::string bringOnline();
+    void writeSettings(const std::string& text);
+};
+
+// The text of a recorded call list, for failure messages.
+std::string joined(const Events& calls);
 bool contains(const std::string& text, const std::string& part);
 // `text` with the first "key: old" line's value replaced (the key is matched with its colon).
 std::string withValue(std::string text, const std::string& key, const std::string& value);

@@ -51,17 +51,7 @@ TEST_F(TireOrdersTest, AdaptiveOrderKeepsTheTireBookkeeping) {
     trackAt(40);
     race().TireDistance = 1234;
     race().ServiceType = 1;
-    analytics::OrderAdaptiveTires();
-    EXPECT_EQ(pitCommands(), (Commands{{3, 170}, {4, 171}, {5, 172}, {6, 173}}));
-    EXPECT_EQ(race().TireChangeLap, 9);
-    EXPECT_EQ(race().TireDistance, 0);
-    EXPECT_EQ(race().ServiceType, 0u);
-    EXPECT_EQ(race().TiresRequested, 1);
-}
-
-TEST_F(TireOrdersTest, AdaptiveOrderNeedsActiveModeAndManagement) {
-    baselines(180, 180, 180, 180);
-    trackAt(50);
+    // Neither without adaptive management nor in passive mode is anything ordered.
     race().AdaptiveTireManagement = 0;
     analytics::OrderAdaptiveTires();
     race().AdaptiveTireManagement = 1;
@@ -69,6 +59,14 @@ TEST_F(TireOrdersTest, AdaptiveOrderNeedsActiveModeAndManagement) {
     analytics::OrderAdaptiveTires();
     EXPECT_EQ(pitCommands(), Commands{});
     EXPECT_EQ(race().TiresRequested, 0);
+
+    race().PassiveMode = 0;
+    analytics::OrderAdaptiveTires();
+    EXPECT_EQ(pitCommands(), (Commands{{3, 170}, {4, 171}, {5, 172}, {6, 173}}));
+    EXPECT_EQ(race().TireChangeLap, 9);
+    EXPECT_EQ(race().TireDistance, 0);
+    EXPECT_EQ(race().ServiceType, 0u);
+    EXPECT_EQ(race().TiresRequested, 1);
 }
 
 TEST_F(TireOrdersTest, TireChoiceByMode) {

@@ -9,10 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #endif
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -20,14 +20,15 @@
 #include "platform/shared_memory.h"
 #include "plugin/app/banner.h"
 #include "plugin/engineer/race_state.h"
-#include "plugin_harness.h"
+#include "support/race_fixture.h"
 
 namespace {
 
-using apptest::joined;
-using apptest::script;
 using engineer::Race;
 using engineer::RaceState;
+using racetest::contains;
+using racetest::joined;
+using racetest::script;
 
 using Calls = std::vector<std::string>;
 
@@ -42,10 +43,6 @@ const char* const kWaitForTelemetry =
     "\n [\033[33m WAIT \033[0m]  Waiting for telemetry...      \n";
 const char* const kLoaded = " [\033[32m  OK  \033[0m]  Telemetry Loaded.             \n";
 
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 size_t count(const std::string& text, const std::string& part) {
     size_t n = 0;
     for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
@@ -54,7 +51,7 @@ size_t count(const std::string& text, const std::string& part) {
     return n;
 }
 
-class MainTickTest : public apptest::PluginTest {
+class MainTickTest : public racetest::PluginTest {
   protected:
     // A car in the world with the given track surface; the seams' calls start afresh.
     void inTheWorld(int surface) {
@@ -65,73 +62,57 @@ class MainTickTest : public apptest::PluginTest {
 };
 
 TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
-    // Either way the waiting ticks look for the simulator at the row rate and feed the sound.
-    for (const bool passive : {false, true}) {
-        SCOPED_TRACE(passive ? "passive" : "active");
-        app::ResetMainTick();
-        engineer::ResetRaceState();
-        voice_.clear();
-        writeSettings(passive ? "[Setup]\nPassiveMode=1\n" : "[Setup]\nPassiveMode=0\n");
-        telemetry::Telemetry().replaceConnection(nullptr);
-        script().calls.clear();
-        const std::string first = tick();
-        const std::string banner = std::string(app::kPluginBanner) + "\n";
-        EXPECT_EQ(first, banner + (passive ? kPassive : kActive) + kWaitForSim);
-        EXPECT_EQ(voice_.events(), Calls{"say later: Waiting for the sim."});
-        EXPECT_EQ(Race().LocalLinkOpen, 0);
-
-        for (int i = 0; i < 5; ++i) {
-            EXPECT_EQ(tick(), "");
-        }
-        EXPECT_EQ(voice_.events().size(), 1u);
-        // Only the connection watch ran, and the sound went on: no per-row work without
-        // telemetry, only waits and the audio engine's turn, once a tick.
-        const std::vector<std::string>& calls = script().calls;
-        ASSERT_GE(calls.size(), 3u);
-        EXPECT_EQ(calls[0], "sleep 16");   // the missing simulator's first wait
-        EXPECT_EQ(calls[1], "sleep 100");  // the console redraw
-        const auto firstTurn = std::find(calls.begin(), calls.end(), "updateAudioEngine");
-        const std::string wait = "sleep 16";
-        const std::vector<std::string> expected = {
-            "updateAudioEngine", wait, "updateAudioEngine", wait, "updateAudioEngine", wait,
-            "updateAudioEngine", wait, "updateAudioEngine", wait, "updateAudioEngine"};
-        EXPECT_EQ(std::vector<std::string>(firstTurn, calls.end()), expected) << joined(calls);
-    }
-}
-
-TEST_F(MainTickTest, TheBannerShowsModeAndDebugLinesFromTheSettings) {
     struct Case {
         const char* settings;
         uint8_t applicationSwitch;
-        std::string expectedAfterBanner;
+        std::string afterBanner;
         uint8_t passive;
-        uint8_t adaptive;
     };
     const std::string debug = " [\033[33m DEBUG \033[0m]  ApplicationSwitch: ON\n\n";
     const Case cases[] = {
-        {"", 0, std::string(kActive) + kWaitForSim, 0, 1},
-        {"[Setup]\nPassiveMode=0\n", 1, kActive + debug + kWaitForSim, 0, 1},
-        {"[Setup]\nPassiveMode=1\n", 0, std::string(kPassive) + kWaitForSim, 1, 0},
-        {"[setup]\npassivemode=7\n", 1, kPassive + debug + kWaitForSim, 1, 0},
+        {"", 0, kActive, 0},
+        {"[Setup]\nPassiveMode=0\n", 1, kActive + debug, 0},
+        {"[Setup]\nPassiveMode=1\n", 0, kPassive, 1},
+        {"[setup]\npassivemode=7\n", 1, kPassive + debug, 1},
     };
     telemetry::Telemetry().replaceConnection(nullptr);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.settings);
         app::ResetMainTick();
         engineer::ResetRaceState();
+        timeline_.clear();
         writeSettings(c.settings);
         Race().ApplicationSwitch = c.applicationSwitch;
-        const std::string out = tick();
-        EXPECT_EQ(out, std::string(app::kPluginBanner) + "\n" + c.expectedAfterBanner);
+        script().calls.clear();
+        EXPECT_EQ(tick(), std::string(app::kPluginBanner) + "\n" + c.afterBanner + kWaitForSim);
         EXPECT_EQ(Race().PassiveMode.load(), c.passive);
-        EXPECT_EQ(Race().AdaptiveTireManagement, c.adaptive);
+        EXPECT_EQ(Race().AdaptiveTireManagement, 1 - c.passive);
+        EXPECT_EQ(voiceEvents(), Calls{"say later: Waiting for the sim."});
+        EXPECT_EQ(Race().LocalLinkOpen, 0);
+        for (int i = 0; i < 5; ++i) {
+            EXPECT_EQ(tick(), "");
+        }
+        EXPECT_EQ(voiceEvents().size(), 1u);
+        // Only the connection watch ran, and the sound went on: no per-row work without
+        // telemetry. The missing simulator's first wait, the console redraw, then the audio
+        // engine's turn and a wait each tick.
+        const std::vector<std::string>& calls = script().calls;
+        ASSERT_GE(calls.size(), 3u);
+        EXPECT_EQ(calls[0], "sleep 16");
+        EXPECT_EQ(calls[1], "sleep 100");
+        std::vector<std::string> expected = {"updateAudioEngine"};
+        for (int i = 0; i < 5; ++i) {
+            expected.insert(expected.end(), {"sleep 16", "updateAudioEngine"});
+        }
+        const auto firstTurn = std::find(calls.begin(), calls.end(), "updateAudioEngine");
+        EXPECT_EQ(std::vector<std::string>(firstTurn, calls.end()), expected) << joined(calls);
     }
 }
 
 TEST_F(MainTickTest, ConnectingRedrawsOpensTheBlockAndLoadsTelemetryAfterThreeSeconds) {
     const std::string offline = tick();
     ASSERT_TRUE(contains(offline, kWaitForSim)) << offline;
-    voice_.clear();
+    timeline_.clear();
     script().calls.clear();
 
     const std::string out = bringOnline();
@@ -139,7 +120,7 @@ TEST_F(MainTickTest, ConnectingRedrawsOpensTheBlockAndLoadsTelemetryAfterThreeSe
     EXPECT_EQ(count(out, app::kPluginBanner), 1u) << out;
     EXPECT_TRUE(contains(out, std::string(kConnected) + kLinkConnected)) << out;
     EXPECT_FALSE(contains(out, kWaitForSim)) << out;
-    EXPECT_EQ(voice_.events(), Calls{"say later: Sim connected."});
+    EXPECT_EQ(voiceEvents(), Calls{"say later: Sim connected."});
 
     const size_t wait = out.find(kWaitForTelemetry);
     const size_t loaded = out.find(kLoaded);
@@ -196,7 +177,7 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         clock_.setCalendarTime(1700001000);
         sim_.publish();
         ASSERT_EQ(tick(), "");
-        voice_.clear();
+        timeline_.clear();
 
         if (c.clearConnectedBit) {
             sim_.setConnected(false);
@@ -216,17 +197,16 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         EXPECT_EQ(r.LocalLinkOpen, 0);
         EXPECT_EQ(r.LocalBlock, nullptr);
         EXPECT_EQ(r.TelemetryLoaded, 0);
-        EXPECT_EQ(r.FuelPlan, 0);
         EXPECT_EQ(r.BaselinePressureLF, 0);
         EXPECT_EQ(r.BaselinePressureRR, 0);
-        EXPECT_EQ(voice_.events(), Calls{"say later: Waiting for the sim."});
+        EXPECT_EQ(voiceEvents(), Calls{"say later: Waiting for the sim."});
 
         // Back again: the telemetry is loaded and the block opened anew.
-        voice_.clear();
+        timeline_.clear();
         const std::string back = bringOnline();
         EXPECT_TRUE(contains(back, kLinkConnected)) << back;
         EXPECT_TRUE(contains(back, kWaitForTelemetry)) << back;
-        EXPECT_EQ(voice_.events(), Calls{"say later: Sim connected."});
+        EXPECT_EQ(voiceEvents(), Calls{"say later: Sim connected."});
     }
 }
 
@@ -298,20 +278,14 @@ TEST_F(MainTickTest, ABlockThatCannotBeMappedSaysSoWithTheErrorOfTheView) {
 TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirReset) {
     bringOnline();
     RaceState& r = Race();
-    r.RaceSessionType = 1;
     r.TireResetDone = 0;  // back from a stint on track
     for (int lap = 5; lap <= 6; ++lap) {
         SCOPED_TRACE(lap);
         sim_.setBool("IsOnTrack", false);
         sim_.setInt("Lap", lap);
         sim_.set("FuelLevel", 40.0 - lap);
-        // What a stint on track would have left behind.
-        r.FuelBurnPerLap = 2.5f;
-        r.FuelBurnPerLapMax = 2.7f;
-        r.FuelBurnMax = 2.7f;
-        r.NextPitLaps = 8;
-        r.FuelPlan = 2;
-        r.DistanceSinceReset = 1200;
+        // What a stint on track would have left behind (the fuel window's own reset is the
+        // race state's test).
         r.AdaptiveTireManagement = 0;
         r.FuelLastSet = 20;
         r.TiresRequested = 1;
@@ -323,12 +297,7 @@ TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirReset) {
 
         EXPECT_EQ(r.ResetLap, lap);
         EXPECT_EQ(r.FuelAtReset, static_cast<float>(40.0 - lap));
-        EXPECT_EQ(r.FuelBurnPerLap, 0);
-        EXPECT_EQ(r.FuelBurnMax, 0);
-        EXPECT_EQ(r.NextPitLaps, 0);
         EXPECT_EQ(r.FuelPlan, 0);
-        EXPECT_EQ(r.DistanceSinceReset, 0);
-        EXPECT_EQ(r.LastHighFuelBurnMax, 2.7f);
         EXPECT_EQ(r.TireChangeLap, lap);
         EXPECT_EQ(r.TireResetDone, 1);
         EXPECT_EQ(r.AdaptiveTireManagement, 1);

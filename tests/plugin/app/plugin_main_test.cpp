@@ -12,24 +12,21 @@
 
 #include "plugin/app/banner.h"
 #include "plugin/engineer/race_state.h"
-#include "plugin_harness.h"
+#include "support/race_fixture.h"
 
 namespace {
 
-using apptest::joined;
-using apptest::script;
 using engineer::Race;
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
+using racetest::contains;
+using racetest::joined;
+using racetest::script;
 
 // The log with every time stamp written as 0, as the sleeps of start-up move the clock on.
 std::string unstamped(const std::string& log) {
     return std::regex_replace(log, std::regex("KV: [0-9]+ : "), "KV: 0 : ");
 }
 
-class RunPluginTest : public apptest::PluginTest {
+class RunPluginTest : public racetest::PluginTest {
   protected:
     // Runs the plugin with `args` after the program name; returns the exit code.
     int run(std::vector<std::string> args) {
@@ -71,61 +68,42 @@ TEST_F(RunPluginTest, TheAudioInterfaceComesFromTheFirstArgument) {
     struct Case {
         std::vector<std::string> args;
         int32_t interfaceId;
-        const char* line;
-        const char* selection;
+        bool shown;  // the line names the interface given
+        bool interactive;
     };
     const Case cases[] = {
-        {{},
-         1024,
-         "\n [ FMOD ]  No predefined audio interface set. \n",
-         "selectAudioDeviceInteractive"},
-        {{"3"},
-         3,
-         "\n [ FMOD ]  Using predefined audio interface: 3\n",
-         "selectAudioDevicePredefined"},
-        {{"3", "7"},
-         3,
-         "\n [ FMOD ]  Using predefined audio interface: 3\n",
-         "selectAudioDevicePredefined"},
-        // atoi: no validation, a non-number is interface 0.
-        {{"speakers"},
-         0,
-         "\n [ FMOD ]  Using predefined audio interface: 0\n",
-         "selectAudioDevicePredefined"},
-        // 1024 given by hand asks as no argument does.
-        {{"1024"},
-         1024,
-         "\n [ FMOD ]  Using predefined audio interface: 1024\n",
-         "selectAudioDeviceInteractive"},
+        {{}, 1024, false, true},        {{"3"}, 3, true, false}, {{"3", "7"}, 3, true, false},
+        {{"speakers"}, 0, true, false},  // atoi: no validation, a non-number is interface 0
+        {{"1024"}, 1024, true, true},    // 1024 given by hand asks as no argument does
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args.empty() ? "(none)" : c.args[0]);
         engineer::ResetRaceState();
-        script() = apptest::SeamScript{};
+        script() = racetest::SeamScript{};
         ASSERT_EQ(run(c.args), 0);
         EXPECT_EQ(Race().AudioInterfaceId, c.interfaceId);
-        const std::string expected = std::string(" [\033[32m  OK  \033[0m]  Initialising.") +
-                                     c.line + " [\033[32m INIT \033[0m]  Adjusting...\n";
+        const std::string line =
+            c.shown ? "Using predefined audio interface: " + std::to_string(c.interfaceId) + "\n"
+                    : std::string("No predefined audio interface set. \n");
+        const std::string expected = " [\033[32m  OK  \033[0m]  Initialising.\n [ FMOD ]  " + line +
+                                     " [\033[32m INIT \033[0m]  Adjusting...\n";
         EXPECT_TRUE(contains(out_, expected)) << out_;
-        EXPECT_EQ(seamCalls(), std::string("setupControllers, createAudioEngine, ") + c.selection +
-                                   ", openSerialPitBoard, closeSerialPitBoard, " +
-                                   "shutdownAudioEngine");
+        EXPECT_EQ(
+            seamCalls(),
+            std::string("setupControllers, createAudioEngine, ") +
+                (c.interactive ? "selectAudioDeviceInteractive" : "selectAudioDevicePredefined") +
+                ", openSerialPitBoard, closeSerialPitBoard, " + "shutdownAudioEngine");
         // Every run starts the log afresh.
         EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
+        // The banner after the console clear; the adjusting pause before the engine starts.
+        // Nothing waits in real time.
+        EXPECT_EQ(out_.rfind(std::string(app::kPluginBanner) + "\n", 0), 0u) << out_;
+        const std::vector<std::string>& calls = script().calls;
+        EXPECT_EQ(calls.front(), "sleep 100") << joined(calls);
+        EXPECT_LT(std::find(calls.begin(), calls.end(), "sleep 1000"),
+                  std::find(calls.begin(), calls.end(), "createAudioEngine"))
+            << joined(calls);
     }
-}
-
-TEST_F(RunPluginTest, StartUpPrintsTheBannerAndWaitsAsItShould) {
-    ASSERT_EQ(run({"3"}), 0);
-    const std::string banner = std::string(app::kPluginBanner) + "\n";
-    EXPECT_EQ(out_.rfind(banner, 0), 0u) << out_;
-    // The console clear first; the adjusting pause before the engine starts. Nothing waits
-    // in real time.
-    const std::vector<std::string>& calls = script().calls;
-    EXPECT_EQ(calls.front(), "sleep 100") << joined(calls);
-    const auto pause = std::find(calls.begin(), calls.end(), "sleep 1000");
-    const auto engine = std::find(calls.begin(), calls.end(), "createAudioEngine");
-    EXPECT_LT(pause, engine) << joined(calls);
 }
 
 TEST_F(RunPluginTest, PassiveModeStartsWithoutControllersOrAudio) {
@@ -167,39 +145,41 @@ TEST_F(RunPluginTest, PassiveModeStartsWithoutControllersOrAudio) {
     EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
 }
 
-TEST_F(RunPluginTest, AKeyBeforeTheFirstTickShutsDownAtOnce) {
-    script().keyAtCheck = 0;
-    ASSERT_EQ(run({"3"}), 0);
-    EXPECT_EQ(script().keyChecks, 1);
-    EXPECT_FALSE(contains(out_, "Waiting for the sim")) << "a tick ran";
-    const std::string tail = std::string(kShuttingDown) + kEngineClosed;
-    ASSERT_GE(out_.size(), tail.size());
-    EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
-    EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
-}
-
-TEST_F(RunPluginTest, AnAudioEngineThatCannotStartEndsWithCodeOne) {
-    { std::ofstream(dir_ / "Qm_Korvane_Plugin.log") << "the previous run\n"; }
-    script().audioEngineStarts = false;
-    EXPECT_EQ(run({"3"}), 1);
-    const std::string failed = " [ FMOD ]  Audio engine init failed.\n";
-    ASSERT_GE(out_.size(), failed.size());
-    EXPECT_EQ(out_.substr(out_.size() - failed.size()), failed);
-    EXPECT_EQ(seamCalls(), "setupControllers, createAudioEngine");
-    EXPECT_EQ(readLog(), "the previous run\n");
-}
-
-TEST_F(RunPluginTest, APitBoardThatCannotOpenSkipsTheLoop) {
-    script().serialOpens = false;
-    ASSERT_EQ(run({"3"}), 0);
-    EXPECT_EQ(script().keyChecks, 0);
-    EXPECT_EQ(seamCalls(),
-              "setupControllers, createAudioEngine, selectAudioDevicePredefined, "
-              "openSerialPitBoard, shutdownAudioEngine");
-    const std::string tail = std::string(" [ INFO ]  init failed\n") + kEngineClosed;
-    ASSERT_GE(out_.size(), tail.size());
-    EXPECT_EQ(out_.substr(out_.size() - tail.size()), tail);
-    EXPECT_EQ(unstamped(readLog()), kStartLine);
+TEST_F(RunPluginTest, EarlyEndsCloseWhatWasOpened) {
+    struct Case {
+        const char* name;
+        bool engineStarts, serialOpens;
+        int code, keyChecks;
+        const char* calls;
+        std::string tail;
+        std::string log;
+    };
+    const std::string opened = "setupControllers, createAudioEngine, selectAudioDevicePredefined";
+    const Case cases[] = {
+        {"a key before the first tick", true, true, 0, 1,
+         "openSerialPitBoard, closeSerialPitBoard, shutdownAudioEngine",
+         std::string(kShuttingDown) + kEngineClosed, std::string(kStartLine) + kCloseLine},
+        // The log of the previous run stays.
+        {"the audio engine cannot start", false, true, 1, 0, nullptr,
+         " [ FMOD ]  Audio engine init failed.\n", "the previous run\n"},
+        {"the pit board cannot open", true, false, 0, 0, "openSerialPitBoard, shutdownAudioEngine",
+         std::string(" [ INFO ]  init failed\n") + kEngineClosed, kStartLine},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        { std::ofstream(dir_ / "Qm_Korvane_Plugin.log") << "the previous run\n"; }
+        script() = racetest::SeamScript{};
+        script().audioEngineStarts = c.engineStarts;
+        script().serialOpens = c.serialOpens;
+        EXPECT_EQ(run({"3"}), c.code);
+        EXPECT_EQ(script().keyChecks, c.keyChecks);
+        EXPECT_EQ(seamCalls(), c.calls ? opened + ", " + c.calls
+                                       : std::string("setupControllers, createAudioEngine"));
+        EXPECT_FALSE(contains(out_, "Waiting for the sim")) << "a tick ran";
+        ASSERT_GE(out_.size(), c.tail.size());
+        EXPECT_EQ(out_.substr(out_.size() - c.tail.size()), c.tail);
+        EXPECT_EQ(unstamped(readLog()), c.log);
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The driver's functions through the real tick, by where the car is.
+// The driver's functions through the real tick, by where the car is; the advisories as the
+// driver reaches them (their sentences are checked with the analytics).
 
 #include <limits>
 #include <string>
@@ -122,52 +123,34 @@ TEST_F(DriverCommandsTest, ModeConfigTogglesAfterTheOtherFunctionsAndEndsTheTick
     }
 }
 
-TEST_F(DriverCommandsTest, TirePressesOnPitRoadCycleTheTireChoiceWithALogLineEach) {
+TEST_F(DriverCommandsTest, TirePressesOnPitRoadOrderAndThenSpeakTheNextTireChoice) {
     onSurface(2);
     sim_.setInt("Lap", 7);
     race().TireChangeLap = 4;
     race().PitInArmed = 0;
-    const Events expected[] = {
-        {"say:  Setting all tires."},
-        {"say:  Setting right sides only."},
-        {"say:  Setting no tires."},
-    };
+    race().BaselinePressureLF = race().BaselinePressureRF = 170;
+    race().BaselinePressureLR = race().BaselinePressureRR = 170;
+    // The codes of the pit commands, then the sentence.
+    const char* const expected[] = {"3 4 5 6 say:  Setting all tires.",
+                                    "7 4 6 say:  Setting right sides only.",
+                                    "7 say:  Setting no tires."};
     for (int press = 0; press < 3; ++press) {
         timeline_.clear();
         tick(kTire);
-        EXPECT_EQ(timeline_.starting("say"), expected[press]);
+        std::string seen;
+        for (const std::string& e : timeline_.events()) {
+            if (e.rfind("pit ", 0) == 0) {
+                seen += e.substr(4, e.find(' ', 4) - 4) + " ";
+            } else if (e.rfind("say", 0) == 0) {
+                seen += e;
+            }
+        }
+        EXPECT_EQ(seen, expected[press]);
         EXPECT_EQ(race().TireChangeMode, (press + 1) % 3);
     }
     EXPECT_EQ(logMessages(), (Events{"LOG: Lap 7 TireChangeMode: 1 TireAgeInLaps 3 ",
                                      "LOG: Lap 7 TireChangeMode: 2 TireAgeInLaps 3 ",
                                      "LOG: Lap 7 TireChangeMode: 0 TireAgeInLaps 3 "}));
-}
-
-TEST_F(DriverCommandsTest, TheTireChoiceIsOrderedBeforeItIsSpoken) {
-    onSurface(2);
-    race().PitInArmed = 0;
-    race().BaselinePressureLF = race().BaselinePressureRF = 170;
-    race().BaselinePressureLR = race().BaselinePressureRR = 170;
-    // all tires, right sides, none
-    const std::vector<int> codes[] = {{3, 4, 5, 6}, {7, 4, 6}, {7}};
-    for (const auto& expected : codes) {
-        timeline_.clear();
-        tick(kTire);
-        const Events events = timeline_.events();
-        std::vector<int> sent;
-        size_t lastPit = 0;
-        size_t said = 0;
-        for (size_t i = 0; i < events.size(); ++i) {
-            if (events[i].rfind("pit ", 0) == 0) {
-                sent.push_back(std::stoi(events[i].substr(4)));
-                lastPit = i;
-            } else if (events[i].rfind("say: ", 0) == 0) {
-                said = i;
-            }
-        }
-        EXPECT_EQ(sent, expected);
-        EXPECT_LT(lastPit, said);
-    }
 }
 
 TEST_F(DriverCommandsTest, FunctionsOffTrackOrOutOfTheWorldDoNothing) {
@@ -216,6 +199,40 @@ TEST_F(DriverCommandsTest, GarageModeConfigTakesTheBaselinesWhateverElseIsPresse
         } else {
             EXPECT_EQ(race().BaselinePressureLF, 150);
         }
+    }
+}
+
+TEST_F(DriverCommandsTest, EachPlaceAnswersItsFunctionWithItsAdvisory) {
+    struct Case {
+        int surface;  // -1: the garage
+        uint32_t function;
+        const char* said;  // how the one sentence begins
+    };
+    const Case cases[] = {
+        {3, kTire, "say: The last read tire observation most worn was 88.0%. Tire sets "},
+        {3, kWeather, "say:  Current Track conditions are 20.0% warmer"},
+        {-1, kWeather, "say:  Current Track conditions are 20.0% warmer"},
+        {-1, kTire, "say:  Current Weather Suggests taking -3.1 Clicks"},
+        {-1, kFuel, "say:  Current Suggested Starting Fuel is 50.00 Liters"},
+        {1, kFuel, "say:  Current Suggested Starting Fuel is 50.00 Liters"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.surface) + " " + std::to_string(c.function));
+        c.surface < 0 ? inGarage() : onSurface(c.surface);
+        sim_.set("Speed", 3.0);  // rolling through the stall: no stop work
+        for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
+            sim_.set(wear, 0.95);
+        }
+        sim_.set("RFwearL", 0.88);
+        sim_.setInt("TireSetsAvailable", 3);
+        sim_.set("TrackTempCrew", 50);
+        race().LastHighFuelBurnMax = 2.5f;
+        race().FuelTankLiters = 100;
+        timeline_.clear();
+        tick(c.function);
+        const Events said = timeline_.starting("say");
+        ASSERT_EQ(said.size(), 1u);
+        EXPECT_EQ(said[0].substr(0, std::string(c.said).size()), c.said);
     }
 }
 

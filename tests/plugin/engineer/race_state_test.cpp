@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "support/race_fixture.h"
 
 namespace {
@@ -12,27 +10,6 @@ using engineer::Race;
 using engineer::RaceState;
 
 using RaceStateTest = racetest::RaceTest;
-
-TEST_F(RaceStateTest, StartsZeroFilledApartFromItsInitialValues) {
-    RaceState& r = Race();
-    r.AdaptiveTireManagement = 0;
-    r.AudioInterfaceId = 3;
-    r.CarClassMaxFuelPct = 0.5;
-    r.RaceUnitWord = "Laps";
-    r.FuelPlan = 4;
-    r.PassiveMode = 1;
-    std::strcpy(r.SessionName, "RACE");
-    engineer::ResetRaceState();
-
-    EXPECT_EQ(r.AdaptiveTireManagement, 1);
-    EXPECT_EQ(r.AudioInterfaceId, 1024);
-    EXPECT_EQ(r.CarClassMaxFuelPct, 1.0);
-    EXPECT_STREQ(r.RaceUnitWord, "Minutes");
-    EXPECT_EQ(r.FuelPlan, 0);
-    EXPECT_EQ(r.PassiveMode.load(), 0);
-    EXPECT_STREQ(r.SessionName, "");
-    EXPECT_EQ(r.LocalBlock, nullptr);
-}
 
 TEST_F(RaceStateTest, FuelResetStartsTheWindowFromTelemetry) {
     sim_.set("SessionTime", 1234.97);
@@ -101,21 +78,6 @@ TEST_F(RaceStateTest, FuelResetKeepsTheFirstHighBurn) {
         engineer::FuelReset();
         EXPECT_EQ(r.LastHighFuelBurnMax, c.afterSecondReset) << "second reset";
     }
-}
-
-TEST_F(RaceStateTest, UnreadableTelemetryResetsToZero) {
-    telemetry::Telemetry().replaceConnection(nullptr);
-    RaceState& r = Race();
-    r.ResetLap = 5;
-    r.FuelAtReset = 20;
-    r.ResetSessionTime = 99;
-    r.TireChangeLap = 5;
-    engineer::FuelReset();
-    engineer::TireReset();
-    EXPECT_EQ(r.ResetLap, 0);
-    EXPECT_EQ(r.FuelAtReset, 0);
-    EXPECT_EQ(r.ResetSessionTime, 0);
-    EXPECT_EQ(r.TireChangeLap, 0);
 }
 
 }  // namespace
