@@ -295,6 +295,20 @@ class FeedProcess:
         self.out.close()
 
 
+# The fields of a lap report and of a data report, in the order the plugin sends them.
+LAP_FIELDS = ("sid sli sst tid cid did sat stt cat ctt psv sl slr st str fs fl fu fta fn fbpl "
+              "fbpm sft pos llt fbm tlu").split()
+DATA_FIELDS = LAP_FIELDS[:23] + ("wlf tlf phlf pclf wrf trf phrf pcrf wlr tlr phlr pclr wrr trr "
+                                 "phrr pcrr pos llt fbm").split()
+
+
+def report_path(values, data=False, default=0):
+    """The request of a lap (or data) report of `values`, every other field `default`."""
+    query = "&".join("%s=%s" % (k, values.get(k, default))
+                     for k in (DATA_FIELDS if data else LAP_FIELDS))
+    return ("/qrd/data.php?" if data else "/qrd/lap.php?") + query
+
+
 class RaceDataService:
     """The race-data service program in a scratch folder of its own, on `port` or one it chose
     itself; plain HTTP unless `secure`, when its certificate is `certificate`. Its database is
