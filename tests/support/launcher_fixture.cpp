@@ -69,13 +69,13 @@ void LauncherTest::TearDown() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-namespace {
-
 void putLittle(std::string& b, size_t at, uint64_t value, size_t width) {
     for (size_t i = 0; i < width; ++i) {
         b[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
     }
 }
+
+namespace {
 
 // Filler that no text conversion would leave alone; a formula, so other tools can make it too.
 std::string filler(size_t size, unsigned seed) {
