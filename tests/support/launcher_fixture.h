@@ -27,7 +27,6 @@ struct Recorded {
     int keyChecks = 0;
     // keyWaiting answers true from this check on (1: at the first).
     int keyAtCheck = 1;
-    int keysRead = 0;
 };
 
 Recorded& recorded();
