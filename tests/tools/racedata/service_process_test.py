@@ -47,7 +47,7 @@ def report(values, data=False):
 
 def crash(service_exe):
     # A mistyped option is an error, never a default or a port picked at random.
-    for bad in (["--port", "abc"], ["--port", "70000"], ["--rate", "-1"], ["--threads", "4x"]):
+    for bad in (["--port", "abc"], ["--port", "65536"], ["--rate", "-1"], ["--threads", "4x"]):
         result = subprocess.run([service_exe] + bad, capture_output=True, text=True, timeout=20)
         if result.returncode != 2 or "wants a whole number" not in result.stderr:
             raise SystemExit(f"{bad} gave {result.returncode}: {result.stderr!r}")
