@@ -32,6 +32,7 @@ struct Row {
     int warnings;
     double lfPressure;
     double wear;
+    int gear;
 };
 
 Row readRow(ModelReader& r) {
@@ -52,7 +53,8 @@ Row readRow(ModelReader& r) {
                r.read("SessionTimeRemain"),
                r.readInt("EngineWarnings"),
                r.read("PitSvLFP"),
-               r.read("LFwearR")};
+               r.read("LFwearR"),
+               r.readInt("Gear")};
 }
 
 // Runs a whole scenario, sampling every `every` ticks through the reader, and checks on every
@@ -179,12 +181,15 @@ TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEndAndTellsItsTruth) {
     EXPECT_EQ(rows[out].svStatus, simfeed::kPitSvNone);
     EXPECT_EQ(rows[out].warnings & simfeed::kWarnPitSpeedLimiter, 0);
 
-    // The engine warning of lap 4 and nowhere else.
+    // The engine warning of lap 4 and nowhere else; up through every gear on a lap.
+    int topGear = 0;
     for (const Row& x : rows) {
         if (x.state == simfeed::kStateRacing && x.lap != 4) {
             EXPECT_EQ(x.warnings & simfeed::kWarnWaterTemp, 0) << "lap " << x.lap;
         }
+        topGear = std::max(topGear, x.gear);
     }
+    EXPECT_EQ(topGear, r.model.scenario().car.gears);
     EXPECT_NE(firstIndex(rows, green, [](const Row& x) { return x.lap == 4 && (x.warnings & 1); }),
               rows.size());
 
