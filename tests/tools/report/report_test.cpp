@@ -27,13 +27,13 @@ using reporttest::RaceScript;
 
 using Attributes = std::map<std::string, std::string>;
 
-// The data-* attributes of every element of `tag` that carries data-series="series" (or, for an
+// The attributes of every element of `tag` that carries data-series="series" (or, for an
 // empty series, every element with `marker` in its opening tag).
 std::vector<Attributes> elements(const std::string& html, const std::string& tag,
                                  const std::string& marker) {
     std::vector<Attributes> found;
     std::regex open("<" + tag + "\\b[^>]*>");
-    std::regex attribute("(data-[a-z-]+)=\"([^\"]*)\"");
+    std::regex attribute("([a-z-]+)=\"([^\"]*)\"");
     for (auto it = std::sregex_iterator(html.begin(), html.end(), open);
          it != std::sregex_iterator(); ++it) {
         std::string element = it->str();
@@ -169,6 +169,10 @@ TEST_P(ReportPageTest, ChartPointsAreTheStoredLaps) {
     for (size_t i = 0; i < used.size(); ++i) {
         EXPECT_EQ(used[i].at("data-lap"), std::to_string(wantUsed[i].lap));
         EXPECT_NEAR(value(used[i]), wantUsed[i].fuelUsed, 0.006) << "lap " << wantUsed[i].lap;
+        // Each lap's bar keeps to its own lap.
+        if (i > 0) {
+            EXPECT_LE(value(used[i - 1], "x") + value(used[i - 1], "width"), value(used[i], "x"));
+        }
     }
 
     // The stops: table rows and a marker in each lap chart.
