@@ -1,5 +1,6 @@
 // The launcher's run over a scripted service: the version decision, the downloads that must
-// never leave a broken file, the self-update, the launch and the key wait.
+// never leave a broken file, the self-update, the launch and the key wait, and the launcher
+// killed at every step of an update.
 
 #include <gtest/gtest.h>
 
@@ -20,13 +21,14 @@ namespace launchertest {
 namespace {
 
 using platform::HttpFailure;
+using platform::HttpResponse;
 
 #ifdef _WIN32
 constexpr const char* kPluginProgram = "Qm_Korvane_Plugin.exe";
 #else
 constexpr const char* kPluginProgram = "./Qm_Korvane_Plugin";
 #endif
-using platform::HttpResponse;
+const std::string kVersionPath = "/qrd/getpubver.php?platform=";
 
 HttpResponse answer(std::string body, int status = 200) {
     HttpResponse r;
@@ -36,43 +38,28 @@ HttpResponse answer(std::string body, int status = 200) {
 }
 
 HttpResponse failure(HttpFailure kind, uint32_t code, std::string partialBody = "") {
-    HttpResponse r;
+    HttpResponse r = answer(std::move(partialBody), kind == HttpFailure::kConnect ? 0 : 200);
     r.failure = kind;
     r.errorCode = code;
-    r.status = kind == HttpFailure::kConnect ? 0 : 200;
-    r.body = std::move(partialBody);
     return r;
 }
 
 // Answers by path; anything not routed is a 404, as the service gives for a missing file.
-class RoutedTransport : public platform::HttpTransport {
-  public:
+struct RoutedTransport : platform::HttpTransport {
     HttpResponse get(const platform::HttpRequest& request) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        requests_.push_back(request);
-        auto it = routes_.find(request.path);
-        return it == routes_.end() ? answer("", 404) : it->second;
+        std::lock_guard<std::mutex> lock(mutex);
+        requests.push_back(request);
+        auto it = routes.find(request.path);
+        return it == routes.end() ? answer("", 404) : it->second;
     }
-    void route(const std::string& path, HttpResponse response) { routes_[path] = response; }
-    void version(const std::string& component, const std::string& body) {
-        route("/qrd/getpubver.php?platform=" + component, answer(body));
+    void version(const std::string& platform, HttpResponse r) {
+        routes[kVersionPath + platform] = r;
     }
-    void file(const std::string& name, const std::string& bytes) {
-        route("/files/R3/" + name, answer(bytes));
-    }
-    std::vector<std::string> paths() const {
-        std::vector<std::string> p;
-        for (const auto& r : requests_) {
-            p.push_back(r.path);
-        }
-        return p;
-    }
-    std::vector<platform::HttpRequest> requests() const { return requests_; }
+    void file(const std::string& name, HttpResponse r) { routes["/files/R3/" + name] = r; }
 
-  private:
-    std::mutex mutex_;
-    std::map<std::string, HttpResponse> routes_;
-    std::vector<platform::HttpRequest> requests_;
+    std::mutex mutex;
+    std::map<std::string, HttpResponse> routes;
+    std::vector<platform::HttpRequest> requests;
 };
 
 class LauncherUnit : public LauncherTest {
@@ -84,6 +71,21 @@ class LauncherUnit : public LauncherTest {
     void TearDown() override {
         platform::setHttpTransport(nullptr);
         LauncherTest::TearDown();
+    }
+    // Both programs at 3.014, the service out of reach: both count as up to date.
+    void upToDateOffline() {
+        writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
+        writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
+        http_.version(launcher::kLauncherPlatform, failure(HttpFailure::kConnect, 12029));
+        http_.version(launcher::kPluginPlatform, failure(HttpFailure::kConnect, 12029));
+    }
+    bool logged(const std::string& a, const std::string& b = "") const {
+        for (const std::string& l : logLines()) {
+            if (contains(l, a) && contains(l, b)) {
+                return true;
+            }
+        }
+        return false;
     }
     RoutedTransport http_;
 };
@@ -144,9 +146,7 @@ TEST(ProgramCheck, OnlyAWholeX64ProgramOfItsSystemPasses) {
     };
     for (const Case& c : cases) {
         std::string b = c.windows ? windowsImage(6000, 5) : linuxImage(6000, 5);
-        for (size_t i = 0; i < c.width; ++i) {
-            b[c.at + i] = static_cast<char>((c.value >> (8 * i)) & 0xff);
-        }
+        putLittle(b, c.at, c.value, c.width);
         SCOPED_TRACE(std::string(c.windows ? "Windows" : "Linux") + " at " + std::to_string(c.at));
         EXPECT_EQ(c.windows ? launcher::WindowsProgramProblem(b) : launcher::LinuxProgramProblem(b),
                   c.problem);
@@ -179,8 +179,7 @@ TEST_F(LauncherUnit, VersionDecision) {
         SCOPED_TRACE(c.name);
         recorded().console.clear();
         clock_.clearSleeps();
-        http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform,
-                    c.published);
+        http_.version(launcher::kPluginPlatform, c.published);
         std::filesystem::remove("Qm_Korvane_Plugin.ver");
         if (c.localFile) {
             writeFile("Qm_Korvane_Plugin.ver", c.localFile);
@@ -192,24 +191,55 @@ TEST_F(LauncherUnit, VersionDecision) {
     }
 }
 
-TEST_F(LauncherUnit, VersionCheckLogsBothVersionsAndAsksOverTls) {
-    http_.version(launcher::kLauncherPlatform, "3.015");
+// What goes out: this platform's names (never the other build's), over TLS to the service of
+// the settings file with its team key, a version in seconds and a program in minutes.
+TEST_F(LauncherUnit, RequestsGoToTheServiceOfTheSettingsFileForThisPlatformsNames) {
+#ifdef _WIN32
+    const char* names[] = {"Launcher", "Plugin", "Qm_Korvane_Launcher.bin",
+                           "Qm_Korvane_Plugin.bin"};
+#else
+    const char* names[] = {"LauncherLinux", "PluginLinux", "Qm_Korvane_Launcher.linux.bin",
+                           "Qm_Korvane_Plugin.linux.bin"};
+#endif
     writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
-    EXPECT_TRUE(launcher::IsUpdateAvailable("Launcher"));
-    std::vector<std::string> lines = logLines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_TRUE(contains(lines[0], " :  Version Check Remote: 3.015 (Launcher)")) << lines[0];
-    EXPECT_TRUE(contains(lines[1], " :  Version Check Local : 3.014 (Launcher)")) << lines[1];
-
-    ASSERT_EQ(http_.requests().size(), 1u);
-    const platform::HttpRequest request = http_.requests()[0];
-    EXPECT_EQ(request.path,
-              std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform);
-    EXPECT_EQ(request.userAgent, "WinHTTP Example/1.0");
+    writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
+    http_.version(names[0], answer("3.015"));
+    http_.version(names[1], answer("3.015"));
+    run();
+    ASSERT_GE(http_.requests.size(), 4u);
+    EXPECT_EQ(http_.requests[0].path, kVersionPath + names[0]);
+    EXPECT_EQ(http_.requests[2].path, std::string("/files/R3/") + names[2]);
+    // The launcher's own file was not there (404), so the plugin's turn came.
+    bool pluginAsked = false;
+    for (const platform::HttpRequest& r : http_.requests) {
+        pluginAsked = pluginAsked || r.path == std::string("/files/R3/") + names[3];
+    }
+    EXPECT_TRUE(pluginAsked);
+    EXPECT_TRUE(logged(" :  Version Check Remote: 3.015 (Launcher)"));
+    EXPECT_TRUE(logged(" :  Version Check Local : 3.014 (Launcher)"));
+    const platform::HttpRequest& version = http_.requests[0];
+    EXPECT_EQ(version.userAgent, "WinHTTP Example/1.0");
     // A version is a few bytes: a silent service must not hold the start for long.
-    EXPECT_LE(request.totalTimeoutMs, 10000);
-    EXPECT_EQ(request.endpoint.port, 443);
-    EXPECT_TRUE(request.endpoint.secure);
+    EXPECT_LE(version.totalTimeoutMs, 10000);
+    EXPECT_EQ(version.endpoint.port, 443);
+    EXPECT_TRUE(version.endpoint.secure);
+    // Without the setting no key is sent.
+    EXPECT_EQ(version.teamKey, "");
+    // Executables never travel in the clear, and a slow line has minutes, not for ever.
+    EXPECT_TRUE(http_.requests[2].endpoint.secure);
+    EXPECT_GE(http_.requests[2].totalTimeoutMs, 60000);
+    EXPECT_LE(http_.requests[2].totalTimeoutMs, 600000);
+
+    writeFile("Qm_Korvane_Launcher.ini",
+              "[Service]\nHost=127.0.0.1\nPort=8443\nTeamKey=team-key-of-ours\n");
+    http_.file("Qm_Korvane_README.txt", answer(""));
+    // A text file is taken as it comes, even empty.
+    EXPECT_TRUE(launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt"));
+    const platform::HttpRequest& last = http_.requests.back();
+    EXPECT_EQ(last.endpoint.host, "127.0.0.1");
+    EXPECT_EQ(last.endpoint.port, 8443);
+    EXPECT_TRUE(last.endpoint.secure);
+    EXPECT_EQ(last.teamKey, "team-key-of-ours");
 }
 
 TEST_F(LauncherUnit, DownloadReplacesOnlyWithAWholeExecutableForThisPlatform) {
@@ -242,7 +272,7 @@ TEST_F(LauncherUnit, DownloadReplacesOnlyWithAWholeExecutableForThisPlatform) {
         SCOPED_TRACE(c.name);
         recorded().console.clear();
         writeFile(launcher::kPluginExecutable, old);
-        http_.route(std::string("/files/R3/") + launcher::kPluginServerBinary, c.response);
+        http_.file(launcher::kPluginServerBinary, c.response);
         EXPECT_EQ(launcher::DownloadUpdateFile(launcher::kPluginServerBinary,
                                                launcher::kPluginExecutable, true),
                   c.replaced);
@@ -250,40 +280,6 @@ TEST_F(LauncherUnit, DownloadReplacesOnlyWithAWholeExecutableForThisPlatform) {
         EXPECT_TRUE(contains(recorded().console, c.console)) << recorded().console;
         EXPECT_FALSE(exists(std::string(launcher::kPluginExecutable) + ".download"));
     }
-    ASSERT_FALSE(http_.requests().empty());
-    // Executables never travel in the clear, and a slow line has minutes, not for ever.
-    EXPECT_TRUE(http_.requests()[0].endpoint.secure);
-    EXPECT_GE(http_.requests()[0].totalTimeoutMs, 60000);
-    EXPECT_LE(http_.requests()[0].totalTimeoutMs, 600000);
-    // A text file is taken as it comes.
-    http_.file("Qm_Korvane_README.txt", "");
-    EXPECT_TRUE(launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt"));
-}
-
-// Each build asks for its own programs, under names the other build never uses.
-TEST_F(LauncherUnit, AsksForThisPlatformsVersionsAndPrograms) {
-#ifdef _WIN32
-    const char* names[] = {"Launcher", "Plugin", "Qm_Korvane_Launcher.bin",
-                           "Qm_Korvane_Plugin.bin"};
-#else
-    const char* names[] = {"LauncherLinux", "PluginLinux", "Qm_Korvane_Launcher.linux.bin",
-                           "Qm_Korvane_Plugin.linux.bin"};
-#endif
-    writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
-    writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-    http_.version(names[0], "3.015");
-    http_.version(names[1], "3.015");
-    run();
-    const std::vector<std::string> paths = http_.paths();
-    ASSERT_GE(paths.size(), 2u);
-    EXPECT_EQ(paths[0], std::string("/qrd/getpubver.php?platform=") + names[0]);
-    EXPECT_TRUE(contains(paths[2], names[2])) << paths[2];
-    // The launcher's own file was not there (404), so the plugin's turn came.
-    bool pluginAsked = false;
-    for (const std::string& path : paths) {
-        pluginAsked = pluginAsked || contains(path, names[3]);
-    }
-    EXPECT_TRUE(pluginAsked);
 }
 
 // An update key and signatures made with `openssl dgst -sha256 -sign` by its private half.
@@ -326,7 +322,7 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
     const std::string program = executableImage(6000, 7);
     const std::string signature = fromHex(kProgramSignature);
     const std::string old = executableImage(7000, 9);
-    const std::string binPath = std::string("/files/R3/") + launcher::kPluginServerBinary;
+    const std::string binary = launcher::kPluginServerBinary;
     struct Case {
         const char* name;
         const char* key;
@@ -356,14 +352,13 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
         writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
         writeFile(launcher::kPluginExecutable, old);
         std::filesystem::remove("Qm_Korvane_README.txt");
-        http_.version(launcher::kPluginPlatform, "3.015");
-        http_.file("Qm_Korvane_Plugin.ver", "3.015\n");
-        http_.file("Qm_Korvane_Plugin.ver.sig", fromHex(kVersionSignature));
-        http_.file("Qm_Korvane_README.txt", "read me\n");
-        http_.file("Qm_Korvane_README.txt.sig", fromHex(kReadmeSignature));
-        http_.route(binPath, answer(c.body));
-        http_.route(binPath + ".sig",
-                    c.signature ? answer(*c.signature) : answer("Not found", 404));
+        http_.version(launcher::kPluginPlatform, answer("3.015"));
+        http_.file("Qm_Korvane_Plugin.ver", answer("3.015\n"));
+        http_.file("Qm_Korvane_Plugin.ver.sig", answer(fromHex(kVersionSignature)));
+        http_.file("Qm_Korvane_README.txt", answer("read me\n"));
+        http_.file("Qm_Korvane_README.txt.sig", answer(fromHex(kReadmeSignature)));
+        http_.file(binary, answer(c.body));
+        http_.file(binary + ".sig", c.signature ? answer(*c.signature) : answer("Not found", 404));
 
         EXPECT_EQ(run(), 0);
         const bool installed = c.refusal == nullptr;
@@ -375,34 +370,14 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
             const std::string line = std::string(launcher::kPluginServerBinary) + " was refused";
             EXPECT_TRUE(contains(recorded().console, line)) << recorded().console;
             EXPECT_TRUE(contains(recorded().console, c.refusal)) << recorded().console;
-            bool logged = false;
-            for (const std::string& l : logLines()) {
-                logged = logged || (contains(l, line) && contains(l, c.refusal));
-            }
-            EXPECT_TRUE(logged);
+            EXPECT_TRUE(logged(line, c.refusal));
         }
     }
-}
-
-TEST_F(LauncherUnit, DownloadsGoToTheServiceOfTheSettingsFile) {
-    http_.file("Qm_Korvane_README.txt", "x");
-    launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt");
-    writeFile("Qm_Korvane_Launcher.ini",
-              "[Service]\nHost=127.0.0.1\nPort=8443\nTeamKey=team-key-of-ours\n");
-    launcher::DownloadUpdateFile("Qm_Korvane_README.txt", "Qm_Korvane_README.txt");
-    ASSERT_EQ(http_.requests().size(), 2u);
-    // Without the setting no key is sent.
-    EXPECT_EQ(http_.requests()[0].teamKey, "");
-    EXPECT_EQ(http_.requests()[1].endpoint.host, "127.0.0.1");
-    EXPECT_EQ(http_.requests()[1].endpoint.port, 8443);
-    EXPECT_TRUE(http_.requests()[1].endpoint.secure);
-    EXPECT_EQ(http_.requests()[1].teamKey, "team-key-of-ours");
 }
 
 // A self-update that fails in any way is reported, changes nothing, and the plugin starts:
 // a restart prompt would only bring the driver back to the same failure at every start.
 TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncherAndStartsThePlugin) {
-    const std::string launcherPath = std::string("/files/R3/") + launcher::kLauncherServerBinary;
     const std::string whole = executableImage(9000, 3);
     struct Case {
         const char* name;
@@ -424,10 +399,10 @@ TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncherAndStartsThePlugin) {
             if (start == 0) {
                 writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
             }
-            http_.version(launcher::kLauncherPlatform, "3.015");
-            http_.version(launcher::kPluginPlatform, "3.014");
-            http_.file("Qm_Korvane_Launcher.ver", "3.015\n");
-            http_.route(launcherPath, c.response);
+            http_.version(launcher::kLauncherPlatform, answer("3.015"));
+            http_.version(launcher::kPluginPlatform, answer("3.014"));
+            http_.file("Qm_Korvane_Launcher.ver", answer("3.015\n"));
+            http_.file(launcher::kLauncherServerBinary, c.response);
 
             EXPECT_EQ(run(), 0);
             EXPECT_EQ(readFile(launcher::kLauncherExecutable), "old launcher");
@@ -441,13 +416,9 @@ TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncherAndStartsThePlugin) {
                                  "kept.\n"))
                 << recorded().console;
             EXPECT_EQ(recorded().commands.size(), 1u) << "the plugin was not started";
-            bool logged = false;
-            for (const std::string& line : logLines()) {
-                // The running launcher is not even moved aside while the new one is not in hand.
-                EXPECT_FALSE(contains(line, "Updated Cache")) << line;
-                logged = logged || contains(line, "Update of Launcher failed");
-            }
-            EXPECT_TRUE(logged);
+            EXPECT_TRUE(logged("Update of Launcher failed"));
+            // The running launcher is not even moved aside while the new one is not in hand.
+            EXPECT_FALSE(logged("Updated Cache"));
         }
     }
 }
@@ -465,13 +436,7 @@ TEST_F(LauncherUnit, LaunchWithThePreferedDeviceAndWaitForAKeyAfterThePlugin) {
         recorded() = Recorded{};
         recorded().keyAtCheck = 4;
         writeFile("Qm_Korvane_Launcher.ini", c.settings);
-        writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
-        writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
-        // Service down: both count as up to date.
-        http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform,
-                    failure(HttpFailure::kConnect, 12029));
-        http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform,
-                    failure(HttpFailure::kConnect, 12029));
+        upToDateOffline();
 
         EXPECT_EQ(run(), 0);
         ASSERT_EQ(recorded().commands.size(), 1u);
@@ -497,10 +462,7 @@ TEST_F(LauncherUnit, LaunchWithThePreferedDeviceAndWaitForAKeyAfterThePlugin) {
 
 // A ctrl-c in the key wait ends the run through the loop, not from inside the handler.
 TEST_F(LauncherUnit, CtrlCInTheKeyWaitEndsTheRunWithItsMessage) {
-    http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform,
-                failure(HttpFailure::kConnect, 1));
-    http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform,
-                failure(HttpFailure::kConnect, 1));
+    upToDateOffline();
     for (int round = 0; round < 2; ++round) {
         recorded() = Recorded{};
         launcher::Seams().keyWaiting = [] {
@@ -522,10 +484,7 @@ TEST_F(LauncherUnit, CtrlCInTheKeyWaitEndsTheRunWithItsMessage) {
 }
 
 TEST_F(LauncherUnit, StartTruncatesTheLogAndClearsTheCacheFile) {
-    http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform,
-                failure(HttpFailure::kConnect, 1));
-    http_.route(std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform,
-                failure(HttpFailure::kConnect, 1));
+    upToDateOffline();
     struct Case {
         bool cacheFile;
         const char* removeLine;
@@ -554,6 +513,155 @@ TEST_F(LauncherUnit, StartTruncatesTheLogAndClearsTheCacheFile) {
                       lines[1].find(c.removeLine) + std::string(c.removeLine).size());
         }
     }
+}
+
+// The launcher killed at every step of an update: before each exchange with the service
+// (that is, before, during and after each download and each rename that precede it), at the
+// restart prompt and as it starts the plugin; some kills also leave a half-written download
+// behind. At every following start there is a whole launcher and a whole plugin, and the
+// starts that follow finish the update and start the new plugin.
+struct Killed {};
+
+// The step counter shared by the service and the seams: the step numbered `killAt` ends the
+// process (0: never).
+struct Steps {
+    int count = 0;
+    int killAt = 0;
+    void step() {
+        if (++count == killAt) {
+            throw Killed{};
+        }
+    }
+};
+Steps steps;
+
+const std::string& newLauncher() {
+    static const std::string image = executableImage(5000, 1);
+    return image;
+}
+const std::string& newPlugin() {
+    static const std::string image = executableImage(6000, 2);
+    return image;
+}
+
+class UpdateService : public platform::HttpTransport {
+  public:
+    platform::HttpResponse get(const platform::HttpRequest& request) override {
+        steps.step();
+        platform::HttpResponse response;
+        auto found = files.find(request.path);
+        response.status = found == files.end() ? 404 : 200;
+        response.body = found == files.end() ? "Not found" : found->second;
+        return response;
+    }
+    std::map<std::string, std::string> files = {
+        {std::string("/qrd/getpubver.php?platform=") + launcher::kLauncherPlatform, "3.015"},
+        {std::string("/qrd/getpubver.php?platform=") + launcher::kPluginPlatform, "3.015"},
+        {"/files/R3/Qm_Korvane_Launcher.ver", "3.015\n"},
+        {std::string("/files/R3/") + launcher::kLauncherServerBinary, newLauncher()},
+        {"/files/R3/Qm_Korvane_Plugin.ver", "3.015\n"},
+        {std::string("/files/R3/") + launcher::kPluginServerBinary, newPlugin()},
+        {"/files/R3/Qm_Korvane_README.txt", "read me"},
+    };
+};
+
+int readKeyStep() {
+    steps.step();
+    return 'x';
+}
+
+int runCommandStep(const std::string& commandLine) {
+    steps.step();
+    recorded().commands.push_back(commandLine);
+    return 0;
+}
+
+class LauncherKilled : public LauncherTest {
+  protected:
+    void SetUp() override {
+        LauncherTest::SetUp();
+        platform::setHttpTransport(&service_);
+        launcher::Seams().readKey = readKeyStep;
+        launcher::Seams().runCommand = runCommandStep;
+    }
+    void TearDown() override {
+        platform::setHttpTransport(nullptr);
+        LauncherTest::TearDown();
+    }
+
+    void oldInstall() {
+        for (const auto& entry : std::filesystem::directory_iterator(dir_)) {
+            std::filesystem::remove_all(entry.path());
+        }
+        writeFile(launcher::kLauncherExecutable, "old launcher");
+        writeFile(launcher::kPluginExecutable, "old plugin");
+        writeFile("Qm_Korvane_Launcher.ver", "3.014\n");
+        writeFile("Qm_Korvane_Plugin.ver", "3.014\n");
+    }
+
+    // One start; true when it got as far as starting the plugin.
+    bool start() {
+        const size_t before = recorded().commands.size();
+        try {
+            run();
+        } catch (const Killed&) {
+        }
+        return recorded().commands.size() > before;
+    }
+
+    // What a driver finds: both programs whole, each either the old or the new one.
+    void expectWorkingInstall(const std::string& when) {
+        const std::string launcherNow = readFile(launcher::kLauncherExecutable);
+        const std::string pluginNow = readFile(launcher::kPluginExecutable);
+        EXPECT_TRUE(launcherNow == "old launcher" || launcherNow == newLauncher())
+            << when << ": launcher is \"" << launcherNow.substr(0, 20) << "\"";
+        EXPECT_TRUE(pluginNow == "old plugin" || pluginNow == newPlugin())
+            << when << ": plugin is \"" << pluginNow.substr(0, 20) << "\"";
+    }
+
+    UpdateService service_;
+};
+
+TEST_F(LauncherKilled, AtEveryStepOfAnUpdateTheNextStartsFinishIt) {
+    // A clean update takes 11 steps over two starts (the launcher's, then the plugin's); one
+    // more kill point shows that the count covers them all.
+    int killsThatHappened = 0;
+    for (int killAt = 1; killAt <= 13; ++killAt) {
+        for (bool halfWritten : {false, true}) {
+            SCOPED_TRACE("killed at step " + std::to_string(killAt) +
+                         (halfWritten ? " mid-write" : ""));
+            oldInstall();
+            recorded() = Recorded{};
+            steps = Steps{0, killAt};
+            bool launched = start();
+            if (halfWritten && steps.count >= killAt) {
+                // Killed while a download was being written out.
+                for (const char* name :
+                     {"Qm_Korvane_Launcher.ver.download", "Qm_Korvane_Plugin.ver.download"}) {
+                    writeFile(name, "3.0");
+                }
+                writeFile(std::string(launcher::kLauncherExecutable) + ".download", "new lau");
+                writeFile(std::string(launcher::kPluginExecutable) + ".download", "new plu");
+                writeFile(std::string(launcher::kLauncherExecutable) + ".download.download", "n");
+            }
+            expectWorkingInstall("after the kill");
+            for (int restart = 0; restart < 4 && !launched; ++restart) {
+                launched = start();
+                expectWorkingInstall("after restart " + std::to_string(restart + 1));
+            }
+            // The kill may also come in one of the starts that follow the first.
+            killsThatHappened += steps.count >= killAt && !halfWritten ? 1 : 0;
+            EXPECT_TRUE(launched);
+            EXPECT_TRUE(readFile(launcher::kLauncherExecutable) == newLauncher());
+            EXPECT_TRUE(readFile(launcher::kPluginExecutable) == newPlugin());
+            EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.015\n");
+            EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), "3.015\n");
+            EXPECT_EQ(readFile("Qm_Korvane_README.txt"), "read me");
+            ASSERT_FALSE(recorded().commands.empty());
+            EXPECT_TRUE(contains(recorded().commands.back(), "Qm_Korvane_Plugin"));
+        }
+    }
+    EXPECT_EQ(killsThatHappened, 11);
 }
 
 }  // namespace

@@ -69,14 +69,10 @@ def in_order(text, parts):
 
 
 def prepare_wine(wine_run, driver):
-    """Creates the build's Wine prefix and its null graphics driver before anything runs in it.
-
-    tools/wine-run.sh does this on the first start in a prefix, but two programs started
-    together into a fresh prefix both boot it, and one of them may come up in a session that
-    chose its graphics driver before the null driver was set: that program cannot create the
-    hidden window of the simulator's broadcast message, and a feed started that way never
-    publishes. pipe_driver.exe without arguments only prints its usage, so one run of it
-    leaves a ready prefix for the programs that follow."""
+    """Readies the build's Wine prefix before anything runs in it: two programs started together
+    into a fresh prefix may both boot it, one in a session without the null graphics driver,
+    where a feed cannot create the hidden window of the simulator's broadcast and never
+    publishes. pipe_driver.exe without arguments only prints its usage."""
     subprocess.run([wine_run, driver], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL, timeout=300)
 
@@ -293,6 +289,20 @@ class FeedProcess:
             os.killpg(self.proc.pid, signal.SIGKILL)
             self.proc.wait()
         self.out.close()
+
+
+# The fields of a lap report and of a data report, in the order the plugin sends them.
+LAP_FIELDS = ("sid sli sst tid cid did sat stt cat ctt psv sl slr st str fs fl fu fta fn fbpl "
+              "fbpm sft pos llt fbm tlu").split()
+DATA_FIELDS = LAP_FIELDS[:23] + ("wlf tlf phlf pclf wrf trf phrf pcrf wlr tlr phlr pclr wrr trr "
+                                 "phrr pcrr pos llt fbm").split()
+
+
+def report_path(values, data=False, default=0):
+    """The request of a lap (or data) report of `values`, every other field `default`."""
+    query = "&".join("%s=%s" % (k, values.get(k, default))
+                     for k in (DATA_FIELDS if data else LAP_FIELDS))
+    return ("/qrd/data.php?" if data else "/qrd/lap.php?") + query
 
 
 class RaceDataService:

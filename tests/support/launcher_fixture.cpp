@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <fstream>
 #include <random>
-#include <sstream>
+#include <iterator>
 
 #include "common/log_writer.h"
 #include "common/settings_file.h"
@@ -33,11 +33,6 @@ bool keyWaiting() {
     return ++recorded().keyChecks >= recorded().keyAtCheck;
 }
 
-int readKey() {
-    ++recorded().keysRead;
-    return 'x';
-}
-
 void exitProcess(int code) {
     throw ProcessExit{code};
 }
@@ -58,7 +53,7 @@ void LauncherTest::SetUp() {
     seams.runCommand = runCommand;
     seams.keyWaiting = keyWaiting;
     seams.keyCanArrive = [] { return true; };
-    seams.readKey = readKey;
+    seams.readKey = [] { return int{'x'}; };
     seams.exitProcess = exitProcess;
 }
 
@@ -69,13 +64,13 @@ void LauncherTest::TearDown() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-namespace {
-
 void putLittle(std::string& b, size_t at, uint64_t value, size_t width) {
     for (size_t i = 0; i < width; ++i) {
         b[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
     }
 }
+
+namespace {
 
 // Filler that no text conversion would leave alone; a formula, so other tools can make it too.
 std::string filler(size_t size, unsigned seed) {
@@ -158,9 +153,7 @@ void LauncherTest::writeFile(const std::string& name, const std::string& bytes) 
 
 std::string LauncherTest::readFile(const std::string& name) {
     std::ifstream in(name, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool LauncherTest::exists(const std::string& name) {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -26,7 +27,6 @@ struct Recorded {
     int keyChecks = 0;
     // keyWaiting answers true from this check on (1: at the first).
     int keyAtCheck = 1;
-    int keysRead = 0;
 };
 
 Recorded& recorded();
@@ -60,6 +60,9 @@ std::string foreignExecutableImage(size_t size, unsigned seed);
 // headers at the very end.
 std::string windowsImage(size_t size, unsigned seed);
 std::string linuxImage(size_t size, unsigned seed);
+
+// Writes `value` into `b` at `at`, `width` bytes little-endian.
+void putLittle(std::string& b, size_t at, uint64_t value, size_t width);
 
 // True when `text` contains `part`.
 inline bool contains(const std::string& text, const std::string& part) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -19,6 +20,12 @@ namespace {
 namespace fs = std::filesystem;
 
 RaceDataServiceInfo* current = nullptr;
+
+// The value of an environment variable, "" when unset.
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
 
 class RaceDataEnvironment : public ::testing::Environment {
   public:
@@ -104,19 +111,10 @@ void registerRaceDataService(std::string folderPrefix,
         new RaceDataEnvironment(std::move(folderPrefix), std::move(versions)));
 }
 
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
-
 std::string hostPath(std::string path) {
 #ifdef _WIN32
     if (!path.empty() && path[0] == '/') {
-        for (char& c : path) {
-            if (c == '/') {
-                c = '\\';
-            }
-        }
+        std::replace(path.begin(), path.end(), '/', '\\');
         path = "Z:" + path;
     }
 #endif

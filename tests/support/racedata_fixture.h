@@ -27,9 +27,6 @@ const RaceDataServiceInfo* raceDataService();
 void registerRaceDataService(std::string folderPrefix,
                              std::vector<std::pair<std::string, std::string>> versions = {});
 
-// The value of an environment variable, "" when unset.
-std::string environment(const char* name);
-
 // The wrapper hands over POSIX paths; a Windows program reaches them through Wine's Z: drive.
 std::string hostPath(std::string path);
 

@@ -36,19 +36,12 @@ CAR_ID, TRACK_ID, DRIVER_ID, LAP_RACE = 143, 417, 402117, 1
 EARLIER_SESSION = 1
 EARLIER_BURN = 3.40
 
-LAP_KEYS = ("sid sli sst tid cid did sat stt cat ctt psv sl slr st str fs fl fu fta fn fbpl fbpm "
-            "sft pos llt fbm tlu").split()
-DATA_KEYS = ("sid sli sst tid cid did sat stt cat ctt psv sl slr st str fs fl fu fta fn fbpl fbpm "
-             "sft wlf tlf phlf pclf wrf trf phrf pcrf wlr tlr phlr pclr wrr trr phrr pcrr pos "
-             "llt fbm").split()
-
 
 class Service(e2e.RaceDataService):
-    def report(self, kind, keys, values):
-        query = "&".join("%s=%s" % (k, values.get(k, 0)) for k in keys)
-        answer = self.get("/qrd/%s.php?%s" % (kind, query))
+    def report(self, values, data=False):
+        answer = self.get(e2e.report_path(values, data))
         if answer.strip() != "1":
-            raise Failure("the service did not store the %s report: %r" % (kind, answer))
+            raise Failure("the service did not store the report %r: %r" % (values, answer))
 
     def targets(self):
         """The targets the service was asked for, in order."""
@@ -68,32 +61,15 @@ def seed_earlier_session(service):
     same = {"sid": EARLIER_SESSION, "sli": 4, "tid": TRACK_ID, "cid": CAR_ID, "did": DRIVER_ID,
             "sft": LAP_RACE, "fbpl": "%.2f" % EARLIER_BURN, "fbm": "%.2f" % EARLIER_BURN,
             "fs": "60.0"}  # a tank that holds the burn, or the service refuses the report
-    service.report("lap", LAP_KEYS, dict(same, st=100, sl=3, tlu=10000))
+    service.report(dict(same, st=100, sl=3, tlu=10000))
     wear = {k: "0.80" for k in ("wlf", "wrf", "wlr", "wrr")}
-    service.report("data", DATA_KEYS, dict(same, st=200, sl=4, **wear))
+    service.report(dict(same, st=200, sl=4, **wear), data=True)
 
 
-class Feed:
-    def __init__(self, exe, scenario, workdir, wine_run):
-        self.log = os.path.join(workdir, "Qm_Korvane_SimFeed.log")
-        self.process = FeedProcess(exe, workdir,
-                                   ["--scenario", scenario, "--until-end", "--no-keyboard",
-                                    "--quiet", "--log", self.log], wine_run=wine_run)
-
-    def ended(self):
-        return self.process.ended()
-
-    def kill(self):
-        self.process.kill()
-
-    def lines(self):
-        with open(self.log) as f:
-            return [re.sub(r"^SimFeed: \d+ : ", "", line.rstrip("\n")) for line in f]
-
-
-def messages(workdir):
-    with open(os.path.join(workdir, "Qm_Korvane_Plugin.log"), newline=None) as f:
-        return [re.sub(r"^KV: \d+ :  ", "", line) for line in f.read().splitlines()]
+def log_lines(path, stamp):
+    """The lines of a program's log without their "<program>: <seconds> : " stamps."""
+    with open(path, newline=None) as f:
+        return [re.sub(stamp, "", line) for line in f.read().splitlines()]
 
 
 def tone_stretches(path, hz=1200.0):
@@ -239,7 +215,10 @@ def run(opts):
         plugin.wait_for("Waiting for the sim", 90)
 
         started = time.time()
-        feed = Feed(opts.feed, opts.scenario, scratch, opts.wine)
+        feed_log = os.path.join(scratch, "Qm_Korvane_SimFeed.log")
+        feed = FeedProcess(opts.feed, scratch, ["--scenario", opts.scenario, "--until-end",
+                                                "--no-keyboard", "--quiet", "--log", feed_log],
+                           wine_run=opts.wine)
         while not feed.ended() and time.time() - started < opts.race_seconds:
             plugin.pump(0.2)
             check(not plugin.exited(), "the plugin ended during the race:\n" + plugin.text())
@@ -251,8 +230,8 @@ def run(opts):
         code = plugin.finish(60)
         check(code == 0, "exit code %d after a key" % code)
 
-        log = messages(workdir)
-        feed_lines = feed.lines()
+        log = log_lines(os.path.join(workdir, "Qm_Korvane_Plugin.log"), r"^KV: \d+ :  ")
+        feed_lines = log_lines(feed_log, r"^SimFeed: \d+ : ")
         try:
             check_road(log, feed_lines, service)
         except Failure as f:

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <memory>
@@ -35,16 +36,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using racedata::RaceDataService;
-
-// A report with every field, each value chosen by `value(key)`.
-std::string reportPath(const char* script, std::span<const racedata::Field> fields,
-                       const std::function<std::string(const std::string&)>& value) {
-    std::string path = std::string("/qrd/") + script + "?";
-    for (size_t i = 0; i < fields.size(); ++i) {
-        path += (i ? "&" : "") + std::string(fields[i].key) + "=" + value(fields[i].key);
-    }
-    return path;
-}
 
 std::string defaultValue(const std::string& key) {
     static const std::map<std::string, std::string> values = {
@@ -133,18 +124,20 @@ class RaceDataServiceTest : public ::testing::TestWithParam<Backend> {
     }
 
     // A lap or data report with the defaults above and `changes` on top.
-    std::string lap(std::map<std::string, std::string> changes = {}) const {
-        return report("lap.php", racedata::lapReportFields(), changes);
+    static std::string lap(const std::map<std::string, std::string>& changes = {}) {
+        return report("/qrd/lap.php?", racedata::lapReportFields(), changes);
     }
-    std::string data(std::map<std::string, std::string> changes = {}) const {
-        return report("data.php", racedata::dataReportFields(), changes);
+    static std::string data(const std::map<std::string, std::string>& changes = {}) {
+        return report("/qrd/data.php?", racedata::dataReportFields(), changes);
     }
-    static std::string report(const char* script, std::span<const racedata::Field> fields,
+    static std::string report(std::string path, std::span<const racedata::Field> fields,
                               const std::map<std::string, std::string>& changes) {
-        return reportPath(script, fields, [&](const std::string& key) {
-            auto changed = changes.find(key);
-            return changed == changes.end() ? defaultValue(key) : changed->second;
-        });
+        for (size_t i = 0; i < fields.size(); ++i) {
+            auto changed = changes.find(fields[i].key);
+            path += (i ? "&" : "") + std::string(fields[i].key) + "=" +
+                    (changed == changes.end() ? defaultValue(fields[i].key) : changed->second);
+        }
+        return path;
     }
 
     fs::path folder;

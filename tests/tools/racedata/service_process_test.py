@@ -28,30 +28,26 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "support"))
-from e2e_driver import RaceDataService  # noqa: E402
+from e2e_driver import RaceDataService, report_path  # noqa: E402
 
 CLIENTS = 100
 REPORTS = 50
-LAP_FIELDS = ("sid sli sst tid cid did sat stt cat ctt psv sl slr st str fs fl fu fta fn fbpl "
-              "fbpm sft pos llt fbm tlu").split()
-DATA_FIELDS = LAP_FIELDS[:23] + ("wlf tlf phlf pclf wrf trf phrf pcrf wlr tlr phlr pclr wrr trr "
-                                 "phrr pcrr pos llt fbm").split()
-REAL_FIELDS = set("sat stt cat ctt fs fl fu fta fn fbpl fbpm llt fbm".split())
 BURN_QUESTION = "/qrd/api.php?c=getpreviousfuelburn&cid=%d&tid=252&did=%d&sft=1"
+
+
+REAL_FIELDS = "sat stt cat ctt fl fu fta fn fbpl fbpm llt fbm".split()
 
 
 def report(values, data=False):
     """A lap (or data) report of `values`, every other field 1.00 or 7; a tank of 60 L holds
     the burns these tests send."""
-    values = dict({"tid": 252, "sft": 1, "fs": "60.0"}, **values)
-    fields = DATA_FIELDS if data else LAP_FIELDS
-    query = "&".join(f"{k}={values.get(k, '1.00' if k in REAL_FIELDS else 7)}" for k in fields)
-    return ("/qrd/data.php?" if data else "/qrd/lap.php?") + query
+    base = dict({k: "1.00" for k in REAL_FIELDS}, tid=252, sft=1, fs="60.0")
+    return report_path(dict(base, **values), data, default=7)
 
 
 def crash(service_exe):
     # A mistyped option is an error, never a default or a port picked at random.
-    for bad in (["--port", "abc"], ["--port", "70000"], ["--rate", "-1"], ["--threads", "4x"]):
+    for bad in (["--port", "abc"], ["--port", "65536"], ["--rate", "-1"], ["--threads", "4x"]):
         result = subprocess.run([service_exe] + bad, capture_output=True, text=True, timeout=20)
         if result.returncode != 2 or "wants a whole number" not in result.stderr:
             raise SystemExit(f"{bad} gave {result.returncode}: {result.stderr!r}")

@@ -24,6 +24,13 @@ std::vector<racedata::FieldValue> report(std::span<const racedata::Field> fields
     return out;
 }
 
+std::vector<racedata::FieldValue> lapReport(const std::map<std::string, double>& values) {
+    return report(racedata::lapReportFields(), values);
+}
+std::vector<racedata::FieldValue> dataReport(const std::map<std::string, double>& values) {
+    return report(racedata::dataReportFields(), values);
+}
+
 // A lap takes 100 s; the pit entry is at 93 % of the lap, the stall at 98.5 %.
 constexpr double kLapSeconds = 100;
 constexpr double kPitEntry = 0.93;
@@ -33,20 +40,21 @@ constexpr double kLapLength = 5000;
 
 }  // namespace
 
-std::vector<racedata::FieldValue> lapReport(const std::map<std::string, double>& values) {
-    return report(racedata::lapReportFields(), values);
-}
-std::vector<racedata::FieldValue> dataReport(const std::map<std::string, double>& values) {
-    return report(racedata::dataReportFields(), values);
-}
-
 ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
     ExpectedRace expected;
     double fuelAtReset = s.startFuel;
     double refuelled = 0;    // liters put in so far
     double tiresFitted = 0;  // lap position (in laps) at which the current tires went on
     double burnMax = 0;
-    std::vector<double> wornPerLap = {0.011, 0.013, 0.009, 0.010};
+    // Tread left at lap position t, by corner, as the tire reading rounds it.
+    auto wearAt = [&](double t) {
+        const double wornPerLap[] = {0.011, 0.013, 0.009, 0.010};
+        std::vector<double> wear(4);
+        for (int c = 0; c < 4; ++c) {
+            wear[c] = std::round((1 - wornPerLap[c] * (t - tiresFitted)) * 100) / 100;
+        }
+        return wear;
+    };
     auto fuelAt = [&](double t) { return s.startFuel + refuelled - s.burn * t; };
     std::map<std::string, double> common = {
         {"sid", double(s.subSessionId)},
@@ -104,11 +112,8 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
                 firstLap = false;
             }
         }
-        std::vector<double> wear(4);
         double t = lap - 1 + kStall;
-        for (int c = 0; c < 4; ++c) {
-            wear[c] = std::round((1 - wornPerLap[c] * (t - tiresFitted)) * 100) / 100;
-        }
+        std::vector<double> wear = wearAt(t);
         if (stop != s.stops.end()) {
             double before = fuelAt(t);
             if (stop->reported) {
@@ -143,10 +148,7 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
     }
     if (s.checkered) {
         double t = s.laps + 0.01;
-        std::vector<double> wear(4);
-        for (int c = 0; c < 4; ++c) {
-            wear[c] = std::round((1 - wornPerLap[c] * (t - tiresFitted)) * 100) / 100;
-        }
+        std::vector<double> wear = wearAt(t);
         std::map<std::string, double> v = common;
         v["sst"] = 5;  // checkered
         v.insert({{"sl", s.laps + 1},

@@ -58,8 +58,4 @@ struct ExpectedRace {
 // Writes the race into `store` and returns what it stored.
 ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& script);
 
-// A lap or data report with every field 0 and `values` on top (integers rounded).
-std::vector<racedata::FieldValue> lapReport(const std::map<std::string, double>& values);
-std::vector<racedata::FieldValue> dataReport(const std::map<std::string, double>& values);
-
 }  // namespace reporttest

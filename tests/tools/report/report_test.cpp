@@ -23,18 +23,17 @@ namespace {
 
 namespace fs = std::filesystem;
 using reporttest::ExpectedRace;
-using reporttest::PlannedStop;
 using reporttest::RaceScript;
 
 using Attributes = std::map<std::string, std::string>;
 
-// The data-* attributes of every element of `tag` that carries data-series="series" (or, for an
+// The attributes of every element of `tag` that carries data-series="series" (or, for an
 // empty series, every element with `marker` in its opening tag).
 std::vector<Attributes> elements(const std::string& html, const std::string& tag,
                                  const std::string& marker) {
     std::vector<Attributes> found;
     std::regex open("<" + tag + "\\b[^>]*>");
-    std::regex attribute("(data-[a-z-]+)=\"([^\"]*)\"");
+    std::regex attribute("([a-z-]+)=\"([^\"]*)\"");
     for (auto it = std::sregex_iterator(html.begin(), html.end(), open);
          it != std::sregex_iterator(); ++it) {
         std::string element = it->str();
@@ -64,6 +63,20 @@ double value(const Attributes& a, const char* key = "data-value") {
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A fresh database of `name` holding the races; its path, and what the first race stored.
+std::string storedRaces(const std::vector<RaceScript>& races, ExpectedRace* expected = nullptr,
+                        const std::string& name = "racedata.db") {
+    const std::string db = (testsupport::freshTestFolder("korvane_report") / name).string();
+    racedata::RaceStore store(db);
+    for (const RaceScript& race : races) {
+        ExpectedRace stored = reporttest::writeRace(store, race);
+        if (expected && &race == &races.front()) {
+            *expected = stored;
+        }
+    }
+    return db;
 }
 
 struct PageCase {
@@ -107,13 +120,8 @@ class ReportPageTest : public ::testing::TestWithParam<PageCase> {};
 
 TEST_P(ReportPageTest, ChartPointsAreTheStoredLaps) {
     const PageCase& c = GetParam();
-    fs::path folder = testsupport::freshTestFolder("korvane_report");
-    std::string db = (folder / "racedata.db").string();
     ExpectedRace expected;
-    {
-        racedata::RaceStore store(db);
-        expected = reporttest::writeRace(store, c.script);
-    }
+    const std::string db = storedRaces({c.script}, &expected);
     report::RaceHistory history = report::loadRaceHistory(db, std::nullopt);
     report::RaceAnalysis analysis = report::analyseRace(history);
     std::string html = report::renderReport(history, analysis, {db});
@@ -161,6 +169,10 @@ TEST_P(ReportPageTest, ChartPointsAreTheStoredLaps) {
     for (size_t i = 0; i < used.size(); ++i) {
         EXPECT_EQ(used[i].at("data-lap"), std::to_string(wantUsed[i].lap));
         EXPECT_NEAR(value(used[i]), wantUsed[i].fuelUsed, 0.006) << "lap " << wantUsed[i].lap;
+        // Each lap's bar keeps to its own lap.
+        if (i > 0) {
+            EXPECT_LE(value(used[i - 1], "x") + value(used[i - 1], "width"), value(used[i], "x"));
+        }
     }
 
     // The stops: table rows and a marker in each lap chart.
@@ -210,18 +222,12 @@ INSTANTIATE_TEST_SUITE_P(Races, ReportPageTest, ::testing::ValuesIn(pageCases())
                          });
 
 TEST(ReportAnalysisTest, StopsTiresAndWindows) {
-    fs::path folder = testsupport::freshTestFolder("korvane_report");
-    std::string db = (folder / "racedata.db").string();
     RaceScript s;
     s.laps = 12;
     s.startFuel = 20;
     s.tank = 25;
     s.stops = {{6, 17.5, 2 | 8, true}};
-    {
-        racedata::RaceStore store(db);
-        reporttest::writeRace(store, s);
-    }
-    report::RaceHistory history = report::loadRaceHistory(db, std::nullopt);
+    report::RaceHistory history = report::loadRaceHistory(storedRaces({s}), std::nullopt);
     report::RaceAnalysis a = report::analyseRace(history);
     ASSERT_EQ(a.stops.size(), 1u);
     EXPECT_EQ(a.stops[0].tiresOrdered.value_or(-1), 2 | 8);
@@ -241,12 +247,7 @@ TEST(ReportAnalysisTest, StopsTiresAndWindows) {
 
 TEST(ReportPageTest, TextFromOutsideIsEscaped) {
     // The database's name is the one text on the page that comes from outside.
-    fs::path folder = testsupport::freshTestFolder("korvane_report");
-    std::string db = (folder / "Ana <Börk> & \"Co\".db").string();
-    {
-        racedata::RaceStore store(db);
-        reporttest::writeRace(store, RaceScript{});
-    }
+    const std::string db = storedRaces({RaceScript{}}, nullptr, "Ana <Börk> & \"Co\".db");
     report::RaceHistory history = report::loadRaceHistory(db, std::nullopt);
     std::string html = report::renderReport(history, report::analyseRace(history), {db});
     EXPECT_EQ(html.find("<Börk>"), std::string::npos);
@@ -255,22 +256,13 @@ TEST(ReportPageTest, TextFromOutsideIsEscaped) {
 }
 
 TEST(ReportSessionTest, TheRaceOfTheChosenSubsessionIsShown) {
-    fs::path folder = testsupport::freshTestFolder("korvane_report");
-    std::string db = (folder / "racedata.db").string();
-    {
-        racedata::RaceStore store(db);
-        RaceScript practice;
-        practice.kind = 2;
-        practice.laps = 3;
-        reporttest::writeRace(store, practice);
-        RaceScript race;
-        race.laps = 5;
-        reporttest::writeRace(store, race);
-        RaceScript later;  // a later subsession
-        later.subSessionId = 600;
-        later.laps = 2;
-        reporttest::writeRace(store, later);
-    }
+    RaceScript practice, race, later;  // the last a later subsession
+    practice.kind = 2;
+    practice.laps = 3;
+    race.laps = 5;
+    later.subSessionId = 600;
+    later.laps = 2;
+    const std::string db = storedRaces({practice, race, later});
     struct Case {
         std::optional<int64_t> session;
         int64_t shown;
@@ -289,19 +281,14 @@ TEST(ReportSessionTest, TheRaceOfTheChosenSubsessionIsShown) {
 
 // The program itself: what a driver sees when something is wrong.
 TEST(ReportProgramTest, ErrorsArePlainAndNothingIsWritten) {
-    fs::path folder = testsupport::freshTestFolder("korvane_report");
     const char* binDir = std::getenv("KORVANE_BIN_DIR");
     ASSERT_NE(binDir, nullptr);
     fs::path program = fs::path(binDir) / "Qm_Korvane_Report";
     ASSERT_TRUE(fs::exists(program));
-
-    std::string race = (folder / "race.db").string();
-    {
-        racedata::RaceStore store(race);
-        RaceScript s;
-        s.stops = {{5, 10, 0, true}};
-        reporttest::writeRace(store, s);
-    }
+    RaceScript s;
+    s.stops = {{5, 10, 0, true}};
+    const std::string race = storedRaces({s}, nullptr, "race.db");
+    const fs::path folder = fs::path(race).parent_path();
     std::string empty = (folder / "empty.db").string();
     { racedata::RaceStore store(empty); }
     std::string text = (folder / "notes.db").string();

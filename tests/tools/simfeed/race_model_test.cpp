@@ -32,6 +32,7 @@ struct Row {
     int warnings;
     double lfPressure;
     double wear;
+    int gear;
 };
 
 Row readRow(ModelReader& r) {
@@ -52,7 +53,8 @@ Row readRow(ModelReader& r) {
                r.read("SessionTimeRemain"),
                r.readInt("EngineWarnings"),
                r.read("PitSvLFP"),
-               r.read("LFwearR")};
+               r.read("LFwearR"),
+               r.readInt("Gear")};
 }
 
 // Runs a whole scenario, sampling every `every` ticks through the reader, and checks on every
@@ -117,8 +119,19 @@ size_t firstIndex(const std::vector<Row>& rows, size_t from, Pred pred) {
     return rows.size();
 }
 
-TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEnd) {
+int countOf(const std::vector<std::string>& lines, const std::string& word) {
+    int n = 0;
+    for (const std::string& l : lines) {
+        n += l.rfind(word + " ", 0) == 0 ? 1 : 0;
+    }
+    return n;
+}
+
+// The race as the engineer reads it, and the truth a judge of the plugin reads: the race's
+// stints, stop, laps and flag, with the distance driven agreeing with the laps run from the grid.
+TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEndAndTellsItsTruth) {
     ModelReader r(simfeedtest::shippedScenario("one_stop"));
+    r.model.recordTruth(true);
     const int laps = r.model.session().laps;
     ASSERT_EQ(laps, 14);
     std::vector<Row> rows = runThrough(r, 12, 4 * 3600);
@@ -168,12 +181,15 @@ TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEnd) {
     EXPECT_EQ(rows[out].svStatus, simfeed::kPitSvNone);
     EXPECT_EQ(rows[out].warnings & simfeed::kWarnPitSpeedLimiter, 0);
 
-    // The engine warning of lap 4 and nowhere else.
+    // The engine warning of lap 4 and nowhere else; up through every gear on a lap.
+    int topGear = 0;
     for (const Row& x : rows) {
         if (x.state == simfeed::kStateRacing && x.lap != 4) {
             EXPECT_EQ(x.warnings & simfeed::kWarnWaterTemp, 0) << "lap " << x.lap;
         }
+        topGear = std::max(topGear, x.gear);
     }
+    EXPECT_EQ(topGear, r.model.scenario().car.gears);
     EXPECT_NE(firstIndex(rows, green, [](const Row& x) { return x.lap == 4 && (x.warnings & 1); }),
               rows.size());
 
@@ -195,6 +211,30 @@ TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEnd) {
     EXPECT_EQ(r.model.playerCar().lapsCompleted, laps);
     EXPECT_TRUE(r.model.playerCar().finished);
     EXPECT_GT(last.fuel, 0.0) << "the stop put in enough to finish";
+
+    const std::vector<std::string> lines = r.model.takeTruth();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0].rfind("SESSION num=2 kind=Race laps=14 ", 0), 0u) << lines[0];
+    EXPECT_EQ(lines[1].rfind("STINT t=0.000 lap=0 ", 0), 0u) << lines[1];
+    EXPECT_EQ(countOf(lines, "STOP"), 1);
+    EXPECT_EQ(countOf(lines, "STINT"), 3);  // the start, the green flag, the stop
+    EXPECT_EQ(countOf(lines, "LAP"), 14);
+    EXPECT_EQ(countOf(lines, "DRY"), 0);
+    EXPECT_GT(countOf(lines, "SAMPLE"), 1000);
+    ASSERT_EQ(countOf(lines, "FLAG"), 1);
+    EXPECT_EQ(countOf(lines, "SESSIONEND"), 1);
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].rfind("STOP ", 0) == 0) {
+            ASSERT_LT(i + 1, lines.size());
+            EXPECT_NE(lines[i + 1].find("why=stop"), std::string::npos) << lines[i + 1];
+        }
+        if (lines[i].rfind("FLAG ", 0) == 0) {
+            const double length = r.model.scenario().track.length;
+            const double grid = length - 10.0 - 8.0 * 3 - 4.0;  // P8
+            double odo = std::stod(lines[i].substr(lines[i].find("odo=") + 4));
+            EXPECT_NEAR(odo, laps * length + length - grid, 1.0) << lines[i];
+        }
+    }
 }
 
 TEST(RaceModel, TimedRaceCountsTheClockFromTheStartAndFlagsAtTheEnd) {
@@ -310,48 +350,25 @@ TEST(RaceModel, SameSeedSameRowsOtherSeedOtherRows) {
     EXPECT_NE(rowAfter(7, 30000), rowAfter(8, 30000));
 }
 
-int countOf(const std::vector<std::string>& lines, const std::string& word) {
-    int n = 0;
-    for (const std::string& l : lines) {
-        n += l.rfind(word + " ", 0) == 0 ? 1 : 0;
+// Every name fits the block's fixed-width header fields, none twice, and every value the row
+// writer writes has its variable.
+TEST(Variables, EveryNameFitsOnceAndEveryValueWrittenHasItsVariable) {
+    std::vector<std::string> names;
+    for (const simblock::VarSpec& v : simfeed::feedVariables()) {
+        EXPECT_LE(v.name.size(), 31u) << v.name;
+        EXPECT_LE(v.desc.size(), 63u) << v.name;
+        EXPECT_LE(v.unit.size(), 31u) << v.name;
+        EXPECT_GE(v.count, 1) << v.name;
+        names.push_back(v.name);
     }
-    return n;
-}
-
-// The truth a judge of the plugin reads: the race's stints, stop, laps and flag, with the
-// distance driven agreeing with the laps run from the grid.
-TEST(RaceModel, TheTruthTellsTheStintsTheStopTheLapsAndTheFlag) {
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << "duplicate name";
     simfeed::RaceModel m(simfeedtest::shippedScenario("one_stop"));
-    m.recordTruth(true);
-    std::vector<std::string> lines;
-    while (!m.finished() && m.sessionTime() < 4 * 3600) {
-        m.stepSeconds(10);
-        for (std::string& l : m.takeTruth()) {
-            lines.push_back(std::move(l));
-        }
-    }
-    ASSERT_FALSE(lines.empty());
-    EXPECT_EQ(lines[0].rfind("SESSION num=2 kind=Race laps=14 ", 0), 0u) << lines[0];
-    EXPECT_EQ(lines[1].rfind("STINT t=0.000 lap=0 ", 0), 0u) << lines[1];
-    EXPECT_EQ(countOf(lines, "STOP"), 1);
-    EXPECT_EQ(countOf(lines, "STINT"), 3);  // the start, the green flag, the stop
-    EXPECT_EQ(countOf(lines, "LAP"), 14);
-    EXPECT_EQ(countOf(lines, "DRY"), 0);
-    EXPECT_GT(countOf(lines, "SAMPLE"), 1000);
-    ASSERT_EQ(countOf(lines, "FLAG"), 1);
-    EXPECT_EQ(countOf(lines, "SESSIONEND"), 1);
-    for (size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].rfind("STOP ", 0) == 0) {
-            ASSERT_LT(i + 1, lines.size());
-            EXPECT_NE(lines[i + 1].find("why=stop"), std::string::npos) << lines[i + 1];
-        }
-        if (lines[i].rfind("FLAG ", 0) == 0) {
-            const double length = m.scenario().track.length;
-            const double grid = m.scenario().track.length - 10.0 - 8.0 * 3 - 4.0;  // P8
-            double odo = std::stod(lines[i].substr(lines[i].find("odo=") + 4));
-            EXPECT_NEAR(odo, 14 * length + length - grid, 1.0) << lines[i];
-        }
-    }
+    m.stepSeconds(200);
+    simfeedtest::FeedRow row(m);
+    ASSERT_TRUE(row.layout.ok) << row.layout.error;
+    EXPECT_TRUE(row.writer.missing().empty())
+        << "no variable named " << row.writer.missing().front();
 }
 
 TEST(RaceModel, ATimedRaceWithLapsFromPaceShowsTheLeadersLapsToGo) {
@@ -371,69 +388,37 @@ TEST(RaceModel, ATimedRaceWithLapsFromPaceShowsTheLeadersLapsToGo) {
     EXPECT_GE(m.sessionLapsRemainEx(), 10);
 }
 
-TEST(RaceModel, OutOfFuelCarStopsAndTheSessionStillEnds) {
-    simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
-    s.strategy.pitOnLaps.clear();
-    s.strategy.safetyStop = false;
-    s.car.startFuel = 10;
-    simfeed::RaceModel m(s);
-    m.recordTruth(true);
-    double dryAt = -1;
-    while (!m.finished() && m.sessionTime() < 4 * 3600) {
-        m.stepSeconds(1);
-        if (m.player().outOfFuel && m.playerIsOnTrack()) {
-            if (dryAt < 0) {
-                dryAt = m.sessionTime();
-            }
-            EXPECT_NE(m.player().engineWarnings & simfeed::kWarnEngineStalled, 0);
-            if (m.sessionTime() - dryAt > 10) {
-                EXPECT_EQ(m.playerCar().speed, 0.0) << "the car has rolled to a stop";
+// Without a planned stop a car short of fuel either runs dry (and stops; the field finishes
+// and the session closes without it) or, with the safety stop, is saved by one.
+TEST(RaceModel, ACarShortOfFuelRunsDryOrMakesItsSafetyStop) {
+    for (bool safetyStop : {false, true}) {
+        SCOPED_TRACE(safetyStop ? "safety stop" : "no safety stop");
+        simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
+        s.strategy.pitOnLaps.clear();
+        s.strategy.safetyStop = safetyStop;
+        if (!safetyStop) {
+            s.car.startFuel = 10;
+        }
+        simfeed::RaceModel m(s);
+        m.recordTruth(true);
+        double dryAt = -1;
+        while (!m.finished() && m.sessionTime() < 4 * 3600) {
+            m.stepSeconds(1);
+            if (m.player().outOfFuel && m.playerIsOnTrack()) {
+                dryAt = dryAt < 0 ? m.sessionTime() : dryAt;
+                EXPECT_NE(m.player().engineWarnings & simfeed::kWarnEngineStalled, 0);
+                if (m.sessionTime() - dryAt > 10) {
+                    EXPECT_EQ(m.playerCar().speed, 0.0) << "the car has rolled to a stop";
+                }
             }
         }
+        EXPECT_TRUE(m.finished());
+        EXPECT_EQ(m.player().outOfFuel, !safetyStop);
+        EXPECT_EQ(dryAt > 0, !safetyStop);
+        EXPECT_EQ(countOf(m.takeTruth(), "DRY"), safetyStop ? 0 : 1);
+        EXPECT_EQ(m.player().stops, safetyStop ? 1 : 0);
+        EXPECT_EQ(m.playerCar().lapsCompleted == 14, safetyStop);
     }
-    EXPECT_GT(dryAt, 0);
-    EXPECT_TRUE(m.finished()) << "the field finishes and the session closes without the player";
-    EXPECT_TRUE(m.player().outOfFuel);
-    EXPECT_LT(m.playerCar().lapsCompleted, 14);
-    EXPECT_EQ(countOf(m.takeTruth(), "DRY"), 1);
-}
-
-TEST(RaceModel, SafetyStopSavesACarThatWouldRunDry) {
-    simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
-    s.strategy.pitOnLaps.clear();
-    s.strategy.safetyStop = true;
-    simfeed::RaceModel m(s);
-    while (!m.finished() && m.sessionTime() < 4 * 3600) {
-        m.stepSeconds(1);
-    }
-    EXPECT_FALSE(m.player().outOfFuel);
-    EXPECT_EQ(m.player().stops, 1);
-    EXPECT_EQ(m.playerCar().lapsCompleted, 14);
-}
-
-TEST(Variables, TableIsRealisticAndEveryValueWrittenHasItsVariable) {
-    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
-    EXPECT_GE(vars.size(), 280u);
-    EXPECT_LE(vars.size(), 400u);
-    std::vector<std::string> names;
-    int arrays = 0;
-    for (const simblock::VarSpec& v : vars) {
-        EXPECT_LE(v.name.size(), 31u) << v.name;
-        EXPECT_LE(v.desc.size(), 63u) << v.name;
-        EXPECT_LE(v.unit.size(), 31u) << v.name;
-        EXPECT_GE(v.count, 1) << v.name;
-        arrays += v.count > 1;
-        names.push_back(v.name);
-    }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << "duplicate name";
-    EXPECT_GE(arrays, 20);
-    simfeed::RaceModel m(simfeedtest::shippedScenario("one_stop"));
-    m.stepSeconds(200);
-    simfeedtest::FeedRow row(m);
-    ASSERT_TRUE(row.layout.ok) << row.layout.error;
-    EXPECT_TRUE(row.writer.missing().empty())
-        << "no variable named " << row.writer.missing().front();
 }
 
 }  // namespace
