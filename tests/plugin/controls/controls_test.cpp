@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -220,15 +227,20 @@ TEST_F(ControlsTest, ControllerThatStopsAnsweringIsSkippedUntilItAnswersAgain) {
 }
 
 // Presses the next scripted mask on index `index` after a few idle passes of the dialogue, and
-// lets go during the 1500 ms that follow each capture.
+// lets go during the 1500 ms that follow each capture. `onPress` sees the number of each press
+// before it is made.
 class ScriptedDriver {
   public:
     ScriptedDriver(testsupport::FakeJoysticks& joysticks, testsupport::VirtualClock& clock,
-                   unsigned index, std::vector<uint32_t> masks)
+                   unsigned index, std::vector<uint32_t> masks,
+                   std::function<void(size_t)> onPress = nullptr)
         : joysticks_(joysticks), index_(index), masks_(std::move(masks)) {
-        joysticks_.setReadHook([this](unsigned i) {
+        joysticks_.setReadHook([this, onPress](unsigned i) {
             passes_ += i == 0 ? 1 : 0;  // every pass starts at index 0
             if (i == index_ && !holding_ && next_ < masks_.size() && passes_ >= 6) {
+                if (onPress) {
+                    onPress(next_);
+                }
                 joysticks_.hold(index_, masks_[next_++]);
                 holding_ = true;
             }
@@ -251,12 +263,46 @@ class ScriptedDriver {
     bool holding_ = false;
 };
 
+// Standard output into a file of the test's own: what the program has flushed is in the file.
+// A terminal's output is line-buffered and the prompts end without a line feed, so a prompt
+// that is not flushed is not on the screen while the dialogue waits for a button.
+class StdoutToFile {
+  public:
+    explicit StdoutToFile(const fs::path& path) : path_(path) {
+        std::fflush(stdout);
+        saved_ = dup(1);
+        std::FILE* file = std::fopen(path.string().c_str(), "wb");
+        dup2(fileno(file), 1);
+        std::fclose(file);
+    }
+    std::string flushed() const {
+        std::ifstream in(path_, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::string finish() {
+        std::fflush(stdout);
+        dup2(saved_, 1);
+        close(saved_);
+        return flushed();
+    }
+
+  private:
+    fs::path path_;
+    int saved_;
+};
+
 TEST_F(ControlsTest, FirstRunDialogueStoresSixBindingsAndTheNextStartLoadsThem) {
     joysticks_.plug(4, kMid, kPid);
     const std::vector<uint32_t> masks = {4, 5, 8, 16, 1, 2};
-    ScriptedDriver driver(joysticks_, clock_, 4, masks);
-
-    const std::string out = setup();
+    StdoutToFile screen(dir_ / "screen.txt");
+    ScriptedDriver driver(joysticks_, clock_, 4, masks, [&](size_t n) {
+        const std::string shown = screen.flushed();
+        const std::string prompt = controls::kFunctions[n].prompt;
+        EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), prompt.size())), prompt)
+            << "not on the screen while the dialogue waits";
+    });
+    controls::SetupControllers();
+    const std::string out = screen.finish();
     std::string expected =
         " Controllers available: 1\n Setup Not done.\n"
         "\n Setting up controls for 6 functions;\n\n"
