@@ -84,6 +84,8 @@ TEST_F(MixerTest, EachSpeakerFoldsDownToTheOutputsChannels) {
         {1, FL, {0.25f}},
         {1, C, {h}},
         {4, C, {h, h, 0, 0}},
+        {4, SL, {0, 0, 0.5f, 0}},
+        {4, BL, {0, 0, 0.5f, 0}},
         {4, BR, {0, 0, 0, 0.5f}},
         {6, BL, {0, 0, 0, 0, 0.5f, 0}},
         {6, LFE, {0, 0, 0, 0.5f, 0, 0}},
@@ -134,6 +136,11 @@ TEST_F(MixerTest, ChannelsSumWithTheirVolumesAndPauseHoldsThePlace) {
     render(300);
     engine_.setPaused(r, false);
     EXPECT_NEAR(render(1)[0], 100.0f / 1000, 1e-3) << "resumes where it was paused";
+    engine_.stop(r);
+
+    // At half the output rate every second frame lies halfway between two of the sound's.
+    engine_.playSound(engine_.createSound(writeSound("slow.wav", 24000, 100, 0, true)), false);
+    EXPECT_NEAR(render(12)[11 * 2], 0.055f, 2e-4);
 }
 
 TEST_F(MixerTest, SoundsPlayOnceAtTheOutputRateAndEnd) {
