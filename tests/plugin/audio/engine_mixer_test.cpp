@@ -110,7 +110,10 @@ TEST_F(MixerTest, EachSpeakerFoldsDownToTheOutputsChannels) {
                 << "output channel " << i;
         }
     }
+    engine_.close();
     engine_.setSoftwareFormat(48000, 0);
+    ASSERT_TRUE(engine_.init(64));
+    EXPECT_EQ(engine_.outputChannels(), 2) << "0 asks for the output's own layout again";
 }
 
 TEST_F(MixerTest, ChannelsSumWithTheirVolumesAndPauseHoldsThePlace) {
@@ -224,6 +227,7 @@ TEST_F(MixerTest, TheOscillatorKeepsItsPhaseAcrossRateChanges) {
 }
 
 TEST_F(MixerTest, UnknownHandlesAndBadFilesAreRefused) {
+    EXPECT_FALSE(AudioEngine().init(0));
     EXPECT_EQ(engine_.playSound(12345, false), 0u);
     EXPECT_EQ(engine_.playDsp(12345, false), 0u);
     EXPECT_FALSE(engine_.isPlaying(0));

@@ -354,16 +354,29 @@ TEST_F(ControlsTest, CaptureTakesTheLastControllerWithAButtonDownInThePass) {
 }
 
 TEST_F(ControlsTest, UnwritableSettingsKeepTheBindingsForThisRunAndSaySo) {
-    common::setSettingsPath((dir_ / "missing" / "folder" / "Qm_Korvane_Launcher.ini").string());
-    joysticks_.plug(0, kMid, kPid);
-    ScriptedDriver driver(joysticks_, clock_, 0, {1, 2, 4, 8, 16, 32});
-    const std::string out = setup();
-    EXPECT_EQ(out.find("Configuration Complete."), std::string::npos) << out;
-    EXPECT_NE(out.find("FAIL"), std::string::npos) << out;
-    EXPECT_NE(out.find("this run only"), std::string::npos) << out;
-    joysticks_.setReadHook(nullptr);
-    joysticks_.hold(0, 4);
-    EXPECT_EQ(poll(), kWeather);
+    const std::string unwritable = (dir_ / "missing" / "Qm_Korvane_Launcher.ini").string();
+    // The file unwritable from the start, or only while the second to fifth binding are saved.
+    for (const size_t from : {0, 1}) {
+        SCOPED_TRACE(from);
+        controls::ResetControls();
+        common::setSettingsPath(settings_);
+        joysticks_.plug(0, kMid, kPid);
+        ScriptedDriver driver(joysticks_, clock_, 0, {1, 2, 4, 8, 16, 32}, [&](size_t n) {
+            if (n == from) {
+                common::setSettingsPath(unwritable);
+            } else if (n == 5 && from > 0) {
+                common::setSettingsPath(settings_);
+            }
+        });
+        const std::string out = setup();
+        EXPECT_EQ(out.find("Configuration Complete."), std::string::npos) << out;
+        EXPECT_NE(out.find("FAIL"), std::string::npos) << out;
+        EXPECT_NE(out.find("this run only"), std::string::npos) << out;
+        joysticks_.setReadHook(nullptr);
+        clock_.setSleepHook(nullptr);
+        joysticks_.hold(0, 4);
+        EXPECT_EQ(poll(), kWeather);
+    }
 }
 
 }  // namespace
