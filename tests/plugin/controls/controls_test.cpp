@@ -276,7 +276,7 @@ class StdoutToFile {
         std::fclose(file);
     }
     std::string flushed() const {
-        std::ifstream in(path_, std::ios::binary);
+        std::ifstream in(path_);  // text mode, as a Windows console line end reads "\n"
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
     std::string finish() {
