@@ -35,26 +35,26 @@ class SettingsFileTest : public ::testing::Test {
     fs::path file_;
 };
 
-TEST_F(SettingsFileTest, MissingKeysTakeTheirDefaults) {
-    write("[Other]\nPassiveMode=1\n");
-    EXPECT_FALSE(common::readPassiveMode());
-    EXPECT_FALSE(common::readUseSerial());
-    EXPECT_EQ(common::readSetupComplete(), 0);
-    EXPECT_EQ(common::readPreferedDevice(), 1024);
-    EXPECT_EQ(common::readControlBinding("Fuel"), "");
-}
-
-TEST_F(SettingsFileTest, KeysAreReadFromTheirSections) {
-    write(
-        "[Setup]\nPassiveMode=2\nUseSerial=1\nSetupComplete=1\n"
-        "[Controls]\nFuel=1133:49765:4\nModeConfig=0:0:3\n"
-        "[Audio]\nPreferedDevice=3\n");
-    EXPECT_TRUE(common::readPassiveMode());
-    EXPECT_TRUE(common::readUseSerial());
-    EXPECT_EQ(common::readSetupComplete(), 1);
-    EXPECT_EQ(common::readControlBinding("Fuel"), "1133:49765:4");
-    EXPECT_EQ(common::readControlBinding("ModeConfig"), "0:0:3");
-    EXPECT_EQ(common::readPreferedDevice(), 3);
+TEST_F(SettingsFileTest, KeysAreReadFromTheirSectionsOrTakeTheirDefaults) {
+    const struct {
+        const char* text;
+        bool passive, serial;
+        int setupComplete, device;
+        const char* fuel;
+    } cases[] = {
+        {"[Other]\nPassiveMode=1\nPreferedDevice=3\n", false, false, 0, 1024, ""},
+        {"[Setup]\nPassiveMode=2\nUseSerial=1\nSetupComplete=1\n[Controls]\nFuel=1133:49765:4\n"
+         "[Audio]\nPreferedDevice=3\n",
+         true, true, 1, 3, "1133:49765:4"},
+    };
+    for (const auto& c : cases) {
+        write(c.text);
+        EXPECT_EQ(common::readPassiveMode(), c.passive) << c.text;
+        EXPECT_EQ(common::readUseSerial(), c.serial) << c.text;
+        EXPECT_EQ(common::readSetupComplete(), c.setupComplete) << c.text;
+        EXPECT_EQ(common::readPreferedDevice(), c.device) << c.text;
+        EXPECT_EQ(common::readControlBinding("Fuel"), c.fuel) << c.text;
+    }
 }
 
 TEST_F(SettingsFileTest, WrittenKeysReadBackAndKeepTheRest) {

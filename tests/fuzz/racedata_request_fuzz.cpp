@@ -35,24 +35,17 @@ void fail(const char* what, const std::string& request) {
     std::abort();
 }
 
-size_t headerEnd(const std::string& answer) {
-    size_t at = answer.find("\r\n\r\n");
-    return at == std::string::npos ? at : at + 4;
-}
-
 // The answer's length from its Content-Length header, npos until the headers are in.
-size_t answerLength(const std::string& answer) {
-    size_t end = headerEnd(answer);
+size_t answerLength(std::string answer) {
+    for (char& c : answer) {
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    const size_t end = answer.find("\r\n\r\n");
+    const size_t at = answer.find("\r\ncontent-length:");
     if (end == std::string::npos) {
         return end;
     }
-    std::string headers = answer.substr(0, end);
-    for (char& c : headers) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    size_t at = headers.find("\r\ncontent-length:");
-    return at == std::string::npos ? end
-                                   : end + std::strtoull(headers.c_str() + at + 17, nullptr, 10);
+    return end + 4 + (at < end ? std::strtoull(answer.c_str() + at + 17, nullptr, 10) : 0);
 }
 
 // Connects to the service. libFuzzer's timeout alarm (SIGALRM) interrupts system calls; an

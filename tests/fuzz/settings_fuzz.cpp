@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -30,35 +31,18 @@ std::string scratchFile() {
     return path;
 }
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool sameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) {
-        return false;
-    }
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (lower(a[i]) != lower(b[i])) {
-            return false;
-        }
-    }
-    return true;
-}
-
-bool isBlank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f' || c == 0x1a;
+    auto lower = [](char c) {
+        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](char x, char y) { return lower(x) == lower(y); });
 }
 
 std::string trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && isBlank(s[b])) {
-        ++b;
-    }
-    while (e > b && isBlank(s[e - 1])) {
-        --e;
-    }
-    return s.substr(b, e - b);
+    const char* blanks = " \t\r\n\v\f\x1a";
+    const size_t b = s.find_first_not_of(blanks);
+    return b == std::string::npos ? "" : s.substr(b, s.find_last_not_of(blanks) - b + 1);
 }
 
 // The (section, key) pairs the file seems to hold, found loosely: the probes only need to

@@ -44,9 +44,8 @@ void readEverything(telemetry::TelemetryClient& client,
     for (auto& v : vars) {
         (void)v.readInt();
         (void)v.readFloat();
-        double d = v.readDouble();
+        (void)v.readDouble();
         (void)v.readBool();
-        (void)d;
     }
     if (client.dataCopy() != nullptr) {
         check(client.dataLength() > 0, "a data copy without a length");

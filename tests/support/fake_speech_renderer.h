@@ -5,8 +5,8 @@
 
 #include <chrono>
 #include <cmath>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -26,7 +26,6 @@ class FakeSpeechRenderer {
         kFailGarbageFile,  // engine failure leaving a file that is no WAV
         kSetupFailed,      // COM could not start
     };
-
     struct Call {
         std::wstring text;
         std::string path;
@@ -34,34 +33,27 @@ class FakeSpeechRenderer {
     };
 
     void setMode(Mode m) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        mode_ = m;
+        locked([&] { mode_ = m; });
     }
     void setSeconds(double s) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        seconds_ = s;
+        locked([&] { seconds_ = s; });
     }
     // The sine frequency for one text, so that a capture tells the messages apart.
     void setHzFor(const std::wstring& text, double hz) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        hzByText_[text] = hz;
+        locked([&] { hzByText_[text] = hz; });
     }
     // While closed, renders wait at their start until open() (at most 20 s).
     void close() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = false;
+        locked([&] { open_ = false; });
     }
     void open() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        open_ = true;
-        changed_.notify_all();
+        locked([&] { open_ = true; });
     }
     // Waits (real time, bounded) until `n` renders are inside the renderer together.
     bool waitForInside(int n) {
         std::unique_lock<std::mutex> lock(mutex_);
         return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return inside_ >= n; });
     }
-
     std::vector<Call> calls() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return calls_;
@@ -75,41 +67,42 @@ class FakeSpeechRenderer {
         changed_.wait_for(lock, std::chrono::seconds(20), [&] { return open_; });
         --inside_;
         const Mode mode = mode_;
-        const double seconds = seconds_;
+        const auto frames = static_cast<std::size_t>(seconds_ * 22050);
         const auto found = hzByText_.find(text);
         const double hz = found == hzByText_.end() ? 440.0 : found->second;
         lock.unlock();
 
-        switch (mode) {
-            case Mode::kRender: {
-                platform::WavData wave;
-                wave.rate = 22050;
-                wave.channels = 1;
-                const auto frames = static_cast<std::size_t>(seconds * 22050);
-                for (std::size_t i = 0; i < frames; ++i) {
-                    wave.samples.push_back(
-                        0.5f * static_cast<float>(std::sin(2 * 3.14159265358979 * hz *
-                                                           static_cast<double>(i) / 22050.0)));
-                }
-                return platform::writeWavFile(path, wave) ? platform::SpeechRender::kRendered
-                                                          : platform::SpeechRender::kEngineFailed;
-            }
-            case Mode::kFailNoFile:
-                return platform::SpeechRender::kEngineFailed;
-            case Mode::kFailGarbageFile: {
-                if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
-                    std::fputs("RIFF", f);
-                    std::fclose(f);
-                }
-                return platform::SpeechRender::kEngineFailed;
-            }
-            case Mode::kSetupFailed:
-                return platform::SpeechRender::kSetupFailed;
+        if (mode == Mode::kSetupFailed) {
+            return platform::SpeechRender::kSetupFailed;
         }
-        return platform::SpeechRender::kEngineFailed;
+        if (mode == Mode::kFailGarbageFile) {
+            if (std::FILE* f = std::fopen(path.c_str(), "wb")) {
+                std::fputs("RIFF", f);
+                std::fclose(f);
+            }
+        }
+        if (mode != Mode::kRender) {
+            return platform::SpeechRender::kEngineFailed;
+        }
+        platform::WavData wave;
+        wave.rate = 22050;
+        wave.channels = 1;
+        for (std::size_t i = 0; i < frames; ++i) {
+            wave.samples.push_back(0.5f * static_cast<float>(std::sin(2 * 3.14159265358979 * hz *
+                                                                      double(i) / 22050.0)));
+        }
+        return platform::writeWavFile(path, wave) ? platform::SpeechRender::kRendered
+                                                  : platform::SpeechRender::kEngineFailed;
     }
 
   private:
+    template <typename F>
+    void locked(F change) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        change();
+        changed_.notify_all();
+    }
+
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     Mode mode_ = Mode::kRender;

@@ -127,6 +127,8 @@ TEST_F(DeviceSelectionTest, APredefinedDevicePansLeftToRightWithRisingPitch) {
         return n;
     };
     EXPECT_GT(crossings(frames(1100), frames(400)), 2 * crossings(frames(0), frames(400)));
+    // And back after a pause, falling.
+    EXPECT_GT(crossings(frames(2000), frames(400)), 2 * crossings(frames(3100), frames(400)));
     // Silent from the park on.
     EXPECT_LT(rmsOf(wav, 0, frames(3550), frames(1000)), 1e-4);
 }

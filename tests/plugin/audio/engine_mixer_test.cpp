@@ -84,6 +84,8 @@ TEST_F(MixerTest, EachSpeakerFoldsDownToTheOutputsChannels) {
         {1, FL, {0.25f}},
         {1, C, {h}},
         {4, C, {h, h, 0, 0}},
+        {4, SL, {0, 0, 0.5f, 0}},
+        {4, BL, {0, 0, 0.5f, 0}},
         {4, BR, {0, 0, 0, 0.5f}},
         {6, BL, {0, 0, 0, 0, 0.5f, 0}},
         {6, LFE, {0, 0, 0, 0.5f, 0, 0}},
@@ -108,7 +110,10 @@ TEST_F(MixerTest, EachSpeakerFoldsDownToTheOutputsChannels) {
                 << "output channel " << i;
         }
     }
+    engine_.close();
     engine_.setSoftwareFormat(48000, 0);
+    ASSERT_TRUE(engine_.init(64));
+    EXPECT_EQ(engine_.outputChannels(), 2) << "0 asks for the output's own layout again";
 }
 
 TEST_F(MixerTest, ChannelsSumWithTheirVolumesAndPauseHoldsThePlace) {
@@ -134,6 +139,11 @@ TEST_F(MixerTest, ChannelsSumWithTheirVolumesAndPauseHoldsThePlace) {
     render(300);
     engine_.setPaused(r, false);
     EXPECT_NEAR(render(1)[0], 100.0f / 1000, 1e-3) << "resumes where it was paused";
+    engine_.stop(r);
+
+    // At half the output rate every second frame lies halfway between two of the sound's.
+    engine_.playSound(engine_.createSound(writeSound("slow.wav", 24000, 100, 0, true)), false);
+    EXPECT_NEAR(render(12)[11 * 2], 0.055f, 2e-4);
 }
 
 TEST_F(MixerTest, SoundsPlayOnceAtTheOutputRateAndEnd) {
@@ -217,6 +227,7 @@ TEST_F(MixerTest, TheOscillatorKeepsItsPhaseAcrossRateChanges) {
 }
 
 TEST_F(MixerTest, UnknownHandlesAndBadFilesAreRefused) {
+    EXPECT_FALSE(AudioEngine().init(0));
     EXPECT_EQ(engine_.playSound(12345, false), 0u);
     EXPECT_EQ(engine_.playDsp(12345, false), 0u);
     EXPECT_FALSE(engine_.isPlaying(0));

@@ -5,12 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -86,18 +84,6 @@ class SpeakTest : public audiotest::AudioTest {
     testsupport::FakeSpeechRenderer fake_;
     fs::path previous_;
 };
-
-TEST_F(SpeakTest, PassiveModeRendersNothingAndPlaysNothing) {
-    engineer::Race().PassiveMode = 1;
-    audio::Speak(L" Fuel Reset.");
-    audio::SpeakInBackground(L" Sim connected.");
-    waitForBackground();
-    EXPECT_TRUE(fake_.calls().empty());
-    EXPECT_TRUE(filesLeft().empty());
-    EXPECT_TRUE(clock_.sleeps().empty());
-    EXPECT_EQ(audio::Engine().channelCount(), 0u);
-    EXPECT_EQ(audio::Engine().soundCount(), 0u);
-}
 
 TEST_F(SpeakTest, AMessagePlaysAndItsFileIsGone) {
     ::testing::internal::CaptureStderr();
@@ -272,53 +258,6 @@ TEST_F(SpeakHeardTest, BackgroundMessagesStartedTogetherRenderAtOnceAndAreHeardO
     EXPECT_GT(testsupport::toneShare(wav, 0, at, 4800, 900), 0.3);
 }
 
-TEST_F(SpeakHeardTest, TheBuildsOwnSpeechEngineIsHeardOrFailsWithTheNote) {
-    audio::setSpeechRenderer({});
-    const wchar_t* text = L" Fuel Reset.";
-    const auto probe = platform::RenderSpeechToWaveFile(text, "probe.wav");
-    platform::WavData rendered;
-    const bool readable = platform::readWavFile("probe.wav", rendered);
-    fs::remove("probe.wav");
-#ifdef _WIN32
-    const bool mayFail = true;  // Wine's SAPI voice cannot speak into a stream
-#else
-    const bool mayFail = false;
-#endif
-    if (probe != platform::SpeechRender::kRendered) {
-        ASSERT_TRUE(mayFail) << "this build's speech engine did not render";
-        ::testing::internal::CaptureStderr();
-        audio::Speak(text);
-        const std::string err = ::testing::internal::GetCapturedStderr();
-        const bool note = err.find("\n Note: Fault Flushing Audio Cache\n") != std::string::npos;
-        std::printf("speech engine failed to render; the note was %s\n",
-                    note ? "printed" : "not needed (the file was there to delete)");
-        EXPECT_EQ(clock_.sleeps(),
-                  note ? (std::vector<int>{100, 100, 100}) : (std::vector<int>{100, 100}));
-        EXPECT_TRUE(filesLeft().empty());
-        const platform::WavData wav = heard(1000);
-        EXPECT_EQ(testsupport::soundingFrames(wav, 0), 0u);
-        return;
-    }
-    ASSERT_TRUE(readable);  // its format is the renderer's own test's business
-    const std::size_t spoken = testsupport::soundingFrames(rendered, 0);
-    EXPECT_GT(spoken, 22050u / 4) << "the sentence is silent or cut short";
-    EXPECT_GT(testsupport::rmsOf(rendered, 0, 0, rendered.frames()), 0.01);
-
-    ::testing::internal::CaptureStderr();
-    audio::Speak(text);
-    const std::string err = ::testing::internal::GetCapturedStderr();
-    EXPECT_EQ(err.find("Fault Flushing"), std::string::npos) << err;
-    EXPECT_EQ(clock_.sleeps(), (std::vector<int>{100, 100}));
-    EXPECT_TRUE(filesLeft().empty());
-
-    // The whole sentence reaches the capture, at its rate.
-    const platform::WavData wav = heard(static_cast<int>(rendered.frames() * 1000 / 22050) + 500);
-    const double expected = static_cast<double>(spoken) * 48000 / 22050;
-    EXPECT_NEAR(static_cast<double>(testsupport::soundingFrames(wav, 0)), expected,
-                expected * 0.05 + 480);
-    EXPECT_GT(testsupport::rmsOf(wav, 0, 0, wav.frames()), 0.001);
-}
-
 #ifndef _WIN32
 // The working folder removed under the running plugin (a USB stick pulled, a folder cleaned up
 // by hand; Windows does not allow it): the build's own speech engine cannot write the message,
@@ -384,7 +323,7 @@ TEST_F(SpeakTest, SoundsAreFreedOnceTheyHaveBeenHeard) {
     EXPECT_EQ(audio::Engine().soundCount(), 0u) << "heard messages are still held";
 }
 
-TEST_F(SpeakTest, AnInstalledSinkTakesTheCallsInstead) {
+TEST_F(SpeakTest, PassiveModeOrAnInstalledSinkKeepMessagesFromTheEngine) {
     std::vector<std::string> heard;
     {
         testsupport::RecordingVoice sink;
@@ -394,8 +333,15 @@ TEST_F(SpeakTest, AnInstalledSinkTakesTheCallsInstead) {
         heard = sink.events();
     }
     EXPECT_EQ(heard, (std::vector<std::string>{"say:  Fuel Reset.", "say later:  Sim connected."}));
+    engineer::Race().PassiveMode = 1;  // renders nothing and plays nothing
+    audio::Speak(L" Fuel Reset.");
+    audio::SpeakInBackground(L" Sim connected.");
+    waitForBackground();
     EXPECT_TRUE(fake_.calls().empty());
+    EXPECT_TRUE(filesLeft().empty());
+    EXPECT_TRUE(clock_.sleeps().empty());
     EXPECT_EQ(audio::Engine().channelCount(), 0u);
+    EXPECT_EQ(audio::Engine().soundCount(), 0u);
 }
 
 }  // namespace

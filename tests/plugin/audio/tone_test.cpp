@@ -30,6 +30,7 @@ TEST_F(ToneTest, ABeepSoundsItsPassesOnItsSpeakersOnly) {
         {1200, 100, 0, 0.9f, 0, 0, 7, {1}},
         {850, 16, 0, 0, 0.9f, 0.9f, 1, {4, 5}},
         {1050, 33, 0.9f, 0, 0, 0, 3, {0}},  // whole milliseconds: 0, 16, 32
+        {1250, 0, 0.9f, 0, 0, 0, 0, {}},    // no length: not heard at all
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.hz) + " Hz for " + std::to_string(c.ms) + " ms");
@@ -54,18 +55,6 @@ TEST_F(ToneTest, ABeepSoundsItsPassesOnItsSpeakersOnly) {
             }
         }
     }
-}
-
-TEST_F(ToneTest, ABeepOfNoLengthIsNotHeard) {
-    start(1);
-    audio::PlayTone(1250, 0, 0.9f, 0, 0, 0);
-    EXPECT_TRUE(clock_.sleeps().empty());
-    EXPECT_NE(audio::ToneOscillator(), 0u) << "the oscillator was still made";
-    EXPECT_EQ(audio::Engine().dspCount(), 0u);
-    clock_.advanceMs(200);
-    const auto wav = finish();
-    EXPECT_EQ(soundingFrames(wav, 0), 0u);
-    EXPECT_EQ(soundingFrames(wav, 1), 0u);
 }
 
 TEST_F(ToneTest, PassiveModeASinkOrNoDeviceKeepTheBeepFromTheSpeakers) {
@@ -104,11 +93,17 @@ TEST_F(ToneTest, ADeviceThatFailsOrGoesAwayIsTriedAgainAndHeardOnceBack) {
         int failingOpens;
         long long lostAfterMs;
         std::vector<bool> heard;  // a tone every 2 s, from the start
+        std::size_t said;         // times "not available" and "back" each
     } cases[] = {
         // Not ready at the start: tried again after 3 s, then found at the third try.
-        {"headset not ready", 2, -1, {false, false, false, false, true, true}},
+        {"headset not ready", 2, -1, {false, false, false, false, true, true}, 1},
         // Pulled out after the first tone, plugged in again by the next try.
-        {"headset pulled out", 0, 500, {true, false, false, true, true}},
+        {"headset pulled out", 0, 500, {true, false, false, true, true}, 1},
+        {"not ready, then pulled out",
+         2,
+         500,
+         {false, false, false, false, true, false, false, true},
+         2},
     };
     auto count = [](const std::string& text, const std::string& part) {
         std::size_t n = 0;
@@ -135,13 +130,13 @@ TEST_F(ToneTest, ADeviceThatFailsOrGoesAwayIsTriedAgainAndHeardOnceBack) {
         EXPECT_EQ(heard, c.heard);
         // Never a wait of its own: the tries cost the tick nothing on the clock.
         EXPECT_EQ(waits, 7 * c.heard.size());
-        EXPECT_EQ(count(said, off), 1u) << said;
-        EXPECT_EQ(count(said, back), 1u) << said;
+        EXPECT_EQ(count(said, off), c.said) << said;
+        EXPECT_EQ(count(said, back), c.said) << said;
         EXPECT_LT(said.find(off), said.find(back)) << said;
         // What the device played once back: the last tone, 2 s before the end.
         const auto wav = finish();
         ASSERT_EQ(wav.channels, 2);
-        ASSERT_GT(wav.frames(), frames(2000));
+        ASSERT_GE(wav.frames(), frames(2000));
         EXPECT_GT(toneShare(wav, 1, wav.frames() - frames(2000), frames(100), 1200), 0.9);
     }
 }

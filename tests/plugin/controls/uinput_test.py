@@ -107,7 +107,7 @@ def main():
         with tempfile.TemporaryDirectory(prefix="korvane_uinput_") as work:
             with open(os.path.join(work, "Qm_Korvane_Launcher.ini"), "w") as f:
                 f.write("[Setup]\nSetupComplete=1\n[Controls]\nFuel=%d:%d:1\n" % (VENDOR, PRODUCT))
-            proc = subprocess.Popen([driver, "real", str(FUEL | TIRE), "15"], cwd=work,
+            proc = subprocess.Popen([driver, str(FUEL | TIRE), "15"], cwd=work,
                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
             # Start-up reads the devices first; press once the program is polling.
             time.sleep(1.0)
@@ -121,7 +121,7 @@ def main():
             if proc.returncode != 0:
                 print("FAIL: the presses did not reach PressedFunctions:\n" + out)
                 return 1
-            if " Controllers available: 1" not in out:
+            if "AVAILABLE 1" not in out:
                 print("FAIL: the virtual controller was not found:\n" + out)
                 return 1
             print(out)
