@@ -147,25 +147,20 @@ TEST_F(VariableTest, NamesOf32OrMoreCharactersAreCutTo31) {
     TelemetryVariable v(longName.c_str(), client);
     EXPECT_EQ(std::string(v.name()), cut);
 
-    // Published with exactly those 31 characters: found.
-    FakeSimulator exact({{cut, telemetry::kInt}});
-    exact.setConnected(true);
-    exact.setInt(cut, 31);
-    TelemetryClient exactClient(exact.connection());
-    ASSERT_TRUE(exact.deliver(exactClient));
-    TelemetryVariable a(longName.c_str(), exactClient);
-    EXPECT_EQ(a.readInt(), 31);
-
-    // Published with 32 characters filling the whole name field: not the same name.
-    FakeSimulator full({{cut, telemetry::kInt}});
-    full.setConnected(true);
-    full.setInt(cut, 32);
-    std::memcpy(full.varHeader(cut)->name, longName.data(), 32);
-    TelemetryClient fullClient(full.connection());
-    ASSERT_TRUE(full.deliver(fullClient));
-    TelemetryVariable b(longName.c_str(), fullClient);
-    EXPECT_EQ(b.readInt(), 0);
-    EXPECT_EQ(b.index(), -1);
+    // Published with exactly those 31 characters: found; with 32 filling the whole name field:
+    // not the same name.
+    for (int published : {31, 32}) {
+        SCOPED_TRACE(published);
+        FakeSimulator other({{cut, telemetry::kInt}});
+        other.setConnected(true);
+        other.setInt(cut, 7);
+        std::memcpy(other.varHeader(cut)->name, longName.data(), static_cast<size_t>(published));
+        TelemetryClient reader(other.connection());
+        ASSERT_TRUE(other.deliver(reader));
+        TelemetryVariable found(longName.c_str(), reader);
+        EXPECT_EQ(found.readInt(), published == 31 ? 7 : 0);
+        EXPECT_EQ(found.index(), published == 31 ? 0 : -1);
+    }
 }
 
 TEST_F(VariableTest, SetNameResetsOnlyOnAChange) {
