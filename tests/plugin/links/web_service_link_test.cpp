@@ -236,11 +236,15 @@ TEST_F(WebServiceLink, ServiceSectionPointsTheLinkElsewhere) {
     std::filesystem::last_write_time(other, longAgo);
     http.clear();
     links::QueryPreviousFuelBurn();
+    std::ofstream(settings) << "[Service]\nPort=8083\n";  // unseen while the stamp stays
+    std::filesystem::last_write_time(settings, longAgo);
+    links::QueryPreviousFuelBurn();
     common::setSettingsPath(other.string());
     links::QueryPreviousFuelBurn();
-    ASSERT_EQ(http.requests().size(), 2u);
+    ASSERT_EQ(http.requests().size(), 3u);
     EXPECT_EQ(http.requests()[0].endpoint.port, 8081);
-    EXPECT_EQ(http.requests()[1].endpoint.port, 8082);
+    EXPECT_EQ(http.requests()[1].endpoint.port, 8081);
+    EXPECT_EQ(http.requests()[2].endpoint.port, 8082);
 }
 
 TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire) {
