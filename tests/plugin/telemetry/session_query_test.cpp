@@ -189,6 +189,8 @@ TEST(SessionScanner, LineRules) {
          "A:B:C:", "<none>"},
         {"key at the depth of the last match", "A:\n B:\n C: 9\n", "A:B:C:", "9"},
         {"key at the depth of a match on the first line", "A:\nB: 1\n", "A:B:", "1"},
+        {"shallower line after an indented first line ends its section", " A:\nB: 1\n",
+         "A:B:", "<none>"},
         {"empty value", "A:\n B:\n  C: 1\n", "A:B:", ""},
         {"blank lines between", "A:\n\n\n B: 1\n", "A:B:", "1"},
         {"longer key with the same start", "A:\n TrackIDX: 1\n TrackID: 2\n", "A:TrackID:", "2"},
