@@ -90,15 +90,13 @@ TEST_F(SettingsFile, ReadsLikeThePrivateProfileFunctions) {
     }
 }
 
-TEST_F(SettingsFile, MissingFileGivesDefaults) {
-    const std::string path = (dir_ / "absent.ini").string();
-    EXPECT_EQ(platform::profileInt("Audio", "PreferedDevice", 1024, path), 1024);
-    EXPECT_EQ(platform::profileString("Controls", "Fuel", "", path), "");
-    // Trailing blanks of a default are dropped.
-    EXPECT_EQ(platform::profileString("A", "K", "abc  ", path), "abc");
-}
-
-TEST_F(SettingsFile, StringIsCutToTheBuffer) {
+// A missing file gives the defaults (without their trailing blanks); a string is cut to the
+// caller's buffer.
+TEST_F(SettingsFile, DefaultsAndShortBuffers) {
+    const std::string absent = (dir_ / "absent.ini").string();
+    EXPECT_EQ(platform::profileInt("Audio", "PreferedDevice", 1024, absent), 1024);
+    EXPECT_EQ(platform::profileString("Controls", "Fuel", "", absent), "");
+    EXPECT_EQ(platform::profileString("A", "K", "abc  ", absent), "abc");
     const std::string path = write("[A]\nK=abcdef\nQ=\"abcdef\"\n");
     EXPECT_EQ(platform::profileString("A", "K", "", path, 4), "abc");
     EXPECT_EQ(platform::profileString("A", "K", "", path, 7), "abcdef");
@@ -106,14 +104,18 @@ TEST_F(SettingsFile, StringIsCutToTheBuffer) {
     EXPECT_EQ(platform::profileString("A", "missing", "123456", path, 3), "12");
 }
 
+// Into no file at all, and into one that starts with a byte-order mark.
 TEST_F(SettingsFile, WritingCreatesFileSectionAndKey) {
-    const std::string path = (dir_ / "new.ini").string();
-    ASSERT_TRUE(platform::writeProfileString("Setup", "SetupComplete", "1", path));
-    ASSERT_TRUE(platform::writeProfileString("Controls", "Fuel", "0:3:1", path));
-    ASSERT_TRUE(platform::writeProfileString("Controls", "Tire", "0:4:1", path));
-    EXPECT_EQ(platform::profileInt("Setup", "SetupComplete", 0, path), 1);
-    EXPECT_EQ(platform::profileString("Controls", "Fuel", "", path), "0:3:1");
-    EXPECT_EQ(platform::profileString("Controls", "Tire", "", path), "0:4:1");
+    for (const char* before : {"", "\xEF\xBB\xBF[Setup]\r\nPassiveMode=1\r\n"}) {
+        const std::string path = *before ? write(before) : (dir_ / "new.ini").string();
+        ASSERT_TRUE(platform::writeProfileString("Setup", "SetupComplete", "1", path));
+        ASSERT_TRUE(platform::writeProfileString("Controls", "Fuel", "0:3:1", path));
+        ASSERT_TRUE(platform::writeProfileString("Controls", "Tire", "0:4:1", path));
+        EXPECT_EQ(platform::profileInt("Setup", "PassiveMode", 0, path), *before ? 1 : 0);
+        EXPECT_EQ(platform::profileInt("Setup", "SetupComplete", 0, path), 1);
+        EXPECT_EQ(platform::profileString("Controls", "Fuel", "", path), "0:3:1");
+        EXPECT_EQ(platform::profileString("Controls", "Tire", "", path), "0:4:1");
+    }
 }
 
 TEST_F(SettingsFile, WritingLeavesOtherSettingsAlone) {
@@ -164,13 +166,6 @@ TEST_F(SettingsFile, WritingLeavesOtherSettingsAlone) {
               "[Service]\r\n"
               "Host=127.0.0.1\r\n");
 #endif
-}
-
-TEST_F(SettingsFile, WritingKeepsAByteOrderMarkedFileReadable) {
-    const std::string path = write("\xEF\xBB\xBF[Setup]\r\nPassiveMode=1\r\n");
-    ASSERT_TRUE(platform::writeProfileString("Setup", "SetupComplete", "1", path));
-    EXPECT_EQ(platform::profileInt("Setup", "PassiveMode", 0, path), 1);
-    EXPECT_EQ(platform::profileInt("Setup", "SetupComplete", 0, path), 1);
 }
 
 TEST_F(SettingsFile, WritesThatWouldCorruptTheFileAreRefused) {

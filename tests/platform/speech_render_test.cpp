@@ -2,6 +2,8 @@
 // Windows (under Wine SAPI cannot speak, so there only the failure path is reachable).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "platform/speech.h"
+#include "platform/wav_file.h"
 #include "support/test_folder.h"
 
 namespace fs = std::filesystem;
@@ -20,86 +23,38 @@ using platform::SpeechRender;
 
 namespace {
 
-struct Wave {
-    bool valid = false;
-    std::string problem;
-    int formatTag = 0, channels = 0, rate = 0, byteRate = 0, blockAlign = 0, bits = 0;
-    std::vector<std::int16_t> samples;
-};
-
-std::uint32_t le(const std::vector<unsigned char>& b, std::size_t at, int n) {
-    std::uint32_t v = 0;
-    for (int i = n - 1; i >= 0; --i) {
-        v = (v << 8) | b[at + static_cast<std::size_t>(i)];
-    }
-    return v;
-}
-
-// Walks the chunks, so a renderer that adds chunks of its own (SAPI may) still reads.
-Wave readWave(const fs::path& p) {
-    Wave w;
-    std::ifstream in(p, std::ios::binary);
-    const std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
-                                       std::istreambuf_iterator<char>());
-    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" ||
-        std::string(b.begin() + 8, b.begin() + 12) != "WAVE") {
-        w.problem = "no RIFF/WAVE header";
-        return w;
-    }
-    if (le(b, 4, 4) != b.size() - 8) {
-        w.problem = "RIFF size " + std::to_string(le(b, 4, 4)) + " but file has " +
-                    std::to_string(b.size() - 8) + " bytes after it";
-        return w;
-    }
-    bool haveFormat = false, haveData = false;
-    for (std::size_t at = 12; at + 8 <= b.size();) {
-        const std::string id(b.begin() + static_cast<long>(at),
-                             b.begin() + static_cast<long>(at) + 4);
-        const std::uint32_t size = le(b, at + 4, 4);
-        const std::size_t body = at + 8;
-        if (body + size > b.size()) {
-            w.problem = "chunk " + id + " runs past the end";
-            return w;
-        }
-        if (id == "fmt " && size >= 16) {
-            w.formatTag = static_cast<int>(le(b, body, 2));
-            w.channels = static_cast<int>(le(b, body + 2, 2));
-            w.rate = static_cast<int>(le(b, body + 4, 4));
-            w.byteRate = static_cast<int>(le(b, body + 8, 4));
-            w.blockAlign = static_cast<int>(le(b, body + 12, 2));
-            w.bits = static_cast<int>(le(b, body + 14, 2));
-            haveFormat = true;
-        } else if (id == "data") {
-            for (std::size_t i = body; i + 1 < body + size; i += 2) {
-                w.samples.push_back(static_cast<std::int16_t>(le(b, i, 2)));
-            }
-            haveData = true;
-        }
-        at = body + size + (size & 1);
-    }
-    w.valid = haveFormat && haveData;
-    if (!w.valid) {
-        w.problem = "fmt or data chunk missing";
-    }
-    return w;
-}
-
-[[maybe_unused]] int peak(const std::vector<std::int16_t>& s) {
-    int p = 0;
-    for (std::int16_t v : s) {
-        p = std::max(p, std::abs(static_cast<int>(v)));
-    }
-    return p;
-}
-
-void expectAgreedFormat(const Wave& w) {
-    ASSERT_TRUE(w.valid) << w.problem;
-    EXPECT_EQ(w.formatTag, 1);
-    EXPECT_EQ(w.channels, 1);
+// The file as the engine left it: 16-bit mono PCM at 22050 Hz, with a RIFF size that matches
+// the file, so nothing of an older, longer file is left behind. Its samples, scaled to -1..1.
+std::vector<float> agreedWave(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<std::uint8_t> b((std::istreambuf_iterator<char>(in)), {});
+    platform::WavData w;
+    std::string error;
+    EXPECT_TRUE(platform::parseWav(b, w, &error)) << error;
     EXPECT_EQ(w.rate, 22050);
-    EXPECT_EQ(w.byteRate, 44100);
-    EXPECT_EQ(w.blockAlign, 2);
-    EXPECT_EQ(w.bits, 16);
+    EXPECT_EQ(w.channels, 1);
+    auto le = [&](std::size_t at, int n) {
+        std::uint32_t v = 0;
+        for (int i = n - 1; i >= 0 && at + static_cast<std::size_t>(n) <= b.size(); --i) {
+            v = (v << 8) | b[at + static_cast<std::size_t>(i)];
+        }
+        return v;
+    };
+    EXPECT_EQ(le(4, 4) + 8, b.size());
+    const std::string fmt = "fmt ";
+    const auto chunk = static_cast<std::size_t>(
+        std::search(b.begin(), b.end(), fmt.begin(), fmt.end()) - b.begin());
+    EXPECT_EQ(le(chunk + 8, 2), 1u);    // integer PCM
+    EXPECT_EQ(le(chunk + 22, 2), 16u);  // bits per sample
+    return w.samples;
+}
+
+[[maybe_unused]] int peak(const std::vector<float>& s) {
+    float p = 0;
+    for (float v : s) {
+        p = std::max(p, std::fabs(v));
+    }
+    return static_cast<int>(p * 32768);
 }
 
 class SpeechRenderTest : public ::testing::Test {
@@ -141,10 +96,9 @@ TEST_F(SpeechRenderTest, SentencesBecomeAudibleWavesInTheAgreedFormat) {
         SCOPED_TRACE(c.name);
         const std::string path = file("s", n++);
         ASSERT_EQ(RenderSpeechToWaveFile(c.text, path), SpeechRender::kRendered);
-        const Wave w = readWave(path);
-        expectAgreedFormat(w);
-        EXPECT_GE(static_cast<double>(w.samples.size()) / 22050.0, c.minSeconds);
-        EXPECT_GE(peak(w.samples), c.minPeak) << "the sentence is silent";
+        const std::vector<float> w = agreedWave(path);
+        EXPECT_GE(static_cast<double>(w.size()) / 22050.0, c.minSeconds);
+        EXPECT_GE(peak(w), c.minPeak) << "the sentence is silent";
     }
 }
 
@@ -155,8 +109,7 @@ TEST_F(SpeechRenderTest, ReplacesALongerFileOfTheSameName) {
         old << std::string(2'000'000, 'x');
     }
     ASSERT_EQ(RenderSpeechToWaveFile(L" Fuel Reset.", path), SpeechRender::kRendered);
-    const Wave w = readWave(path);  // the RIFF size must match the file: nothing left over
-    expectAgreedFormat(w);
+    agreedWave(path);
     EXPECT_LT(fs::file_size(path), 1'000'000u);
 }
 
@@ -183,16 +136,15 @@ TEST_F(SpeechRenderTest, ThreadsRenderingAtOnceEachGetTheirOwnSentence) {
     for (std::size_t i = 0; i < texts.size(); ++i) {
         SCOPED_TRACE(i);
         ASSERT_EQ(results[i], SpeechRender::kRendered);
-        const Wave w = readWave(file("t", i));
-        expectAgreedFormat(w);
-        EXPECT_GT(peak(w.samples), 1000);
-        lengths.push_back(w.samples.size());
+        const std::vector<float> w = agreedWave(file("t", i));
+        EXPECT_GT(peak(w), 1000);
+        lengths.push_back(w.size());
     }
     // Samples of one sentence must not leak into another's file: the same text alone renders
     // to about the same length (the engine varies by a few samples between runs).
     const std::string alone = file("alone");
     ASSERT_EQ(RenderSpeechToWaveFile(texts[2], alone), SpeechRender::kRendered);
-    const auto aloneLength = static_cast<double>(readWave(alone).samples.size());
+    const auto aloneLength = static_cast<double>(agreedWave(alone).size());
     EXPECT_NEAR(static_cast<double>(lengths[2]), aloneLength, aloneLength * 0.02);
     EXPECT_GT(lengths[2], lengths[3]);
 }
@@ -209,7 +161,7 @@ TEST_F(SpeechRenderTest, ReturnsAndKeepsItsWordAboutTheFile) {
         const SpeechRender r = RenderSpeechToWaveFile(text, path);
         EXPECT_NE(r, SpeechRender::kSetupFailed) << "COM did not start on a fresh thread";
         if (r == SpeechRender::kRendered) {
-            expectAgreedFormat(readWave(path));
+            agreedWave(path);
         }
     }
 }

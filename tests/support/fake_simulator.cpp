@@ -72,239 +72,115 @@ void appendf(std::string& out, const char* format, auto... args) {
     out += line;
 }
 
+// The fields the plugin reads, among neighbours that share their first letters, so a query
+// has to skip look-alike keys as it does in a real session.
 void appendDriver(std::string& out, int carIdx) {
-    bool pace = carIdx == 0;
-    int userId = pace ? -1 : 100000 + carIdx;
+    const bool pace = carIdx == 0;
     appendf(out, " - CarIdx: %d\n", carIdx);
     if (pace) {
-        out += "   UserName: Pace Car\n";
+        out += "   UserName: Pace Car\n   UserID: -1\n";
     } else {
-        appendf(out, "   UserName: Driver %d\n", carIdx);
+        appendf(out, "   UserName: Driver %d\n   UserID: %d\n", carIdx, 100000 + carIdx);
     }
-    out += "   AbbrevName: \n   Initials: \n";
-    appendf(out, "   UserID: %d\n", userId);
-    out += "   TeamID: 0\n";
-    appendf(out, "   TeamName: Team %d\n", carIdx);
     appendf(out, "   CarNumber: \"%d\"\n   CarNumberRaw: %d\n", carIdx, carIdx);
-    if (pace) {
-        out += "   CarPath: safety pcporsche911cup\n   CarClassID: 11\n   CarID: 120\n";
-        out += "   CarIsPaceCar: 1\n";
-    } else {
-        out += "   CarPath: mx5 mx52016\n   CarClassID: 74\n   CarID: 67\n";
-        out += "   CarIsPaceCar: 0\n";
-    }
-    out += "   CarIsAI: 0\n   CarIsElectric: 0\n";
-    if (pace) {
-        out += "   CarScreenName: safety pcporsche911cup\n";
-        out += "   CarScreenNameShort: safety pcporsche911cup\n";
-    } else {
-        out += "   CarScreenName: Mazda MX-5 Cup\n   CarScreenNameShort: MX-5 Cup\n";
-    }
-    out += "   CarClassShortName: \n   CarClassRelSpeed: 0\n   CarClassLicenseLevel: 0\n";
-    out += "   CarClassMaxFuelPct: 1.000 %\n   CarClassWeightPenalty: 0.000 kg\n";
-    out += "   CarClassPowerAdjust: 0.000 %\n   CarClassDryTireSetLimit: 0 %\n";
-    out += "   CarClassColor: 0xffffff\n   CarClassEstLapTime: 98.1234\n";
+    out += pace ? "   CarClassID: 11\n   CarID: 120\n   CarIsPaceCar: 1\n"
+                  "   CarScreenName: safety pcporsche911cup\n"
+                  "   CarScreenNameShort: safety pcporsche911cup\n"
+                : "   CarClassID: 74\n   CarID: 67\n   CarIsPaceCar: 0\n"
+                  "   CarScreenName: Mazda MX-5 Cup\n   CarScreenNameShort: MX-5 Cup\n";
+    out += "   CarClassMaxFuelPct: 1.000 %\n   CarClassEstLapTime: 98.1234\n";
     appendf(out, "   IRating: %d\n", pace ? 0 : 1350 + 10 * carIdx);
-    out += "   LicLevel: 1\n   LicSubLevel: 1\n   LicString: R 0.01\n   LicColor: 0xfc0706\n";
-    out += "   IsSpectator: 0\n   CarDesignStr: 0,ffffff,ffffff,ffffff\n";
-    out += "   HelmetDesignStr: 0,ffffff,ffffff,ffffff\n";
-    out += "   SuitDesignStr: 0,ffffff,ffffff,ffffff\n";
-    out += "   CarNumberDesignStr: 0,0,ffffff,ffffff,ffffff\n";
-    out += "   CarSponsor_1: 0\n   CarSponsor_2: 0\n";
-    out += "   CurDriverIncidentCount: 0\n   TeamIncidentCount: 0\n";
+    out += "   CurDriverIncidentCount: 0\n";
 }
 
 void appendSession(std::string& out, int num, const char* laps, const char* time, const char* type,
                    const char* name) {
-    appendf(out, " - SessionNum: %d\n", num);
-    appendf(out, "   SessionLaps: %s\n", laps);
-    appendf(out, "   SessionTime: %s\n", time);
-    out += "   SessionNumLapsToAvg: 0\n";
-    appendf(out, "   SessionType: %s\n", type);
-    out += "   SessionTrackRubberState: moderate usage\n";
-    appendf(out, "   SessionName: %s\n", name);
-    out += "   SessionSubType: \n   SessionSkipped: 0\n   SessionRunGroupsUsed: 0\n";
+    appendf(out, " - SessionNum: %d\n   SessionLaps: %s\n   SessionTime: %s\n", num, laps, time);
+    appendf(out, "   SessionType: %s\n   SessionName: %s\n", type, name);
     out += "   ResultsPositions: \n   ResultsFastestLap: \n";
     out += "   - CarIdx: 255\n     FastestLap: 0\n     FastestTime: -1.0000\n";
-    out += "   ResultsAverageLapTime: -1.0000\n   ResultsNumCautionFlags: 0\n";
-    out += "   ResultsNumCautionLaps: 0\n   ResultsNumLeadChanges: 0\n";
     out += "   ResultsLapsComplete: -1\n   ResultsOfficial: 0\n";
 }
 
 void appendCorner(std::string& out, const char* corner, int pressure) {
-    appendf(out, "  %s:\n", corner);
-    appendf(out, "   StartingPressure: %d kPa\n", pressure);
-    appendf(out, "   LastHotPressure: %d kPa\n", pressure);
-    out += "   LastTempsOMI: 30C, 30C, 30C\n";
-    out += "   TreadRemaining: 100%, 100%, 100%\n";
+    appendf(out, "  %s:\n   StartingPressure: %d kPa\n   LastHotPressure: %d kPa\n", corner,
+            pressure, pressure);
+    out += "   LastTempsOMI: 30C, 30C, 30C\n   TreadRemaining: 100%, 100%, 100%\n";
 }
 
 }  // namespace
 
 std::string sampleSessionText(int cars) {
-    std::string s;
-    s.reserve(static_cast<size_t>(4000 + 1400 * std::max(cars, 0)));
-    s += "---\n";
-    s += "WeekendInfo:\n";
-    s += " TrackName: lagunaseca\n";
-    s += " TrackID: 47\n";
-    s += " TrackLength: 3.60 km\n";
-    s += " TrackDisplayName: WeatherTech Raceway at Laguna Seca\n";
-    s += " TrackDisplayShortName: Laguna Seca\n";
-    s += " TrackConfigName: Full Course\n";
-    s += " TrackCity: Salinas\n";
-    s += " TrackCountry: USA\n";
-    s += " TrackAltitude: 47.26 m\n";
-    s += " TrackLatitude: 36.584070 m\n";
-    s += " TrackLongitude: -121.753570 m\n";
-    s += " TrackNorthOffset: 0.9565 rad\n";
-    s += " TrackNumTurns: 11\n";
-    s += " TrackPitSpeedLimit: 72.42 kph\n";
-    s += " TrackType: road course\n";
-    s += " TrackDirection: neutral\n";
-    s += " TrackWeatherType: Realistic\n";
-    s += " TrackSkies: Partly Cloudy\n";
-    s += " TrackSurfaceTemp: 34.27 C\n";
-    s += " TrackAirTemp: 25.55 C\n";
-    s += " TrackAirPressure: 29.53 Hg\n";
-    s += " TrackWindVel: 0.89 m/s\n";
-    s += " TrackWindDir: 0.00 rad\n";
-    s += " TrackRelativeHumidity: 55 %\n";
-    s += " TrackFogLevel: 0 %\n";
-    s += " TrackCleanup: 1\n";
-    s += " TrackDynamicTrack: 1\n";
-    s += " TrackVersion: 2023.03.08.02\n";
-    s += " SeriesID: 139\n";
-    s += " SeasonID: 4012\n";
-    s += " SessionID: 200123456\n";
-    s += " SubSessionID: 61234567\n";
-    s += " LeagueID: 0\n";
-    s += " Official: 1\n";
-    s += " RaceWeek: 3\n";
-    s += " EventType: Race\n";
-    s += " Category: Road\n";
-    s += " SimMode: full\n";
-    s += " TeamRacing: 0\n";
-    s += " MinDrivers: 0\n";
-    s += " MaxDrivers: 1\n";
-    s += " DCRuleSet: None\n";
-    s += " QualifierMustStartRace: 0\n";
-    s += " NumCarClasses: 1\n";
-    s += " NumCarTypes: 2\n";
-    s += " HeatRacing: 0\n";
-    s += " BuildType: Release\n";
-    s += " BuildTarget: Members\n";
-    s += " BuildVersion: 2023.03.22.01\n";
-    s += " WeekendOptions:\n";
+    std::string s = R"(---
+WeekendInfo:
+ TrackName: lagunaseca
+ TrackID: 47
+ TrackLength: 3.60 km
+ TrackDisplayName: WeatherTech Raceway at Laguna Seca
+ TrackDisplayShortName: Laguna Seca
+ TrackConfigName: Full Course
+ TrackPitSpeedLimit: 72.42 kph
+ TrackSurfaceTemp: 34.27 C
+ TrackAirTemp: 25.55 C
+ TrackAirPressure: 29.53 Hg
+ SeriesID: 139
+ SessionID: 200123456
+ SubSessionID: 61234567
+ WeekendOptions:
+)";
     appendf(s, "  NumStarters: %d\n", std::max(cars - 1, 0));
-    s += "  StartingGrid: 2x2 inline pole on left\n";
-    s += "  QualifyScoring: best lap\n";
-    s += "  CourseCautions: full\n";
-    s += "  StandingStart: 0\n";
-    s += "  ShortParadeLap: 0\n";
-    s += "  Restarts: double file lapped cars behind\n";
-    s += "  WeatherType: Realistic\n";
-    s += "  Skies: Partly Cloudy\n";
-    s += "  WindDirection: N\n";
-    s += "  WindSpeed: 3.22 km/h\n";
-    s += "  WeatherTemp: 25.56 C\n";
-    s += "  RelativeHumidity: 55 %\n";
-    s += "  FogLevel: 0 %\n";
-    s += "  TimeOfDay: 1:30 pm\n";
-    s += "  Date: 2023-04-15\n";
-    s += "  EarthRotationSpeedupFactor: 1\n";
-    s += "  Unofficial: 0\n";
-    s += "  CommercialMode: consumer\n";
-    s += "  NightMode: variable\n";
-    s += "  IsFixedSetup: 1\n";
-    s += "  StrictLapsChecking: default\n";
-    s += "  HasOpenRegistration: 0\n";
-    s += "  HardcoreLevel: 1\n";
-    s += "  NumJokerLaps: 0\n";
-    s += "  IncidentLimit: 17\n";
-    s += "  FastRepairsLimit: 1\n";
-    s += "  GreenWhiteCheckeredLimit: 0\n";
-    s += " TelemetryOptions:\n";
-    s += "  TelemetryDiskFile: \"\"\n";
-    s += "\n";
-    s += "SessionInfo:\n";
-    s += " Sessions:\n";
+    s += R"(  StartingGrid: 2x2 inline pole on left
+  WeatherTemp: 25.56 C
+ TelemetryOptions:
+  TelemetryDiskFile: ""
+
+SessionInfo:
+ Sessions:
+)";
     appendSession(s, 0, "unlimited", "1800.0000 sec", "Practice", "PRACTICE");
     appendSession(s, 1, "unlimited", "600.0000 sec", "Lone Qualify", "QUALIFY");
     appendSession(s, 2, "20", "unlimited", "Race", "RACE");
-    s += "\n";
-    s += "CameraInfo:\n";
-    s += " Groups:\n";
-    s += " - GroupNum: 1\n";
-    s += "   GroupName: Nose\n";
-    s += "   Cameras:\n";
-    s += "   - CameraNum: 1\n";
-    s += "     CameraName: CamNose\n";
-    s += "\n";
-    s += "RadioInfo:\n";
-    s += " SelectedRadioNum: 0\n";
-    s += " Radios:\n";
-    s += " - RadioNum: 0\n";
-    s += "   HopCount: 2\n";
-    s += "   NumFrequencies: 7\n";
-    s += "   TunedToFrequencyNum: 0\n";
-    s += "   ScanningIsOn: 1\n";
-    s += "\n";
-    s += "DriverInfo:\n";
-    s += " DriverCarIdx: 1\n";
-    s += " DriverUserID: 100001\n";
-    s += " PaceCarIdx: 0\n";
-    s += " DriverHeadPosX: -0.100\n";
-    s += " DriverHeadPosY: 0.330\n";
-    s += " DriverHeadPosZ: 0.550\n";
-    s += " DriverCarIsElectric: 0\n";
-    s += " DriverCarIdleRPM: 900.000\n";
-    s += " DriverCarRedLine: 7500.000\n";
-    s += " DriverCarEngCylinderCount: 4\n";
-    s += " DriverCarFuelKgPerLtr: 0.750\n";
-    s += " DriverCarFuelMaxLtr: 45.000\n";
-    s += " DriverCarMaxFuelPct: 1.000\n";
-    s += " DriverCarGearNumForward: 6\n";
-    s += " DriverCarGearNeutral: 1\n";
-    s += " DriverCarGearReverse: 1\n";
-    s += " DriverCarSLFirstRPM: 5500.000\n";
-    s += " DriverCarSLShiftRPM: 6800.000\n";
-    s += " DriverCarSLLastRPM: 6900.000\n";
-    s += " DriverCarSLBlinkRPM: 7100.000\n";
-    s += " DriverCarVersion: 2023.03.08.01\n";
-    s += " DriverPitTrkPct: 0.921522\n";
-    s += " DriverCarEstLapTime: 98.1234\n";
-    s += " DriverSetupName: baseline.sto\n";
-    s += " DriverSetupIsModified: 0\n";
-    s += " DriverSetupLoadTypeName: user\n";
-    s += " DriverSetupPassedTech: 1\n";
-    s += " DriverIncidentCount: 0\n";
-    s += " Drivers:\n";
+    s += R"(
+CameraInfo:
+ Groups:
+ - GroupNum: 1
+   Cameras:
+   - CameraNum: 1
+     CameraName: CamNose
+
+DriverInfo:
+ DriverCarIdx: 1
+ DriverUserID: 100001
+ PaceCarIdx: 0
+ DriverCarRedLine: 7500.000
+ DriverCarFuelKgPerLtr: 0.750
+ DriverCarFuelMaxLtr: 45.000
+ DriverCarMaxFuelPct: 1.000
+ DriverCarSLFirstRPM: 5500.000
+ DriverCarSLShiftRPM: 6800.000
+ DriverCarSLLastRPM: 6900.000
+ DriverPitTrkPct: 0.921522
+ DriverCarEstLapTime: 98.1234
+ Drivers:
+)";
     for (int i = 0; i < cars; ++i) {
         appendDriver(s, i);
     }
-    s += "\n";
-    s += "SplitTimeInfo:\n";
-    s += " Sectors:\n";
-    s += " - SectorNum: 0\n";
-    s += "   SectorStartPct: 0.000000\n";
-    s += " - SectorNum: 1\n";
-    s += "   SectorStartPct: 0.333333\n";
-    s += "\n";
-    s += "CarSetup:\n";
-    s += " UpdateCount: 1\n";
-    s += " Tires:\n";
+    s += R"(
+SplitTimeInfo:
+ Sectors:
+ - SectorNum: 0
+   SectorStartPct: 0.000000
+
+CarSetup:
+ UpdateCount: 1
+ Tires:
+)";
     appendCorner(s, "LeftFront", 160);
     appendCorner(s, "LeftRear", 150);
     appendCorner(s, "RightFront", 165);
     appendCorner(s, "RightRear", 155);
-    s += " Chassis:\n";
-    s += "  Front:\n";
-    s += "   ToeIn: -0.0 mm\n";
-    s += "   CrossWeight: 50.0%\n";
-    s += "   AntiRollBar: 3\n";
-    s += "\n";
-    s += "...\n";
+    s += " Chassis:\n  Front:\n   CrossWeight: 50.0%\n\n...\n";
     return s;
 }
 

@@ -1,17 +1,9 @@
 #pragma once
 // An in-memory simulator for unit tests: a telemetry block laid out by simblock in a byte
-// buffer, reached by a TelemetryClient through the SimulatorConnection it hands out. Switches
-// make opening fail, answer the event wait at once, misreport the mapped size, and let a test
-// poke the block directly (tick counts, a row torn under the reader's copy, a new row layout).
-//
-//   testsupport::VirtualClock clock;
-//   testsupport::ScopedClock useClock(clock);
-//   testsupport::FakeSimulator sim;               // every catalogue variable
-//   sim.attach(telemetry::Telemetry());
-//   sim.setSessionText(testsupport::sampleSessionText());
-//   sim.set("FuelLevel", 42.5);
-//   ASSERT_TRUE(sim.deliver(telemetry::Telemetry()));  // the client now reads 42.5
-//
+// buffer, reached by a TelemetryClient through the connection it hands out. Switches make
+// opening fail, answer the event wait at once or misreport the mapped size; a test may also poke
+// the block directly (tick counts, a row torn under the reader's copy, a new row layout).
+//   FakeSimulator sim;  sim.attach(client);  sim.set("FuelLevel", 42.5);  sim.deliver(client);
 // Single-threaded, like the reader it serves.
 
 #include <cstddef>

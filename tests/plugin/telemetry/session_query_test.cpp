@@ -1,10 +1,13 @@
+// Session queries: the plain scan's line rules, the index that must answer every query as the
+// scan does (texts rewritten in place between passes included), and the paths the plugin asks.
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "plugin/telemetry/session_query.h"
 #include "plugin/telemetry/telemetry_client.h"
@@ -17,6 +20,132 @@ using telemetry::findSessionValue;
 using telemetry::QueryPath;
 using telemetry::QueryResult;
 using telemetry::querySessionValue;
+using telemetry::SessionTextIndex;
+
+const char* const kKeys[] = {"A", "B", "Key", "CarIdx", "Car ID", "N", "SessionNum"};
+const char* const kValues[] = {"",     " 1",   " 10", " -3", " two words  ",
+                               " x:y", " - z", " 2",  "  0", " {1}"};
+const char* const kEnds[] = {"\n", "\n", "\n", "\r\n", "\r"};
+
+template <size_t N>
+const char* pick(std::mt19937& rng, const char* const (&items)[N]) {
+    return items[std::uniform_int_distribution<size_t>(0, N - 1)(rng)];
+}
+
+// An indentation-structured text of keys, values and list items in the session text's manner.
+std::string generateText(std::mt19937& rng) {
+    std::string s;
+    const int lines = std::uniform_int_distribution<int>(1, 60)(rng);
+    int depth = 0;
+    for (int i = 0; i < lines; ++i) {
+        depth = std::max(0, depth + std::uniform_int_distribution<int>(-2, 1)(rng));
+        std::string indent(static_cast<size_t>(depth), ' ');
+        if (depth > 0 && rng() % 4 == 0) {
+            indent[static_cast<size_t>(depth - 1)] = '-';
+            indent += ' ';
+        }
+        s += indent + pick(rng, kKeys) + ":" + pick(rng, kValues) + pick(rng, kEnds);
+    }
+    if (rng() % 5 == 0) {
+        s += "Last: 1";  // a last line without its end
+    }
+    return s;
+}
+
+std::string generatePath(std::mt19937& rng) {
+    std::string p;
+    const int keys = std::uniform_int_distribution<int>(1, 3)(rng);
+    for (int k = 0; k < keys; ++k) {
+        p += std::string(pick(rng, kKeys)) + ":";
+        if (k + 1 < keys && rng() % 3 == 0) {
+            static const char* const selectors[] = {"{1}", "{10}", "{-3}", "{}", "{two words  }"};
+            p += pick(rng, selectors);
+        }
+    }
+    return p;
+}
+
+struct Answer {
+    bool found = false;
+    std::string value;
+    size_t offset = 0;
+    bool operator==(const Answer&) const = default;
+};
+
+Answer plain(const std::string& text, size_t limit, const std::string& path) {
+    Answer a;
+    const char* start = nullptr;
+    int length = 0;
+    a.found = findSessionValue(text.data(), limit, path.c_str(), &start, &length);
+    if (a.found) {
+        a.value.assign(start, static_cast<size_t>(length));
+        a.offset = static_cast<size_t>(start - text.data());
+    }
+    return a;
+}
+
+Answer indexed(SessionTextIndex& index, const std::string& text, size_t limit,
+               const std::string& path) {
+    EXPECT_TRUE(index.sync(text.data(), limit));
+    Answer a;
+    const char* start = nullptr;
+    int length = 0;
+    a.found = index.find(path.c_str(), &start, &length);
+    if (a.found) {
+        a.value.assign(start, static_cast<size_t>(length));
+        // The offset into the copy is the offset into the text.
+        a.offset = static_cast<size_t>(start - index.copyStart());
+    }
+    return a;
+}
+
+std::vector<std::string> pathsFor(std::mt19937& rng) {
+    std::vector<std::string> paths;
+    for (int i = 0; i < 40; ++i) {
+        paths.push_back(generatePath(rng));
+    }
+    return paths;
+}
+
+TEST(SessionTextIndex, GeneratedTextsAnswerAsThePlainScanAcrossInPlaceRewrites) {
+    std::mt19937 rng(7);
+    SessionTextIndex index;
+    static const char mutations[] = {' ', '-', ':', '\n', '\r', '\0', 'x', '1', 'A'};
+    for (int round = 0; round < 300; ++round) {
+        std::string text = generateText(rng);
+        const std::vector<std::string> paths = pathsFor(rng);
+        // The same buffer, rewritten byte by byte between passes, as a publisher that forgets
+        // its update counter would. The fresh text is asked twice: the second answer comes
+        // from the memo.
+        for (int change = 0; change < 8; ++change) {
+            for (int pass = 0; pass < (change == 0 ? 2 : 1); ++pass) {
+                for (const std::string& path : paths) {
+                    ASSERT_EQ(indexed(index, text, text.size() + 1, path),
+                              plain(text, text.size() + 1, path))
+                        << "path " << path << "\ntext:\n"
+                        << text;
+                }
+            }
+            if (!text.empty()) {
+                const size_t at = std::uniform_int_distribution<size_t>(0, text.size() - 1)(rng);
+                text[at] = mutations[rng() % sizeof mutations];
+            }
+        }
+    }
+}
+
+TEST(SessionTextIndex, TextsWithoutTheirNulStopAtTheLimit) {
+    const std::string text = "A:\n B: 1\n C: 2\n D: 3\n";
+    SessionTextIndex index;
+    for (size_t limit = 0; limit <= text.size(); ++limit) {
+        for (const char* path : {"A:B:", "A:C:", "A:D:"}) {
+            SCOPED_TRACE(std::to_string(limit) + " " + path);
+            EXPECT_EQ(indexed(index, text, limit, path), plain(text, limit, path));
+        }
+    }
+    EXPECT_FALSE(index.sync(nullptr, 10));
+    EXPECT_FALSE(index.holdsText());
+}
 
 // The value found, or "<none>".
 std::string find(const std::string& text, const char* path) {
@@ -60,6 +189,8 @@ TEST(SessionScanner, LineRules) {
          "A:B:C:", "<none>"},
         {"key at the depth of the last match", "A:\n B:\n C: 9\n", "A:B:C:", "9"},
         {"key at the depth of a match on the first line", "A:\nB: 1\n", "A:B:", "1"},
+        {"shallower line after an indented first line ends its section", " A:\nB: 1\n",
+         "A:B:", "<none>"},
         {"empty value", "A:\n B:\n  C: 1\n", "A:B:", ""},
         {"blank lines between", "A:\n\n\n B: 1\n", "A:B:", "1"},
         {"longer key with the same start", "A:\n TrackIDX: 1\n TrackID: 2\n", "A:TrackID:", "2"},
@@ -91,48 +222,71 @@ TEST(SessionScanner, NeverReadsPastTheLimit) {
 class SessionQueryTest : public ::testing::Test {
   protected:
     void SetUp() override {
+        sim.attach(client);
         sim.setConnected(true);
-        sim.setSessionText(testsupport::sampleSessionText(12));
+        sim.setSessionText(testsupport::sampleSessionText(64));
         ASSERT_TRUE(sim.deliver(client));
+    }
+    void TearDown() override { telemetry::setSessionQueryIndexEnabled(true); }
+
+    // Every answer (result and QueryResult) for `paths`, inside a pass or by plain scans.
+    std::vector<std::string> answers(const std::vector<std::string>& paths, bool indexedPass) {
+        telemetry::setSessionQueryIndexEnabled(indexedPass);
+        telemetry::SessionQueryPass pass(client);
+        std::vector<std::string> out;
+        for (const std::string& p : paths) {
+            std::strcpy(QueryResult, "<before>");
+            const int result = querySessionValue(client, p.c_str());
+            out.push_back(std::to_string(result) + " " + QueryResult);
+        }
+        return out;
     }
 
     testsupport::VirtualClock clock;
     testsupport::ScopedClock useClock{clock};
     testsupport::FakeSimulator sim;
-    telemetry::TelemetryClient client{sim.connection()};
+    telemetry::TelemetryClient client;
+};
+
+struct PathCase {
+    const char* format;
+    int number;
+    const char* expected;
+};
+const PathCase kPluginPaths[] = {
+    {"DriverInfo:DriverUserID:", 0, "100001"},
+    {"DriverInfo:DriverCarSLShiftRPM:", 0, "6800.000"},
+    {"WeekendInfo:SubSessionID:", 0, "61234567"},
+    {"WeekendInfo:TrackID:", 0, "47"},
+    {"WeekendInfo:TrackDisplayName:", 0, "WeatherTech Raceway at Laguna Seca"},
+    {"DriverInfo:Drivers:CarIdx:{%d}CarID:", 1, "67"},
+    {"DriverInfo:Drivers:CarIdx:{%d}CarID:", 0, "120"},
+    {"DriverInfo:Drivers:CarIdx:{%d}CarID:", 63, "67"},
+    {"DriverInfo:Drivers:CarIdx:{%d}CarScreenName:", 1, "Mazda MX-5 Cup"},
+    {"DriverInfo:Drivers:CarIdx:{%d}UserName:", 11, "Driver 11"},
+    {"WeekendInfo:TrackAirTemp:", 0, "25.55 C"},
+    {"WeekendInfo:TrackSurfaceTemp:", 0, "34.27 C"},
+    {"WeekendInfo:TrackLength:", 0, "3.60 km"},
+    {"DriverInfo:DriverPitTrkPct:", 0, "0.921522"},
+    {"DriverInfo:DriverCarFuelMaxLtr:", 0, "45.000"},
+    {"DriverInfo:Drivers:CarIdx:{%d}CarClassMaxFuelPct:", 1, "1.000 %"},
+    {"SessionInfo:Sessions:SessionNum:{%d}SessionName:", 0, "PRACTICE"},
+    {"SessionInfo:Sessions:SessionNum:{%d}SessionName:", 2, "RACE"},
+    {"SessionInfo:Sessions:SessionNum:{%d}SessionLaps:", 2, "20"},
+    {"SessionInfo:Sessions:SessionNum:{%d}SessionTime:", 2, "unlimited"},
+    {"SessionInfo:Sessions:SessionNum:{%d}SessionTime:", 0, "1800.0000 sec"},
+    {"CarSetup:Tires:RightFront:StartingPressure:", 0, "165 kPa"},
+    {"WeekendInfo:TrackPitSpeedLimit:", 0, "72.42 kph"},
+};
+const char* const kMissingPaths[] = {
+    "SessionInfo:Sessions:SessionNum:{3}SessionName:",  // only sessions 0 to 2
+    "DriverInfo:Drivers:CarIdx:{64}CarID:",             // only cars 0 to 63
+    "WeekendInfo:NoSuchKey:",
+    "CarSetup:Tires:RightFront:NoSuchKey:",
 };
 
 TEST_F(SessionQueryTest, EveryPathThePluginAsksIsFoundInTheSimulatorsLayout) {
-    struct PathCase {
-        const char* format;
-        int number;
-        const char* expected;
-    };
-    const PathCase cases[] = {
-        {"DriverInfo:DriverUserID:", 0, "100001"},
-        {"DriverInfo:DriverCarSLShiftRPM:", 0, "6800.000"},
-        {"WeekendInfo:SubSessionID:", 0, "61234567"},
-        {"WeekendInfo:TrackID:", 0, "47"},
-        {"WeekendInfo:TrackDisplayName:", 0, "WeatherTech Raceway at Laguna Seca"},
-        {"DriverInfo:Drivers:CarIdx:{%d}CarID:", 1, "67"},
-        {"DriverInfo:Drivers:CarIdx:{%d}CarID:", 0, "120"},
-        {"DriverInfo:Drivers:CarIdx:{%d}CarScreenName:", 1, "Mazda MX-5 Cup"},
-        {"DriverInfo:Drivers:CarIdx:{%d}UserName:", 11, "Driver 11"},
-        {"WeekendInfo:TrackAirTemp:", 0, "25.55 C"},
-        {"WeekendInfo:TrackSurfaceTemp:", 0, "34.27 C"},
-        {"WeekendInfo:TrackLength:", 0, "3.60 km"},
-        {"DriverInfo:DriverPitTrkPct:", 0, "0.921522"},
-        {"DriverInfo:DriverCarFuelMaxLtr:", 0, "45.000"},
-        {"DriverInfo:Drivers:CarIdx:{%d}CarClassMaxFuelPct:", 1, "1.000 %"},
-        {"SessionInfo:Sessions:SessionNum:{%d}SessionName:", 0, "PRACTICE"},
-        {"SessionInfo:Sessions:SessionNum:{%d}SessionName:", 2, "RACE"},
-        {"SessionInfo:Sessions:SessionNum:{%d}SessionLaps:", 2, "20"},
-        {"SessionInfo:Sessions:SessionNum:{%d}SessionTime:", 2, "unlimited"},
-        {"SessionInfo:Sessions:SessionNum:{%d}SessionTime:", 0, "1800.0000 sec"},
-        {"CarSetup:Tires:RightFront:StartingPressure:", 0, "165 kPa"},
-        {"WeekendInfo:TrackPitSpeedLimit:", 0, "72.42 kph"},
-    };
-    for (const PathCase& c : cases) {
+    for (const PathCase& c : kPluginPaths) {
         std::snprintf(QueryPath, sizeof QueryPath, c.format, c.number);
         SCOPED_TRACE(QueryPath);
         EXPECT_EQ(querySessionValue(client, QueryPath), 1);
@@ -142,18 +296,47 @@ TEST_F(SessionQueryTest, EveryPathThePluginAsksIsFoundInTheSimulatorsLayout) {
 
 TEST_F(SessionQueryTest, MissingEntriesAreNotFoundAndKeepTheLastResult) {
     ASSERT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
-    const char* missing[] = {
-        "SessionInfo:Sessions:SessionNum:{3}SessionName:",  // only sessions 0 to 2
-        "DriverInfo:Drivers:CarIdx:{12}CarID:",             // only cars 0 to 11
-        "WeekendInfo:NoSuchKey:",
-        "CarSetup:Tires:RightFront:NoSuchKey:",
-    };
-    for (const char* path : missing) {
+    for (const char* path : kMissingPaths) {
         SCOPED_TRACE(path);
         EXPECT_EQ(querySessionValue(client, path), 0);
         EXPECT_STREQ(QueryResult, "47");
     }
     EXPECT_EQ(querySessionValue(client, nullptr), 0);
+}
+
+TEST_F(SessionQueryTest, PassesAnswerAsPlainScansAcrossInPlaceRewrites) {
+    std::vector<std::string> paths(std::begin(kMissingPaths), std::end(kMissingPaths));
+    for (const PathCase& c : kPluginPaths) {
+        std::snprintf(QueryPath, sizeof QueryPath, c.format, c.number);
+        paths.push_back(QueryPath);
+    }
+    std::string text = testsupport::sampleSessionText(64);
+    std::mt19937 rng(11);
+    for (int change = 0; change < 30; ++change) {
+        SCOPED_TRACE(change);
+        ASSERT_EQ(answers(paths, true), answers(paths, false));
+        // Rewrite in place, without a new update counter: a digit, a line end, or the end.
+        const size_t at = std::uniform_int_distribution<size_t>(0, text.size() - 1)(rng);
+        static const char bytes[] = {'7', '\n', ' ', ':', '\0'};
+        text[at] = bytes[rng() % sizeof bytes];
+        sim.overwriteSessionText(text, rng() % 4 != 0);
+    }
+}
+
+TEST_F(SessionQueryTest, OnePassReadsOneVersionOfTheText) {
+    telemetry::SessionQueryPass pass(client);
+    ASSERT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
+    EXPECT_STREQ(QueryResult, "47");
+    sim.overwriteSessionText("WeekendInfo:\n TrackID: 99\n");
+    ASSERT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
+    EXPECT_STREQ(QueryResult, "47");
+}
+
+// Outside a pass the text is read as it is now.
+TEST_F(SessionQueryTest, TextChangedInPlaceIsReadAsItIsNow) {
+    sim.overwriteSessionText("WeekendInfo:\n TrackID: 99\n");
+    EXPECT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
+    EXPECT_STREQ(QueryResult, "99");
 }
 
 TEST_F(SessionQueryTest, LongValuesAreCutAndReportedNegative) {
@@ -179,12 +362,6 @@ TEST_F(SessionQueryTest, NothingIsFoundWhileNotLive) {
     EXPECT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
     clock.advanceSeconds(30);
     EXPECT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 0);
-}
-
-TEST_F(SessionQueryTest, TextChangedInPlaceIsReadAsItIsNow) {
-    sim.overwriteSessionText("WeekendInfo:\n TrackID: 99\n");
-    EXPECT_EQ(querySessionValue(client, "WeekendInfo:TrackID:"), 1);
-    EXPECT_STREQ(QueryResult, "99");
 }
 
 }  // namespace

@@ -72,9 +72,16 @@ TEST_F(ClientTest, AFailedStepIsTriedAgainOnTheNextTickWithoutReopeningTheOthers
         {&FakeSimulator::failMapView, 1, 3, 1},
         {&FakeSimulator::failOpenEvent, 1, 1, 3},
     };
+    goLive();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mappings * 100 + c.views * 10 + c.events);
+        // Closing releases everything; the next tick opens again.
+        const int closes = sim.closeCalls;
         client.closeTelemetry();
+        EXPECT_EQ(sim.closeCalls, closes + 1);
+        EXPECT_EQ(client.dataCopy(), nullptr);
+        EXPECT_FALSE(client.isTelemetryLive());
+        EXPECT_FALSE(client.connection()->hasMapping());
         sim.openMappingCalls = sim.mapViewCalls = sim.openEventCalls = 0;
         sim.*c.step = true;
         EXPECT_FALSE(client.waitForTelemetry(16));
@@ -87,27 +94,41 @@ TEST_F(ClientTest, AFailedStepIsTriedAgainOnTheNextTickWithoutReopeningTheOthers
     }
 }
 
-TEST_F(ClientTest, FirstRowAllocatesAndIsProcessedOnTheFollowingTick) {
-    sim.set("FuelLevel", 5.0f);
-    // The first tick only learns the simulator's tick count.
-    sim.publish();
-    EXPECT_FALSE(client.waitForTelemetry(16));
-    EXPECT_EQ(client.dataCopy(), nullptr);
-    EXPECT_EQ(sim.lastWaitTimeoutMs, 16);
-    // The next new row allocates the copy and raises the generation, but is not processed.
-    sim.publish();
-    EXPECT_FALSE(client.waitForTelemetry(16));
-    ASSERT_NE(client.dataCopy(), nullptr);
-    EXPECT_EQ(client.generation(), 1);
-    EXPECT_EQ(client.dataLength(), sim.header()->bufferLength);
-    // Then rows are processed.
-    sim.publish();
-    EXPECT_TRUE(client.waitForTelemetry(16));
-    EXPECT_EQ(client.generation(), 1);
-    EXPECT_FLOAT_EQ(fuel(), 5.0f);
-    // Nothing new: false, the copy stays.
-    EXPECT_FALSE(client.waitForTelemetry(16));
-    EXPECT_TRUE(client.isTelemetryLive());
+TEST(ClientRows, FirstRowAllocatesAndRowsAreProcessedFromTheThirdWithAnyBufferCount) {
+    for (int buffers : {1, 3, 4}) {
+        SCOPED_TRACE(buffers);
+        testsupport::VirtualClock clock;
+        testsupport::ScopedClock use(clock);
+        simblock::BlockOptions options = testsupport::defaultFakeBlockOptions();
+        options.numBuffers = buffers;
+        FakeSimulator sim(testsupport::catalogueVarSpecs(), options);
+        sim.setConnected(true);
+        TelemetryClient client(sim.connection());
+        TelemetryVariable lap("Lap", client);
+        // The first tick only learns the simulator's tick count.
+        sim.setInt("Lap", 1);
+        sim.publish();
+        EXPECT_FALSE(client.waitForTelemetry(16));
+        EXPECT_EQ(client.dataCopy(), nullptr);
+        EXPECT_EQ(sim.lastWaitTimeoutMs, 16);
+        // The next new row allocates the copy and raises the generation, but is not processed.
+        sim.publish();
+        EXPECT_FALSE(client.waitForTelemetry(16));
+        ASSERT_NE(client.dataCopy(), nullptr);
+        EXPECT_EQ(client.generation(), 1);
+        EXPECT_EQ(client.dataLength(), sim.header()->bufferLength);
+        // Then rows are processed.
+        for (int i = 3; i <= 5; ++i) {
+            sim.setInt("Lap", i);
+            sim.publish();
+            EXPECT_TRUE(client.waitForTelemetry(16));
+            EXPECT_EQ(lap.readInt(), i);
+        }
+        EXPECT_EQ(client.generation(), 1);
+        // Nothing new: false, the copy stays.
+        EXPECT_FALSE(client.waitForTelemetry(16));
+        EXPECT_TRUE(client.isTelemetryLive());
+    }
 }
 
 TEST_F(ClientTest, RowArrivingDuringTheWaitIsTaken) {
@@ -139,30 +160,6 @@ TEST_F(ClientTest, NewestBufferIsCopiedAndTiesKeepTheLowerIndex) {
         base += 1000;
         EXPECT_TRUE(client.waitForTelemetry(16));
         EXPECT_FLOAT_EQ(fuel(), 100.0f + static_cast<float>(c.expectedBuffer));
-    }
-}
-
-TEST(ClientBuffers, OneAndFourBuffersWork) {
-    for (int buffers : {1, 4}) {
-        SCOPED_TRACE(buffers);
-        testsupport::VirtualClock clock;
-        testsupport::ScopedClock use(clock);
-        simblock::BlockOptions options = testsupport::defaultFakeBlockOptions();
-        options.numBuffers = buffers;
-        FakeSimulator sim(testsupport::catalogueVarSpecs(), options);
-        sim.setConnected(true);
-        TelemetryClient client(sim.connection());
-        TelemetryVariable lap("Lap", client);
-        for (int i = 1; i <= 6; ++i) {
-            sim.setInt("Lap", i);
-            if (i <= 2) {
-                sim.publish();
-                EXPECT_FALSE(client.waitForTelemetry(16));
-            } else {
-                ASSERT_TRUE(sim.deliver(client, 1));
-                EXPECT_EQ(lap.readInt(), i);
-            }
-        }
     }
 }
 
@@ -256,56 +253,41 @@ TEST_F(ClientTest, RowSizeChangeReallocatesAndVariablesResolveAgain) {
     }
 }
 
-TEST_F(ClientTest, LiveUnder30SecondsWithoutRowsNotLiveAt30) {
-    goLive(10.0f);
-    int generation = client.generation();
-    clock.advanceSeconds(29);
-    clock.advanceMs(999);
-    EXPECT_TRUE(client.isTelemetryLive());
-    EXPECT_FALSE(client.waitForTelemetry(16));  // nothing new, copy kept
-    EXPECT_NE(client.dataCopy(), nullptr);
-    EXPECT_FLOAT_EQ(fuel(), 10.0f);
-
-    clock.advanceMs(1);  // 30 whole seconds
-    EXPECT_FALSE(client.isTelemetryLive());
-    EXPECT_FLOAT_EQ(fuel(), 0.0f);
-    EXPECT_NE(client.dataCopy(), nullptr);
-    EXPECT_FALSE(client.waitForTelemetry(16));
-    EXPECT_EQ(client.dataCopy(), nullptr);
-    EXPECT_EQ(client.generation(), generation);
-
-    // The next row starts over: allocation, a new generation, then data.
-    sim.set("FuelLevel", 14.0f);
-    ASSERT_TRUE(sim.deliver(client));
-    EXPECT_EQ(client.generation(), generation + 1);
-    EXPECT_FLOAT_EQ(fuel(), 14.0f);
-}
-
-// The calendar clock may jump (time sync, a laptop waking up); only time that really passed
-// decides whether the simulator is gone.
-TEST_F(ClientTest, CalendarStepsNeitherEndNorProlongLiveness) {
+// Without rows the simulator counts as gone after 30 s. The calendar clock may jump (time sync,
+// a laptop waking up); only time that really passed decides.
+TEST_F(ClientTest, LiveUnder30SecondsWithoutRowsNotLiveAt30WhateverTheCalendarDoes) {
     struct Step {
         const char* name;
         int64_t calendarStep;  // seconds, while no row arrives
-        int64_t secondsPassing;
+        int64_t msPassing;
         bool live;
     };
     const Step steps[] = {
+        {"29.999 s", 0, 29999, true},
+        {"30 s", 0, 30000, false},
         {"forward 30 s", 30, 0, true},
-        {"forward an hour", 3600, 29, true},
-        {"back a minute, frozen 30 s", -60, 30, false},
-        {"back a day, frozen 30 s", -86400, 30, false},
+        {"forward an hour", 3600, 29000, true},
+        {"back a minute, frozen 30 s", -60, 30000, false},
+        {"back a day, frozen 30 s", -86400, 30000, false},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.name);
         goLive(10.0f);
+        const int generation = client.generation();
         clock.setCalendarTime(clock.calendarSeconds() + s.calendarStep);
-        clock.advanceSeconds(s.secondsPassing);
+        clock.advanceMs(s.msPassing);
         EXPECT_EQ(client.isTelemetryLive(), s.live);
-        EXPECT_FALSE(client.waitForTelemetry(16));
-        EXPECT_EQ(client.dataCopy() != nullptr, s.live);
         EXPECT_FLOAT_EQ(fuel(), s.live ? 10.0f : 0.0f);
+        EXPECT_FALSE(client.waitForTelemetry(16));  // nothing new; the copy goes with liveness
+        EXPECT_EQ(client.dataCopy() != nullptr, s.live);
+        EXPECT_EQ(client.generation(), generation);
     }
+    // The next row starts over: allocation, a new generation, then data.
+    const int generation = client.generation();
+    sim.set("FuelLevel", 14.0f);
+    ASSERT_TRUE(sim.deliver(client));
+    EXPECT_EQ(client.generation(), generation + 1);
+    EXPECT_FLOAT_EQ(fuel(), 14.0f);
 }
 
 TEST_F(ClientTest, StatusBitClearedStopsRowsAndResetsTheLastTick) {
@@ -328,17 +310,6 @@ TEST_F(ClientTest, StatusBitClearedStopsRowsAndResetsTheLastTick) {
     }
     EXPECT_EQ(results, (std::vector<bool>{false, false, true}));
     EXPECT_FLOAT_EQ(fuel(), 15.0f);
-}
-
-TEST_F(ClientTest, CloseReleasesEverythingAndReopens) {
-    goLive(10.0f);
-    client.closeTelemetry();
-    EXPECT_EQ(sim.closeCalls, 1);
-    EXPECT_EQ(client.dataCopy(), nullptr);
-    EXPECT_FALSE(client.isTelemetryLive());
-    EXPECT_FALSE(client.connection()->hasMapping());
-    ASSERT_TRUE(sim.deliver(client));
-    EXPECT_EQ(sim.openMappingCalls, 2);
 }
 
 // Headers a broken or hostile publisher might leave: none may lead the reader outside the

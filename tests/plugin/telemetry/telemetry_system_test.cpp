@@ -75,6 +75,7 @@ TEST(TelemetrySystem, ReaderAttachesByNameAndReadsRowsAndSessionText) {
     pub.writer->setDouble("SessionTime", 1234.5);
     pub.writer->setBool("IsOnTrack", true);
 
+    ASSERT_TRUE(client.openTelemetry()) << "the block and its event are there at once";
     ASSERT_TRUE(deliver(pub, client));
     EXPECT_TRUE(client.isTelemetryLive());
     EXPECT_GE(client.connection()->viewSize(), pub.writer->layout().totalSize);

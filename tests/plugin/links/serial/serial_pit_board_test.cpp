@@ -137,33 +137,35 @@ TEST_F(SerialPitBoard, FindComPortsWhenTheListCannotBeHad) {
     EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
-TEST_F(SerialPitBoard, SerialOffWhenTheSettingSaysSo) {
-    useSerial(0);
-    std::string console;
-    std::vector<int> sleeps;
-    EXPECT_TRUE(open(&console, &sleeps));
-    EXPECT_EQ(console, " [\033[32m  OK  \033[0m]  Setting Serial Offline.\n");
-    EXPECT_EQ(sleeps, std::vector<int>{2000});
-    EXPECT_EQ(engineer::Race().UseSerial, 0);
-    EXPECT_EQ(links::WriteSerialLine("%s", "line\r"), 0);
-}
-
-TEST_F(SerialPitBoard, NoPortIsAFailureWithPortMinusOne) {
-    useSerial(1);
+// Serial off by the setting, or on without a port: either way nothing is written afterwards.
+TEST_F(SerialPitBoard, WithoutAPortNothingIsWritten) {
+    struct Case {
+        int useSerial;
+        bool opened;
+        const char* console;
+        int sleep;
+    };
+    const Case cases[] = {
+        {0, true, " [\033[32m  OK  \033[0m]  Setting Serial Offline.\n", 2000},
+        {1, false,
+         " [\033[32m  OK  \033[0m]  Initilaising Serial..\n"
+         " [\033[33m FAIL \033[0m]  Unable to open a Serial Port -1\n",
+         3000},
+    };
     links::SetDeviceNameSource(fakeSource);
     fakeNames = list({"C:", "LPT1"});
-    std::string console;
-    std::vector<int> sleeps;
-    EXPECT_FALSE(open(&console, &sleeps));
-    EXPECT_EQ(console,
-              " [\033[32m  OK  \033[0m]  Initilaising Serial..\n"
-              " [\033[33m FAIL \033[0m]  Unable to open a Serial Port -1\n");
-    EXPECT_EQ(sleeps, std::vector<int>{3000});
-    EXPECT_EQ(engineer::Race().UseSerial, 0);
-    EXPECT_EQ(links::WriteSerialLine("%s", "line\r"), 0);
-}
-
-TEST_F(SerialPitBoard, NoFormatOrAnEmptyLineWritesNothing) {
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.useSerial);
+        useSerial(c.useSerial);
+        std::string console;
+        std::vector<int> sleeps;
+        EXPECT_EQ(open(&console, &sleeps), c.opened);
+        EXPECT_EQ(console, c.console);
+        EXPECT_EQ(sleeps, std::vector<int>{c.sleep});
+        EXPECT_EQ(engineer::Race().UseSerial, 0);
+        EXPECT_EQ(links::WriteSerialLine("%s", "line\r"), 0);
+    }
+    // Nor does a missing format or an empty line.
     EXPECT_EQ(links::WriteSerialLine(nullptr), 0);
     EXPECT_EQ(links::WriteSerialLine("%s", ""), 0);
 }
