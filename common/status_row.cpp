@@ -51,7 +51,7 @@ void writePending(RowState& s) {
                 s.out.push_back(c);
             }
         }
-        std::fwrite(s.out.data(), 1, s.out.size(), stdout);
+        platform::writeConsoleText(s.out.data(), s.out.size());
     }
     s.pending.clear();
 }

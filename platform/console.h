@@ -1,6 +1,7 @@
 #pragma once
 // The console the programs run in.
 
+#include <cstddef>
 #include <string>
 
 namespace platform {
@@ -14,6 +15,11 @@ void clearScreen();
 
 // Columns of the console window standard output draws in; 0 when it is not a console.
 int consoleColumns();
+
+// Writes to standard output, after what the C library still holds of it. On a Windows console
+// it goes to the console directly: the C library asks the console for its mode before each
+// write, and under Wine every question is a round trip to the console host.
+void writeConsoleText(const char* data, size_t size);
 
 std::string consoleTitle();
 void setConsoleTitle(const std::string& title);

@@ -85,6 +85,10 @@ void restoreTerminalNow() {
 
 void enableAnsiColours() {}
 
+void writeConsoleText(const char* data, size_t size) {
+    std::fwrite(data, 1, size, stdout);
+}
+
 int consoleColumns() {
     winsize size{};
     if (!stdoutIsTerminal()) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <conio.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -23,7 +24,36 @@ bool inputIsConsole(HANDLE in) {
     return console;
 }
 
+bool outputIsConsole(HANDLE out) {
+    thread_local HANDLE known = nullptr;
+    thread_local bool console = false;
+    if (out != known) {
+        DWORD mode = 0;
+        console = ::GetConsoleMode(out, &mode) != 0;
+        known = out;
+    }
+    return console;
+}
+
 }  // namespace
+
+void writeConsoleText(const char* data, size_t size) {
+    HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out == nullptr || out == INVALID_HANDLE_VALUE || !outputIsConsole(out)) {
+        std::fwrite(data, 1, size, stdout);
+        return;
+    }
+    std::fflush(stdout);
+    while (size > 0) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(size < 65536 ? size : 65536);
+        if (!::WriteConsoleA(out, data, chunk, &written, nullptr) || written == 0) {
+            return;
+        }
+        data += written;
+        size -= written;
+    }
+}
 
 void enableAnsiColours() {
     HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
