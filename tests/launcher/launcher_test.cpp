@@ -329,6 +329,7 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
         std::string body;
         std::optional<std::string> signature;  // nothing: 404
         const char* refusal;                   // nullptr: installed
+        bool versionMissing = false;           // the program is installed, its version file not
     } cases[] = {
         {"signed", kUpdateKey, program, signature, nullptr},
         {"no key: TLS alone", "", program, std::nullopt, nullptr},
@@ -343,6 +344,7 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
          "does not match"},
         {"empty signature", kUpdateKey, program, std::string(), "does not match"},
         {"key that is no key", "bm90IGEga2V5", program, signature, "is not a P-256 public key"},
+        {"version file not found", kUpdateKey, program, signature, nullptr, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -353,7 +355,8 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
         writeFile(launcher::kPluginExecutable, old);
         std::filesystem::remove("Qm_Korvane_README.txt");
         http_.version(launcher::kPluginPlatform, answer("3.015"));
-        http_.file("Qm_Korvane_Plugin.ver", answer("3.015\n"));
+        http_.file("Qm_Korvane_Plugin.ver",
+                   c.versionMissing ? answer("Not found", 404) : answer("3.015\n"));
         http_.file("Qm_Korvane_Plugin.ver.sig", answer(fromHex(kVersionSignature)));
         http_.file("Qm_Korvane_README.txt", answer("read me\n"));
         http_.file("Qm_Korvane_README.txt.sig", answer(fromHex(kReadmeSignature)));
@@ -363,7 +366,9 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
         EXPECT_EQ(run(), 0);
         const bool installed = c.refusal == nullptr;
         EXPECT_TRUE(readFile(launcher::kPluginExecutable) == (installed ? c.body : old));
-        EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"), installed ? "3.015\n" : "3.014\n");
+        // The old version stays unless the new one arrived too: a later start tries again.
+        EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"),
+                  installed && !c.versionMissing ? "3.015\n" : "3.014\n");
         EXPECT_EQ(exists("Qm_Korvane_README.txt"), installed);
         EXPECT_EQ(recorded().commands.size(), 1u) << "the plugin was not started";
         if (!installed) {

@@ -122,6 +122,11 @@ TEST_F(VariableTest, UnreadableVariablesReadAsZero) {
         EXPECT_EQ(v.readFloat(), 0.0f);
         EXPECT_EQ(v.readDouble(), 0.0);
         EXPECT_FALSE(v.readBool());
+        if (v.index() >= 0) {
+            // Refused, not read as zero from whatever lies past the row.
+            const auto* slot = client.varSlot(v.index());
+            EXPECT_TRUE(slot == nullptr || slot->type < 0);
+        }
         if (c.poke) {
             *h = saved;
         }
