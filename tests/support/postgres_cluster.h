@@ -12,10 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -70,54 +68,6 @@ class PostgresCluster {
                "&port=" + std::to_string(port_);
     }
 
-    // CPU seconds each of the server's processes has used so far, by process id.
-    std::map<long, double> serverCpuSeconds() const {
-        std::ifstream pidFile(std::filesystem::path(data()) / "postmaster.pid");
-        long postmaster = 0;
-        pidFile >> postmaster;
-        std::map<long, double> seconds;
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-            const std::string name = entry.path().filename().string();
-            if (name.find_first_not_of("0123456789") != std::string::npos) {
-                continue;  // not a process
-            }
-            std::ifstream stat(entry.path() / "stat");
-            std::string text((std::istreambuf_iterator<char>(stat)), {});
-            const auto close = text.rfind(')');
-            if (close == std::string::npos) {
-                continue;
-            }
-            // After "pid (name)": state ppid ... utime (the 14th field) stime.
-            std::istringstream fields(text.substr(close + 2));
-            std::string field;
-            std::vector<std::string> values;
-            while (fields >> field && values.size() < 13) {
-                values.push_back(field);
-            }
-            const long pid = std::atol(name.c_str());
-            if (values.size() == 13 &&
-                (pid == postmaster || std::atol(values[1].c_str()) == postmaster)) {
-                seconds[pid] = (std::atof(values[11].c_str()) + std::atof(values[12].c_str())) /
-                               static_cast<double>(::sysconf(_SC_CLK_TCK));
-            }
-        }
-        return seconds;
-    }
-    // What the server's processes alive at both moments used in between: what a piece of work
-    // cost the server, whatever else the machine was doing.
-    static double cpuBetween(const std::map<long, double>& before,
-                             const std::map<long, double>& after) {
-        double sum = 0;
-        for (const auto& [pid, seconds] : after) {
-            auto earlier = before.find(pid);
-            if (earlier != before.end()) {
-                sum += seconds - earlier->second;
-            }
-        }
-        return sum;
-    }
-
     // A new, empty database on the cluster; its URI.
     std::string newDatabase() {
         static std::atomic<int> count{0};
@@ -126,13 +76,14 @@ class PostgresCluster {
         return uri(name);
     }
 
+    // The cluster's data folder (its postmaster.pid names the server process).
+    std::string data() const { return (folder_ / "data").string(); }
+
   private:
     PostgresCluster(std::string bin, int port) : bin_(std::move(bin)), port_(port) {
         folder_ = std::filesystem::temp_directory_path() /
                   ("korvane_pg_" + std::to_string(std::random_device{}()));
     }
-
-    std::string data() const { return (folder_ / "data").string(); }
 
     int run(const std::string& command) const {
         std::string line = "cd " + folder_.string() + " && " + command;
