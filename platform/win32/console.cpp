@@ -11,28 +11,30 @@ namespace platform {
 
 namespace {
 
-// Asked five times a second for the key check; under Wine each question is a round trip to the
-// console host, and a handle's answer does not change, so it is asked once per handle.
-bool inputIsConsole(HANDLE in) {
-    thread_local HANDLE known = nullptr;
-    thread_local bool console = false;
-    if (in != known) {
-        DWORD mode = 0;
-        console = ::GetConsoleMode(in, &mode) != 0;
-        known = in;
+// Whether a handle is a console. The key check asks five times a second and the status row ten;
+// under Wine each question is a round trip to the console host, and a handle's answer does not
+// change, so the system is asked once per handle.
+struct ConsoleAnswer {
+    HANDLE handle = nullptr;
+    bool console = false;
+    bool of(HANDLE h) {
+        if (h != handle) {
+            DWORD mode = 0;
+            console = ::GetConsoleMode(h, &mode) != 0;
+            handle = h;
+        }
+        return console;
     }
-    return console;
+};
+
+bool inputIsConsole(HANDLE in) {
+    thread_local ConsoleAnswer answer;
+    return answer.of(in);
 }
 
 bool outputIsConsole(HANDLE out) {
-    thread_local HANDLE known = nullptr;
-    thread_local bool console = false;
-    if (out != known) {
-        DWORD mode = 0;
-        console = ::GetConsoleMode(out, &mode) != 0;
-        known = out;
-    }
-    return console;
+    thread_local ConsoleAnswer answer;
+    return answer.of(out);
 }
 
 }  // namespace
