@@ -35,12 +35,8 @@ Events Timeline::events() const {
 }
 
 Events Timeline::starting(const std::string& prefix) const {
-    Events out;
-    for (const std::string& e : events()) {
-        if (e.rfind(prefix, 0) == 0) {
-            out.push_back(e);
-        }
-    }
+    Events out = events();
+    std::erase_if(out, [&](const std::string& e) { return e.rfind(prefix, 0) != 0; });
     return out;
 }
 
@@ -135,12 +131,9 @@ void RaceTest::clearLog() {
 }
 
 Events RaceTest::voiceEvents() const {
-    Events out;
-    for (const std::string& e : timeline_.events()) {
-        if (e.rfind("say", 0) == 0 || e.rfind("tone", 0) == 0) {
-            out.push_back(e);
-        }
-    }
+    Events out = timeline_.events();
+    std::erase_if(out,
+                  [](const std::string& e) { return e.rfind("say", 0) && e.rfind("tone", 0); });
     return out;
 }
 
@@ -323,29 +316,33 @@ void record(const char* name) {
     script().calls.emplace_back(name);
 }
 
+// Each seam records its name; those that answer take the script's answer.
+#define KORVANE_RECORD(seam) s.seam = [] { record(#seam); }
 app::PluginSeams recordingSeams() {
     app::PluginSeams s{};
-    s.setupControllers = [] { record("setupControllers"); };
+    KORVANE_RECORD(setupControllers);
+    KORVANE_RECORD(selectAudioDeviceInteractive);
+    KORVANE_RECORD(selectAudioDevicePredefined);
+    KORVANE_RECORD(shutdownAudioEngine);
+    KORVANE_RECORD(closeSerialPitBoard);
+    KORVANE_RECORD(updateAudioEngine);
+    KORVANE_RECORD(pollControls);
+    KORVANE_RECORD(refreshSessionSnapshot);
+    KORVANE_RECORD(logSessionJoin);
+    KORVANE_RECORD(pitRoadHandling);
+    KORVANE_RECORD(onTrackCalls);
     s.createAudioEngine = [] {
         record("createAudioEngine");
         return script().audioEngineStarts;
     };
-    s.selectAudioDeviceInteractive = [] { record("selectAudioDeviceInteractive"); };
-    s.selectAudioDevicePredefined = [] { record("selectAudioDevicePredefined"); };
-    s.shutdownAudioEngine = [] { record("shutdownAudioEngine"); };
     s.openSerialPitBoard = [] {
         record("openSerialPitBoard");
         return script().serialOpens;
     };
-    s.closeSerialPitBoard = [] { record("closeSerialPitBoard"); };
     s.keyWaiting = [] {
         script().keyCheckMs.push_back(platform::clock().steadyMs());
         return script().keyChecks++ >= script().keyAtCheck;
     };
-    s.updateAudioEngine = [] { record("updateAudioEngine"); };
-    s.pollControls = [] { record("pollControls"); };
-    s.refreshSessionSnapshot = [] { record("refreshSessionSnapshot"); };
-    s.logSessionJoin = [] { record("logSessionJoin"); };
     s.driverCommands = [] {
         record("driverCommands");
         return script().driverResult;
@@ -354,10 +351,9 @@ app::PluginSeams recordingSeams() {
         record("garageDriverCommands");
         std::printf("%s", script().garageMarker);
     };
-    s.pitRoadHandling = [] { record("pitRoadHandling"); };
-    s.onTrackCalls = [] { record("onTrackCalls"); };
     return s;
 }
+#undef KORVANE_RECORD
 
 }  // namespace
 

@@ -1,5 +1,6 @@
 // The spoken advisories: track conditions, starting pressures, starting fuel and tire sets;
-// the session-join line: which session, track and car the driver joined.
+// the session-join line: which session, track and car the driver joined; the tire orders:
+// pressures corrected for the track temperature, and the Tire function's choice by mode.
 
 #include <string>
 #include <vector>
@@ -86,24 +87,28 @@ TEST_F(StartingFuelTest, LapsTimesTheHighestBurnUpToTheTank) {
         int tank;
         const char* sentence;
         const char* log;  // nullptr: nothing logged
+        float highAfter;
     };
     const Case cases[] = {
-        {"20", "unlimited", 2.5f, 100, " Current Suggested Starting Fuel is 50.00 Liters",
-         "LOG: Request Starting Fuel. LastHighFuelBurnMax:2.50 RaceSessionLapsMax:20 "
-         "RaceSessionTimeMax:0 RaceSessionType:1 StartingFuel:50.00 AdditionalFuel:0.00, "
-         "FuelBurnPerLapMax:3.10 FuelBurnPerMinMax:1.40"},
+        // An unseeded burn comes from the maximum of the race kind.
+        {"20", "unlimited", 0, 100, " Current Suggested Starting Fuel is 62.00 Liters",
+         "LOG: Request Starting Fuel. LastHighFuelBurnMax:3.10 RaceSessionLapsMax:20 "
+         "RaceSessionTimeMax:0 RaceSessionType:1 StartingFuel:62.00 AdditionalFuel:0.00, "
+         "FuelBurnPerLapMax:3.10 FuelBurnPerMinMax:1.40",
+         3.1f},
         {"50", "3600.0000 sec", 2.5f, 100, " Current Suggested Starting Fuel is 100.00 Liters",
          "LOG: Request Starting Fuel. LastHighFuelBurnMax:2.50 RaceSessionLapsMax:50 "
          "RaceSessionTimeMax:3600 RaceSessionType:1 StartingFuel:100.00 AdditionalFuel:25.00, "
-         "FuelBurnPerLapMax:3.10 FuelBurnPerMinMax:1.40"},
+         "FuelBurnPerLapMax:3.10 FuelBurnPerMinMax:1.40",
+         2.5f},
         // A suggestion must exceed one liter.
         {"20", "unlimited", 0.05f, 100, " Not enough information, Suggest Starting Fuel 100 Liters",
-         nullptr},
-        {"unlimited", "3600.0000 sec", 2.5f, 110,
-         " Not enough information, Suggest Starting Fuel 110 Liters", nullptr},
+         nullptr, 0.05f},
+        {"unlimited", "3600.0000 sec", 0, 110,
+         " Not enough information, Suggest Starting Fuel 110 Liters", nullptr, 1.4f},
         // No snapshot yet: the tank is 0, so is the suggestion.
         {"20", "unlimited", 2.5f, 0, " Not enough information, Suggest Starting Fuel 0 Liters",
-         nullptr},
+         nullptr, 2.5f},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.laps) + " laps, tank " + std::to_string(c.tank));
@@ -118,26 +123,8 @@ TEST_F(StartingFuelTest, LapsTimesTheHighestBurnUpToTheTank) {
         analytics::AdviseStartingFuel();
         EXPECT_EQ(said(), Lines{c.sentence});
         EXPECT_EQ(logMessages(), c.log ? Lines{c.log} : Lines{});
-        EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, c.lastHigh);
+        EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, c.highAfter);
     }
-}
-
-TEST_F(StartingFuelTest, AnUnseededBurnComesFromTheMaximumOfTheRaceKind) {
-    engineer::RaceState& r = engineer::Race();
-    r.FuelBurnPerLapMax = 2.5f;
-    r.FuelBurnPerMinMax = 1.4f;
-    r.FuelTankLiters = 100;
-
-    raceOf("unlimited", "3600.0000 sec");
-    analytics::AdviseStartingFuel();
-    EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, 1.4f);
-
-    r.LastHighFuelBurnMax = 0;
-    raceOf("20", "unlimited");
-    timeline_.clear();
-    analytics::AdviseStartingFuel();
-    EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, 2.5f);
-    EXPECT_EQ(said(), Lines{" Current Suggested Starting Fuel is 50.00 Liters"});
 }
 
 class TireSetsTest : public RaceTest {};
@@ -173,17 +160,14 @@ TEST_F(TireSetsTest, TheMostWornTireAndTheSetsLeft) {
 }
 
 TEST_F(TireSetsTest, SetsTheSimulatorDoesNotPublishReadAsNone) {
-    std::vector<simblock::VarSpec> vars;
-    for (const simblock::VarSpec& v : testsupport::catalogueVarSpecs()) {
-        if (std::string(v.name).rfind("TireSets", 0) != 0) {
-            vars.push_back(v);
-        }
-    }
+    std::vector<simblock::VarSpec> vars = testsupport::catalogueVarSpecs();
+    std::erase_if(vars, [](const simblock::VarSpec& v) {
+        return std::string(v.name).rfind("TireSets", 0) == 0;
+    });
     ASSERT_TRUE(sim_.changeLayout(vars));
-    sim_.set("LFwearR", 0.9);
-    sim_.set("RFwearL", 0.9);
-    sim_.set("LRwearR", 0.9);
-    sim_.set("RRwearL", 0.9);
+    for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
+        sim_.set(wear, 0.9);
+    }
     publish();
     analytics::AdviseTireSets();
     EXPECT_EQ(
@@ -253,6 +237,99 @@ TEST_F(SessionJoinTest, MissingValuesKeepTheNumbersAndShowNoNames) {
     clearLog();
     analytics::LogSessionJoin();
     EXPECT_EQ(r.SubSessionID, 2147483647);
+}
+
+class TireOrdersTest : public SnapshotTest {
+  protected:
+    void baselines(double lf, double rf, double lr, double rr) {
+        race().BaselinePressureLF = lf;
+        race().BaselinePressureRF = rf;
+        race().BaselinePressureLR = lr;
+        race().BaselinePressureRR = rr;
+    }
+    void trackAt(double celsius) {
+        sim_.set("TrackTempCrew", celsius);
+        ASSERT_TRUE(sim_.deliver(telemetry::Telemetry()));
+    }
+};
+
+TEST_F(TireOrdersTest, AdaptivePressuresFollowTheTrackTemperature) {
+    struct Case {
+        double track;
+        int32_t pressure;
+    };
+    const Case cases[] = {
+        {50.0, 167},  // 180 - 10 x 1.8 x 0.689476 = 167.589...
+        {40.0, 180},
+        {30.0, 192},  // 180 + 12.41 = 192.41...
+        {40.5, 179},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.track);
+        timeline_.clear();
+        baselines(180, 180, 180, 180);
+        trackAt(c.track);
+        analytics::OrderAdaptiveTires();
+        EXPECT_EQ(pitCommands(),
+                  (Commands{{3, c.pressure}, {4, c.pressure}, {5, c.pressure}, {6, c.pressure}}));
+    }
+}
+
+TEST_F(TireOrdersTest, AdaptiveOrderKeepsTheTireBookkeeping) {
+    baselines(170, 171, 172, 173.9);
+    sim_.setInt("Lap", 9);
+    trackAt(40);
+    race().TireDistance = 1234;
+    race().ServiceType = 1;
+    // Neither without adaptive management nor in passive mode is anything ordered.
+    race().AdaptiveTireManagement = 0;
+    analytics::OrderAdaptiveTires();
+    race().AdaptiveTireManagement = 1;
+    race().PassiveMode = 1;
+    analytics::OrderAdaptiveTires();
+    EXPECT_EQ(pitCommands(), Commands{});
+    EXPECT_EQ(race().TiresRequested, 0);
+
+    race().PassiveMode = 0;
+    analytics::OrderAdaptiveTires();
+    EXPECT_EQ(pitCommands(), (Commands{{3, 170}, {4, 171}, {5, 172}, {6, 173}}));
+    EXPECT_EQ(race().TireChangeLap, 9);
+    EXPECT_EQ(race().TireDistance, 0);
+    EXPECT_EQ(race().ServiceType, 0u);
+    EXPECT_EQ(race().TiresRequested, 1);
+}
+
+TEST_F(TireOrdersTest, TireChoiceByMode) {
+    struct Case {
+        int mode;
+        uint8_t adaptive;
+        Commands sent;
+    };
+    const Case cases[] = {
+        {0, 1, {{7, 0}}},
+        {1, 1, {{3, 167}, {4, 168}, {5, 169}, {6, 170}}},
+        {2, 1, {{7, 0}, {4, 168}, {6, 170}}},
+        {3, 1, {{7, 0}}},
+        {-1, 1, {{7, 0}}},
+        // Without adaptive management the baselines go out as they are.
+        {1, 0, {{3, 180}, {4, 181}, {5, 182}, {6, 183}}},
+        {2, 0, {{7, 0}, {4, 181}, {6, 183}}},
+    };
+    baselines(180, 181, 182, 183);
+    trackAt(50);
+    for (const Case& c : cases) {
+        SCOPED_TRACE("mode " + std::to_string(c.mode) + " adaptive " + std::to_string(c.adaptive));
+        timeline_.clear();
+        race().TireChangeMode = c.mode;
+        race().AdaptiveTireManagement = c.adaptive;
+        analytics::OrderTiresForMode();
+        EXPECT_EQ(pitCommands(), c.sent);
+        EXPECT_EQ(race().TiresRequested, 0);  // the choice does not touch the bookkeeping
+    }
+    race().PassiveMode = 1;
+    timeline_.clear();
+    analytics::OrderTiresForMode();
+    EXPECT_EQ(pitCommands(), Commands{});
 }
 
 }  // namespace

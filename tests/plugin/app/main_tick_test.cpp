@@ -318,60 +318,37 @@ TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirReset) {
 }
 
 TEST_F(MainTickTest, TheGarageRowShowsTheWeatherAndTheSetupState) {
-    struct Case {
-        double pitSvLFP;
-        const char* word;
-    };
-    const Case cases[] = {{0.0, " Open Garage."}, {172.0, " Setup data read."}};
     bringOnline();
     script().garageMarker = "<commands>";
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.word);
-        sim_.setBool("IsOnTrack", false);
-        sim_.set("AirTemp", 30.5);
-        sim_.set("TrackTempCrew", 42.0);
-        sim_.set("PitSvLFP", c.pitSvLFP);
+    sim_.setBool("IsOnTrack", false);
+    sim_.set("AirTemp", 30.5);
+    sim_.set("TrackTempCrew", 42.0);
+    for (const char* word : {" Open Garage.", " Setup data read."}) {
+        SCOPED_TRACE(word);
         sim_.publish();
-        const std::string row = tick();
-        const std::string expected = std::string(" Weather: Air: 30.5 (4.9) Track: 42.0 (2.0)") +
-                                     "<commands>" + c.word + std::string(44 + 9, ' ') + "\r";
-        EXPECT_EQ(row, expected);
+        EXPECT_EQ(tick(), std::string(" Weather: Air: 30.5 (4.9) Track: 42.0 (2.0)<commands>") +
+                              word + std::string(44 + 9, ' ') + "\r");
+        sim_.set("PitSvLFP", 172.0);
     }
 }
 
+// In the world the work follows the track surface; out of it (-1) tire requests are dropped
+// and the tire lap is taken.
 TEST_F(MainTickTest, InTheWorldTheWorkFollowsTheTrackSurface) {
     struct Case {
         int surface;
+        int32_t tireChangeLap, expectedTireChangeLap;
         const char* calls;
     };
-    const char* const common =
+    const std::string common =
         "updateAudioEngine, pollControls, refreshSessionSnapshot, driverCommands, "
         "pitRoadHandling";
-    const Case cases[] = {
-        {3, "onTrackCalls"}, {2, nullptr}, {1, nullptr}, {0, nullptr}, {-1, nullptr}};
-    bringOnline();
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.surface);
-        inTheWorld(c.surface);
-        sim_.publish();
-        EXPECT_EQ(tick(), "");
-        EXPECT_EQ(joined(script().calls),
-                  c.calls ? std::string(common) + ", " + c.calls : std::string(common));
-    }
-}
-
-TEST_F(MainTickTest, OutOfTheWorldTireRequestsAreDroppedAndTheTireLapTaken) {
-    struct Case {
-        int surface;
-        int32_t tireChangeLap;
-        int32_t expectedTireChangeLap;
-        uint8_t expectedTiresRequested;
-    };
-    const Case cases[] = {
-        {-1, 0, 9, 0},  // no tire lap yet: the current lap
-        {-1, 4, 4, 0},  // one already taken stays
-        {3, 0, 0, 1},   // on track nothing changes
-    };
+    const Case cases[] = {{3, 0, 0, ", onTrackCalls"},
+                          {2, 0, 0, ""},
+                          {1, 0, 0, ""},
+                          {0, 0, 0, ""},
+                          {-1, 0, 9, ""},   // no tire lap yet
+                          {-1, 4, 4, ""}};  // one taken stays
     bringOnline();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.surface);
@@ -380,9 +357,10 @@ TEST_F(MainTickTest, OutOfTheWorldTireRequestsAreDroppedAndTheTireLapTaken) {
         Race().TireChangeLap = c.tireChangeLap;
         Race().TiresRequested = 1;
         sim_.publish();
-        tick();
+        EXPECT_EQ(tick(), "");
+        EXPECT_EQ(joined(script().calls), common + c.calls);
         EXPECT_EQ(Race().TireChangeLap, c.expectedTireChangeLap);
-        EXPECT_EQ(Race().TiresRequested, c.expectedTiresRequested);
+        EXPECT_EQ(Race().TiresRequested, c.surface < 0 ? 0 : 1);
     }
 }
 
@@ -436,21 +414,13 @@ TEST_F(MainTickTest, TirePositionAndBaselinesComeFromTheRow) {
     tick();
     EXPECT_EQ(r.BaselinePressureLF, 165);
     EXPECT_EQ(r.BaselinePressureRR, 0);
-}
+    EXPECT_EQ(r.TrackPitSpeedLimit, 72);  // "72.42 kph": the leading number
 
-TEST_F(MainTickTest, ThePitSpeedLimitIsTheLeadingNumberOfItsAnswer) {
-    bringOnline();
-    inTheWorld(3);
-    sim_.setSessionText(testsupport::sampleSessionText());
-    sim_.publish();
-    tick();
-    EXPECT_EQ(Race().TrackPitSpeedLimit, 72);  // "72.42 kph"
-
-    // A session text without the value leaves the limit as it was.
+    // A session text without the limit leaves it as it was.
     sim_.setSessionText("---\nWeekendInfo:\n TrackName: nowhere\n...\n");
     sim_.publish();
     tick();
-    EXPECT_EQ(Race().TrackPitSpeedLimit, 72);
+    EXPECT_EQ(r.TrackPitSpeedLimit, 72);
 }
 
 }  // namespace

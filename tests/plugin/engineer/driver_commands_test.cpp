@@ -1,5 +1,5 @@
 // The driver's functions through the real tick, by where the car is; the advisories as the
-// driver reaches them (their sentences are checked with the analytics).
+// driver reaches them (their sentences are checked with the analytics); the fuel window's reset.
 
 #include <limits>
 #include <string>
@@ -66,13 +66,11 @@ TEST_F(DriverCommandsTest, FuelNumbersComeBeforeThePlanChange) {
                       "more liters at the current burn of 2.5 liters per lap. Current Fuel plan 2, "
                       "Next Pit window in 7 laps",
                       "say:  Setting Stint Fuel plan 3"}));
-}
 
-TEST_F(DriverCommandsTest, NumbersNoIntHoldsAreSpokenWithoutFault) {
-    onSurface(3);
+    // Numbers no int holds are spoken without fault.
     race().FuelToFinish = 1e300;
     race().NextPitLaps = std::numeric_limits<double>::quiet_NaN();
-    race().FuelLapsLeft = 999;
+    timeline_.clear();
     tick(kFuel);
     const Events spoken = timeline_.starting("say");
     ASSERT_EQ(spoken.size(), 1u);
@@ -233,6 +231,78 @@ TEST_F(DriverCommandsTest, EachPlaceAnswersItsFunctionWithItsAdvisory) {
         const Events said = timeline_.starting("say");
         ASSERT_EQ(said.size(), 1u);
         EXPECT_EQ(said[0].substr(0, std::string(c.said).size()), c.said);
+    }
+}
+
+// The fuel window's reset, as the driver's ModeOption and the garage ask for it.
+using RaceStateTest = RaceTest;
+
+TEST_F(RaceStateTest, FuelResetStartsTheWindowFromTelemetry) {
+    sim_.set("SessionTime", 1234.97);
+    sim_.setInt("Lap", 7);
+    sim_.set("FuelLevel", 42.5);
+    publish();
+
+    engineer::RaceState& r = race();
+    r.DistanceSinceReset = 880;
+    r.NextPitLaps = 3;
+    r.FuelPlanFraction = 0.5;
+    r.FuelBurnPerLapMax = 2.6;
+    r.FuelBurnPerMinMax = 1.3;
+    r.FuelPlan = 2;
+    r.FuelBurnMax = 2.6;
+    r.FuelBurnPerLap = 2.4;
+    r.FuelBurnPerMin = 1.2;
+    r.FuelUsed = 9;
+    r.LitersToAdd = 30;
+    engineer::FuelReset();
+
+    EXPECT_EQ(r.ResetSessionTime, 1234.0);  // whole seconds, truncated
+    EXPECT_EQ(r.ResetLap, 7);
+    EXPECT_EQ(r.FuelAtReset, 42.5f);
+    EXPECT_EQ(r.DistanceSinceReset, 0);
+    for (double v : {r.NextPitLaps, r.FuelPlanFraction, double(r.FuelBurnPerLapMax),
+                     double(r.FuelBurnPerMinMax), double(r.FuelPlan), double(r.FuelBurnMax),
+                     double(r.FuelBurnPerLap), double(r.FuelBurnPerMin)}) {
+        EXPECT_EQ(v, 0);
+    }
+    // Not part of the window's reset.
+    EXPECT_EQ(r.FuelUsed, 9);
+    EXPECT_EQ(r.LitersToAdd, 30);
+}
+
+TEST_F(RaceStateTest, FuelResetKeepsTheFirstHighBurn) {
+    struct Case {
+        const char* name;
+        int32_t raceSessionType;
+        float lastHigh;
+        float perLapMax, perMinMax;
+        float expected;
+        float afterSecondReset;  // once the next window burnt 4 litres a lap and a minute
+    };
+    const Case cases[] = {
+        {"lap-limited takes the per-lap maximum", 1, 0, 2.5f, 1.25f, 2.5f, 2.5f},
+        {"time-limited takes the per-minute maximum", 2, 0, 2.5f, 1.25f, 1.25f, 1.25f},
+        {"no session read yet leaves it 0", 0, 0, 2.5f, 1.25f, 0, 0},
+        {"an unknown session type leaves it 0", 3, 0, 2.5f, 1.25f, 0, 0},
+        {"one already kept stays", 1, 3.0f, 2.5f, 1.25f, 3.0f, 3.0f},
+        {"a first window without a burn keeps nothing", 1, 0, 0, 0, 0, 4.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        engineer::RaceState& r = race();
+        r.RaceSessionType = c.raceSessionType;
+        r.LastHighFuelBurnMax = c.lastHigh;
+        r.FuelBurnPerLapMax = c.perLapMax;
+        r.FuelBurnPerMinMax = c.perMinMax;
+        engineer::FuelReset();
+        EXPECT_EQ(r.LastHighFuelBurnMax, c.expected);
+
+        r.FuelBurnPerLapMax = 4.0f;
+        r.FuelBurnPerMinMax = 4.0f;
+        engineer::FuelReset();
+        EXPECT_EQ(r.LastHighFuelBurnMax, c.afterSecondReset) << "second reset";
     }
 }
 
