@@ -364,26 +364,6 @@ TEST_F(MainTickTest, InTheWorldTheWorkFollowsTheTrackSurface) {
     }
 }
 
-TEST_F(MainTickTest, AModeConfigResponseEndsTheTickBeforeTheWatch) {
-    inTheWorld(3);
-    bringOnline();
-    // The next watch counts as a change again and would redraw the console.
-    app::ResetMainTick();
-    script().driverResult = engineer::CommandResult::kTickEnded;
-    script().calls.clear();
-    sim_.publish();
-    std::string out = tick();
-    EXPECT_EQ(joined(script().calls),
-              "updateAudioEngine, pollControls, refreshSessionSnapshot, driverCommands");
-    EXPECT_EQ(out, "") << "the connection watch ran";
-
-    // The next tick that goes on runs the watch.
-    script().driverResult = engineer::CommandResult::kTickGoesOn;
-    sim_.publish();
-    out = tick();
-    EXPECT_TRUE(contains(out, kConnected)) << out;
-}
-
 TEST_F(MainTickTest, TirePositionAndBaselinesComeFromTheRow) {
     bringOnline();
     inTheWorld(3);

@@ -191,22 +191,5 @@ TEST_F(OnTrackCallsTest, BackOnTrackThePitInConsultationIsArmedAgain) {
     EXPECT_EQ(race().TireResetDone, 1);
 }
 
-TEST_F(OnTrackCallsTest, TheCallsWaitOnPitRoadAndInTheStall) {
-    race().FuelLapsLeft = 1.5f;
-    race().DistanceToPitEntry = 10;
-    race().PitInArmed = 0;
-    sim_.setInt("SessionFlags", 3);
-    for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
-        sim_.set(wear, 1.0);
-    }
-    for (int surface : {2, 1}) {
-        onSurface(surface);
-        tick();
-    }
-    EXPECT_TRUE(said().empty()) << said().front();
-    EXPECT_TRUE(timeline_.starting("GET").empty());
-    EXPECT_EQ(race().PitInArmed, 0);
-}
-
 }  // namespace
 }  // namespace racetest
