@@ -345,7 +345,7 @@ app::PluginSeams recordingSeams() {
     };
     s.driverCommands = [] {
         record("driverCommands");
-        return script().driverResult;
+        return engineer::CommandResult::kTickGoesOn;
     };
     s.garageDriverCommands = [] {
         record("garageDriverCommands");

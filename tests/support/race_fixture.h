@@ -176,7 +176,6 @@ class RaceWorkTest : public RaceTest {
 // of the clock ("sleep 16") is a line of `calls`.
 struct SeamScript {
     Events calls;
-    engineer::CommandResult driverResult = engineer::CommandResult::kTickGoesOn;
     bool audioEngineStarts = true;
     bool serialOpens = true;
     // keyWaiting answers true from this check on (0: at once).

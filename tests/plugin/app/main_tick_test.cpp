@@ -201,11 +201,9 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         EXPECT_EQ(r.BaselinePressureRR, 0);
         EXPECT_EQ(voiceEvents(), Calls{"say later: Waiting for the sim."});
 
-        // Back again: the telemetry is loaded and the block opened anew.
+        // Back again: the block is opened and the telemetry loaded anew (bringOnline checks).
         timeline_.clear();
-        const std::string back = bringOnline();
-        EXPECT_TRUE(contains(back, kLinkConnected)) << back;
-        EXPECT_TRUE(contains(back, kWaitForTelemetry)) << back;
+        bringOnline();
         EXPECT_EQ(voiceEvents(), Calls{"say later: Sim connected."});
     }
 }
