@@ -14,7 +14,7 @@ namespace {
 
 using Lines = Events;
 
-class WeatherAdvisoryTest : public RaceTest {};
+using WeatherAdvisoryTest = RaceTest;
 
 TEST_F(WeatherAdvisoryTest, TrackTemperatureAgainstUsualConditions) {
     struct Case {
@@ -63,18 +63,7 @@ TEST_F(WeatherAdvisoryTest, TrackTemperatureAgainstUsualConditions) {
     }
 }
 
-class StartingFuelTest : public RaceTest {
-  protected:
-    void raceOf(const std::string& laps, const std::string& time) {
-        std::string text = testsupport::sampleSessionText();
-        // The race is session 2, the last one in the sample.
-        const size_t race = text.find("SessionNum: 2");
-        std::string head = text.substr(0, race);
-        std::string tail = withValue(text.substr(race), "SessionLaps", laps);
-        tail = withValue(tail, "SessionTime", time);
-        useSessionText(head + tail);
-    }
-};
+using StartingFuelTest = RaceTest;
 
 TEST_F(StartingFuelTest, LapsTimesTheHighestBurnUpToTheTank) {
     struct Case {
@@ -109,7 +98,12 @@ TEST_F(StartingFuelTest, LapsTimesTheHighestBurnUpToTheTank) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.laps) + " laps, tank " + std::to_string(c.tank));
-        raceOf(c.laps, c.time);
+        // The race is session 2, the last one in the sample.
+        const std::string text = testsupport::sampleSessionText();
+        const size_t race = text.find("SessionNum: 2");
+        useSessionText(
+            text.substr(0, race) +
+            withValue(withValue(text.substr(race), "SessionLaps", c.laps), "SessionTime", c.time));
         engineer::RaceState& r = engineer::Race();
         r.LastHighFuelBurnMax = c.lastHigh;
         r.FuelBurnPerLapMax = 3.1f;
@@ -124,7 +118,7 @@ TEST_F(StartingFuelTest, LapsTimesTheHighestBurnUpToTheTank) {
     }
 }
 
-class TireSetsTest : public RaceTest {};
+using TireSetsTest = RaceTest;
 
 TEST_F(TireSetsTest, TheMostWornTireAndTheSetsLeft) {
     struct Case {
@@ -170,7 +164,7 @@ TEST_F(TireSetsTest, SetsTheSimulatorDoesNotPublishReadAsNone) {
         Lines{"The last read tire observation most worn was 90.0%. Tire sets remaining is 0"});
 }
 
-class SessionJoinTest : public RaceTest {};
+using SessionJoinTest = RaceTest;
 
 TEST_F(SessionJoinTest, RecordsTheSessionTrackAndCarOfThePlayer) {
     analytics::LogSessionJoin();

@@ -22,15 +22,6 @@ class PitRoadTest : public RaceWorkTest {
         service_.answer("getpreviousfuelburn", "0");
         service_.answer("qrdweatherchange", "-1.25");
     }
-
-    std::vector<std::string> gets() const {
-        std::vector<std::string> out;
-        for (const std::string& e : timeline_.starting("GET ")) {
-            out.push_back(e.substr(4, e.find('?') - 4) +
-                          (e.find("?c=") != std::string::npos ? e.substr(e.find("?c=")) : ""));
-        }
-        return out;
-    }
 };
 
 TEST_F(PitRoadTest, WithoutALapSinceTheResetOnlyTheStatusRowIsShown) {
@@ -55,9 +46,14 @@ TEST_F(PitRoadTest, TheConsultationReportsWaitsAndAsksTheThreeQuestionsOnce) {
     EXPECT_EQ(events[0], "refresh");
     EXPECT_TRUE(events[1].rfind("GET /qrd/lap.php?", 0) == 0) << events[1];
     EXPECT_EQ(events[2], "sleep 1000");
-    EXPECT_EQ(gets(), (Events{"/qrd/lap.php", "/qrd/api.php?c=qrdtireschange&s=0&r=0&f=3600",
-                              "/qrd/api.php?c=getpreviousfuelburn&cid=0&tid=0&did=0&sft=0",
-                              "/qrd/api.php?c=qrdweatherchange&s=0&r=0&f=3600"}));
+    Events gets;  // the paths, with the command and its fields
+    for (const std::string& e : timeline_.starting("GET ")) {
+        const size_t c = e.find("?c=");
+        gets.push_back(e.substr(4, e.find('?') - 4) + (c != std::string::npos ? e.substr(c) : ""));
+    }
+    EXPECT_EQ(gets, (Events{"/qrd/lap.php", "/qrd/api.php?c=qrdtireschange&s=0&r=0&f=3600",
+                            "/qrd/api.php?c=getpreviousfuelburn&cid=0&tid=0&did=0&sft=0",
+                            "/qrd/api.php?c=qrdweatherchange&s=0&r=0&f=3600"}));
     EXPECT_EQ(race().PitInArmed, 0);
     EXPECT_EQ(logMessages(),
               (Events{"LOG: Lap 9 Pit IN: NeededTireRange: 43200 LitersToAdd: 30 FuelBurnPerLap: "
