@@ -152,31 +152,4 @@ TEST(PitService, StopEndsWhateverCannotBeDone) {
     }
 }
 
-TEST(PitService, RepairsLengthenTheStopAndCountDown) {
-    simfeed::Scenario s = stopScenario();
-    simfeed::EventSpec damage;
-    damage.kind = simfeed::EventKind::Damage;
-    damage.lap = 1;
-    damage.repair = 8;
-    damage.optRepair = 5;
-    s.events = {damage};
-    simfeed::RaceModel m(s);
-    while (m.playerCar().lap < 1) {
-        m.step();
-    }
-    m.stepSeconds(1);
-    EXPECT_EQ(m.player().repairLeft, 8.0);
-    EXPECT_EQ(m.player().optRepairLeft, 5.0);
-    while (m.playerCar().phase != simfeed::CarPhase::Stall && m.sessionTime() < 3600) {
-        m.step();
-    }
-    m.stepSeconds(3);
-    EXPECT_NEAR(m.player().repairLeft, 5.0, 0.05);
-    EXPECT_EQ(m.player().optRepairLeft, 5.0) << "optional work follows the required";
-    runToEndOfStop(m);
-    EXPECT_EQ(m.player().repairLeft, 0.0);
-    EXPECT_EQ(m.player().optRepairLeft, 0.0);
-    EXPECT_GE(m.playerCar().stallTime, 13.0);
-}
-
 }  // namespace

@@ -316,40 +316,6 @@ TEST(RaceModel, PracticeLeavesTheStallAndChangesTiresAtItsStop) {
     }
 }
 
-TEST(RaceModel, FuelCorrectionStintBurnsMoreLateThanEarly) {
-    simfeed::RaceModel m(simfeedtest::shippedScenario("fuel_correction"));
-    std::vector<double> fuelAtLap(30, -1);
-    while (m.playerCar().lap < 10 && m.sessionTime() < 3600) {
-        m.step();
-        int lap = m.playerCar().lap;
-        if (fuelAtLap[static_cast<size_t>(lap)] < 0) {
-            fuelAtLap[static_cast<size_t>(lap)] = m.player().fuel;
-        }
-    }
-    ASSERT_GE(m.playerCar().lap, 10);
-    double early = fuelAtLap[2] - fuelAtLap[3];
-    double late = fuelAtLap[8] - fuelAtLap[9];
-    // 2.3 l plus 0.06 l for each lap of the stint, +-1 % noise.
-    EXPECT_NEAR(early, 2.3 + 0.06 * 2, 0.05);
-    EXPECT_NEAR(late, 2.3 + 0.06 * 8, 0.05);
-    double average = (fuelAtLap[2] - fuelAtLap[9]) / 7;
-    EXPECT_LT(average, late - 0.15) << "an average over the stint understates the coming laps";
-}
-
-TEST(RaceModel, SameSeedSameRowsOtherSeedOtherRows) {
-    auto rowAfter = [](uint32_t seed, int ticks) {
-        simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
-        s.seed = seed;
-        simfeed::RaceModel m(s);
-        for (int i = 0; i < ticks; ++i) {
-            m.step();
-        }
-        return simfeedtest::FeedRow(m).bytes;
-    };
-    EXPECT_EQ(rowAfter(7, 30000), rowAfter(7, 30000));
-    EXPECT_NE(rowAfter(7, 30000), rowAfter(8, 30000));
-}
-
 // Every name fits the block's fixed-width header fields, none twice, and every value the row
 // writer writes has its variable.
 TEST(Variables, EveryNameFitsOnceAndEveryValueWrittenHasItsVariable) {
