@@ -237,49 +237,6 @@ TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEndAndTellsItsTruth) {
     }
 }
 
-TEST(RaceModel, TimedRaceCountsTheClockFromTheStartAndFlagsAtTheEnd) {
-    ModelReader r(simfeedtest::shippedScenario("timed_race"));
-    std::vector<Row> rows = runThrough(r, 30, 4 * 3600);
-    ASSERT_TRUE(r.model.finished());
-    size_t parade =
-        firstIndex(rows, 0, [](const Row& x) { return x.state == simfeed::kStateParadeLaps; });
-    size_t green =
-        firstIndex(rows, parade, [](const Row& x) { return x.state == simfeed::kStateRacing; });
-    ASSERT_LT(green, rows.size());
-    for (size_t i = 0; i < green; ++i) {
-        EXPECT_EQ(rows[i].timeRemain, 1500.0) << "the clock starts at the green flag";
-        EXPECT_EQ(rows[i].lap, 0) << "the pace lap is not counted";
-    }
-    size_t counted = firstIndex(rows, green, [](const Row& x) { return x.lap == 1; });
-    ASSERT_LT(counted, rows.size());
-    EXPECT_LT(rows[counted].time - rows[green].time, 3.0)
-        << "the grid crosses the line at the start";
-    size_t white =
-        firstIndex(rows, green, [](const Row& x) { return x.flags & simfeed::kFlagWhite; });
-    size_t checkered =
-        firstIndex(rows, white, [](const Row& x) { return x.flags & simfeed::kFlagCheckered; });
-    ASSERT_LT(checkered, rows.size());
-    EXPECT_LT(rows[white - 1].timeRemain, 0.6);
-    EXPECT_EQ(rows[white].timeRemain, 0.0);
-    EXPECT_GT(rows[checkered].time - rows[white].time, 1.0) << "the leader finishes the lap";
-    for (const Row& x : rows) {
-        EXPECT_EQ(x.lapsRemain, 32767);
-    }
-    for (size_t i = green + 1; i < white; ++i) {
-        EXPECT_LE(rows[i].timeRemain, rows[i - 1].timeRemain);
-    }
-    // The stop when the tank ran low, with the driver forgetting the limiter.
-    size_t pitRoad = firstIndex(rows, green, [](const Row& x) { return x.surface == 2; });
-    ASSERT_LT(pitRoad, rows.size());
-    EXPECT_LT(rows[pitRoad].fuel, 5.0 + 2.6);
-    EXPECT_EQ(rows[pitRoad].warnings & simfeed::kWarnPitSpeedLimiter, 0);
-    double fastest = 0;
-    for (size_t i = pitRoad; i < rows.size() && rows[i].surface == 2; ++i) {
-        fastest = std::max(fastest, rows[i].speed);
-    }
-    EXPECT_GT(fastest * 3.6, 70.0) << "speeding in the 60 km/h pit lane";
-}
-
 TEST(RaceModel, PracticeLeavesTheStallAndChangesTiresAtItsStop) {
     ModelReader r(simfeedtest::shippedScenario("practice"));
     std::vector<Row> rows = runThrough(r, 12, 4 * 3600);
