@@ -135,6 +135,7 @@ TEST(ProgramCheck, OnlyAWholeX64ProgramOfItsSystemPasses) {
         {true, 0x86, 0, 2, "cut short"},                     // no sections
         {true, 0x80 + 24 + 240 + 16, 6000, 4, "cut short"},  // the section runs past the end
         {true, 0x80 + 24 + 240 + 20, 5990, 4, "cut short"},
+        {true, 0x80 + 24 + 240 + 20, 0x3ff, 4, ""},  // data at any offset, not only at 0x?00
         {false, 6000, 0, 0, ""},
         {false, 0, 0, 1, "not a Linux program"},
         {false, 4, 1, 1, "not a 64-bit little-endian program"},

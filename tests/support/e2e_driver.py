@@ -141,9 +141,6 @@ class PtyRun(Run):
     def press_key(self):
         os.write(self.fd, b"q")
 
-    def type_line(self, text):
-        os.write(self.fd, text.encode() + b"\n")
-
     def ctrl_c(self):
         os.write(self.fd, b"\x03")  # the terminal turns it into SIGINT
 

@@ -84,18 +84,6 @@ class ModelReader {
     std::map<std::string, std::unique_ptr<telemetry::TelemetryVariable>> variables_;
 };
 
-// The model's row as the feed writes it, in the feed's own layout.
-struct FeedRow {
-    explicit FeedRow(const simfeed::RaceModel& m) {
-        writer.attach(&bytes);
-        simfeed::writeRow(m, writer);
-    }
-    std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
-    simblock::BlockLayout layout = simblock::computeLayout(vars);
-    std::vector<uint8_t> bytes = std::vector<uint8_t>(static_cast<size_t>(layout.bufferLength));
-    simfeed::RowWriter writer{vars, layout};
-};
-
 // The folder of the shipped scenarios, in the source tree.
 inline std::string scenarioDir() {
     const char* src = std::getenv("KORVANE_SOURCE_DIR");

@@ -237,49 +237,6 @@ TEST(RaceModel, OneStopRaceRunsGarageLapsStopFlagsAndEndAndTellsItsTruth) {
     }
 }
 
-TEST(RaceModel, TimedRaceCountsTheClockFromTheStartAndFlagsAtTheEnd) {
-    ModelReader r(simfeedtest::shippedScenario("timed_race"));
-    std::vector<Row> rows = runThrough(r, 30, 4 * 3600);
-    ASSERT_TRUE(r.model.finished());
-    size_t parade =
-        firstIndex(rows, 0, [](const Row& x) { return x.state == simfeed::kStateParadeLaps; });
-    size_t green =
-        firstIndex(rows, parade, [](const Row& x) { return x.state == simfeed::kStateRacing; });
-    ASSERT_LT(green, rows.size());
-    for (size_t i = 0; i < green; ++i) {
-        EXPECT_EQ(rows[i].timeRemain, 1500.0) << "the clock starts at the green flag";
-        EXPECT_EQ(rows[i].lap, 0) << "the pace lap is not counted";
-    }
-    size_t counted = firstIndex(rows, green, [](const Row& x) { return x.lap == 1; });
-    ASSERT_LT(counted, rows.size());
-    EXPECT_LT(rows[counted].time - rows[green].time, 3.0)
-        << "the grid crosses the line at the start";
-    size_t white =
-        firstIndex(rows, green, [](const Row& x) { return x.flags & simfeed::kFlagWhite; });
-    size_t checkered =
-        firstIndex(rows, white, [](const Row& x) { return x.flags & simfeed::kFlagCheckered; });
-    ASSERT_LT(checkered, rows.size());
-    EXPECT_LT(rows[white - 1].timeRemain, 0.6);
-    EXPECT_EQ(rows[white].timeRemain, 0.0);
-    EXPECT_GT(rows[checkered].time - rows[white].time, 1.0) << "the leader finishes the lap";
-    for (const Row& x : rows) {
-        EXPECT_EQ(x.lapsRemain, 32767);
-    }
-    for (size_t i = green + 1; i < white; ++i) {
-        EXPECT_LE(rows[i].timeRemain, rows[i - 1].timeRemain);
-    }
-    // The stop when the tank ran low, with the driver forgetting the limiter.
-    size_t pitRoad = firstIndex(rows, green, [](const Row& x) { return x.surface == 2; });
-    ASSERT_LT(pitRoad, rows.size());
-    EXPECT_LT(rows[pitRoad].fuel, 5.0 + 2.6);
-    EXPECT_EQ(rows[pitRoad].warnings & simfeed::kWarnPitSpeedLimiter, 0);
-    double fastest = 0;
-    for (size_t i = pitRoad; i < rows.size() && rows[i].surface == 2; ++i) {
-        fastest = std::max(fastest, rows[i].speed);
-    }
-    EXPECT_GT(fastest * 3.6, 70.0) << "speeding in the 60 km/h pit lane";
-}
-
 TEST(RaceModel, PracticeLeavesTheStallAndChangesTiresAtItsStop) {
     ModelReader r(simfeedtest::shippedScenario("practice"));
     std::vector<Row> rows = runThrough(r, 12, 4 * 3600);
@@ -316,40 +273,6 @@ TEST(RaceModel, PracticeLeavesTheStallAndChangesTiresAtItsStop) {
     }
 }
 
-TEST(RaceModel, FuelCorrectionStintBurnsMoreLateThanEarly) {
-    simfeed::RaceModel m(simfeedtest::shippedScenario("fuel_correction"));
-    std::vector<double> fuelAtLap(30, -1);
-    while (m.playerCar().lap < 10 && m.sessionTime() < 3600) {
-        m.step();
-        int lap = m.playerCar().lap;
-        if (fuelAtLap[static_cast<size_t>(lap)] < 0) {
-            fuelAtLap[static_cast<size_t>(lap)] = m.player().fuel;
-        }
-    }
-    ASSERT_GE(m.playerCar().lap, 10);
-    double early = fuelAtLap[2] - fuelAtLap[3];
-    double late = fuelAtLap[8] - fuelAtLap[9];
-    // 2.3 l plus 0.06 l for each lap of the stint, +-1 % noise.
-    EXPECT_NEAR(early, 2.3 + 0.06 * 2, 0.05);
-    EXPECT_NEAR(late, 2.3 + 0.06 * 8, 0.05);
-    double average = (fuelAtLap[2] - fuelAtLap[9]) / 7;
-    EXPECT_LT(average, late - 0.15) << "an average over the stint understates the coming laps";
-}
-
-TEST(RaceModel, SameSeedSameRowsOtherSeedOtherRows) {
-    auto rowAfter = [](uint32_t seed, int ticks) {
-        simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
-        s.seed = seed;
-        simfeed::RaceModel m(s);
-        for (int i = 0; i < ticks; ++i) {
-            m.step();
-        }
-        return simfeedtest::FeedRow(m).bytes;
-    };
-    EXPECT_EQ(rowAfter(7, 30000), rowAfter(7, 30000));
-    EXPECT_NE(rowAfter(7, 30000), rowAfter(8, 30000));
-}
-
 // Every name fits the block's fixed-width header fields, none twice, and every value the row
 // writer writes has its variable.
 TEST(Variables, EveryNameFitsOnceAndEveryValueWrittenHasItsVariable) {
@@ -365,10 +288,14 @@ TEST(Variables, EveryNameFitsOnceAndEveryValueWrittenHasItsVariable) {
     EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end()) << "duplicate name";
     simfeed::RaceModel m(simfeedtest::shippedScenario("one_stop"));
     m.stepSeconds(200);
-    simfeedtest::FeedRow row(m);
-    ASSERT_TRUE(row.layout.ok) << row.layout.error;
-    EXPECT_TRUE(row.writer.missing().empty())
-        << "no variable named " << row.writer.missing().front();
+    const std::vector<simblock::VarSpec> vars = simfeed::feedVariables();
+    const simblock::BlockLayout layout = simblock::computeLayout(vars);
+    ASSERT_TRUE(layout.ok) << layout.error;
+    std::vector<uint8_t> row(static_cast<size_t>(layout.bufferLength));
+    simfeed::RowWriter writer(vars, layout);
+    writer.attach(&row);
+    simfeed::writeRow(m, writer);
+    EXPECT_TRUE(writer.missing().empty()) << "no variable named " << writer.missing().front();
 }
 
 TEST(RaceModel, ATimedRaceWithLapsFromPaceShowsTheLeadersLapsToGo) {
@@ -418,6 +345,53 @@ TEST(RaceModel, ACarShortOfFuelRunsDryOrMakesItsSafetyStop) {
         EXPECT_EQ(countOf(m.takeTruth(), "DRY"), safetyStop ? 0 : 1);
         EXPECT_EQ(m.player().stops, safetyStop ? 1 : 0);
         EXPECT_EQ(m.playerCar().lapsCompleted == 14, safetyStop);
+    }
+}
+
+TEST(PitService, CommandsSetTheMenuAsTheSimulatorDoes) {
+    simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
+    s.setupReadSeconds = 1;
+    s.strategy.menuFuelOn = true;
+    s.strategy.menuFuel = 20;
+    simfeed::RaceModel m(s);
+    m.stepSeconds(1.5);  // the setup is read: the menu shows its pressures
+    struct Step {
+        int code;
+        int value;
+        bool accepted;
+        int flags;  // PitSvFlags afterwards
+        double fuel;
+        double pressure[4];
+    } steps[] = {
+        {11, 1, true, 0x00, 20, {165, 165, 165, 165}},
+        {2, 37, true, 0x10, 37, {165, 165, 165, 165}},
+        {2, 0, true, 0x10, 37, {165, 165, 165, 165}},  // 0 keeps the amount
+        {2, -5, true, 0x10, 37, {165, 165, 165, 165}},
+        {2, 500, true, 0x10, 100, {165, 165, 165, 165}},  // at most the usable tank
+        {3, 170, true, 0x11, 100, {170, 165, 165, 165}},
+        {4, 0, true, 0x13, 100, {170, 165, 165, 165}},    // 0 keeps the pressure
+        {5, 999, true, 0x17, 100, {170, 165, 350, 165}},  // clamped to the car's range
+        {6, 50, true, 0x1f, 100, {170, 165, 350, 110}},
+        {7, 0, true, 0x10, 100, {170, 165, 350, 110}},
+        {1, 0, true, 0x30, 100, {170, 165, 350, 110}},
+        {8, 0, true, 0x70, 100, {170, 165, 350, 110}},
+        {9, 0, true, 0x50, 100, {170, 165, 350, 110}},
+        {10, 0, true, 0x10, 100, {170, 165, 350, 110}},
+        {42, 7, false, 0x10, 100, {170, 165, 350, 110}},  // unknown: nothing changes
+        {-1, 7, false, 0x10, 100, {170, 165, 350, 110}},
+        {6, 180, true, 0x18, 100, {170, 165, 350, 180}},
+        {0, 0, true, 0x00, 100, {170, 165, 350, 180}},
+    };
+    for (const Step& st : steps) {
+        simfeed::PitCommandOutcome out = m.applyPitCommand(st.code, st.value);
+        std::string what = std::to_string(st.code) + "/" + std::to_string(st.value);
+        EXPECT_EQ(out.accepted, st.accepted) << what;
+        EXPECT_FALSE(out.text.empty()) << what;
+        EXPECT_EQ(m.player().serviceFlags, st.flags) << what;
+        EXPECT_EQ(m.player().serviceFuel, st.fuel) << what;
+        for (int c = 0; c < 4; ++c) {
+            EXPECT_EQ(m.player().servicePressure[c], st.pressure[c]) << what << " corner " << c;
+        }
     }
 }
 

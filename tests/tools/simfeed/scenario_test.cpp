@@ -95,27 +95,4 @@ TEST(Scenario, RefusesMalformedLinesAndUnusableValuesAndSaysWhy) {
     }
 }
 
-TEST(Scenario, WarnsAboutUnknownKeysAndSectionsButRuns) {
-    simfeed::ScenarioLoad load =
-        simfeed::loadScenario(IniFile::parse("[Car]\nLapTme=90\n[Weather]\nRain=1\n"));
-    ASSERT_TRUE(load.scenario.has_value());
-    ASSERT_EQ(load.warnings.size(), 3u);
-    EXPECT_NE(load.warnings[0].find("unknown section [Weather]"), std::string::npos);
-    EXPECT_NE(load.warnings[1].find("[Car] LapTme: unknown key"), std::string::npos);
-}
-
-TEST(Scenario, SessionsFromTheFileReplaceTheDefaultWeekend) {
-    simfeed::ScenarioLoad load = simfeed::loadScenario(
-        IniFile::parse("[Session 3]\nType=Race\nLaps=unlimited\nTime=1200\nRun=yes\n"
-                       "[Session 1]\nType=Practice\nTime=600\nRun=yes\nName=WARMUP\n"));
-    ASSERT_TRUE(load.scenario.has_value()) << load.errors.front();
-    const simfeed::Scenario& s = *load.scenario;
-    ASSERT_EQ(s.sessions.size(), 2u);
-    EXPECT_EQ(s.sessions[0].num, 1);
-    EXPECT_EQ(s.sessions[0].name, "WARMUP");
-    EXPECT_EQ(s.sessions[1].laps, 0);
-    EXPECT_EQ(s.sessions[1].timeSeconds, 1200);
-    EXPECT_EQ(s.runOrder(), (std::vector<int>{1, 3}));
-}
-
 }  // namespace

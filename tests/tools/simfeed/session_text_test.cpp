@@ -71,31 +71,4 @@ TEST(SessionText, AnswersEveryPathTheEngineerAsksFor) {
     EXPECT_EQ(lookup(text, "SessionInfo:Sessions:SessionNum:{3}SessionName:"), "<not found>");
 }
 
-TEST(SessionText, IsRepublishedWhenTheSessionChanges) {
-    simfeed::Scenario s = simfeed::defaultScenario();
-    s.sessions[0].run = true;
-    s.sessions[0].timeSeconds = 300;
-    s.garageSeconds = 5;
-    s.betweenSessionsSeconds = 5;
-    s.coolDownSeconds = 5;
-    s.checkeredTimeout = 30;
-    simfeed::RaceModel model(s);
-    ASSERT_EQ(model.sessionNum(), 0);
-    EXPECT_EQ(lookup(model.sessionText(), "SessionInfo:CurrentSessionNum:"), "0");
-    int revision = model.sessionTextRevision();
-    while (model.sessionNum() == 0) {
-        model.step();
-        ASSERT_LT(model.sessionTime(), 900) << "practice never ended";
-    }
-    EXPECT_GT(model.sessionTextRevision(), revision);
-    const std::string text = model.sessionText();
-    EXPECT_EQ(lookup(text, "SessionInfo:CurrentSessionNum:"), "2");
-    // The practice's results name the player's car; the race has none yet.
-    EXPECT_EQ(lookup(text, "SessionInfo:Sessions:SessionNum:{0}ResultsOfficial:"), "1");
-    EXPECT_NE(
-        lookup(text, "SessionInfo:Sessions:SessionNum:{0}ResultsPositions:Position:{1}CarIdx:"),
-        "<not found>");
-    EXPECT_EQ(lookup(text, "SessionInfo:Sessions:SessionNum:{2}ResultsOfficial:"), "0");
-}
-
 }  // namespace
