@@ -126,6 +126,8 @@ TEST_F(DeviceSelectionTest, APredefinedDevicePansLeftToRightWithRisingPitchOrIsR
         }
         return n;
     };
+    // From 23 Hz up by 3 Hz every 50 ms: 0.1 crossings per hertz in each step.
+    EXPECT_NEAR(crossings(frames(0), frames(400)), 0.1 * (23 + 44) * 4, 3);
     EXPECT_GT(crossings(frames(1100), frames(400)), 2 * crossings(frames(0), frames(400)));
     // And back after a pause, falling.
     EXPECT_GT(crossings(frames(2000), frames(400)), 2 * crossings(frames(3100), frames(400)));
