@@ -18,7 +18,9 @@ void put(Bytes& b, std::uint32_t v, int n) {
 }
 
 void tag(Bytes& b, const char* t) {
-    b.insert(b.end(), t, t + 4);
+    for (int i = 0; i < 4; ++i) {
+        b.push_back(static_cast<std::uint8_t>(t[i]));
+    }
 }
 
 // A file of one format chunk and one data chunk holding `data`; `extensible` puts the format
