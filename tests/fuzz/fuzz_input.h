@@ -1,10 +1,16 @@
 #pragma once
 // What the fuzz targets and their seed generators share: the byte reader that splits one
-// fuzz input into the parts a target needs, and the seed list type.
+// fuzz input into the parts a target needs, the property check, the scratch path and the seed
+// list type.
+
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -58,6 +64,23 @@ class Input {
     size_t size_;
     size_t pos_ = 0;
 };
+
+// A property that does not hold stops the run, so the fuzzer keeps the input; the message says
+// which property and what it was checked on.
+inline void check(bool holds, const char* what, const std::string& on = "") {
+    if (!holds) {
+        std::fprintf(stderr, "fuzz: %s%s%.300s\n", what, on.empty() ? "" : "\non: ", on.c_str());
+        std::abort();
+    }
+}
+
+// A path of this process's own for a target's scratch files, in memory where the machine has it.
+inline std::filesystem::path scratchPath(const std::string& name) {
+    const std::filesystem::path dir = std::filesystem::exists("/dev/shm")
+                                          ? std::filesystem::path("/dev/shm")
+                                          : std::filesystem::temp_directory_path();
+    return dir / ("korvane-" + name + "-" + std::to_string(::getpid()));
+}
 
 // Named seed inputs of one target.
 using Seeds = std::vector<std::pair<std::string, std::string>>;

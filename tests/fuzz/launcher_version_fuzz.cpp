@@ -6,8 +6,6 @@
 // Input: one byte choosing the exchange's outcome, the answer body, a NUL, the version file
 // (absent when the input has no NUL).
 
-#include <unistd.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -24,10 +22,7 @@
 
 namespace {
 
-void fail(const char* what, const std::string& text) {
-    std::fprintf(stderr, "launcher_version_fuzz: %s (\"%s\")\n", what, text.c_str());
-    std::abort();
-}
+using fuzzing::check;
 
 void ignore(const char*) {}
 
@@ -68,20 +63,16 @@ float plainDecimal(const char* text) {
 void checkParse(const std::string& text) {
     const float got = launcher::ParseLeadingDecimal(text.c_str());
     const float want = plainDecimal(text.c_str());
-    if (!std::isfinite(got)) {
-        fail("a version that is not a finite number", text);
-    }
+    check(std::isfinite(got), "a version that is not a finite number", text);
     // Below the smallest normal float either reading is as good: no version is that small.
-    if (got != want && !(std::fabs(want) < 1e-30f && std::fabs(got) < 1e-30f)) {
-        fail("the leading decimal is read wrongly", text);
-    }
+    check(got == want || (std::fabs(want) < 1e-30f && std::fabs(got) < 1e-30f),
+          "the leading decimal is read wrongly", text);
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static std::filesystem::path dir = std::filesystem::temp_directory_path() /
-                                       ("korvane-launcher-fuzz-" + std::to_string(::getpid()));
+    static const std::filesystem::path dir = fuzzing::scratchPath("launcher-fuzz");
     std::filesystem::create_directories(dir);
     std::filesystem::current_path(dir);
     launcher::Seams().write = ignore;
@@ -125,9 +116,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Only the first line, and of it the first seven characters, count.
     std::string first = file.substr(0, std::min(file.find('\n'), file.size()) + 1).substr(0, 7);
     const float local = hasFile ? plainDecimal(first.c_str()) : 0.0f;
-    if (std::fabs(published) >= 1e-30f && std::fabs(local) >= 1e-30f &&
-        update != (published > local)) {
-        fail("the update decision does not follow the versions", body);
-    }
+    check(
+        std::fabs(published) < 1e-30f || std::fabs(local) < 1e-30f || update == (published > local),
+        "the update decision does not follow the versions", body);
     return 0;
 }

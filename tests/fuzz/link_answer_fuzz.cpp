@@ -24,10 +24,7 @@
 
 namespace {
 
-void fail(const char* what) {
-    std::fprintf(stderr, "link_answer_fuzz: %s\n", what);
-    std::abort();
-}
+using fuzzing::check;
 
 void ignore(const char*) {}
 
@@ -69,30 +66,21 @@ bool finite(const links::ReportValues& v) {
 void checkReport(const std::string& path, std::span<const racedata::Field> fields,
                  const links::ReportValues& v) {
     size_t q = path.find('?');
-    if (q == std::string::npos) {
-        fail("a report without a query string");
-    }
+    check(q != std::string::npos, "a report without a query string", path);
     httplib::Params params;
     httplib::detail::parse_query_text(path.substr(q + 1), params);
     std::vector<racedata::FieldValue> values;
-    std::string why = racedata::parseFields(fields, params, values);
-    if (!why.empty()) {
-        std::fprintf(stderr, "link_answer_fuzz: %s: %s\n", path.c_str(), why.c_str());
-        fail("the service refuses a report of finite values");
-    }
+    const std::string why = racedata::parseFields(fields, params, values);
+    check(why.empty(), "the service refuses a report of finite values", why + ": " + path);
     // The integer fields the report always leads with.
     const int64_t leading[] = {v.SubSessionID, v.SessionKind, v.SessionState,
                                v.TrackID,      v.CarID,       v.DriverUserID};
     for (size_t i = 0; i < 6; ++i) {
-        if (values[i].integer != leading[i]) {
-            fail("an integer field changed on the way");
-        }
+        check(values[i].integer == leading[i], "an integer field changed on the way", path);
     }
-    const double fuelLevel = values[16].real;
-    if (std::fabs(fuelLevel - static_cast<double>(v.FuelLevel)) >
-        0.0005 + std::fabs(static_cast<double>(v.FuelLevel)) * 1e-12) {
-        fail("a real field changed on the way");
-    }
+    const double fuelLevel = static_cast<double>(v.FuelLevel);
+    check(std::fabs(values[16].real - fuelLevel) <= 0.0005 + std::fabs(fuelLevel) * 1e-12,
+          "a real field changed on the way", path);
 }
 
 }  // namespace
@@ -116,21 +104,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     http.push(response);
     const char* reply = (mode & 0x40) ? links::QueryPreviousFuelBurn()
                                       : links::QueryServiceCommand("qrdweatherchange", 3600);
-    if (reply != links::LastServiceReply()) {
-        fail("the reply is not the last reply");
-    }
+    check(reply == links::LastServiceReply(), "the reply is not the last reply");
     const bool good = response.ok() && response.status >= 200 && response.status <= 299;
     const std::string expected = good ? std::string(body.c_str()) : std::string();
-    if (expected != reply) {
-        fail(good ? "the reply is not the body" : "a failed exchange left an answer");
-    }
+    check(expected == reply,
+          good ? "the reply is not the body" : "a failed exchange left an answer");
 
     http.setDefault(testsupport::FakeHttpTransport::answer(""));
     links::SendDataReport(values);
     links::SendLapReport(values);
-    if (http.requests().size() != 4) {
-        fail("a report was not sent");
-    }
+    check(http.requests().size() == 4, "a report was not sent");
     if (finite(values)) {
         checkReport(links::DataReportPath(values), racedata::dataReportFields(), values);
         checkReport(links::LapReportPath(values), racedata::lapReportFields(), values);

@@ -2,6 +2,7 @@
 // progress.
 
 #include <string>
+#include <string_view>
 
 #include "fuzz/fuzz_input.h"
 #include "fuzz/race_report_values.h"
@@ -15,7 +16,7 @@ fuzzing::Seeds link_answer_fuzzSeeds() {
     const struct {
         const char* name;
         uint8_t mode;
-        const char* body;
+        std::string_view body;
     } cases[] = {
         {"tires", 0x00, "2"},
         {"burn", 0x40, "2.95"},
@@ -26,20 +27,12 @@ fuzzing::Seeds link_answer_fuzzSeeds() {
         {"not-found", 0x20, "404"},
         {"empty", 0x08, ""},
         {"garbage", 0x00, "\x01\xff nan"},
-        {"nul", 0x40,
-         "1.5\0"
-         "9"},
+        {"nul", 0x40, std::string_view("1.5\0009", 5)},
         {"huge", 0x40, "1e400"},
     };
     for (const auto& c : cases) {
-        std::string body = c.body;
-        if (std::string(c.name) == "nul") {
-            body = std::string(
-                "1.5\0"
-                "9",
-                5);
-        }
-        seeds.emplace_back(c.name, std::string(1, static_cast<char>(c.mode)) + values + body);
+        seeds.emplace_back(
+            c.name, std::string(1, static_cast<char>(c.mode)) + values + std::string(c.body));
     }
     links::ReportValues extreme = v;
     extreme.FuelLevel = -3.4e38f;

@@ -30,10 +30,7 @@ namespace {
 
 racedata::RaceDataService* service = nullptr;
 
-void fail(const char* what, const std::string& request) {
-    std::fprintf(stderr, "racedata_request_fuzz: %s\nrequest: %.300s\n", what, request.c_str());
-    std::abort();
-}
+using fuzzing::check;
 
 // The answer's length from its Content-Length header, npos until the headers are in.
 size_t answerLength(std::string answer) {
@@ -79,17 +76,12 @@ bool connectToService(int fd, std::string& why) {
 // Sends `request` and reads the answer it gets; "" when none came within 10 s.
 std::string exchange(const std::string& request) {
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) {
-        fail("no socket", request);
-    }
+    check(fd >= 0, "no socket", request);
     timeval wait{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof wait);
     std::string why;
-    if (!connectToService(fd, why)) {
-        ::close(fd);
-        fail(("the service no longer accepts connections: " + why).c_str(), request);
-    }
+    check(connectToService(fd, why), "the service no longer accepts connections", why);
     size_t sent = 0;
     while (sent < request.size()) {
         ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
@@ -152,10 +144,7 @@ std::string makeRequest(fuzzing::Input& in) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::filesystem::path dir = std::filesystem::exists("/dev/shm")
-                                    ? std::filesystem::path("/dev/shm")
-                                    : std::filesystem::temp_directory_path();
-    dir /= "korvane-racedata-fuzz-" + std::to_string(::getpid());
+    const std::filesystem::path dir = fuzzing::scratchPath("racedata-fuzz");
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir / "files");
     racedata::ServiceOptions options;
@@ -175,12 +164,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         }
     }
     service = new racedata::RaceDataService(options);
-    std::string why = service->start();
-    if (!why.empty()) {
-        std::fprintf(stderr, "racedata_request_fuzz: the service does not start: %s\n",
-                     why.c_str());
-        std::abort();
-    }
+    const std::string why = service->start();
+    check(why.empty(), "the service does not start", why);
     return 0;
 }
 
@@ -191,20 +176,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int64_t lapBefore = service->store().lapReportCount();
 
     const std::string answer = exchange(request);
-    if (answer.empty()) {
-        fail("a request went unanswered", request);
-    }
-    if (answer.compare(0, 9, "HTTP/1.1 ") != 0 || answer.size() < 12) {
-        fail("the answer is no HTTP answer", request);
-    }
-    const int status = std::atoi(answer.substr(9, 3).c_str());
-    if (status == 500) {
-        fail("the service answered with an internal error", request);
-    }
+    check(!answer.empty(), "a request went unanswered", request);
+    check(answer.compare(0, 9, "HTTP/1.1 ") == 0 && answer.size() >= 12,
+          "the answer is no HTTP answer", request);
+    check(std::atoi(answer.substr(9, 3).c_str()) != 500,
+          "the service answered with an internal error", request);
     const int64_t dataAdded = service->store().dataReportCount() - dataBefore;
     const int64_t lapAdded = service->store().lapReportCount() - lapBefore;
-    if (dataAdded < 0 || lapAdded < 0 || dataAdded + lapAdded > 1) {
-        fail("one request stored more than one report", request);
-    }
+    check(dataAdded >= 0 && lapAdded >= 0 && dataAdded + lapAdded <= 1,
+          "one request stored more than one report", request);
     return 0;
 }

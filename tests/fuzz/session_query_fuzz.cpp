@@ -98,11 +98,6 @@ Found referenceScan(std::string_view text, std::string_view path) {
     }
 }
 
-void fail(const char* what, const std::string& path) {
-    std::fprintf(stderr, "session_query_fuzz: %s (path \"%s\")\n", what, path.c_str());
-    std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -111,35 +106,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string rest = in.rest();
     // Exactly the text's bytes, no NUL after them.
     std::vector<char> text(rest.begin(), rest.end());
-    const char* base = text.empty() ? nullptr : text.data();
     static const char empty = 0;
-    if (base == nullptr) {
-        base = &empty;
-    }
+    const char* base = text.empty() ? &empty : text.data();
 
     const char* start = nullptr;
     int length = -1;
     bool found = telemetry::findSessionValue(base, text.size(), path.c_str(), &start, &length);
     Found expected = referenceScan(std::string_view(base, text.size()), path);
-    if (found != expected.found) {
-        fail(found ? "found a value the line scanner does not" : "missed a value", path);
-    }
+    using fuzzing::check;
+    check(found == expected.found,
+          found ? "found a value the line scanner does not" : "missed a value", path);
     if (!found) {
         return 0;
     }
     size_t offset = static_cast<size_t>(start - base);
-    if (start < base || offset > text.size() || length < 0 ||
-        offset + static_cast<size_t>(length) > text.size()) {
-        fail("value outside the text", path);
-    }
-    if (offset != expected.start || length != expected.length) {
-        fail("value differs from the line scanner's", path);
-    }
-    for (int k = 0; k < length; ++k) {
-        char c = start[k];
-        if (c == '\n' || c == '\r' || c == '\0') {
-            fail("value runs over a line end", path);
-        }
-    }
+    check(start >= base && offset <= text.size() && length >= 0 &&
+              offset + static_cast<size_t>(length) <= text.size(),
+          "value outside the text", path);
+    check(offset == expected.start && length == expected.length,
+          "value differs from the line scanner's", path);
+    check(std::string_view(start, static_cast<size_t>(length))
+                  .find_first_of(std::string_view("\n\r\0", 3)) == std::string_view::npos,
+          "value runs over a line end", path);
     return 0;
 }

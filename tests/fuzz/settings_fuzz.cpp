@@ -4,8 +4,6 @@
 //
 // Input: section, key and value lines, then the file's bytes.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -20,16 +18,6 @@
 #include "platform/settings.h"
 
 namespace {
-
-std::string scratchFile() {
-    static const std::string path = [] {
-        std::filesystem::path dir = std::filesystem::exists("/dev/shm")
-                                        ? std::filesystem::path("/dev/shm")
-                                        : std::filesystem::temp_directory_path();
-        return (dir / ("korvane-settings-fuzz-" + std::to_string(::getpid()) + ".ini")).string();
-    }();
-    return path;
-}
 
 bool sameName(const std::string& a, const std::string& b) {
     auto lower = [](char c) {
@@ -67,11 +55,6 @@ std::vector<std::pair<std::string, std::string>> probes(const std::string& conte
     return out;
 }
 
-void fail(const char* what) {
-    std::fprintf(stderr, "settings_fuzz: %s\n", what);
-    std::abort();
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -80,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string key = in.until('\n');
     const std::string value = in.until('\n');
     const std::string content = in.rest();
-    const std::string path = scratchFile();
+    static const std::string path = fuzzing::scratchPath("settings-fuzz").string() + ".ini";
     {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);
         out.write(content.data(), static_cast<std::streamsize>(content.size()));
@@ -104,20 +87,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         !value.empty() && trim(value) == value &&
         !(value.size() >= 2 && (value[0] == '"' || value[0] == '\'') && value.back() == value[0]);
     const std::string back = platform::profileString(section, key, "\x01missing", path, 4096);
-    if (plain && value.size() < 4096 && back != value) {
-        fail("a written value does not read back");
-    }
+    using fuzzing::check;
+    check(!plain || value.size() >= 4096 || back == value, "a written value does not read back");
     // The sentinel itself is a value a write may carry.
-    if (back == "\x01missing" && value != "\x01missing") {
-        fail("a written key is missing");
-    }
+    check(back != "\x01missing" || value == "\x01missing", "a written key is missing");
     for (const auto& [p, old] : before) {
         if (sameName(p.first, trim(section)) && sameName(p.second, trim(key))) {
             continue;
         }
-        if (platform::profileString(p.first, p.second, "\x01missing", path, 4096) != old) {
-            fail("a write changed another setting");
-        }
+        check(platform::profileString(p.first, p.second, "\x01missing", path, 4096) == old,
+              "a write changed another setting", p.first + "/" + p.second);
     }
     return 0;
 }

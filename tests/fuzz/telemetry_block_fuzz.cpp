@@ -6,8 +6,6 @@
 // Input: one byte of fault choices, then the block's bytes (a second block after the first
 // 0xFF 0xFE 0xFD 0xFC marker, laid in place of the first at the third tick).
 
-#include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -31,12 +29,7 @@ const char* const kPaths[] = {
     "DriverInfo:DriverCarFuelMaxLtr:",
 };
 
-void check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "telemetry_block_fuzz: %s\n", what);
-        std::abort();
-    }
-}
+using fuzzing::check;
 
 void readEverything(telemetry::TelemetryClient& client,
                     std::vector<telemetry::TelemetryVariable>& vars,

@@ -39,10 +39,6 @@ class RecordingVoice : public audio::VoiceSink {
         std::lock_guard<std::mutex> lock(mutex_);
         return events_;
     }
-    void clear() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.clear();
-    }
 
   protected:
     virtual void add(std::string event) {

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 #include <vector>
 
@@ -226,7 +225,7 @@ TEST_F(MixerTest, TheOscillatorKeepsItsPhaseAcrossRateChanges) {
     EXPECT_EQ(engine_.dspCount(), 0u);
 }
 
-TEST_F(MixerTest, UnknownHandlesAndBadFilesAreRefused) {
+TEST_F(MixerTest, UnknownHandlesAreRefused) {
     EXPECT_FALSE(AudioEngine().init(0));
     EXPECT_EQ(engine_.playSound(12345, false), 0u);
     EXPECT_EQ(engine_.playDsp(12345, false), 0u);
@@ -235,14 +234,7 @@ TEST_F(MixerTest, UnknownHandlesAndBadFilesAreRefused) {
     engine_.stop(999);
     engine_.releaseDsp(999);
     engine_.releaseSound(999);
-
-    // What the file reader refuses (its own test has the layouts) the engine does not load.
-    for (const char* bytes : {"", "hello world!!"}) {
-        const std::string path = (dir_ / "bad.wav").string();
-        std::ofstream(path, std::ios::binary) << bytes;
-        EXPECT_EQ(engine_.createSound(path), 0u) << bytes;
-    }
-    EXPECT_EQ(engine_.createSound((dir_ / "missing.wav").string()), 0u);
+    // A file that is missing or no WAV plays nothing: the speech test's failed renders.
 }
 
 TEST_F(MixerTest, PlayStopAndUpdateFromManyThreadsWhileTheDeviceRenders) {

@@ -44,9 +44,7 @@ Bytes wav(int formatTag, int channels, int bits, const Bytes& data, bool extensi
         put(b, static_cast<std::uint32_t>(bits), 2);
         put(b, 0, 4);
         put(b, static_cast<std::uint32_t>(formatTag), 2);
-        for (int i = 0; i < 14; ++i) {
-            b.push_back(0);
-        }
+        b.resize(b.size() + 14);
     }
     if (extraChunk) {
         tag(b, "LIST");
@@ -55,9 +53,7 @@ Bytes wav(int formatTag, int channels, int bits, const Bytes& data, bool extensi
     }
     tag(b, "data");
     put(b, claimedData ? claimedData : static_cast<std::uint32_t>(data.size()), 4);
-    for (std::uint8_t byte : data) {
-        b.push_back(byte);
-    }
+    b.insert(b.end(), data.begin(), data.end());
     return b;
 }
 

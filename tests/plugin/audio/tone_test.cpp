@@ -7,7 +7,6 @@
 
 #include "audio_fixture.h"
 #include "plugin/audio/voice.h"
-#include "support/recording_voice.h"
 #include "support/wav_measure.h"
 
 namespace {
@@ -57,26 +56,8 @@ TEST_F(ToneTest, ABeepSoundsItsPassesOnItsSpeakersOnly) {
     }
 }
 
-TEST_F(ToneTest, PassiveModeASinkOrNoDeviceKeepTheBeepFromTheSpeakers) {
-    // Passive: nothing at all.
-    start(1);
-    engineer::Race().PassiveMode = 1;
-    audio::PlayTone(1250, 150, 0.9f, 0, 0, 0);
-    EXPECT_TRUE(clock_.sleeps().empty());
-    EXPECT_EQ(audio::OutputChannel(), 0u);
-    engineer::Race().PassiveMode = 0;
-
-    // A sink: it hears the call, the engine does not.
-    {
-        testsupport::RecordingVoice sink;
-        audio::PlayTone(1200, 100, 0, 0.9f, 0, 0);
-        EXPECT_EQ(sink.events(), std::vector<std::string>{"tone 1200 100 0.0/0.9/0.0/0.0"});
-    }
-    EXPECT_TRUE(clock_.sleeps().empty());
-    finish();
-    capture_.reset();
-
-    // No device: the beep takes its time and returns, silently.
+// Passive mode and the sink are the speech test's, beside the messages.
+TEST_F(ToneTest, WithoutADeviceTheBeepTakesItsTimeAndReturnsSilently) {
     start(0);
     audio::SelectAudioDeviceInteractive();
     audio::PlayTone(1250, 150, 0.9f, 0, 0, 0);

@@ -16,7 +16,7 @@
 
 namespace {
 
-TEST(ControlsDevicesTest, StartUpCountsWhatTheSystemReports) {
+TEST(ControlsDevicesTest, StartUpCountsWhatTheSystemReportsAndTheKeyboardSaysWhyItIsMissing) {
     const auto dir = testsupport::freshTestFolder("korvane_devices");
     const std::string settings = (dir / "Qm_Korvane_Launcher.ini").string();
     // Setup marked done, so a controller on the test machine cannot start the dialogue.
@@ -46,25 +46,19 @@ TEST(ControlsDevicesTest, StartUpCountsWhatTheSystemReports) {
     }
     common::setSettingsPath("");
     std::filesystem::remove_all(dir);
-}
 
-TEST(ControlsDevicesTest, KeyboardStateIsReadableOrTheReasonIsGiven) {
     platform::Keyboard& keyboard = platform::keyboard();
 #ifdef _WIN32
     EXPECT_TRUE(keyboard.available());
 #else
-    if (!std::filesystem::exists("/dev/input")) {
-        EXPECT_FALSE(keyboard.available());
-    }
-#endif
-    if (keyboard.available()) {
-        EXPECT_EQ(keyboard.unavailableReason(), "");
-        return;
-    }
-    EXPECT_NE(keyboard.unavailableReason().find("/dev/input"), std::string::npos)
+    EXPECT_TRUE(keyboard.available()
+                    ? std::filesystem::exists("/dev/input")
+                    : keyboard.unavailableReason().find("/dev/input") != std::string::npos)
         << keyboard.unavailableReason();
-    for (int key : {platform::kVkRightControl, platform::kVkRightShift, platform::kVkHome}) {
-        EXPECT_EQ(keyboard.asyncKeyState(key), 0) << key;
+#endif
+    EXPECT_EQ(keyboard.available(), keyboard.unavailableReason().empty());
+    if (!keyboard.available()) {
+        EXPECT_EQ(keyboard.asyncKeyState(platform::kVkRightControl), 0);
     }
 }
 
