@@ -192,9 +192,10 @@ TEST_F(ClientTest, BufferCaughtMidRewriteIsNotTaken) {
     while (sim.header()->buffers[buffer].tickCount != tick) {
         ++buffer;
     }
-    // The publisher starts rewriting the buffer during the first copy (its tick drops to 0)
-    // and is still at it during the second: neither copy is a row.
-    sim.onRowCopied = [&](int) { sim.setBufferTick(buffer, 0); };
+    // The publisher starts rewriting the buffer during the first copy (its tick drops to an
+    // older one, here the very tick taken last) and is still at it during the second: neither
+    // copy is a row.
+    sim.onRowCopied = [&](int) { sim.setBufferTick(buffer, tick - 1); };
     std::vector<uint8_t> row(static_cast<size_t>(client.dataLength()));
     EXPECT_FALSE(client.fetchNewData(row.data(), row.size()));
     sim.onRowCopied = nullptr;
