@@ -335,10 +335,6 @@ void FakeSimulator::setBufferTick(int buffer, int32_t tick) {
     }
 }
 
-void FakeSimulator::tearNextCopies(int copies) {
-    tearsLeft_ = copies;
-}
-
 void FakeSimulator::rewriteNewestBuffer() {
     telemetry::BlockHeader* h = header();
     int newest = 0;

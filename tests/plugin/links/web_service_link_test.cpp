@@ -51,37 +51,6 @@ class WebServiceLink : public ::testing::Test {
     std::filesystem::path settings;
 };
 
-const char* const kCommonText =
-    "sid=41234567&sli=4&sst=4&tid=252&cid=67&did=123456&sat=22.50&stt=-3.14&cat=21.30&ctt=35.75"
-    "&psv=16&sl=12&slr=32767&st=1234&str=-1&fs=60.0&fl=12.346&fu=-0.50&fta=47.65&fn=99.99"
-    "&fbpl=2.46&fbpm=1.23&sft=1";
-
-TEST_F(WebServiceLink, ReportLinesCarryEveryFieldInOrder) {
-    links::ReportValues v = sampleValues();
-    links::SendDataReport(v);
-    links::SendLapReport(v);
-    std::vector<std::string> paths = http.paths();
-    ASSERT_EQ(paths.size(), 2u);
-    EXPECT_EQ(paths[0], std::string("/qrd/data.php?") + kCommonText +
-                            "&wlf=0.98&tlf=85.40&phlf=165.00&pclf=160.50"
-                            "&wrf=0.97&trf=86.10&phrf=166.00&pcrf=161.25"
-                            "&wlr=0.96&tlr=80.00&phlr=150.00&pclr=149.75"
-                            "&wrr=0.95&trr=-1.00&phrr=151.00&pcrr=0.00"
-                            "&pos=3&llt=999.00&fbm=2.51");
-    EXPECT_EQ(paths[1],
-              std::string("/qrd/lap.php?") + kCommonText + "&pos=3&llt=999.00&fbm=2.51&tlu=20345");
-    for (const auto& request : http.requests()) {
-        EXPECT_EQ(request.userAgent, "QRD Transponder/1.0");
-        EXPECT_EQ(request.endpoint.host, platform::kServiceHost);
-        EXPECT_EQ(request.endpoint.port, 443);
-        EXPECT_TRUE(request.endpoint.secure);
-        EXPECT_GT(request.connectTimeoutMs, 0);
-        EXPECT_GT(request.totalTimeoutMs, 0);
-        EXPECT_LE(request.totalTimeoutMs, 15000);
-    }
-    EXPECT_EQ(console, "");
-}
-
 TEST_F(WebServiceLink, FieldValuesPrintAsTheyAre) {
     struct Case {
         const char* name;
@@ -247,7 +216,7 @@ TEST_F(WebServiceLink, ServiceSectionPointsTheLinkElsewhere) {
     EXPECT_EQ(http.requests()[2].endpoint.port, 8082);
 }
 
-TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire) {
+TEST_F(WebServiceLink, ReportsCarryTheRaceStateAndTheInnerSideOfEachTireInOrder) {
     testsupport::VirtualClock clock;
     testsupport::ScopedClock useClock(clock);
     // Per wheel: inner wear, outer wear, inner and outer carcass temperature, pit and cold
@@ -260,24 +229,22 @@ TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire
     };
     auto vars = testsupport::catalogueVarSpecs();
     for (const auto& wheel : wheels) {
-        vars.push_back({wheel[1], telemetry::kFloat, 1, "", ""});
-        vars.push_back({wheel[3], telemetry::kFloat, 1, "", ""});
+        vars.push_back({wheel[1]});
+        vars.push_back({wheel[3]});
     }
     testsupport::FakeSimulator sim(vars);
     sim.attach(telemetry::Telemetry());
     sim.setConnected(true);
-    const std::pair<const char*, double> values[] = {
-        {"SessionState", 4},
-        {"AirTemp", 18.5},
-        {"TrackTempCrew", 31.25},
-        {"PitSvFlags", 31},
-        {"Lap", 7},
-        {"SessionLapsRemainEx", 13},
-        {"SessionTime", 1805.9},
-        {"SessionTimeRemain", 600.7},
-        {"FuelLevel", 23.5},
-        {"PlayerCarPosition", 5},
-    };
+    const std::pair<const char*, double> values[] = {{"SessionState", 4},
+                                                     {"AirTemp", 18.5},
+                                                     {"TrackTempCrew", 31.25},
+                                                     {"PitSvFlags", 31},
+                                                     {"Lap", 7},
+                                                     {"SessionLapsRemainEx", 13},
+                                                     {"SessionTime", 1805.9},
+                                                     {"SessionTimeRemain", -1},
+                                                     {"FuelLevel", 12.3456},
+                                                     {"PlayerCarPosition", 5}};
     for (const auto& [name, value] : values) {
         ASSERT_TRUE(sim.set(name, value)) << name;
     }
@@ -298,11 +265,11 @@ TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire
     race.CarID = 67;
     race.DriverUserID = 77;
     race.TrackAirTemp = 21.5;
-    race.TrackSurfaceTemp = 33.5;
+    race.TrackSurfaceTemp = -3.14159;
     race.FuelTankLiters = 45;
-    race.FuelUsed = 1.5f;
-    race.LitersToAdd = 12.5;
-    race.FuelToFinish = 30.25;
+    race.FuelUsed = -0.5f;
+    race.LitersToAdd = 47.654;
+    race.FuelToFinish = 99.987;
     race.FuelBurnPerLap = 2.25f;
     race.FuelBurnPerMin = 1.75f;
     race.RaceSessionType = 2;
@@ -310,19 +277,30 @@ TEST_F(WebServiceLink, ReportValuesComeFromTheRaceStateAndTheInnerSideOfEachTire
     race.FuelBurnMax = 2.75f;
     race.TireDistance = 12345.9;
 
-    const links::ReportValues v = links::CurrentReportValues();
+    links::SendDataReport();
+    links::SendLapReport();
     const std::string common =
-        "sid=9&sli=4&sst=4&tid=252&cid=67&did=77&sat=21.50&stt=33.50&cat=18.50&ctt=31.25&psv=31"
-        "&sl=7&slr=13&st=1805&str=600&fs=45.0&fl=23.500&fu=1.50&fta=12.50&fn=30.25&fbpl=2.25"
+        "sid=9&sli=4&sst=4&tid=252&cid=67&did=77&sat=21.50&stt=-3.14&cat=18.50&ctt=31.25&psv=31"
+        "&sl=7&slr=13&st=1805&str=-1&fs=45.0&fl=12.346&fu=-0.50&fta=47.65&fn=99.99&fbpl=2.25"
         "&fbpm=1.75&sft=2";
-    EXPECT_EQ(links::LapReportPath(v),
-              "/qrd/lap.php?" + common + "&pos=5&llt=9.50&fbm=2.75&tlu=12345");
-    EXPECT_EQ(links::DataReportPath(v), "/qrd/data.php?" + common +
-                                            "&wlf=0.91&tlf=81.00&phlf=171.00&pclf=161.00"
-                                            "&wrf=0.92&trf=82.00&phrf=172.00&pcrf=162.00"
-                                            "&wlr=0.93&tlr=83.00&phlr=173.00&pclr=163.00"
-                                            "&wrr=0.94&trr=84.00&phrr=174.00&pcrr=164.00"
-                                            "&pos=5&llt=9.50&fbm=2.75");
+    EXPECT_EQ(http.paths(), (std::vector<std::string>{
+                                "/qrd/data.php?" + common +
+                                    "&wlf=0.91&tlf=81.00&phlf=171.00&pclf=161.00"
+                                    "&wrf=0.92&trf=82.00&phrf=172.00&pcrf=162.00"
+                                    "&wlr=0.93&tlr=83.00&phlr=173.00&pclr=163.00"
+                                    "&wrr=0.94&trr=84.00&phrr=174.00&pcrr=164.00"
+                                    "&pos=5&llt=9.50&fbm=2.75",
+                                "/qrd/lap.php?" + common + "&pos=5&llt=9.50&fbm=2.75&tlu=12345"}));
+    for (const auto& request : http.requests()) {
+        EXPECT_EQ(request.userAgent, "QRD Transponder/1.0");
+        EXPECT_EQ(request.endpoint.host, platform::kServiceHost);
+        EXPECT_EQ(request.endpoint.port, 443);
+        EXPECT_TRUE(request.endpoint.secure);
+        EXPECT_GT(request.connectTimeoutMs, 0);
+        EXPECT_GT(request.totalTimeoutMs, 0);
+        EXPECT_LE(request.totalTimeoutMs, 15000);
+    }
+    EXPECT_EQ(console, "");
     // Distances no int holds are pinned to its ends, and no distance at all (NaN) is none.
     const std::pair<double, int32_t> distances[] = {
         {std::nan(""), 0}, {-1e12, INT32_MIN}, {2147483648.0, INT32_MAX}, {1e12, INT32_MAX}};
