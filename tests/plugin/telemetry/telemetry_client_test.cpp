@@ -131,6 +131,18 @@ TEST(ClientRows, FirstRowAllocatesAndRowsAreProcessedFromTheThirdWithAnyBufferCo
     }
 }
 
+TEST(ClientRows, TheShortestRowOfOneByteIsARow) {
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock use(clock);
+    FakeSimulator sim({{"Gear", telemetry::kChar}});
+    sim.setConnected(true);
+    sim.header()->bufferLength = 1;
+    sim.set("Gear", 5);
+    TelemetryClient client(sim.connection());
+    ASSERT_TRUE(sim.deliver(client));
+    EXPECT_EQ(TelemetryVariable("Gear", client).readInt(), 5);
+}
+
 TEST_F(ClientTest, RowArrivingDuringTheWaitIsTaken) {
     goLive();
     sim.set("FuelLevel", 33.0f);
