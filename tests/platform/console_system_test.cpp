@@ -77,6 +77,9 @@ TEST(System, ErrorTextIsOneCleanLine) {
 TEST(System, CommandStatusIsTheExitCode) {
     EXPECT_EQ(platform::runCommand("exit 0"), 0);
     EXPECT_EQ(platform::runCommand("exit 3"), 3);
+#ifndef _WIN32
+    EXPECT_EQ(platform::runCommand("kill -KILL $$"), 128 + 9);  // as a shell reports a signal
+#endif
 }
 
 TEST(System, ExecutableDirectoryHoldsThisTest) {

@@ -6,7 +6,7 @@
 #include <sstream>
 #include <string>
 
-#include "os_helpers.h"
+#include "support/test_folder.h"
 #include "platform/settings.h"
 
 namespace fs = std::filesystem;
@@ -15,14 +15,7 @@ namespace {
 
 class SettingsFile : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / platform_test::uniqueName("korvane_ini");
-        fs::create_directories(dir_);
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
+    void SetUp() override { dir_ = testsupport::freshTestFolder("korvane_ini"); }
     // A fresh file per case: Windows caches profile files by name and time stamp.
     std::string write(const std::string& content) {
         const fs::path p = dir_ / ("case" + std::to_string(counter_++) + ".ini");

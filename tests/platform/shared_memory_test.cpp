@@ -1,12 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "os_helpers.h"
-#include "platform/named_event.h"
 #include "platform/shared_memory.h"
 #include "platform/system.h"
 
@@ -93,44 +90,6 @@ TEST(SharedMemory, ACopyOutlivesTheObjectShrinkingUnderTheView) {
     }
     EXPECT_EQ(reader->size(), kPage);
     EXPECT_EQ(reader->mappedSize(), 3 * kPage);
-}
-
-TEST(SharedMemory, BlockAndEventReachAnotherProcess) {
-    // Plain names on the command line: a POSIX shell would eat the backslash of "Local\\".
-    const std::string base = platform_test::uniqueName("KorvaneTestBlock");
-    const std::string eventBase = platform_test::uniqueName("KorvaneTestEvent");
-    const std::string name = "Local\\" + base;
-    const std::string eventName = "Local\\" + eventBase;
-    auto block = platform::createSharedMemory(name, 256);
-    ASSERT_NE(block, nullptr);
-    std::strcpy(reinterpret_cast<char*>(block->data()), "hello from parent");
-    auto ownEvent = platform::createNamedEvent(eventName);
-    ASSERT_NE(ownEvent, nullptr);
-    auto waiter = platform::openNamedEvent(eventName);
-    ASSERT_NE(waiter, nullptr);
-
-    std::atomic<bool> woke{false};
-    std::atomic<bool> stop{false};
-    std::thread listener([&] {
-        while (!stop) {
-            if (waiter->wait(100)) {
-                woke = true;
-                reinterpret_cast<volatile uint8_t*>(block->data())[255] = 1;
-                return;
-            }
-        }
-    });
-#ifdef _WIN32
-    const std::string peer = platform::executableDirectory() + "\\platform_peer.exe";
-#else
-    const std::string peer = platform::executableDirectory() + "/platform_peer";
-#endif
-    const int rc = platform::runCommand("\"" + peer + "\" block " + base + " " + eventBase);
-    stop = true;
-    listener.join();
-    EXPECT_EQ(rc, 0);
-    EXPECT_TRUE(woke);
-    EXPECT_STREQ(reinterpret_cast<const char*>(block->data() + 128), "hello from child");
 }
 
 }  // namespace

@@ -15,52 +15,30 @@ using telemetry::kFloat;
 using telemetry::kInt;
 
 std::vector<simblock::VarSpec> catalogueVarSpecs() {
-    std::vector<simblock::VarSpec> v = {
-        {"SessionTime", kDouble, 1, "Seconds since session start", "s"},
-        {"SessionTimeRemain", kDouble, 1, "Seconds left till session ends", "s"},
-        {"SessionNum", kInt, 1, "Session number", ""},
-        {"SessionState", kInt, 1, "Session state", "irsdk_SessionState"},
-        {"SessionFlags", kBitField, 1, "Session flags", "irsdk_Flags"},
-        {"SessionLapsRemainEx", kInt, 1, "New improved laps left till session ends", ""},
-        {"PlayerCarIdx", kInt, 1, "Players carIdx", ""},
-        {"PlayerCarPosition", kInt, 1, "Players position in race", ""},
-        {"PlayerCarPitSvStatus", kInt, 1, "Players car pit service status bits", ""},
-        {"PlayerTrackSurface", kInt, 1, "Players car track surface type", "irsdk_TrkLoc"},
-        {"PlayerCarInPitStall", kBool, 1, "Players car is properly in their pitstall", ""},
-        {"IsOnTrack", kBool, 1, "1=Car on track physics running with player in car", ""},
-        {"Lap", kInt, 1, "Laps started count", ""},
-        {"LapDist", kFloat, 1, "Meters traveled from S/F this lap", "m"},
-        {"Speed", kFloat, 1, "GPS vehicle speed", "m/s"},
-        {"RPM", kFloat, 1, "Engine rpm", "revs/min"},
-        {"Brake", kFloat, 1, "0=brake released to 1=max pedal force", "%"},
-        {"FuelLevel", kFloat, 1, "Liters of fuel remaining", "l"},
-        {"EngineWarnings", kBitField, 1, "Bitfield for warning lights", "irsdk_EngineWarnings"},
-        {"AirTemp", kFloat, 1, "Temperature of air at start/finish line", "C"},
-        {"TrackTempCrew", kFloat, 1, "Temperature of track measured by crew around track", "C"},
-        {"PitSvFlags", kBitField, 1, "Bitfield of pit service checkboxes", "irsdk_PitSvFlags"},
-        {"PitSvLFP", kFloat, 1, "Pit service left front tire pressure", "kPa"},
-        {"PitSvRFP", kFloat, 1, "Pit service right front tire pressure", "kPa"},
-        {"PitSvLRP", kFloat, 1, "Pit service left rear tire pressure", "kPa"},
-        {"PitSvRRP", kFloat, 1, "Pit service right rear tire pressure", "kPa"},
-        {"PitSvFuel", kFloat, 1, "Pit service fuel add amount", "l"},
-        {"PitRepairLeft", kFloat, 1, "Time left for mandatory pit repairs if repairs are active",
-         "s"},
-        {"PitOptRepairLeft", kFloat, 1, "Time left for optional repairs if repairs are active",
-         "s"},
-        {"TireSetsAvailable", kInt, 1, "How many tire sets are remaining  255 is unlimited", ""},
-        {"TireSetsUsed", kInt, 1, "How many tire sets used so far", ""},
-        {"CarIdxLapDistPct", kFloat, 64, "Percentage distance around lap by car index", "%"},
-        {"CarIdxTrackSurface", kInt, 64, "Track surface type by car index", "irsdk_TrkLoc"},
+    std::vector<simblock::VarSpec> v;
+    auto add = [&v](int32_t type, std::initializer_list<const char*> names, int count = 1) {
+        for (const char* name : names) {
+            v.push_back({name, type, count});
+        }
     };
-    for (const char* corner : {"LF", "RF", "LR", "RR"}) {
-        v.push_back({std::string(corner) + "coldPressure", kFloat, 1, "Cold tire pressure", "kPa"});
-    }
-    for (const char* name : {"LFtempCR", "RFtempCL", "LRtempCR", "RRtempCL"}) {
-        v.push_back({name, kFloat, 1, "Tire temperature of one tread zone", "C"});
-    }
-    for (const char* name : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
-        v.push_back({name, kFloat, 1, "Tire tread remaining", "%"});
-    }
+    add(kDouble, {"SessionTime", "SessionTimeRemain"});
+    add(kInt, {"SessionNum", "SessionState"});
+    add(kBitField, {"SessionFlags"});
+    add(kInt, {"SessionLapsRemainEx", "PlayerCarIdx", "PlayerCarPosition", "PlayerCarPitSvStatus",
+               "PlayerTrackSurface"});
+    add(kBool, {"PlayerCarInPitStall", "IsOnTrack"});
+    add(kInt, {"Lap"});
+    add(kFloat, {"LapDist", "Speed", "RPM", "Brake", "FuelLevel"});
+    add(kBitField, {"EngineWarnings"});
+    add(kFloat, {"AirTemp", "TrackTempCrew"});
+    add(kBitField, {"PitSvFlags"});
+    add(kFloat, {"PitSvLFP", "PitSvRFP", "PitSvLRP", "PitSvRRP", "PitSvFuel", "PitRepairLeft",
+                 "PitOptRepairLeft"});
+    add(kInt, {"TireSetsAvailable", "TireSetsUsed"});
+    add(kFloat, {"CarIdxLapDistPct"}, 64);
+    add(kInt, {"CarIdxTrackSurface"}, 64);
+    add(kFloat, {"LFcoldPressure", "RFcoldPressure", "LRcoldPressure", "RRcoldPressure", "LFtempCR",
+                 "RFtempCL", "LRtempCR", "RRtempCL", "LFwearR", "RFwearL", "LRwearR", "RRwearL"});
     return v;
 }
 
@@ -355,10 +333,6 @@ void FakeSimulator::setBufferTick(int buffer, int32_t tick) {
     if (buffer >= 0 && buffer < telemetry::kMaxBuffers) {
         header()->buffers[buffer].tickCount = tick;
     }
-}
-
-void FakeSimulator::tearNextCopies(int copies) {
-    tearsLeft_ = copies;
 }
 
 void FakeSimulator::rewriteNewestBuffer() {

@@ -99,8 +99,7 @@ class FakeSimulator {
     // From inside each of the reader's next `copies` row copies, rewrites the buffer being
     // read (the newest) with the staged row under the next tick, as a simulator lapping the
     // reader would.
-    void tearNextCopies(int copies);
-    void rewriteNewestBuffer();
+    void tearNextCopies(int copies) { tearsLeft_ = copies; }
 
     // Lays the block out anew with `vars` (the region may move; connections follow it). The
     // tick counter, the connected bit and the session text carry over; staged values do not.
@@ -116,6 +115,7 @@ class FakeSimulator {
 
     bool build(std::vector<simblock::VarSpec> vars, const simblock::BlockOptions& options);
     bool takeSignal();
+    void rewriteNewestBuffer();
 
     simblock::BlockOptions options_;
     std::vector<uint8_t> region_;

@@ -15,7 +15,6 @@
 #include <random>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "plugin/engineer/race_state.h"
 #include "plugin/links/web_service_link.h"
@@ -41,14 +40,13 @@ const bool registered = [] {
     return true;
 }();
 
-// Where the link reaches the service.
-platform::HttpEndpoint localEndpoint() {
-    const testsupport::RaceDataServiceInfo* info = testsupport::raceDataService();
-    return {"127.0.0.1", info->port, info->secure, info->certificate};
-}
-
 const testsupport::RaceDataServiceInfo* service() {
     return testsupport::raceDataService();
+}
+
+// Where the link reaches the service.
+platform::HttpEndpoint localEndpoint() {
+    return {"127.0.0.1", service()->port, service()->secure, service()->certificate};
 }
 
 class ServiceLink : public ::testing::Test {
@@ -72,8 +70,7 @@ class ServiceLink : public ::testing::Test {
     }
     void TearDown() override { links::ResetServiceLink(); }
 
-    // Values as the race state and telemetry would give them at a stop: 24 laps of 2.5 L from
-    // a full tank, 20 km on the tires.
+    // The sample values, as this test's driver, session, car and track.
     links::ReportValues values(int sessionTime) const {
         const engineer::RaceState& race = engineer::Race();
         links::ReportValues v = linkstest::sampleValues();
@@ -83,24 +80,12 @@ class ServiceLink : public ::testing::Test {
         v.DriverUserID = race.DriverUserID;
         v.RaceSessionType = race.RaceSessionType;
         v.SessionTime = sessionTime;
-        v.TrackTempCrew = 30.0f;
-        v.SessionLapsRemainEx = 20;
-        v.FuelBurnPerLap = 2.5f;
-        v.FuelBurnMax = 2.5f;
-        v.TireDistance = 20000;
         return v;
     }
 
-    static std::vector<std::string> requestLog() {
-        std::ifstream in(service()->requestLog);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
     static bool logged(const std::string& line) {
-        for (const std::string& l : requestLog()) {
+        std::ifstream in(service()->requestLog);
+        for (std::string l; std::getline(in, l);) {
             if (l == line) {
                 return true;
             }
@@ -120,40 +105,6 @@ TEST_F(ServiceLink, ReportsArriveExactlyAsFormattedAndAreAccepted) {
         << links::LapReportPath(v);
     EXPECT_TRUE(logged("200 " + links::DataReportPath(v) + " QRD Transponder/1.0"))
         << links::DataReportPath(v);
-}
-
-TEST_F(ServiceLink, AnswersFollowWhatTheServiceStored) {
-    // Nothing known yet: every answer reads as 0.
-    EXPECT_EQ(std::atof(links::QueryPreviousFuelBurn()), 0.0);
-    EXPECT_EQ(std::atoi(links::QueryServiceCommand("qrdtireschange", 4000)), 0);
-    EXPECT_EQ(std::atof(links::QueryServiceCommand("qrdweatherchange", 4000)), 0.0);
-
-    // First stint: 20 km on the tires left the most worn one at 90 %.
-    links::ReportValues first = values(1000);
-    first.FuelBurnMax = 2.75f;
-    links::SendLapReport(first);
-    links::ReportValues stop = values(1010);
-    stop.Wheels[2].Wear = 0.90f;
-    links::SendDataReport(stop);
-    // On the same tires 20.3 km later, with 60 L in the tank after the stop at 2.5 L a lap.
-    links::ReportValues now = values(2000);
-    now.TireDistance = 20345;
-    now.TrackTempCrew = 35.75f;
-    links::SendLapReport(now);
-    ASSERT_EQ(console, "");
-
-    EXPECT_NEAR(std::atof(links::QueryPreviousFuelBurn()), 2.75, 1e-9);
-    // 24 laps of 4 km wear another 48 %: below 75 % by the end of the stint.
-    EXPECT_EQ(std::atoi(links::QueryServiceCommand("qrdtireschange", 4000)), 1);
-    // 24 laps of 100 m hardly wear them.
-    EXPECT_EQ(std::atoi(links::QueryServiceCommand("qrdtireschange", 100)), 0);
-    // 5.75 degrees C warmer is 10.35 F: 1.035 psi less, 7.14 kPa.
-    EXPECT_NEAR(std::atof(links::QueryServiceCommand("qrdweatherchange", 4000)), -7.14, 1e-9);
-    EXPECT_EQ(console, "");
-
-    // Another race type of the same car is another account.
-    engineer::Race().RaceSessionType = 2;
-    EXPECT_EQ(std::atof(links::QueryPreviousFuelBurn()), 0.0);
 }
 
 TEST_F(ServiceLink, LongBodiesArriveWhole) {
@@ -233,28 +184,6 @@ TEST_F(ServiceLink, UntrustedCertificateIsRefused) {
         console.clear();
     }
     fs::remove_all(folder);
-}
-
-TEST_F(ServiceLink, AnswerInSeveralChunksIsKeptWhole) {
-    httplib::Server chunked;
-    chunked.Get(R"(/qrd/api\.php)", [](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
-            sink.write("12", 2);
-            sink.write("34", 2);
-            sink.write(".5", 2);
-            sink.done();
-            return true;
-        });
-    });
-    int port = chunked.bind_to_any_port("127.0.0.1");
-    ASSERT_GT(port, 0);
-    std::thread serving([&] { chunked.listen_after_bind(); });
-    links::SetServiceEndpoint({"127.0.0.1", port, false, ""});
-    std::string reply = links::QueryPreviousFuelBurn();
-    chunked.stop();
-    serving.join();
-    EXPECT_EQ(reply, "1234.5");
-    EXPECT_EQ(console, "");
 }
 
 TEST_F(ServiceLink, ServiceThatNeverAnswersIsGivenUpAtTheTimeOut) {

@@ -131,6 +131,18 @@ TEST(ClientRows, FirstRowAllocatesAndRowsAreProcessedFromTheThirdWithAnyBufferCo
     }
 }
 
+TEST(ClientRows, TheShortestRowOfOneByteIsARow) {
+    testsupport::VirtualClock clock;
+    testsupport::ScopedClock use(clock);
+    FakeSimulator sim({{"Gear", telemetry::kChar}});
+    sim.setConnected(true);
+    sim.header()->bufferLength = 1;
+    sim.set("Gear", 5);
+    TelemetryClient client(sim.connection());
+    ASSERT_TRUE(sim.deliver(client));
+    EXPECT_EQ(TelemetryVariable("Gear", client).readInt(), 5);
+}
+
 TEST_F(ClientTest, RowArrivingDuringTheWaitIsTaken) {
     goLive();
     sim.set("FuelLevel", 33.0f);
@@ -192,9 +204,10 @@ TEST_F(ClientTest, BufferCaughtMidRewriteIsNotTaken) {
     while (sim.header()->buffers[buffer].tickCount != tick) {
         ++buffer;
     }
-    // The publisher starts rewriting the buffer during the first copy (its tick drops to 0)
-    // and is still at it during the second: neither copy is a row.
-    sim.onRowCopied = [&](int) { sim.setBufferTick(buffer, 0); };
+    // The publisher starts rewriting the buffer during the first copy (its tick drops to an
+    // older one, here the very tick taken last) and is still at it during the second: neither
+    // copy is a row.
+    sim.onRowCopied = [&](int) { sim.setBufferTick(buffer, tick - 1); };
     std::vector<uint8_t> row(static_cast<size_t>(client.dataLength()));
     EXPECT_FALSE(client.fetchNewData(row.data(), row.size()));
     sim.onRowCopied = nullptr;

@@ -180,23 +180,4 @@ TEST_F(VariableTest, SetNameResetsOnlyOnAChange) {
     EXPECT_NE(v.index(), index);
 }
 
-TEST_F(VariableTest, NewConnectionResolvesAgainWhereTheIndexMoved) {
-    TelemetryVariable lap("Lap", client);
-    EXPECT_EQ(lap.readInt(), 3);
-    int firstIndex = lap.index();
-
-    // Another simulator session: the same variable elsewhere in the table.
-    std::vector<simblock::VarSpec> vars = testsupport::catalogueVarSpecs();
-    vars.insert(vars.begin(), {{"Throttle", telemetry::kFloat}, {"Clutch", telemetry::kFloat}});
-    FakeSimulator other(vars);
-    other.setConnected(true);
-    other.setInt("Lap", 9);
-    client.replaceConnection(other.connection());
-    int generation = client.generation();
-    ASSERT_TRUE(other.deliver(client));
-    EXPECT_EQ(client.generation(), generation + 1);
-    EXPECT_EQ(lap.readInt(), 9);
-    EXPECT_EQ(lap.index(), firstIndex + 2);
-}
-
 }  // namespace

@@ -16,6 +16,7 @@
 #include "plugin/engineer/race_state.h"
 #include "plugin/links/ctrl_c.h"
 #include "plugin/links/serial_pit_board.h"
+#include "support/test_folder.h"
 #include "support/virtual_clock.h"
 
 #ifndef _WIN32
@@ -52,8 +53,7 @@ std::string list(std::initializer_list<const char*> names) {
 class SerialPitBoard : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / platform_test::uniqueName("korvane_serial");
-        fs::create_directories(dir_);
+        dir_ = testsupport::freshTestFolder("korvane_serial");
         common::setSettingsPath((dir_ / "Qm_Korvane_Launcher.ini").string());
         engineer::ResetRaceState();
         fakeNames.clear();
@@ -64,8 +64,6 @@ class SerialPitBoard : public ::testing::Test {
         links::SetDeviceNameSource(nullptr);
         platform::setSerialDeviceDirectory("");
         common::setSettingsPath("");
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
     }
     void useSerial(int value) {
         std::ofstream(dir_ / "Qm_Korvane_Launcher.ini") << "[Setup]\nUseSerial=" << value << "\n";
@@ -233,8 +231,7 @@ TEST(CtrlC, ClosesThePitBoardAndEndsTheProcessWithSuccess) {
 }
 
 TEST(SerialDevices, DeviceNamesBecomeComNumbers) {
-    const fs::path dir = fs::temp_directory_path() / platform_test::uniqueName("korvane_dev");
-    fs::create_directories(dir);
+    const fs::path dir = testsupport::freshTestFolder("korvane_dev");
     for (const char* name : {"ttyS0", "ttyS3", "ttyUSB0", "ttyUSB2", "ttyACM1", "COM7", "tty1",
                              "ttyUSBx", "console", "COM"}) {
         std::ofstream(dir / name) << "";
@@ -254,8 +251,6 @@ TEST(SerialDevices, DeviceNamesBecomeComNumbers) {
     EXPECT_EQ(platform::openSerialPort(8, &why), nullptr);
     EXPECT_EQ(why, platform::SerialOpenFailure::kOpen);
     platform::setSerialDeviceDirectory("");
-    std::error_code ec;
-    fs::remove_all(dir, ec);
 }
 #else
 TEST(SerialDevices, TheSystemListsItsDevices) {
