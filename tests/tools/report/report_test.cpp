@@ -128,6 +128,16 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
         {"fs", s.tank},
     };
     int stint = 1;
+    // A data report carries the tread at its moment; the report reads it back per stint.
+    auto storeDataReport = [&](std::map<std::string, double> v, const std::vector<double>& wear) {
+        v.insert({{"fbm", burnMax},
+                  {"wlf", wear[0]},
+                  {"wrf", wear[1]},
+                  {"wlr", wear[2]},
+                  {"wrr", wear[3]}});
+        store.insertDataReport(dataReport(v));
+        expected.wear[stint] = wear;
+    };
     double previousFuel = -1;  // at the last lap's report of this stint, < 0 after a stop
     bool firstLap = true;
     // The plugin's FuelBurnMax stays 0 until it has measured a lap of the stint.
@@ -186,14 +196,8 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
                           {"fu", fuelAtReset - before},
                           {"fta", stop->liters},
                           {"fbpl", burn},
-                          {"fbpm", burn * 60 / kLapSeconds},
-                          {"fbm", burnMax},
-                          {"wlf", wear[0]},
-                          {"wrf", wear[1]},
-                          {"wlr", wear[2]},
-                          {"wrr", wear[3]}});
-                store.insertDataReport(dataReport(v));
-                expected.wear[stint] = wear;
+                          {"fbpm", burn * 60 / kLapSeconds}});
+                storeDataReport(v, wear);
             }
             refuelled += stop->liters;
             fuelAtReset = fuelAt(t);
@@ -212,16 +216,8 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
         std::vector<double> wear = wearAt(t);
         std::map<std::string, double> v = common;
         v["sst"] = 5;  // checkered
-        v.insert({{"sl", s.laps + 1},
-                  {"st", std::floor(t * kLapSeconds)},
-                  {"fl", fuelAt(t)},
-                  {"fbm", burnMax},
-                  {"wlf", wear[0]},
-                  {"wrf", wear[1]},
-                  {"wlr", wear[2]},
-                  {"wrr", wear[3]}});
-        store.insertDataReport(dataReport(v));
-        expected.wear[stint] = wear;
+        v.insert({{"sl", s.laps + 1}, {"st", std::floor(t * kLapSeconds)}, {"fl", fuelAt(t)}});
+        storeDataReport(v, wear);
     }
     return expected;
 }
