@@ -36,6 +36,8 @@ TEST(Scenario, EveryShippedScenarioLoadsCleanly) {
     EXPECT_GE(count, 5);
 }
 
+// A sample of each kind of mistake: the line's shape, a value's type, its range, the track's
+// geometry, the car, the sessions and the events.
 TEST(Scenario, RefusesMalformedLinesAndUnusableValuesAndSaysWhy) {
     struct Case {
         const char* text;
@@ -49,23 +51,17 @@ TEST(Scenario, RefusesMalformedLinesAndUnusableValuesAndSaysWhy) {
         {"[Car]\nTireSets=6.5\n", "'6.5' is not a whole number"},
         {"[Strategy]\nSafetyStop=perhaps\n", "'perhaps' is not yes or no"},
         {"[Track]\nLength=50\n", "[Track] Length must be 200 to 50000"},
-        {"[Track]\nPitEntry=1.2\n", "PitEntry must be a fraction"},
         {"[Track]\nPitEntry=0.5\nPitExit=0.55\nPitStall=0.9\n",
          "PitStall must lie on the pit road"},
         {"[Track]\nPitEntry=0.9\nPitExit=0.5\nPitStall=0.95\n", "half a lap"},
-        {"[Car]\nClassMaxFuelPct=1.5\n", "ClassMaxFuelPct"},
         {"[Car]\nStartingPressure=90\n", "starting pressures"},
-        {"[Car]\nIdleRPM=8000\n", "engine speeds must rise"},
         {"[Driver]\nCarIdx=40\n", "CarIdx must be below the field size"},
-        {"[Strategy]\nFuelFillRate=0\n", "FuelFillRate"},
         {"[Strategy]\nPitOnLaps=3,x\n", "is not a list of lap numbers"},
         {"[Session2]\nType=Race\nLaps=unlimited\nTime=unlimited\nRun=yes\n",
          "needs a lap or time limit"},
-        {"[Session2]\nType=Race\nLaps=12.5\nRun=yes\n", "a lap count must be a whole number"},
         {"[Session2]\nType=Sprint\nRun=yes\n", "is not Practice, Qualify or Race"},
         {"[Session2]\nType=Race\nLaps=10\n", "no session is simulated"},
         {"[Event1]\nKind=Meteor\nLap=2\n", "Kind must be"},
-        {"[Event1]\nKind=WaterTemp\n", "an event needs a Lap"},
     };
     for (const Case& c : cases) {
         simfeed::ScenarioLoad load = simfeed::loadScenario(IniFile::parse(c.text));
