@@ -10,6 +10,7 @@ and the plugin reaches "Waiting for the sim" (or attaches to a simulator already
 """
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -43,25 +44,14 @@ def unpack(opts, into):
 
 def point_at_service(ini_path, port):
     """The shipped settings file with its "Service" keys pointing at the local service."""
-    values = {"Host": "127.0.0.1", "Port": str(port), "Secure": "0"}
     with open(ini_path, newline="") as f:
-        lines = f.read().splitlines(keepends=True)
-    section, seen, out = None, set(), []
-    for line in lines:
-        text = line.strip()
-        if text.startswith("["):
-            section = text.strip("[]")
-        key = text.split("=", 1)[0]
-        if section == "Service" and "=" in text and key in values:
-            end = line[len(line.rstrip("\r\n")):]
-            line = "%s=%s%s" % (key, values[key], end)
-            seen.add(key)
-        out.append(line)
-    if seen != set(values):
-        raise Failure("the shipped settings file lacks Service keys: %s" %
-                      sorted(set(values) - seen))
+        text = f.read()
+    for key, value in (("Host", "127.0.0.1"), ("Port", str(port)), ("Secure", "0")):
+        text, found = re.subn(r"(?m)^%s=[^\r\n]*" % key, "%s=%s" % (key, value), text)
+        if found != 1:
+            raise Failure("the shipped settings file has %d %s keys, not one" % (found, key))
     with open(ini_path, "w", newline="") as f:
-        f.write("".join(out))
+        f.write(text)
 
 
 def run(opts):

@@ -156,8 +156,7 @@ class PtyRun(Run):
         while not self.exited() and time.time() < deadline:
             time.sleep(0.05)
         if not self.exited():
-            os.kill(self.pid, signal.SIGKILL)
-            os.waitpid(self.pid, 0)
+            self.kill()
             raise Failure("the plugin did not end; console:\n" + self.text())
         os.close(self.fd)
         if os.WIFSIGNALED(self.status):
@@ -227,8 +226,7 @@ class WineRun(Run):
         try:
             code = self.proc.wait(seconds)
         except subprocess.TimeoutExpired:
-            os.killpg(self.proc.pid, signal.SIGKILL)
-            self.proc.wait()
+            self.kill()
             raise Failure("the plugin did not end; console:\n" + self.text())
         self.pump(1)
         return code
