@@ -25,11 +25,7 @@ namespace {
 using platform::HttpFailure;
 using platform::HttpResponse;
 
-#ifdef _WIN32
-constexpr const char* kPluginProgram = "Qm_Korvane_Plugin.exe";
-#else
-constexpr const char* kPluginProgram = "./Qm_Korvane_Plugin";
-#endif
+constexpr const char* kPluginProgram = kWindows ? "Qm_Korvane_Plugin.exe" : "./Qm_Korvane_Plugin";
 const std::string kVersionPath = "/qrd/getpubver.php?platform=";
 
 HttpResponse answer(std::string body, int status = 200) {

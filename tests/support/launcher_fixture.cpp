@@ -17,28 +17,6 @@ Recorded& recorded() {
     return r;
 }
 
-namespace {
-
-void write(const char* text) {
-    recorded().console += text;
-}
-
-int runCommand(const std::string& commandLine) {
-    recorded().commands.push_back(commandLine);
-    recorded().consoleAtCommand.push_back(recorded().console);
-    return 0;
-}
-
-bool keyWaiting() {
-    return ++recorded().keyChecks >= recorded().keyAtCheck;
-}
-
-void exitProcess(int code) {
-    throw ProcessExit{code};
-}
-
-}  // namespace
-
 void LauncherTest::SetUp() {
     recorded() = Recorded{};
     previousDir_ = std::filesystem::current_path();
@@ -49,12 +27,16 @@ void LauncherTest::SetUp() {
     common::setSettingsPath("");
     common::LauncherLog().setPath("");
     launcher::LauncherSeams& seams = launcher::Seams();
-    seams.write = write;
-    seams.runCommand = runCommand;
-    seams.keyWaiting = keyWaiting;
+    seams.write = [](const char* text) { recorded().console += text; };
+    seams.runCommand = [](const std::string& commandLine) {
+        recorded().commands.push_back(commandLine);
+        recorded().consoleAtCommand.push_back(recorded().console);
+        return 0;
+    };
+    seams.keyWaiting = [] { return ++recorded().keyChecks >= recorded().keyAtCheck; };
     seams.keyCanArrive = [] { return true; };
     seams.readKey = [] { return int{'x'}; };
-    seams.exitProcess = exitProcess;
+    seams.exitProcess = [](int code) { throw ProcessExit{code}; };
 }
 
 void LauncherTest::TearDown() {
@@ -123,19 +105,11 @@ std::string windowsImage(size_t size, unsigned seed) {
 }
 
 std::string executableImage(size_t size, unsigned seed) {
-#ifdef _WIN32
-    return windowsImage(size, seed);
-#else
-    return linuxImage(size, seed);
-#endif
+    return kWindows ? windowsImage(size, seed) : linuxImage(size, seed);
 }
 
 std::string foreignExecutableImage(size_t size, unsigned seed) {
-#ifdef _WIN32
-    return linuxImage(size, seed);
-#else
-    return windowsImage(size, seed);
-#endif
+    return kWindows ? linuxImage(size, seed) : windowsImage(size, seed);
 }
 
 int LauncherTest::run() {

@@ -14,6 +14,12 @@
 
 namespace launchertest {
 
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 // Thrown by the test's stand-in for the end of the process.
 struct ProcessExit {
     int code;

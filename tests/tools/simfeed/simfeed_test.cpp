@@ -1,5 +1,6 @@
 // The simulator feed's scenarios and the parts of its race model that no end-to-end run shows:
-// a scenario writer's mistakes, laps to go from the pace, running dry and the pit menu.
+// a scenario writer's mistakes, laps to go from the pace and running dry. The pit menu's
+// commands are the end-to-end runs' and the outcome benchmark's to show.
 
 #include <gtest/gtest.h>
 
@@ -130,53 +131,6 @@ TEST(RaceModel, ACarShortOfFuelRunsDryOrMakesItsSafetyStop) {
         EXPECT_EQ(countOf(m.takeTruth(), "DRY"), safetyStop ? 0 : 1);
         EXPECT_EQ(m.player().stops, safetyStop ? 1 : 0);
         EXPECT_EQ(m.playerCar().lapsCompleted == 14, safetyStop);
-    }
-}
-
-TEST(PitService, CommandsSetTheMenuAsTheSimulatorDoes) {
-    simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
-    s.setupReadSeconds = 1;
-    s.strategy.menuFuelOn = true;
-    s.strategy.menuFuel = 20;
-    simfeed::RaceModel m(s);
-    m.stepSeconds(1.5);  // the setup is read: the menu shows its pressures
-    struct Step {
-        int code;
-        int value;
-        bool accepted;
-        int flags;  // PitSvFlags afterwards
-        double fuel;
-        double pressure[4];
-    } steps[] = {
-        {11, 1, true, 0x00, 20, {165, 165, 165, 165}},
-        {2, 37, true, 0x10, 37, {165, 165, 165, 165}},
-        {2, 0, true, 0x10, 37, {165, 165, 165, 165}},  // 0 keeps the amount
-        {2, -5, true, 0x10, 37, {165, 165, 165, 165}},
-        {2, 500, true, 0x10, 100, {165, 165, 165, 165}},  // at most the usable tank
-        {3, 170, true, 0x11, 100, {170, 165, 165, 165}},
-        {4, 0, true, 0x13, 100, {170, 165, 165, 165}},    // 0 keeps the pressure
-        {5, 999, true, 0x17, 100, {170, 165, 350, 165}},  // clamped to the car's range
-        {6, 50, true, 0x1f, 100, {170, 165, 350, 110}},
-        {7, 0, true, 0x10, 100, {170, 165, 350, 110}},
-        {1, 0, true, 0x30, 100, {170, 165, 350, 110}},
-        {8, 0, true, 0x70, 100, {170, 165, 350, 110}},
-        {9, 0, true, 0x50, 100, {170, 165, 350, 110}},
-        {10, 0, true, 0x10, 100, {170, 165, 350, 110}},
-        {42, 7, false, 0x10, 100, {170, 165, 350, 110}},  // unknown: nothing changes
-        {-1, 7, false, 0x10, 100, {170, 165, 350, 110}},
-        {6, 180, true, 0x18, 100, {170, 165, 350, 180}},
-        {0, 0, true, 0x00, 100, {170, 165, 350, 180}},
-    };
-    for (const Step& st : steps) {
-        simfeed::PitCommandOutcome out = m.applyPitCommand(st.code, st.value);
-        std::string what = std::to_string(st.code) + "/" + std::to_string(st.value);
-        EXPECT_EQ(out.accepted, st.accepted) << what;
-        EXPECT_FALSE(out.text.empty()) << what;
-        EXPECT_EQ(m.player().serviceFlags, st.flags) << what;
-        EXPECT_EQ(m.player().serviceFuel, st.fuel) << what;
-        for (int c = 0; c < 4; ++c) {
-            EXPECT_EQ(m.player().servicePressure[c], st.pressure[c]) << what << " corner " << c;
-        }
     }
 }
 
