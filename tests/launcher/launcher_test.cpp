@@ -18,6 +18,7 @@
 #include "launcher/launcher.h"
 #include "support/launcher_fixture.h"
 #include "platform/http_client.h"
+#include "platform/signature.h"
 
 namespace launchertest {
 namespace {
@@ -271,7 +272,8 @@ TEST_F(LauncherUnit, DownloadReplacesOnlyWithAWholeExecutableForThisPlatform) {
     }
 }
 
-// An update key and signatures made with `openssl dgst -sha256 -sign` by its private half.
+// An update key and signatures made with `openssl dgst -sha256 -sign` by its private half, in
+// base64.
 constexpr const char* kUpdateKey =
     "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAE0X/VWNuf1OAGgizxdMFt7cMMiEa+xAjvqOcXKP9fuAB6ZnNiQygcgxdk"
     "VCGFWkm0Xf9ZxY9tm8sB/p/uvkyHWw==";
@@ -281,27 +283,23 @@ constexpr const char* kOtherKey =
 // Of executableImage(6000, 7).
 #ifdef _WIN32
 constexpr const char* kProgramSignature =
-    "304402203ed2443f4cb0dd822888053d7b3cd4647d312476f475c2c3e62ba70b54a5b9b402205bb10ab9c46773e0"
-    "640970bd1408149b0163b2860f244d7d9045ea448abfa8fe";
+    "MEQCID7SRD9MsN2CKIgFPXs81GR9MSR29HXCw+YrpwtUpbm0AiBbsQq5xGdz4GQJcL0UCBSbAWOyhg8kTX2QRepEir+o/"
+    "g==";
 #else
 constexpr const char* kProgramSignature =
-    "3046022100bc9b0265b7703f87151e7ea9160cf54ec30f438ebd22a9231e11944e12acd642022100ddf840cde303"
-    "78f45bd4a8d0c7c5b78e875c909b5dc7d86482ecee3c812e3f30";
+    "MEYCIQC8mwJlt3A/"
+    "hxUefqkWDPVOww9Djr0iqSMeEZROEqzWQgIhAN34QM3jA3j0W9So0MfFt46HXJCbXcfYZILs7jyBLj8w";
 #endif
 // Of "3.015\n" and of "read me\n".
 constexpr const char* kVersionSignature =
-    "304402205d4d9621180243c2937db29809a8ebcf548ec839abeca63cb7618af88f8b75fa0220168c2f8ba573d155"
-    "ecac0aaf68b10d8b52256d307145d357e13851f2b65ee725";
+    "MEQCIF1NliEYAkPCk32ymAmo689Ujsg5q+ymPLdhiviPi3X6AiAWjC+"
+    "LpXPRVeysCq9osQ2LUiVtMHFF01fhOFHytl7nJQ==";
 constexpr const char* kReadmeSignature =
-    "30450220469a5d0892572be0e9c9c295e22c02d7747e0ceee8dbc87bf81ed809dd3cb900022100c3cf5e3fe6d16a"
-    "de9135e732c3b27f4e3d8109d8cdd048c001a9db963011fc5d";
+    "MEUCIEaaXQiSVyvg6cnCleIsAtd0fgzu6NvIe/ge2AndPLkAAiEAw89eP+bRat6RNecyw7J/Tj2BCdjN0EjAAanbljAR/"
+    "F0=";
 
-std::string fromHex(const std::string& hex) {
-    std::string bytes;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-        bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    }
-    return bytes;
+std::string bytesOf(const char* base64) {
+    return platform::decodeBase64(base64).value_or("");
 }
 
 // With an update key, a plugin is installed only when its signature verifies over the very
@@ -309,7 +307,7 @@ std::string fromHex(const std::string& hex) {
 // the old plugin starts.
 TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
     const std::string program = executableImage(6000, 7);
-    const std::string signature = fromHex(kProgramSignature);
+    const std::string signature = bytesOf(kProgramSignature);
     const std::string old = executableImage(7000, 9);
     const std::string binary = launcher::kPluginServerBinary;
     struct Case {
@@ -346,9 +344,9 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
         http_.version(launcher::kPluginPlatform, answer("3.015"));
         http_.file("Qm_Korvane_Plugin.ver",
                    c.versionMissing ? answer("Not found", 404) : answer("3.015\n"));
-        http_.file("Qm_Korvane_Plugin.ver.sig", answer(fromHex(kVersionSignature)));
+        http_.file("Qm_Korvane_Plugin.ver.sig", answer(bytesOf(kVersionSignature)));
         http_.file("Qm_Korvane_README.txt", answer("read me\n"));
-        http_.file("Qm_Korvane_README.txt.sig", answer(fromHex(kReadmeSignature)));
+        http_.file("Qm_Korvane_README.txt.sig", answer(bytesOf(kReadmeSignature)));
         http_.file(binary, answer(c.body));
         http_.file(binary + ".sig", c.signature ? answer(*c.signature) : answer("Not found", 404));
 
