@@ -123,8 +123,7 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
         store.insertDataReport(report(racedata::dataReportFields(), v));
         expected.wear[stint] = wear;
     };
-    double previousFuel = -1;  // at the last lap's report of this stint, < 0 after a stop
-    bool firstLap = true;
+    double previousFuel = s.startFuel;  // at the last lap's report, or as the car left the stall
     // The plugin's FuelBurnMax stays 0 until it has measured a lap of the stint.
     int lapsInStint = 0;
     for (int lap = 1; lap <= s.laps; ++lap) {
@@ -158,20 +157,16 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
                 store.insertLapReport(report(racedata::lapReportFields(), v));
             }
             if (mark == kPitEntry && s.lapReports) {
-                double used = firstLap           ? -1
-                              : previousFuel < 0 ? fuelAtReset - fuel
-                                                 : previousFuel - fuel;
+                double used = expected.laps.empty() ? -1 : previousFuel - fuel;
                 expected.laps.push_back({lap, fuel,
                                          s.raceType == 2 ? burn * 60 / kLapSeconds : burn,
                                          lapsInStint < 1 ? -1 : burnMax, fuel / burn, used});
                 previousFuel = fuel;
-                firstLap = false;
             }
         }
-        double t = lap - 1 + kStall;
-        std::vector<double> wear = wearAt(t);
         if (stop != s.stops.end()) {
-            double before = fuelAt(t);
+            const double t = lap - 1 + kStall;
+            const double before = fuelAt(t);
             if (stop->reported) {
                 std::map<std::string, double> v = common;
                 v.insert({{"sl", lap},
@@ -182,14 +177,13 @@ ExpectedRace writeRace(racedata::RaceStore& store, const RaceScript& s) {
                           {"fta", stop->liters},
                           {"fbpl", burn},
                           {"fbpm", burn * 60 / kLapSeconds}});
-                storeDataReport(v, wear);
+                storeDataReport(v, wearAt(t));
             }
             refuelled += stop->liters;
-            fuelAtReset = fuelAt(t);
+            fuelAtReset = previousFuel = fuelAt(t);
             if (stop->tires) {
                 tiresFitted = t;
             }
-            previousFuel = -1;
             lapsInStint = -1;
             expected.stops.push_back(*stop);
             ++stint;
