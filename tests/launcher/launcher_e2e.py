@@ -19,7 +19,6 @@ from e2e_driver import Failure, PtyRun, clean, in_order, to_windows  # noqa: E40
 
 PROMPT = " Press enter to exit:\n\n"
 SHUTDOWN = " Shutting down." + " " * 39 + "\n\n"
-RELEASE = None  # set from --release
 CTRL_C = "\n\n Recieved ctrl-c, Exiting\n\n"
 FILES = {"Qm_Korvane_Launcher.ini":
          "[Service]\nHost=127.0.0.1\nPort=1\nSecure=0\n[Audio]\nPreferedDevice=7\n",
@@ -42,10 +41,10 @@ def prepare(args, name):
     return launcher
 
 
-def check_run(launcher, code, text, end):
+def check_run(args, launcher, code, text, end):
     if code != 0:
         raise Failure("the launcher ended with code %d; console:\n%s" % (code, text))
-    missing = in_order(text, [" Brenvik Korvane Launcher (Release %s)\n" % RELEASE,
+    missing = in_order(text, [" Brenvik Korvane Launcher (Release %s)\n" % args.release,
                               " Checking Launcher Version.. ", "\n Launcher is up to date.\n",
                               " Checking Plugin Version.. ", "\n Plugin is up to date.\n",
                               "\n Plugin Ready..\n", "\n Launching plugin...\n",
@@ -65,7 +64,7 @@ def run_with_input(args, name, key):
     given = {"input": key} if key is not None else {"stdin": subprocess.DEVNULL}
     proc = subprocess.run(command, cwd=os.path.dirname(launcher), stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, timeout=180, **given)
-    check_run(launcher, proc.returncode, clean(proc.stdout.decode("utf-8", "replace")),
+    check_run(args, launcher, proc.returncode, clean(proc.stdout.decode("utf-8", "replace")),
               PROMPT + SHUTDOWN)
 
 
@@ -80,7 +79,7 @@ def run_on_pty(args, name, after_prompt, end):
     finally:
         run.kill()
     # The key may be echoed when it arrives before the terminal is switched to no echo.
-    check_run(launcher, code, run.text().replace(PROMPT + "z", PROMPT), end)
+    check_run(args, launcher, code, run.text().replace(PROMPT + "z", PROMPT), end)
 
 
 def main():
@@ -91,8 +90,6 @@ def main():
     parser.add_argument("--wine")
     parser.add_argument("--release", required=True, help="the release number of the build")
     args = parser.parse_args()
-    global RELEASE
-    RELEASE = args.release
     try:
         # A key written into a Unix pipe is not seen through Wine (the plugin's tests type
         # through pipe_driver for that); here, without a console, the launcher must end.

@@ -413,19 +413,29 @@ TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncherAndStartsThePlugin) {
     }
 }
 
-// The console's texts around the launch are the end-to-end run's to show (launcher_e2e.py).
-TEST_F(LauncherUnit, LaunchWithThePreferedDeviceAndWaitForAKeyAfterThePlugin) {
-    recorded().keyAtCheck = 4;
-    writeFile("Qm_Korvane_Launcher.ini", "[Audio]\nPreferedDevice=3\n");
+// A start with the service out of reach: the log begun anew, the cache file of the last update
+// removed, the plugin launched on the prefered device and a key waited for after it. The start
+// without a cache file is the service tests'; the console's texts around the launch are the
+// end-to-end run's (launcher_e2e.py).
+TEST_F(LauncherUnit, StartClearsTheLogAndCacheThenLaunchesOnThePreferedDeviceAndWaitsForAKey) {
     upToDateOffline();
+    writeFile("Qm_Korvane_Launcher.ini", "[Audio]\nPreferedDevice=3\n");
+    writeFile(common::kLauncherLogFile, std::string(10000, 'x') + "\n");
+    writeFile("Qm_Korvane_Cache.dat", "old launcher");
+    recorded().keyAtCheck = 4;
+    const int64_t startSeconds = clock_.calendarSeconds();
 
     EXPECT_EQ(run(), 0);
+    EXPECT_FALSE(exists("Qm_Korvane_Cache.dat"));
     ASSERT_EQ(recorded().commands.size(), 1u);
     EXPECT_EQ(recorded().commands[0], std::string(kPluginProgram) + " 3");
     EXPECT_FALSE(contains(recorded().consoleAtCommand[0], "Press enter to exit"));
     EXPECT_EQ(recorded().keyChecks, 4);
     std::vector<std::string> lines = logLines();
-    ASSERT_GE(lines.size(), 2u);
+    ASSERT_GE(lines.size(), 4u);
+    // The stamp is the clock's time at the moment of writing.
+    EXPECT_EQ(lines[0], "Launcher: " + std::to_string(startSeconds) + " :  Starting Up.");
+    EXPECT_TRUE(contains(lines[1], "Remove Qm_Korvane_Cache.dat ok.")) << lines[1];
     EXPECT_TRUE(contains(lines[lines.size() - 2], " :  Setting up Audio Interface Id: 3."));
     EXPECT_TRUE(contains(lines.back(), " :  Launching Plugin."));
 }
@@ -451,21 +461,6 @@ TEST_F(LauncherUnit, CtrlCInTheKeyWaitEndsTheRunWithItsMessage) {
         // SIGINT has its default action again.
         EXPECT_EQ(std::signal(SIGINT, SIG_DFL), SIG_DFL);
     }
-}
-
-// The start without a cache file is the service tests' (launcher_service_test.cpp).
-TEST_F(LauncherUnit, StartTruncatesTheLogAndClearsTheCacheFile) {
-    upToDateOffline();
-    writeFile(common::kLauncherLogFile, std::string(10000, 'x') + "\n");
-    writeFile("Qm_Korvane_Cache.dat", "old launcher");
-    const int64_t startSeconds = clock_.calendarSeconds();
-    EXPECT_EQ(run(), 0);
-    EXPECT_FALSE(exists("Qm_Korvane_Cache.dat"));
-    std::vector<std::string> lines = logLines();
-    ASSERT_GE(lines.size(), 2u);
-    // The stamp is the clock's time at the moment of writing.
-    EXPECT_EQ(lines[0], "Launcher: " + std::to_string(startSeconds) + " :  Starting Up.");
-    EXPECT_TRUE(contains(lines[1], "Remove Qm_Korvane_Cache.dat ok.")) << lines[1];
 }
 
 // The launcher killed at every step of an update: before each exchange with the service

@@ -1,5 +1,5 @@
 #pragma once
-// A throw-away PostgreSQL server of the tests' and benches' own: a new cluster in a temporary
+// A throw-away PostgreSQL server of the benchmarks' own: a new cluster in a temporary
 // folder, reached over a unix socket in that folder only (no TCP, no system service touched),
 // stopped and removed with the object. As root the server runs as "nobody", as PostgreSQL
 // refuses to run as root.
@@ -23,25 +23,19 @@ namespace testsupport {
 
 class PostgresCluster {
   public:
-    // The server's programs, or "" when PostgreSQL is not installed.
-    static std::string binaries() {
+    // Starts a cluster on `port` (the name of its socket); nullptr with `why` set when it
+    // cannot. `durable`: commits wait for the disk, as in production.
+    static std::unique_ptr<PostgresCluster> start(int port, bool durable, std::string& why) {
         namespace fs = std::filesystem;
-        std::vector<fs::path> found;
+        std::vector<fs::path> found;  // the newest installed version's programs are taken
         std::error_code error;
         for (const auto& entry : fs::directory_iterator("/usr/lib/postgresql", error)) {
-            if (fs::exists(entry.path() / "bin" / "postgres") &&
-                fs::exists(entry.path() / "bin" / "initdb")) {
+            if (fs::exists(entry.path() / "bin" / "postgres")) {
                 found.push_back(entry.path() / "bin");
             }
         }
         std::sort(found.begin(), found.end());
-        return found.empty() ? "" : found.back().string();
-    }
-
-    // Starts a cluster on `port` (the name of its socket); nullptr with `why` set when it
-    // cannot. `durable`: commits wait for the disk, as in production; off for tests.
-    static std::unique_ptr<PostgresCluster> start(int port, bool durable, std::string& why) {
-        const std::string bin = binaries();
+        const std::string bin = found.empty() ? "" : found.back().string();
         if (bin.empty()) {
             why =
                 "PostgreSQL is not installed (no /usr/lib/postgresql/*/bin/postgres; "

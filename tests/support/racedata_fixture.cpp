@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <random>
 
 #ifdef KORVANE_INPROCESS_SERVICE
@@ -19,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-RaceDataServiceInfo* current = nullptr;
+std::optional<RaceDataServiceInfo> current;
 
 // The value of an environment variable, "" when unset.
 std::string environment(const char* name) {
@@ -42,7 +43,7 @@ class RaceDataEnvironment : public ::testing::Environment {
             info.certificate = environment("KORVANE_RACEDATA_CERT");
             info.requestLog = hostPath(environment("KORVANE_RACEDATA_REQUEST_LOG"));
             info.files = hostPath(environment("KORVANE_RACEDATA_FILES"));
-            publish(info);
+            current = info;
             return;
         }
 #ifdef KORVANE_INPROCESS_SERVICE
@@ -66,7 +67,7 @@ class RaceDataEnvironment : public ::testing::Environment {
         info.certificate = service_->certificatePath();
         info.requestLog = options.requestLogPath;
         info.files = options.filesDirectory;
-        publish(info);
+        current = info;
 #else
         FAIL() << "run through tools/racedata/with-racedata-service.sh";
 #endif
@@ -81,16 +82,10 @@ class RaceDataEnvironment : public ::testing::Environment {
             fs::remove_all(folder_, ignored);
         }
 #endif
-        delete current;
-        current = nullptr;
+        current.reset();
     }
 
   private:
-    static void publish(const RaceDataServiceInfo& info) {
-        delete current;
-        current = new RaceDataServiceInfo(info);
-    }
-
     std::string folderPrefix_;
     std::vector<std::pair<std::string, std::string>> versions_;
 #ifdef KORVANE_INPROCESS_SERVICE
@@ -102,7 +97,7 @@ class RaceDataEnvironment : public ::testing::Environment {
 }  // namespace
 
 const RaceDataServiceInfo* raceDataService() {
-    return current;
+    return current ? &*current : nullptr;
 }
 
 void registerRaceDataService(std::string folderPrefix,
