@@ -1,6 +1,7 @@
 // The launcher's run over a scripted service: the version decision, the downloads that must
 // never leave a broken file, the self-update, the launch and the key wait, and the launcher
-// killed at every step of an update.
+// killed at every step of an update. How a version is read from any text is the version fuzz
+// target's to show (its seeds are replayed by every test run).
 
 #include <gtest/gtest.h>
 
@@ -93,23 +94,6 @@ class LauncherUnit : public LauncherTest {
     RoutedTransport http_;
 };
 
-TEST(ParseLeadingDecimal, TakesOnlyTheLeadingPlainNumber) {
-    struct Case {
-        const char* text;
-        float value;
-    } cases[] = {
-        {"3.014", 3.014f}, {"3.014 anything", 3.014f},
-        {" 3.5", 3.5f},    {"3.", 3.0f},
-        {".5", 0.5f},      {"-1.25x", -1.25f},
-        {"", 0.0f},        {".", 0.0f},
-        {"inf", 0.0f},     {"0x10", 0.0f},
-        {"1e400", 1.0f},   {"<html>", 0.0f},
-    };
-    for (const Case& c : cases) {
-        EXPECT_FLOAT_EQ(launcher::ParseLeadingDecimal(c.text), c.value) << '"' << c.text << '"';
-    }
-}
-
 // Both systems' checks in every build: a program damaged in any of the ways a cut or foreign
 // download is, is never taken for a whole one.
 TEST(ProgramCheck, OnlyAWholeX64ProgramOfItsSystemPasses) {
@@ -158,8 +142,7 @@ TEST_F(LauncherUnit, VersionDecision) {
         {"newer", answer("3.015"), "3.014\n", true, ""},
         {"equal", answer("3.014"), "3.014\n", false, ""},
         {"older", answer("3.013"), "3.014\n", false, ""},
-        {"trailing text", answer("3.015"), "3.014 anything", true, ""},
-        {"trailing text equal", answer("3.014\n"), "3.014 anything", false, ""},
+        {"trailing text", answer("3.014\n"), "3.014 anything", false, ""},
         {"service down", failure(HttpFailure::kConnect, 12029), "3.014", false,
          "Error 12029 has occurred.\n"},
         {"body cut", failure(HttpFailure::kReadData, 12002, "3.9"), "3.014", false,
@@ -246,7 +229,6 @@ TEST_F(LauncherUnit, DownloadReplacesOnlyWithAWholeExecutableForThisPlatform) {
         {"empty answer", answer(""), false, " was refused (empty); the old file is kept."},
         {"a few bytes", answer("MZ"), false, "(too small for a program)"},
         {"error page with 200", answer(page), false, "; the old file is kept.\n"},
-        {"cut without an error", answer(shorter.substr(0, 4500)), false, "(cut short)"},
         {"the other platform's program", answer(foreignExecutableImage(5000, 2)), false,
          "was refused (not a"},
         {"not found", answer("<html>Not Found</html>", 404), false, "answered 404"},

@@ -409,26 +409,27 @@ TEST_F(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
     };
     int port = limitedService(300);
     const std::string version = requestFor("/qrd/getpubver.php?platform=Plugin");
-    auto wellBehaved = [&] { return statusOf(rawExchange(port, version, "127.0.0.3")); };
+    auto status = [&](const std::string& request, const char* source) {
+        return statusOf(rawExchange(port, request, source));
+    };
+    auto wellBehaved = [&] { return status(version, "127.0.0.3"); };
 
     // Requests per second, per client address.
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(statusOf(rawExchange(port, version, "127.0.0.2")), 200) << i;
+        EXPECT_EQ(status(version, "127.0.0.2"), 200) << i;
     }
-    EXPECT_EQ(statusOf(rawExchange(port, version, "127.0.0.2")), 429);
+    EXPECT_EQ(status(version, "127.0.0.2"), 429);
     EXPECT_EQ(wellBehaved(), 200);
     now += 1000;
-    EXPECT_EQ(statusOf(rawExchange(port, version, "127.0.0.2")), 200);
+    EXPECT_EQ(status(version, "127.0.0.2"), 200);
 
     // Size of a request.
-    EXPECT_EQ(statusOf(rawExchange(
-                  port, requestFor("/qrd/getpubver.php?platform=" + std::string(2000, 'P')),
-                  "127.0.0.4")),
-              413);
-    EXPECT_EQ(statusOf(rawExchange(port,
-                                   requestFor("/qrd/getpubver.php?platform=Plugin",
-                                              "X-Filler: " + std::string(2000, 'x') + "\r\n"),
-                                   "127.0.0.4")),
+    EXPECT_EQ(
+        status(requestFor("/qrd/getpubver.php?platform=" + std::string(2000, 'P')), "127.0.0.4"),
+        413);
+    EXPECT_EQ(status(requestFor("/qrd/getpubver.php?platform=Plugin",
+                                "X-Filler: " + std::string(2000, 'x') + "\r\n"),
+                     "127.0.0.4"),
               413);
     EXPECT_EQ(wellBehaved(), 200);
 
@@ -475,12 +476,12 @@ TEST_F(RaceDataServiceTest, LimitsAnswerTheirStatusAndOthersAreStillServed) {
         t.join();
     }
     // The workers let go of the held connections just after their answers went out.
-    int status = 0;
-    for (int attempt = 0; attempt < 1000 && status != 200; ++attempt) {
+    int servedAgain = 0;
+    for (int attempt = 0; attempt < 1000 && servedAgain != 200; ++attempt) {
         now += 1000;
-        status = wellBehaved();
+        servedAgain = wellBehaved();
     }
-    EXPECT_EQ(status, 200);
+    EXPECT_EQ(servedAgain, 200);
 
     // The request log was moved aside as it filled, and kept within its bound (plus a line).
     EXPECT_TRUE(fs::exists(folder / "requests.log.1"));
