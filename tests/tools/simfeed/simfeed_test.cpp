@@ -5,13 +5,24 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "tests/support/simfeed_fixture.h"
+#include "tools/simfeed/race_model.h"
 #include "tools/simfeed/variables.h"
 
 namespace {
+
+// The scenario shipped under tools/simfeed/scenarios/.
+simfeed::Scenario shippedScenario(const std::string& name) {
+    const char* src = std::getenv("KORVANE_SOURCE_DIR");
+    const std::string path =
+        std::string(src != nullptr ? src : ".") + "/tools/simfeed/scenarios/" + name + ".ini";
+    simfeed::ScenarioLoad load = simfeed::loadScenarioFile(path);
+    EXPECT_TRUE(load.scenario.has_value()) << path;
+    return load.scenario.value_or(simfeed::defaultScenario());
+}
 
 int countOf(const std::vector<std::string>& lines, const std::string& word) {
     int n = 0;
@@ -22,7 +33,7 @@ int countOf(const std::vector<std::string>& lines, const std::string& word) {
 }
 
 TEST(RaceModel, ATimedRaceWithLapsFromPaceShowsTheLeadersLapsToGo) {
-    simfeed::Scenario s = simfeedtest::shippedScenario("timed_race");
+    simfeed::Scenario s = shippedScenario("timed_race");
     for (simfeed::SessionSpec& ss : s.sessions) {
         ss.lapsFromPace = ss.num == 2;
     }
@@ -43,7 +54,7 @@ TEST(RaceModel, ATimedRaceWithLapsFromPaceShowsTheLeadersLapsToGo) {
 TEST(RaceModel, ACarShortOfFuelRunsDryOrMakesItsSafetyStop) {
     for (bool safetyStop : {false, true}) {
         SCOPED_TRACE(safetyStop ? "safety stop" : "no safety stop");
-        simfeed::Scenario s = simfeedtest::shippedScenario("one_stop");
+        simfeed::Scenario s = shippedScenario("one_stop");
         s.strategy.pitOnLaps.clear();
         s.strategy.safetyStop = safetyStop;
         if (!safetyStop) {
