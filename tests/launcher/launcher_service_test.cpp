@@ -94,16 +94,6 @@ class LauncherService : public LauncherTest {
     void SetUp() override {
         ASSERT_NE(service(), nullptr);
         LauncherTest::SetUp();
-        useService(service()->port);
-        std::error_code ignored;
-        for (const char* name :
-             {"Qm_Korvane_Launcher.ver", launcher::kLauncherServerBinary, "Qm_Korvane_Plugin.ver",
-              launcher::kPluginServerBinary, "Qm_Korvane_README.txt"}) {
-            fs::remove(fs::path(service()->files) / name, ignored);
-        }
-    }
-
-    void useService(int port) {
 #ifdef _WIN32
         // Wine's WinHTTP matches a host only against the certificate's DNS names, never its
         // addresses; "localhost" is one of them.
@@ -112,7 +102,7 @@ class LauncherService : public LauncherTest {
         const char* host = "127.0.0.1";
 #endif
         std::string settings = std::string("[Service]\nHost=") + host +
-                               "\nPort=" + std::to_string(port) +
+                               "\nPort=" + std::to_string(service()->port) +
                                "\nSecure=" + (service()->secure ? "1" : "0") + "\n";
         if (!service()->certificate.empty()) {
             settings += "CACertificate=" + service()->certificate + "\n";
@@ -121,8 +111,7 @@ class LauncherService : public LauncherTest {
     }
 
     static void publishFile(const std::string& name, const std::string& bytes) {
-        std::ofstream out(fs::path(service()->files) / name, std::ios::binary | std::ios::trunc);
-        out << bytes;
+        writeFile((fs::path(service()->files) / name).string(), bytes);
     }
 };
 
