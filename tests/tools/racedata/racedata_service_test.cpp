@@ -83,9 +83,9 @@ class RaceDataServiceTest : public ::testing::Test {
         ASSERT_EQ(service->start(), "");
         endpoint = {"127.0.0.1", service->port(), !plain, service->certificatePath()};
     }
-    void restart() {
-        service.reset();
-        start();
+    static std::string fileText(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
     }
 
     platform::HttpResponse get(const std::string& path) const {
@@ -190,22 +190,17 @@ TEST_F(RaceDataServiceTest, AcknowledgedReportsSurviveARestart) {
         answer(lap({{"st", std::to_string(100 + i)}, {"fbm", "2.7" + std::to_string(i)}}));
     }
     answer(data({{"fbm", "3.10"}}));
-    std::string certificate = service->certificatePath();
-    std::string certificateBytes;
-    {
-        std::ifstream in(certificate);
-        certificateBytes.assign(std::istreambuf_iterator<char>(in), {});
-    }
+    const std::string certificate = fileText(service->certificatePath());
 
-    restart();
+    service.reset();
+    start();
     // A report sent again (its answer lost on the way) is not stored twice.
     answer(lap({{"st", "104"}, {"fbm", "2.74"}}));
     EXPECT_EQ(service->store().lapReportCount(), 5);
     EXPECT_EQ(service->store().dataReportCount(), 1);
     EXPECT_EQ(answer("/qrd/api.php?c=getpreviousfuelburn&cid=67&tid=252&did=77&sft=1"), "3.10");
     // The certificate made at the first start is kept, so clients that trust it still do.
-    std::ifstream in(certificate);
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), certificateBytes);
+    EXPECT_EQ(fileText(service->certificatePath()), certificate);
 }
 
 // A database the service kept before its schema had versions is taken over, and answered
@@ -513,11 +508,7 @@ TEST_F(RaceDataServiceTest, TeamKeyIsRequiredOfEveryRequest) {
     }
     EXPECT_EQ(service->store().lapReportCount(), 0);
     EXPECT_EQ(service->store().dataReportCount(), 0);
-    {
-        std::ifstream log(folder / "requests.log");
-        std::string text((std::istreambuf_iterator<char>(log)), {});
-        EXPECT_NE(text.find("401 /qrd/lap.php"), std::string::npos) << text;
-    }
+    EXPECT_NE(fileText(folder / "requests.log").find("401 /qrd/lap.php"), std::string::npos);
 
     const std::string settings = (folder / "settings.ini").string();
     std::ofstream(settings) << "[Service]\nTeamKey=correct-horse-battery-staple\n";
