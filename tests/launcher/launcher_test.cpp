@@ -248,7 +248,8 @@ TEST_F(LauncherUnit, DownloadReplacesOnlyWithAWholeExecutableForThisPlatform) {
                   c.replaced);
         EXPECT_TRUE(readFile(launcher::kPluginExecutable) == (c.replaced ? c.response.body : old));
         EXPECT_TRUE(contains(recorded().console, c.console)) << recorded().console;
-        EXPECT_FALSE(exists(std::string(launcher::kPluginExecutable) + ".download"));
+        EXPECT_FALSE(
+            std::filesystem::exists(std::string(launcher::kPluginExecutable) + ".download"));
     }
 }
 
@@ -336,7 +337,7 @@ TEST_F(LauncherUnit, WithAnUpdateKeyOnlySignedProgramsAreInstalled) {
         // The old version stays unless the new one arrived too: a later start tries again.
         EXPECT_EQ(readFile("Qm_Korvane_Plugin.ver"),
                   installed && !c.versionMissing ? "3.015\n" : "3.014\n");
-        EXPECT_EQ(exists("Qm_Korvane_README.txt"), installed);
+        EXPECT_EQ(std::filesystem::exists("Qm_Korvane_README.txt"), installed);
         EXPECT_EQ(recorded().commands.size(), 1u) << "the plugin was not started";
         if (!installed) {
             const std::string line = std::string(launcher::kPluginServerBinary) + " was refused";
@@ -380,7 +381,7 @@ TEST_F(LauncherUnit, FailedSelfUpdateKeepsTheLauncherAndStartsThePlugin) {
             EXPECT_EQ(readFile(launcher::kLauncherExecutable), "old launcher");
             EXPECT_EQ(readFile(launcher::kPluginExecutable), "old plugin");
             // The running launcher is not even moved aside while the new one is not in hand.
-            EXPECT_FALSE(exists("Qm_Korvane_Cache.dat"));
+            EXPECT_FALSE(std::filesystem::exists("Qm_Korvane_Cache.dat"));
             // Still the old version, so a later start tries again.
             EXPECT_EQ(readFile("Qm_Korvane_Launcher.ver"), "3.014\n");
             EXPECT_TRUE(contains(recorded().console,
@@ -406,7 +407,7 @@ TEST_F(LauncherUnit, StartClearsTheLogAndCacheThenLaunchesOnThePreferedDeviceAnd
     const int64_t startSeconds = clock_.calendarSeconds();
 
     EXPECT_EQ(run(), 0);
-    EXPECT_FALSE(exists("Qm_Korvane_Cache.dat"));
+    EXPECT_FALSE(std::filesystem::exists("Qm_Korvane_Cache.dat"));
     ASSERT_EQ(recorded().commands.size(), 1u);
     EXPECT_EQ(recorded().commands[0], std::string(kPluginProgram) + " 3");
     EXPECT_FALSE(contains(recorded().consoleAtCommand[0], "Press enter to exit"));

@@ -130,10 +130,6 @@ std::string LauncherTest::readFile(const std::string& name) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-bool LauncherTest::exists(const std::string& name) {
-    return std::filesystem::exists(name);
-}
-
 std::vector<std::string> LauncherTest::logLines() const {
     std::ifstream in(common::kLauncherLogFile);
     std::vector<std::string> lines;

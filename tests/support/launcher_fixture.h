@@ -47,7 +47,6 @@ class LauncherTest : public ::testing::Test {
     // A file of the working directory.
     static void writeFile(const std::string& name, const std::string& bytes);
     static std::string readFile(const std::string& name);
-    static bool exists(const std::string& name);
     std::vector<std::string> logLines() const;
 
     testsupport::VirtualClock clock_;

@@ -41,7 +41,7 @@ struct RaceScript {
     double startFuel = 30;
     double burn = 2.5;
     double tank = 60;
-    std::vector<PlannedStop> stops;
+    std::vector<PlannedStop> stops{};
     bool lapReports = true;
 };
 
@@ -261,34 +261,21 @@ struct PageCase {
 };
 
 std::vector<PageCase> pageCases() {
-    RaceScript one;
-    one.laps = 8;
-    one.startFuel = 40;
-
-    RaceScript twoStints;
-    twoStints.laps = 12;
-    twoStints.startFuel = 20;
-    twoStints.stops = {{6, 17.5, 15, true}};
-
-    RaceScript rightSides = twoStints;
-    rightSides.subSessionId = 501;
-    rightSides.stops = {{5, 12.25, 2 | 8, true}, {9, 8.0, 0, true}};
-
-    RaceScript silentStop = twoStints;  // a stop without a stall report: seen from the fuel
-    silentStop.stops = {{6, 20.0, 0, false}};
-
-    RaceScript timed = twoStints;
-    timed.raceType = 2;
-
-    RaceScript noLaps;
-    noLaps.lapReports = false;
-
-    return {{"OneStint", one, 1},
-            {"TwoStintsWithAStop", twoStints, 2},
-            {"TwoStopsRightSides", rightSides, 3},
-            {"StopWithoutAReport", silentStop, 2},
-            {"TimeLimitedRace", timed, 2},
-            {"NoLaps", noLaps, 1}};
+    const std::vector<PlannedStop> oneStop = {{6, 17.5, 15, true}};
+    return {
+        {"OneStint", {.laps = 8, .startFuel = 40}, 1},
+        {"TwoStintsWithAStop", {.laps = 12, .startFuel = 20, .stops = oneStop}, 2},
+        {"TwoStopsRightSides",
+         {.subSessionId = 501,
+          .laps = 12,
+          .startFuel = 20,
+          .stops = {{5, 12.25, 2 | 8, true}, {9, 8.0, 0, true}}},
+         3},
+        // A stop without a stall report: seen from the fuel.
+        {"StopWithoutAReport", {.laps = 12, .startFuel = 20, .stops = {{6, 20.0, 0, false}}}, 2},
+        {"TimeLimitedRace", {.raceType = 2, .laps = 12, .startFuel = 20, .stops = oneStop}, 2},
+        {"NoLaps", {.lapReports = false}, 1},
+    };
 }
 
 class ReportPageTest : public ::testing::TestWithParam<PageCase> {};
@@ -389,11 +376,7 @@ INSTANTIATE_TEST_SUITE_P(Races, ReportPageTest, ::testing::ValuesIn(pageCases())
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(ReportAnalysisTest, StopsTiresAndWindows) {
-    RaceScript s;
-    s.laps = 12;
-    s.startFuel = 20;
-    s.tank = 25;
-    s.stops = {{6, 17.5, 2 | 8, true}};
+    const RaceScript s{.laps = 12, .startFuel = 20, .tank = 25, .stops = {{6, 17.5, 2 | 8, true}}};
     report::RaceHistory history = report::loadRaceHistory(storedRaces({s}), std::nullopt);
     report::RaceAnalysis a = report::analyseRace(history);
     ASSERT_EQ(a.stops.size(), 1u);
@@ -413,13 +396,9 @@ TEST(ReportAnalysisTest, StopsTiresAndWindows) {
 }
 
 TEST(ReportSessionTest, TheRaceOfTheChosenSubsessionIsShown) {
-    RaceScript practice, race, later;  // the last a later subsession
-    practice.kind = 2;
-    practice.laps = 3;
-    race.laps = 5;
-    later.subSessionId = 600;
-    later.laps = 2;
-    const std::string db = storedRaces({practice, race, later});
+    // A practice and a race of subsession 500, then a race of a later one.
+    const std::string db =
+        storedRaces({{.kind = 2, .laps = 3}, {.laps = 5}, {.subSessionId = 600, .laps = 2}});
     struct Case {
         std::optional<int64_t> session;
         int64_t shown;
@@ -442,8 +421,7 @@ TEST(ReportProgramTest, ErrorsArePlainAndNothingIsWritten) {
     ASSERT_NE(binDir, nullptr);
     fs::path program = fs::path(binDir) / "Qm_Korvane_Report";
     ASSERT_TRUE(fs::exists(program));
-    RaceScript s;
-    s.stops = {{5, 10, 0, true}};
+    const RaceScript s{.stops = {{5, 10, 0, true}}};
     // The database's name is the one text on the page that comes from outside.
     const std::string race = storedRaces({s}, nullptr, "Ana <Börk> & \"Co\".db");
     const fs::path folder = fs::path(race).parent_path();
