@@ -127,15 +127,9 @@ class RaceTest : public ::testing::Test {
     std::filesystem::path dir_;
 };
 
-// The facts SnapshotTest's session text announces.
-struct SessionFacts {
-    const char* trackLength = "5.00 km";  // nullptr: no TrackLength at all
-    const char* pitTrackPct = "0.020000";
-    const char* fuelMaxLtr = "100.000";
-    const char* classMaxFuelPct = "1.000 %";
-    const char* sessionName = "RACE";
-};
-std::string sessionText(const SessionFacts& facts = {});
+// SnapshotTest's session text: a 5.00 km track with its pit entry at 2 %, car 1 in a 100-litre
+// tank at 100 %, session 1 the race.
+std::string sessionText();
 
 class SnapshotTest : public RaceTest {
   protected:
@@ -143,6 +137,8 @@ class SnapshotTest : public RaceTest {
 
     // Publishes the staged row and runs one refresh; returns what it printed.
     std::string refresh();
+    // Stages the session text with the given "key: value" lines changed.
+    void setFacts(const std::vector<std::pair<std::string, std::string>>& changes);
     // The fuel window as a reset at `lap` with `fuel` litres at `sessionTime` left it.
     void windowFrom(int lap, double fuel, double sessionTime);
     void openLocalBlock();
