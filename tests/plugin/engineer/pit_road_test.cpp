@@ -228,15 +228,27 @@ TEST_F(PitRoadTest, RollingThroughTheStallNeitherSoundsNorReports) {
     EXPECT_EQ(race().FuelBurnPerLap, 2.4f);
 }
 
-TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
+TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAfterAMeasuredStintAndRestartsTheWindow) {
     const Events box = {
         "BOX: Lap 12 Session Weather: TrackAir: 25.55 TrackSurface: 34.27  Air: 21.00  Track: "
         "33.50",
         "BOX: Lap 12 Pitting: QRD : Service : PSV: 16 FT: 45 FL: 20.500 FU: 12.250 LTA: 38 FN: "
         "58.700",
         "BOX: Lap 12 Pitting: QRD : Tire Read: LF:0.90 RF:0.90 LR:0.90 RR:0.90 "};
-    for (int stop = 1; stop <= 3; ++stop) {
-        SCOPED_TRACE(stop);
+    const Events tone = {"tone 1200 100 0.0/0.9/0.0/0.0"};
+    struct Stop {
+        float perLap, perMin;
+        bool reported;
+        bool rollsOut;  // seen rolling out of the box, or next seen on pit road
+    };
+    // A thrifty car burns below a litre a lap and a minute: still a measured stint.
+    const Stop stops[] = {{2.4f, 1.3f, true, true},
+                          {2.4f, 1.3f, true, false},
+                          {0.9f, 0.6f, true, false},
+                          {2.4f, 0, false, false},
+                          {0, 1.3f, false, true}};
+    for (const Stop& s : stops) {
+        SCOPED_TRACE(std::to_string(s.perLap) + " " + std::to_string(s.perMin));
         inTheStall(0.5);
         sim_.set("AirTemp", 21);
         sim_.set("TrackTempCrew", 33.5);
@@ -248,29 +260,29 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
         race().FuelUsed = 12.25f;
         race().LitersToAdd = 38.9;
         race().FuelToFinish = 58.7;
+        race().FuelBurnPerLap = s.perLap;
+        race().FuelBurnPerMin = s.perMin;
         timeline_.clear();
         clearLog();
         for (int i = 0; i < 4; ++i) {
             tick();
         }
-        const Events events = timeline_.events();
         Events stopWork;
-        for (const std::string& e : events) {
+        for (const std::string& e : timeline_.events()) {
             if (e != "refresh") {
                 stopWork.push_back(e.rfind("GET", 0) == 0 ? e.substr(0, e.find('?')) : e);
             }
         }
-        EXPECT_EQ(stopWork,
-                  (Events{"tone 1200 100 0.0/0.9/0.0/0.0", "tone 1200 100 0.0/0.9/0.0/0.0",
-                          "sleep 1000", "GET /qrd/data.php"}));
-        EXPECT_EQ(logMessages(), box);
+        const Events reported = {tone[0], tone[0], "sleep 1000", "GET /qrd/data.php"};
+        EXPECT_EQ(stopWork, s.reported ? reported : tone);
+        EXPECT_EQ(logMessages(), s.reported ? box : Events{});
         EXPECT_EQ(race().BoxServiceDone, 1);
         EXPECT_EQ(race().FuelBurnPerLap, 0.0f);
         EXPECT_FLOAT_EQ(race().FuelAtReset, 20.5f);
 
         // Rolling out of the box makes the next stop count again; so does a car next seen on
         // pit road, past every row of its getaway.
-        if (stop == 1) {
+        if (s.rollsOut) {
             sim_.set("Speed", 2.0);
         } else {
             sim_.setBool("PlayerCarInPitStall", false);
@@ -278,32 +290,6 @@ TEST_F(PitRoadTest, EachStopSoundsLogsAndReportsOnceAndRestartsTheFuelWindow) {
         }
         tick();
         EXPECT_EQ(race().BoxServiceDone, 0);
-    }
-}
-
-TEST_F(PitRoadTest, OnlyAStopAfterAMeasuredStintIsReported) {
-    struct Case {
-        float perLap, perMin;
-        bool reported;
-    };
-    // A thrifty car burns below a litre a lap and a minute: still a measured stint.
-    const Case cases[] = {{0.9f, 0.6f, true}, {2.4f, 0, false}, {0, 1.3f, false}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.perLap) + " " + std::to_string(c.perMin));
-        inTheStall(0.0);
-        race().FuelBurnPerLap = c.perLap;
-        race().FuelBurnPerMin = c.perMin;
-        race().FuelAtReset = 3;
-        race().BoxServiceDone = 0;
-        sim_.set("FuelLevel", 44);
-        timeline_.clear();
-        clearLog();
-        tick();
-        EXPECT_EQ(timeline_.starting("tone").size(), c.reported ? 2u : 1u);
-        EXPECT_EQ(timeline_.starting("GET /qrd/data.php").size(), c.reported ? 1u : 0u);
-        EXPECT_EQ(logMessages().size(), c.reported ? 3u : 0u);
-        EXPECT_EQ(race().BoxServiceDone, 1);
-        EXPECT_FLOAT_EQ(race().FuelAtReset, 44.0f);
     }
 }
 
