@@ -4,10 +4,11 @@ and the race-data service, through a race with two pit stops.
 
 The service first hears, through its own report paths, of an earlier session of the same car,
 track and driver that burnt more fuel and wore its tires hard: at pit-in it answers with a
-higher burn and "take tires". The feed's command log, the plugin's log, the service's database
-and the captured sound must then show each stop's road: the lap report and the three questions,
-the fuel correction and its Fuel command, the tire order, the "BOX:" lines and the data report,
-the new fuel window, the consultation armed again, the report at the flag, one 1200 Hz tone.
+higher burn and "take tires". The feed's command log, the plugin's log and the service's database
+must then show each stop's road: the lap report and the three questions, the fuel correction
+and its Fuel command, the tire order, the "BOX:" lines and the data report, the new fuel window,
+the consultation armed again, the report at the flag. (The stop tones in the captured sound are
+the demo test's, once per stop the pit-road unit test's.)
 
 Linux: the plugin runs on a pseudo-terminal and reaches the service over HTTPS. Windows
 (--wine): the plugin and the feed run under Wine and reach the Linux service over plain HTTP
@@ -62,20 +63,6 @@ def log_lines(path, stamp):
     """The lines of a program's log without their "<program>: <seconds> : " stamps."""
     with open(path, newline=None) as f:
         return [re.sub(stamp, "", line) for line in f.read().splitlines()]
-
-
-def tone_stretches(path, hz=1200.0):
-    """The separate stretches of a `hz` tone in the capture; None when there is no capture."""
-    if not os.path.exists(path):
-        return None
-    # A tone's windows may be broken by one that falls short (a late pass under load); the
-    # stops lie many seconds apart, so windows within a second belong to one stretch.
-    stretches, last = 0, None
-    for at, tone in e2e.sound_windows(path, [hz]):
-        if tone == hz:
-            stretches += 1 if last is None or at - last > 1.0 else 0
-            last = at
-    return stretches
 
 
 def check(condition, message):
@@ -230,11 +217,6 @@ def run(opts):
             with open(os.path.join(scratch, "plugin_console.txt"), "w") as out:
                 out.write(plugin.text())
             raise Failure("%s\nfeed log:\n%s\n(kept in %s)" % (f, "\n".join(feed_lines), scratch))
-        stretches = tone_stretches(capture)
-        check(stretches is not None, "no audio capture written")
-        # One 100 ms tone at each of the two stops, with the stop's work between them.
-        check(stretches == 2, "%d stretches of 1200 Hz stop tone in the capture, one per stop "
-              "expected" % stretches)
         print("PASS race with two stops in %.1f s of race (%d log lines, %d feed lines)" %
               (race_time, len(log), len(feed_lines)))
         shutil.rmtree(scratch, ignore_errors=True)

@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
-"""Runs Qm_Korvane_Plugin end to end in scratch working directories: the wait for the
-simulator ended by a key or by ctrl-c; against the simulator feed, the passive plugin's rows,
-the pit-board line a second process reads from the block "Local\\qrdlocal" by name, and the
-block going with the feed's disconnect (the active plugin against the feed is the race
-engineering end-to-end test's). Linux also runs the plugin with no console until SIGTERM.
+"""Qm_Korvane_Plugin end to end in scratch working directories: the wait for the simulator
+ended by a key or by ctrl-c; against the simulator feed, the passive plugin's rows, the pit-board
+line a second process reads from the block "Local\\qrdlocal" by name, and the block going with
+the feed's disconnect. Linux also runs the plugin with no console until SIGTERM. (The active
+plugin against the feed is the race engineering end-to-end test's.)
 
 Linux types into a pseudo-terminal; Windows (--wine) runs everything under Wine, the plugin
 below pipe_driver.exe. Exit code 1 on a failure, 77 (skipped) when another simulator block
@@ -90,10 +90,6 @@ def start_feed(workdir, changes, time_scale, extra=()):
                            output=os.path.join(workdir, "feed.err"))
 
 
-def feed_log(workdir):
-    return e2e.read_text(os.path.join(workdir, "feed.log")).splitlines()
-
-
 def read_block():
     """The block's line as a second process reads it by name; None when there is no block."""
     command = ([OPTS.wine] if OPTS.wine else []) + [OPTS.reader]
@@ -141,7 +137,7 @@ def passive_race(make_run, workdir):
         expect(line, "no pit-board line in the block: %r" % read_block(), run)
         fields = line.group(0)[:-1].split(b",")
         expect(int(fields[0]) >= 1 and float(fields[3]) > 0, "pit-board %r" % fields, run)
-        expect(not any("PIT code=" in l for l in feed_log(workdir)),
+        expect("PIT code=" not in e2e.read_text(os.path.join(workdir, "feed.log")),
                "a pit command in passive mode", run)
         # The feed takes the simulator away: the block goes with it. The wait line follows
         # the closing one within the same watch, but may reach the reader later.
