@@ -40,7 +40,7 @@ TEST_F(OnTrackCallsTest, EachCallOncePerOccasion) {
          2},
         {"box next lap, strictly between one and two laps",
          [](testsupport::FakeSimulator&, double v) { engineer::Race().NextPitLaps = v; },
-         {1.5, 1.4, 0.9, 1.5, 2.0, 1.0, 1.5},
+         {1.5, 1.4, 0.9, 1.5, 2.0, 1.5, 2.5, 1.0},
          "say later: Ok, Fuel plan says box next lap, Copy Box next lap?",
          3},
         {"the checkered flag's data report",
@@ -52,7 +52,7 @@ TEST_F(OnTrackCallsTest, EachCallOncePerOccasion) {
          2},
         {"the lap report near the pit entry",
          [](testsupport::FakeSimulator&, double v) { engineer::Race().DistanceToPitEntry = v; },
-         {80, 75, 74.9, 50, 10, 300, 60},
+         {80, 75, 80, 74.9, 50, 10, 300, 60},
          "GET /qrd/lap.php",
          2},
     };
