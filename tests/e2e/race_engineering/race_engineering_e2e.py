@@ -6,9 +6,9 @@ The service first hears, through its own report paths, of an earlier session of 
 track and driver that burnt more fuel and wore its tires hard: at pit-in it answers with a
 higher burn and "take tires". The feed's command log, the plugin's log and the service's database
 must then show each stop's road: the lap report and the three questions, the fuel correction
-and its Fuel command, the tire order, the "BOX:" lines and the data report, the new fuel window,
-the consultation armed again, the report at the flag. (The stop tones in the captured sound are
-the demo test's, once per stop the pit-road unit test's.)
+and its Fuel command, the tire order, the "BOX:" lines and the data report, the consultation
+armed again, the report at the flag. (The stop tones in the captured sound are the demo test's,
+the new fuel window of each stint the outcome benchmark's.)
 
 Linux: the plugin runs on a pseudo-terminal and reaches the service over HTTPS. Windows
 (--wine): the plugin and the feed run under Wine and reach the Linux service over plain HTTP
@@ -149,13 +149,6 @@ def check_road(log, feed, service):
           [(r["cid"], r["tid"], r["did"], r["sft"], r["sl"]) for r in laps])
     check(len(data) == 3, "data reports %r; two stops and the flag expected" %
           [(r["sl"], r["fu"]) for r in data])
-    # The new fuel window: the fuel used restarts at the stop.
-    before = [r for r in laps if r["sl"] == first_pit_lap]
-    after = [r for r in laps if r["sl"] == first_pit_lap + 1]
-    check(before and after and after[-1]["fu"] < before[-1]["fu"],
-          "the fuel used does not restart after the stop: lap %d %r, lap %d %r" %
-          (first_pit_lap, [r["fu"] for r in before], first_pit_lap + 1,
-           [r["fu"] for r in after]))
     # The flag's report: the last lap, the burn the service knew kept as the maximum.
     final = data[-1]
     second_pit_lap = int(re.search(r"Lap (\d+)", log[pit_ins[1]]).group(1))

@@ -289,9 +289,7 @@ TEST_F(MainTickTest, InTheWorldTheWorkFollowsTheTrackSurface) {
         "updateAudioEngine, pollControls, refreshSessionSnapshot, driverCommands, "
         "pitRoadHandling";
     const Case cases[] = {{3, 0, 0, ", onTrackCalls"},
-                          {2, 0, 0, ""},
                           {1, 0, 0, ""},
-                          {0, 0, 0, ""},
                           {-1, 0, 9, ""},   // no tire lap yet
                           {-1, 4, 4, ""}};  // one taken stays
     bringOnline();
