@@ -11,7 +11,6 @@
 #include "plugin/app/seams.h"
 #include "plugin/engineer/race_work.h"
 #include "plugin/links/web_service_link.h"
-#include "plugin/telemetry/telemetry_client.h"
 #include "support/test_folder.h"
 
 namespace racetest {
@@ -43,10 +42,6 @@ Events Timeline::starting(const std::string& prefix) const {
 void Timeline::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.clear();
-}
-
-void TimelinePitSink::send(int32_t code, int32_t value) {
-    timeline_.add("pit " + std::to_string(code) + " " + std::to_string(value));
 }
 
 platform::HttpResponse TimelineService::get(const platform::HttpRequest& request) {
@@ -103,10 +98,6 @@ void RaceTest::TearDown() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-void RaceTest::publish() {
-    ASSERT_TRUE(sim_.deliver(telemetry::Telemetry()));
-}
-
 std::string RaceTest::readLog() const {
     std::ifstream in(dir_ / "Qm_Korvane_Plugin.log");
     std::stringstream s;
@@ -124,10 +115,6 @@ Events RaceTest::logMessages() const {
         out.push_back(at == std::string::npos ? line : line.substr(at + 4));
     }
     return out;
-}
-
-void RaceTest::clearLog() {
-    std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
 }
 
 Events RaceTest::voiceEvents() const {
@@ -392,20 +379,12 @@ std::string PluginTest::bringOnline() {
     return out;
 }
 
-void PluginTest::writeSettings(const std::string& text) {
-    std::ofstream(dir_ / "Qm_Korvane_Launcher.ini") << text;
-}
-
 std::string joined(const Events& calls) {
     std::string s;
     for (const std::string& c : calls) {
         s += (s.empty() ? "" : ", ") + c;
     }
     return s;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 std::string withValue(std::string text, const std::string& key, const std::string& value) {

@@ -32,23 +32,17 @@ TEST_F(DriverCommandsTest, StintCyclesThroughThePlansAndSaysWhetherThePlanApplie
         race().FuelPlan = 0;
         race().TanksToFinish = c.tanks;
         race().NextPitLaps = 7.9;
+        timeline_.clear();
         Events said;
         for (int press = 1; press <= 5; ++press) {
-            timeline_.clear();
             tick(kStint);
-            const Events spoken = timeline_.starting("say");
-            ASSERT_EQ(spoken.size(), 1u);
-            said.push_back(spoken[0]);
+            const std::string plan = std::to_string(press % 5);
+            said.push_back(c.available ? "say:  Setting Stint Fuel plan " + plan
+                                       : "say:  Fuel Plan change not available yet. Setting plan " +
+                                             plan + ", Next Pit window in 7 laps");
         }
+        EXPECT_EQ(timeline_.starting("say"), said);
         EXPECT_EQ(race().FuelPlan, 0);
-        for (int plan = 1; plan <= 5; ++plan) {
-            const int expected = plan % 5;
-            const std::string text =
-                c.available ? "say:  Setting Stint Fuel plan " + std::to_string(expected)
-                            : "say:  Fuel Plan change not available yet. Setting plan " +
-                                  std::to_string(expected) + ", Next Pit window in 7 laps";
-            EXPECT_EQ(said[plan - 1], text);
-        }
     }
 }
 

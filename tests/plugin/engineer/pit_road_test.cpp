@@ -1,6 +1,7 @@
 // Pit road and the pit stop through the real tick: the consultation on the way in, the stall
 // timer, the tire decisions in the stall and the once-per-stop work.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -338,6 +339,12 @@ TEST_F(PitRoadTest, TiresWornBelowTheLimitAreChangedInTheStall) {
 }
 
 TEST_F(PitRoadTest, AWearOrderThatCannotBePlacedIsTriedOncePerStallVisit) {
+    auto tries = [this] {
+        const Events log = logMessages();
+        return std::count_if(log.begin(), log.end(), [](const std::string& line) {
+            return contains(line, "Change Tires Reason");
+        });
+    };
     // Passive after a garage visit: adaptive management is on, but no order can be placed.
     inTheStall(3.0);
     sim_.set("LFwearR", 0.5);
@@ -346,13 +353,7 @@ TEST_F(PitRoadTest, AWearOrderThatCannotBePlacedIsTriedOncePerStallVisit) {
     for (int i = 0; i < 5; ++i) {
         tick();
     }
-    Events reasons;
-    for (const std::string& line : logMessages()) {
-        if (contains(line, "Change Tires Reason")) {
-            reasons.push_back(line);
-        }
-    }
-    EXPECT_EQ(reasons.size(), 1u);
+    EXPECT_EQ(tries(), 1);
     EXPECT_EQ(race().ServiceType, 1u);
 
     // The next visit to the stall tries again.
@@ -362,11 +363,7 @@ TEST_F(PitRoadTest, AWearOrderThatCannotBePlacedIsTriedOncePerStallVisit) {
     inTheStall(3.0);
     tick();
     tick();
-    size_t again = 0;
-    for (const std::string& line : logMessages()) {
-        again += contains(line, "Change Tires Reason") ? 1 : 0;
-    }
-    EXPECT_EQ(again, 2u);
+    EXPECT_EQ(tries(), 2);
 }
 
 TEST_F(PitRoadTest, ATireServiceResetsTheTireAgeOncePerStop) {
