@@ -179,6 +179,18 @@ TEST_F(SessionJoinTest, RecordsTheSessionTrackAndCarOfThePlayer) {
     EXPECT_EQ(logMessages(), Events{"LOG: Join Session Information: SessionID: 61234567, "
                                     "47,WeatherTech Raceway at Laguna Seca, 120,safety "
                                     "pcporsche911cup"});
+
+    // Missing values keep the numbers and show no names.
+    useSessionText("---\nWeekendInfo:\n TrackName: somewhere\n...\n");
+    clearLog();
+    analytics::LogSessionJoin();
+    EXPECT_EQ(logMessages(),
+              Events{"LOG: Join Session Information: SessionID: 61234567, 47,, 120,"});
+
+    // A number too large for an int is pinned rather than left to atoi's undefined overflow.
+    useSessionText(withValue(testsupport::sampleSessionText(), "SubSessionID", "99999999999"));
+    analytics::LogSessionJoin();
+    EXPECT_EQ(r.SubSessionID, 2147483647);
 }
 
 TEST_F(SessionJoinTest, LongNamesAreCutTo126CharactersBetweenCharacters) {
@@ -203,25 +215,6 @@ TEST_F(SessionJoinTest, LongNamesAreCutTo126CharactersBetweenCharacters) {
         EXPECT_EQ(logMessages(), Events{"LOG: Join Session Information: SessionID: 61234567, 47," +
                                         c.shown + ", 67,Mazda MX-5 Cup"});
     }
-}
-
-TEST_F(SessionJoinTest, MissingValuesKeepTheNumbersAndShowNoNames) {
-    engineer::RaceState& r = engineer::Race();
-    r.SubSessionID = 5;
-    r.TrackID = 6;
-    r.CarID = 7;
-    useSessionText("---\nWeekendInfo:\n TrackName: somewhere\n...\n");
-    analytics::LogSessionJoin();
-    EXPECT_EQ(logMessages(), Events{"LOG: Join Session Information: SessionID: 5, 6,, 7,"});
-    EXPECT_EQ(r.SubSessionID, 5);
-    EXPECT_EQ(r.TrackID, 6);
-    EXPECT_EQ(r.CarID, 7);
-
-    // A number too large for an int is pinned rather than left to atoi's undefined overflow.
-    useSessionText(withValue(testsupport::sampleSessionText(), "SubSessionID", "99999999999"));
-    clearLog();
-    analytics::LogSessionJoin();
-    EXPECT_EQ(r.SubSessionID, 2147483647);
 }
 
 class TireOrdersTest : public SnapshotTest {
