@@ -1,7 +1,7 @@
 // The session facts the refresh reads from the session text, and its fuel arithmetic, case by
 // case through the real pass.
 #include <cmath>
-#include <limits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
