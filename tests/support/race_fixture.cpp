@@ -11,7 +11,6 @@
 #include "plugin/app/seams.h"
 #include "plugin/engineer/race_work.h"
 #include "plugin/links/web_service_link.h"
-#include "plugin/telemetry/telemetry_client.h"
 #include "support/test_folder.h"
 
 namespace racetest {
@@ -43,10 +42,6 @@ Events Timeline::starting(const std::string& prefix) const {
 void Timeline::clear() {
     std::lock_guard<std::mutex> lock(mutex_);
     events_.clear();
-}
-
-void TimelinePitSink::send(int32_t code, int32_t value) {
-    timeline_.add("pit " + std::to_string(code) + " " + std::to_string(value));
 }
 
 platform::HttpResponse TimelineService::get(const platform::HttpRequest& request) {
@@ -103,10 +98,6 @@ void RaceTest::TearDown() {
     std::filesystem::remove_all(dir_, ignored);
 }
 
-void RaceTest::publish() {
-    ASSERT_TRUE(sim_.deliver(telemetry::Telemetry()));
-}
-
 std::string RaceTest::readLog() const {
     std::ifstream in(dir_ / "Qm_Korvane_Plugin.log");
     std::stringstream s;
@@ -124,10 +115,6 @@ Events RaceTest::logMessages() const {
         out.push_back(at == std::string::npos ? line : line.substr(at + 4));
     }
     return out;
-}
-
-void RaceTest::clearLog() {
-    std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log");
 }
 
 Events RaceTest::voiceEvents() const {
@@ -155,23 +142,17 @@ Commands RaceTest::pitCommands() const {
     return out;
 }
 
-std::string sessionText(const SessionFacts& f) {
-    std::string s = "---\nWeekendInfo:\n TrackName: brenvik ring\n TrackID: 417\n";
-    if (f.trackLength != nullptr) {
-        s += std::string(" TrackLength: ") + f.trackLength + "\n";
-    }
-    s += " TrackPitSpeedLimit: 60.00 kph\n TrackAirTemp: 25.55 C\n TrackSurfaceTemp: 41.20 C\n";
-    s += " SubSessionID: 5550123\nSessionInfo:\n Sessions:\n";
-    s += " - SessionNum: 0\n   SessionLaps: unlimited\n   SessionName: PRACTICE\n";
-    s += " - SessionNum: 1\n   SessionLaps: 14\n";
-    s += std::string("   SessionName: ") + f.sessionName + "\n";
-    s += "DriverInfo:\n DriverCarIdx: 1\n DriverUserID: 424242\n";
-    s += std::string(" DriverPitTrkPct: ") + f.pitTrackPct + "\n";
-    s += std::string(" DriverCarFuelMaxLtr: ") + f.fuelMaxLtr + "\n";
-    s += " DriverCarSLShiftRPM: 6800.000\n Drivers:\n";
-    s += " - CarIdx: 0\n   CarID: 11\n   CarClassMaxFuelPct: 0.500 %\n";
-    s += std::string(" - CarIdx: 1\n   CarID: 67\n   CarClassMaxFuelPct: ") + f.classMaxFuelPct;
-    return s + "\n\n...\n";
+std::string sessionText() {
+    // The player's car and the race come first, so that withValue changes theirs.
+    return "---\nWeekendInfo:\n TrackName: brenvik ring\n TrackID: 417\n TrackLength: 5.00 km\n"
+           " TrackPitSpeedLimit: 60.00 kph\n TrackAirTemp: 25.55 C\n TrackSurfaceTemp: 41.20 C\n"
+           " SubSessionID: 5550123\nSessionInfo:\n Sessions:\n"
+           " - SessionNum: 1\n   SessionLaps: 14\n   SessionName: RACE\n"
+           " - SessionNum: 0\n   SessionLaps: unlimited\n   SessionName: PRACTICE\n"
+           "DriverInfo:\n DriverCarIdx: 1\n DriverUserID: 424242\n DriverPitTrkPct: 0.020000\n"
+           " DriverCarFuelMaxLtr: 100.000\n DriverCarSLShiftRPM: 6800.000\n Drivers:\n"
+           " - CarIdx: 1\n   CarID: 67\n   CarClassMaxFuelPct: 1.000 %\n"
+           " - CarIdx: 0\n   CarID: 11\n   CarClassMaxFuelPct: 0.500 %\n\n...\n";
 }
 
 void SnapshotTest::SetUp() {
@@ -195,6 +176,14 @@ std::string SnapshotTest::refresh() {
     ::testing::internal::CaptureStdout();
     app::Seams().refreshSessionSnapshot();
     return ::testing::internal::GetCapturedStdout();
+}
+
+void SnapshotTest::setFacts(const std::vector<std::pair<std::string, std::string>>& changes) {
+    std::string text = sessionText();
+    for (const auto& [key, value] : changes) {
+        text = withValue(text, key, value);
+    }
+    sim_.setSessionText(text);
 }
 
 void SnapshotTest::windowFrom(int lap, double fuel, double sessionTime) {
@@ -390,20 +379,12 @@ std::string PluginTest::bringOnline() {
     return out;
 }
 
-void PluginTest::writeSettings(const std::string& text) {
-    std::ofstream(dir_ / "Qm_Korvane_Launcher.ini") << text;
-}
-
 std::string joined(const Events& calls) {
     std::string s;
     for (const std::string& c : calls) {
         s += (s.empty() ? "" : ", ") + c;
     }
     return s;
-}
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
 }
 
 std::string withValue(std::string text, const std::string& key, const std::string& value) {

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -26,6 +27,7 @@
 #include "plugin/engineer/race_state.h"
 #include "plugin/engineer/race_work.h"
 #include "plugin/telemetry/pit_commands.h"
+#include "plugin/telemetry/telemetry_client.h"
 #include "support/fake_simulator.h"
 #include "support/recording_voice.h"
 #include "support/virtual_clock.h"
@@ -64,7 +66,9 @@ class TimelineVoice : public testsupport::RecordingVoice {
 class TimelinePitSink : public telemetry::PitCommandSink {
   public:
     explicit TimelinePitSink(Timeline& t) : timeline_(t) {}
-    void send(int32_t code, int32_t value) override;
+    void send(int32_t code, int32_t value) override {
+        timeline_.add("pit " + std::to_string(code) + " " + std::to_string(value));
+    }
 
   private:
     Timeline& timeline_;
@@ -100,7 +104,7 @@ class RaceTest : public ::testing::Test {
     void setUpOffline();
 
     // Publishes the staged row (and session text) until the client has taken it.
-    void publish();
+    void publish() { ASSERT_TRUE(sim_.deliver(telemetry::Telemetry())); }
     void useSessionText(const std::string& text) {
         sim_.setSessionText(text);
         publish();
@@ -108,7 +112,7 @@ class RaceTest : public ::testing::Test {
     std::string readLog() const;
     // The log's lines without their time stamps.
     Events logMessages() const;
-    void clearLog();
+    void clearLog() { std::filesystem::remove(dir_ / "Qm_Korvane_Plugin.log"); }
     // The voice's events ("say..." and "tone ..."), the text of the direct speech alone, and
     // the pit commands as (code, value).
     Events voiceEvents() const;
@@ -127,15 +131,9 @@ class RaceTest : public ::testing::Test {
     std::filesystem::path dir_;
 };
 
-// The facts SnapshotTest's session text announces.
-struct SessionFacts {
-    const char* trackLength = "5.00 km";  // nullptr: no TrackLength at all
-    const char* pitTrackPct = "0.020000";
-    const char* fuelMaxLtr = "100.000";
-    const char* classMaxFuelPct = "1.000 %";
-    const char* sessionName = "RACE";
-};
-std::string sessionText(const SessionFacts& facts = {});
+// SnapshotTest's session text: a 5.00 km track with its pit entry at 2 %, car 1 in a 100-litre
+// tank at 100 %, session 1 the race.
+std::string sessionText();
 
 class SnapshotTest : public RaceTest {
   protected:
@@ -143,6 +141,8 @@ class SnapshotTest : public RaceTest {
 
     // Publishes the staged row and runs one refresh; returns what it printed.
     std::string refresh();
+    // Stages the session text with the given "key: value" lines changed.
+    void setFacts(const std::vector<std::pair<std::string, std::string>>& changes);
     // The fuel window as a reset at `lap` with `fuel` litres at `sessionTime` left it.
     void windowFrom(int lap, double fuel, double sessionTime);
     void openLocalBlock();
@@ -197,12 +197,16 @@ class PluginTest : public RaceTest {
     // Publishes rows with the connected bit and ticks until the telemetry is loaded and the
     // local block is open; returns everything printed.
     std::string bringOnline();
-    void writeSettings(const std::string& text);
+    void writeSettings(const std::string& text) {
+        std::ofstream(dir_ / "Qm_Korvane_Launcher.ini") << text;
+    }
 };
 
 // The text of a recorded call list, for failure messages.
 std::string joined(const Events& calls);
-bool contains(const std::string& text, const std::string& part);
+inline bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 // `text` with the first "key: old" line's value replaced (the key is matched with its colon).
 std::string withValue(std::string text, const std::string& key, const std::string& value);
 

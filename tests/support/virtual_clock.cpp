@@ -1,6 +1,7 @@
 #include "tests/support/virtual_clock.h"
 
 #include <chrono>
+#include <numeric>
 
 namespace testsupport {
 
@@ -79,11 +80,7 @@ std::vector<int> VirtualClock::sleeps() const {
 
 int64_t VirtualClock::totalSleptMs() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    int64_t total = 0;
-    for (int s : sleeps_) {
-        total += s;
-    }
-    return total;
+    return std::accumulate(sleeps_.begin(), sleeps_.end(), int64_t{0});
 }
 
 void VirtualClock::clearSleeps() {
@@ -94,14 +91,6 @@ void VirtualClock::clearSleeps() {
 void VirtualClock::setSleepHook(std::function<void(int)> hook) {
     std::lock_guard<std::mutex> lock(mutex_);
     hook_ = std::move(hook);
-}
-
-ScopedClock::ScopedClock(platform::Clock& clock) {
-    platform::setClock(&clock);
-}
-
-ScopedClock::~ScopedClock() {
-    platform::setClock(nullptr);
 }
 
 }  // namespace testsupport

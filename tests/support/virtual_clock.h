@@ -47,8 +47,8 @@ class VirtualClock : public platform::Clock {
 // Installs a clock for the life of the scope and restores the system clock afterwards.
 class ScopedClock {
   public:
-    explicit ScopedClock(platform::Clock& clock);
-    ~ScopedClock();
+    explicit ScopedClock(platform::Clock& clock) { platform::setClock(&clock); }
+    ~ScopedClock() { platform::setClock(nullptr); }
     ScopedClock(const ScopedClock&) = delete;
     ScopedClock& operator=(const ScopedClock&) = delete;
 };

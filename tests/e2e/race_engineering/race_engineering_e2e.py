@@ -1,20 +1,19 @@
 #!/usr/bin/env python3
 """The race engineer end to end: Qm_Korvane_Plugin in active mode against the simulator feed
-and the race-data service, through a race with pit stops.
+and the race-data service, through a race with two pit stops.
 
-The service is told beforehand, through its own report paths, of an earlier session of the same
-car, track and driver that burnt more fuel and wore its tires hard, so that at pit-in it answers
-with a higher fuel burn and with "take tires". Afterwards the feed's command log, the plugin's
-log and the service's database together must show the road of a pit stop: the lap report, the
-three questions, the fuel correction and its Fuel command, the tire order, the "BOX:" lines, the
-data report, the new fuel window, the consultation armed again for the next stop, and the data
-report at the checkered flag; the stop tones (1200 Hz), one per stop, in the captured sound.
+The service first hears, through its own report paths, of an earlier session of the same car,
+track and driver that burnt more fuel and wore its tires hard: at pit-in it answers with a
+higher burn and "take tires". The feed's command log, the plugin's log and the service's database
+must then show each stop's road: the lap report and the three questions, the fuel correction
+and its Fuel command, the tire order, the "BOX:" lines and the data report, the consultation
+armed again, the report at the flag. (The stop tones in the captured sound are the demo test's,
+the new fuel window of each stint the outcome benchmark's.)
 
 Linux: the plugin runs on a pseudo-terminal and reaches the service over HTTPS. Windows
-(--wine): the plugin and the feed run under Wine; the plugin reaches the Linux service over
-plain HTTP (Wine's WinHTTP fails the TLS handshake with a local service).
-
-Exit code 0 on success, 1 on a failure, 77 (skipped) when another simulator is running here.
+(--wine): the plugin and the feed run under Wine and reach the Linux service over plain HTTP
+(Wine's WinHTTP fails the TLS handshake with a local service). Exit code 1 on a failure, 77
+(skipped) when another simulator is running here.
 """
 import argparse
 import os
@@ -38,15 +37,6 @@ EARLIER_BURN = 3.40
 
 
 class Service(e2e.RaceDataService):
-    def report(self, values, data=False):
-        answer = self.get(e2e.report_path(values, data))
-        if answer.strip() != "1":
-            raise Failure("the service did not store the report %r: %r" % (values, answer))
-
-    def targets(self):
-        """The targets the service was asked for, in order."""
-        return [line.split(" ")[1] for line in self.requests() if line.count(" ") >= 2]
-
     def rows(self, sql):
         db = sqlite3.connect(self.database)
         try:
@@ -61,29 +51,18 @@ def seed_earlier_session(service):
     same = {"sid": EARLIER_SESSION, "sli": 4, "tid": TRACK_ID, "cid": CAR_ID, "did": DRIVER_ID,
             "sft": LAP_RACE, "fbpl": "%.2f" % EARLIER_BURN, "fbm": "%.2f" % EARLIER_BURN,
             "fs": "60.0"}  # a tank that holds the burn, or the service refuses the report
-    service.report(dict(same, st=100, sl=3, tlu=10000))
     wear = {k: "0.80" for k in ("wlf", "wrf", "wlr", "wrr")}
-    service.report(dict(same, st=200, sl=4, **wear), data=True)
+    for values, data in ((dict(same, st=100, sl=3, tlu=10000), False),
+                         (dict(same, st=200, sl=4, **wear), True)):
+        answer = service.get(e2e.report_path(values, data))
+        if answer.strip() != "1":
+            raise Failure("the service did not store the report %r: %r" % (values, answer))
 
 
 def log_lines(path, stamp):
     """The lines of a program's log without their "<program>: <seconds> : " stamps."""
     with open(path, newline=None) as f:
         return [re.sub(stamp, "", line) for line in f.read().splitlines()]
-
-
-def tone_stretches(path, hz=1200.0):
-    """The separate stretches of a `hz` tone in the capture; None when there is no capture."""
-    if not os.path.exists(path):
-        return None
-    # A tone's windows may be broken by one that falls short (a late pass under load); the
-    # stops lie many seconds apart, so windows within a second belong to one stretch.
-    stretches, last = 0, None
-    for at, tone in e2e.sound_windows(path, [hz]):
-        if tone == hz:
-            stretches += 1 if last is None or at - last > 1.0 else 0
-            last = at
-    return stretches
 
 
 def check(condition, message):
@@ -148,7 +127,7 @@ def check_road(log, feed, service):
 
     # The service heard each consultation as a lap report and then the three questions, in
     # that order and with nothing between them.
-    targets = service.targets()
+    targets = [line.split(" ")[1] for line in service.requests() if line.count(" ") >= 2]
     questions = [i for i, t in enumerate(targets) if "c=qrdtireschange" in t]
     check(len(questions) >= 2, "the service was asked about tires %d times" % len(questions))
     for i in questions:
@@ -170,13 +149,6 @@ def check_road(log, feed, service):
           [(r["cid"], r["tid"], r["did"], r["sft"], r["sl"]) for r in laps])
     check(len(data) == 3, "data reports %r; two stops and the flag expected" %
           [(r["sl"], r["fu"]) for r in data])
-    # The new fuel window: the fuel used restarts at the stop.
-    before = [r for r in laps if r["sl"] == first_pit_lap]
-    after = [r for r in laps if r["sl"] == first_pit_lap + 1]
-    check(before and after and after[-1]["fu"] < before[-1]["fu"],
-          "the fuel used does not restart after the stop: lap %d %r, lap %d %r" %
-          (first_pit_lap, [r["fu"] for r in before], first_pit_lap + 1,
-           [r["fu"] for r in after]))
     # The flag's report: the last lap, the burn the service knew kept as the maximum.
     final = data[-1]
     second_pit_lap = int(re.search(r"Lap (\d+)", log[pit_ins[1]]).group(1))
@@ -238,11 +210,6 @@ def run(opts):
             with open(os.path.join(scratch, "plugin_console.txt"), "w") as out:
                 out.write(plugin.text())
             raise Failure("%s\nfeed log:\n%s\n(kept in %s)" % (f, "\n".join(feed_lines), scratch))
-        stretches = tone_stretches(capture)
-        check(stretches is not None, "no audio capture written")
-        # One 100 ms tone at each of the two stops, with the stop's work between them.
-        check(stretches == 2, "%d stretches of 1200 Hz stop tone in the capture, one per stop "
-              "expected" % stretches)
         print("PASS race with two stops in %.1f s of race (%d log lines, %d feed lines)" %
               (race_time, len(log), len(feed_lines)))
         shutil.rmtree(scratch, ignore_errors=True)
@@ -257,10 +224,8 @@ def run(opts):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--plugin", required=True)
-    parser.add_argument("--feed", required=True)
-    parser.add_argument("--service", required=True, help="the Linux race-data service")
-    parser.add_argument("--scenario", required=True)
+    for name in ("plugin", "feed", "service", "scenario"):
+        parser.add_argument("--" + name, required=True)
     parser.add_argument("--scratch", default=None)
     parser.add_argument("--wine", help="tools/wine-run.sh: run the Windows build under Wine")
     parser.add_argument("--driver", help="pipe_driver.exe for the Windows build")

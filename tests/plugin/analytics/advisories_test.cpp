@@ -12,8 +12,6 @@
 namespace racetest {
 namespace {
 
-using Lines = Events;
-
 using WeatherAdvisoryTest = RaceTest;
 
 TEST_F(WeatherAdvisoryTest, TrackTemperatureAgainstUsualConditions) {
@@ -57,9 +55,9 @@ TEST_F(WeatherAdvisoryTest, TrackTemperatureAgainstUsualConditions) {
 
         const std::string advice = std::string(" Current Weather Suggests ") + c.advice +
                                    " Clicks to baseline tire pressures.";
-        EXPECT_EQ(said(), (Lines{c.comparison, advice}));
+        EXPECT_EQ(said(), (Events{c.comparison, advice}));
         EXPECT_EQ(console, c.console);
-        EXPECT_EQ(logMessages(), Lines{"LOG: " + advice});
+        EXPECT_EQ(logMessages(), Events{"LOG: " + advice});
     }
 }
 
@@ -112,8 +110,8 @@ TEST_F(StartingFuelTest, LapsTimesTheHighestBurnUpToTheTank) {
         timeline_.clear();
         clearLog();
         analytics::AdviseStartingFuel();
-        EXPECT_EQ(said(), Lines{c.sentence});
-        EXPECT_EQ(logMessages(), c.log ? Lines{c.log} : Lines{});
+        EXPECT_EQ(said(), Events{c.sentence});
+        EXPECT_EQ(logMessages(), c.log ? Events{c.log} : Events{});
         EXPECT_FLOAT_EQ(r.LastHighFuelBurnMax, c.highAfter);
     }
 }
@@ -144,32 +142,30 @@ TEST_F(TireSetsTest, TheMostWornTireAndTheSetsLeft) {
         publish();
         timeline_.clear();
         analytics::AdviseTireSets();
-        EXPECT_EQ(said(), Lines{c.sentence});
+        EXPECT_EQ(said(), Events{c.sentence});
     }
 }
 
 TEST_F(TireSetsTest, SetsTheSimulatorDoesNotPublishReadAsNone) {
     std::vector<simblock::VarSpec> vars = testsupport::catalogueVarSpecs();
-    std::erase_if(vars, [](const simblock::VarSpec& v) {
-        return std::string(v.name).rfind("TireSets", 0) == 0;
-    });
+    std::erase_if(vars,
+                  [](const simblock::VarSpec& v) { return v.name.rfind("TireSets", 0) == 0; });
     ASSERT_TRUE(sim_.changeLayout(vars));
     for (const char* wear : {"LFwearR", "RFwearL", "LRwearR", "RRwearL"}) {
         sim_.set(wear, 0.9);
     }
     publish();
     analytics::AdviseTireSets();
-    EXPECT_EQ(
-        said(),
-        Lines{"The last read tire observation most worn was 90.0%. Tire sets remaining is 0"});
+    EXPECT_EQ(said(), Events{"The last read tire observation most worn was 90.0%. Tire sets "
+                             "remaining is 0"});
 }
 
 using SessionJoinTest = RaceTest;
 
 TEST_F(SessionJoinTest, RecordsTheSessionTrackAndCarOfThePlayer) {
     analytics::LogSessionJoin();
-    EXPECT_EQ(logMessages(), Lines{"LOG: Join Session Information: SessionID: 61234567, "
-                                   "47,WeatherTech Raceway at Laguna Seca, 67,Mazda MX-5 Cup"});
+    EXPECT_EQ(logMessages(), Events{"LOG: Join Session Information: SessionID: 61234567, "
+                                    "47,WeatherTech Raceway at Laguna Seca, 67,Mazda MX-5 Cup"});
     const engineer::RaceState& r = engineer::Race();
     EXPECT_EQ(r.SubSessionID, 61234567);
     EXPECT_EQ(r.TrackID, 47);
@@ -180,9 +176,21 @@ TEST_F(SessionJoinTest, RecordsTheSessionTrackAndCarOfThePlayer) {
     publish();
     clearLog();
     analytics::LogSessionJoin();
-    EXPECT_EQ(logMessages(), Lines{"LOG: Join Session Information: SessionID: 61234567, "
-                                   "47,WeatherTech Raceway at Laguna Seca, 120,safety "
-                                   "pcporsche911cup"});
+    EXPECT_EQ(logMessages(), Events{"LOG: Join Session Information: SessionID: 61234567, "
+                                    "47,WeatherTech Raceway at Laguna Seca, 120,safety "
+                                    "pcporsche911cup"});
+
+    // Missing values keep the numbers and show no names.
+    useSessionText("---\nWeekendInfo:\n TrackName: somewhere\n...\n");
+    clearLog();
+    analytics::LogSessionJoin();
+    EXPECT_EQ(logMessages(),
+              Events{"LOG: Join Session Information: SessionID: 61234567, 47,, 120,"});
+
+    // A number too large for an int is pinned rather than left to atoi's undefined overflow.
+    useSessionText(withValue(testsupport::sampleSessionText(), "SubSessionID", "99999999999"));
+    analytics::LogSessionJoin();
+    EXPECT_EQ(r.SubSessionID, 2147483647);
 }
 
 TEST_F(SessionJoinTest, LongNamesAreCutTo126CharactersBetweenCharacters) {
@@ -204,28 +212,9 @@ TEST_F(SessionJoinTest, LongNamesAreCutTo126CharactersBetweenCharacters) {
         useSessionText(withValue(testsupport::sampleSessionText(), "TrackDisplayName", c.name));
         clearLog();
         analytics::LogSessionJoin();
-        EXPECT_EQ(logMessages(), Lines{"LOG: Join Session Information: SessionID: 61234567, 47," +
-                                       c.shown + ", 67,Mazda MX-5 Cup"});
+        EXPECT_EQ(logMessages(), Events{"LOG: Join Session Information: SessionID: 61234567, 47," +
+                                        c.shown + ", 67,Mazda MX-5 Cup"});
     }
-}
-
-TEST_F(SessionJoinTest, MissingValuesKeepTheNumbersAndShowNoNames) {
-    engineer::RaceState& r = engineer::Race();
-    r.SubSessionID = 5;
-    r.TrackID = 6;
-    r.CarID = 7;
-    useSessionText("---\nWeekendInfo:\n TrackName: somewhere\n...\n");
-    analytics::LogSessionJoin();
-    EXPECT_EQ(logMessages(), Lines{"LOG: Join Session Information: SessionID: 5, 6,, 7,"});
-    EXPECT_EQ(r.SubSessionID, 5);
-    EXPECT_EQ(r.TrackID, 6);
-    EXPECT_EQ(r.CarID, 7);
-
-    // A number too large for an int is pinned rather than left to atoi's undefined overflow.
-    useSessionText(withValue(testsupport::sampleSessionText(), "SubSessionID", "99999999999"));
-    clearLog();
-    analytics::LogSessionJoin();
-    EXPECT_EQ(r.SubSessionID, 2147483647);
 }
 
 class TireOrdersTest : public SnapshotTest {
@@ -242,32 +231,10 @@ class TireOrdersTest : public SnapshotTest {
     }
 };
 
-TEST_F(TireOrdersTest, AdaptivePressuresFollowTheTrackTemperature) {
-    struct Case {
-        double track;
-        int32_t pressure;
-    };
-    const Case cases[] = {
-        {50.0, 167},  // 180 - 10 x 1.8 x 0.689476 = 167.589...
-        {40.0, 180},
-        {30.0, 192},  // 180 + 12.41 = 192.41...
-        {40.5, 179},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.track);
-        timeline_.clear();
-        baselines(180, 180, 180, 180);
-        trackAt(c.track);
-        analytics::OrderAdaptiveTires();
-        EXPECT_EQ(pitCommands(),
-                  (Commands{{3, c.pressure}, {4, c.pressure}, {5, c.pressure}, {6, c.pressure}}));
-    }
-}
-
 TEST_F(TireOrdersTest, AdaptiveOrderKeepsTheTireBookkeeping) {
     baselines(170, 171, 172, 173.9);
     sim_.setInt("Lap", 9);
-    trackAt(40);
+    trackAt(50);
     race().TireDistance = 1234;
     race().ServiceType = 1;
     // Neither without adaptive management nor in passive mode is anything ordered.
@@ -281,33 +248,39 @@ TEST_F(TireOrdersTest, AdaptiveOrderKeepsTheTireBookkeeping) {
 
     race().PassiveMode = 0;
     analytics::OrderAdaptiveTires();
-    EXPECT_EQ(pitCommands(), (Commands{{3, 170}, {4, 171}, {5, 172}, {6, 173}}));
+    // 10 degrees over 40 take 10 x 1.8 x 0.689476 = 12.41 kPa.
+    EXPECT_EQ(pitCommands(), (Commands{{3, 157}, {4, 158}, {5, 159}, {6, 161}}));
     EXPECT_EQ(race().TireChangeLap, 9);
     EXPECT_EQ(race().TireDistance, 0);
     EXPECT_EQ(race().ServiceType, 0u);
     EXPECT_EQ(race().TiresRequested, 1);
 }
 
-TEST_F(TireOrdersTest, TireChoiceByMode) {
+TEST_F(TireOrdersTest, TireChoiceByModeFollowsTheTrackTemperature) {
     struct Case {
         int mode;
         uint8_t adaptive;
+        double track;
         Commands sent;
     };
     const Case cases[] = {
-        {0, 1, {{7, 0}}},
-        {1, 1, {{3, 167}, {4, 168}, {5, 169}, {6, 170}}},
-        {2, 1, {{7, 0}, {4, 168}, {6, 170}}},
-        {3, 1, {{7, 0}}},
+        {0, 1, 50, {{7, 0}}},
+        {1, 1, 50, {{3, 167}, {4, 168}, {5, 169}, {6, 170}}},
+        {1, 1, 40, {{3, 180}, {4, 181}, {5, 182}, {6, 183}}},
+        {1, 1, 30, {{3, 192}, {4, 193}, {5, 194}, {6, 195}}},
+        {1, 1, 40.5, {{3, 179}, {4, 180}, {5, 181}, {6, 182}}},
+        {2, 1, 50, {{7, 0}, {4, 168}, {6, 170}}},
+        {3, 1, 50, {{7, 0}}},
         // Without adaptive management the baselines go out as they are.
-        {1, 0, {{3, 180}, {4, 181}, {5, 182}, {6, 183}}},
-        {2, 0, {{7, 0}, {4, 181}, {6, 183}}},
+        {1, 0, 50, {{3, 180}, {4, 181}, {5, 182}, {6, 183}}},
+        {2, 0, 50, {{7, 0}, {4, 181}, {6, 183}}},
     };
     baselines(180, 181, 182, 183);
-    trackAt(50);
     for (const Case& c : cases) {
-        SCOPED_TRACE("mode " + std::to_string(c.mode) + " adaptive " + std::to_string(c.adaptive));
+        SCOPED_TRACE("mode " + std::to_string(c.mode) + " adaptive " + std::to_string(c.adaptive) +
+                     " track " + std::to_string(c.track));
         timeline_.clear();
+        trackAt(c.track);
         race().TireChangeMode = c.mode;
         race().AdaptiveTireManagement = c.adaptive;
         analytics::OrderTiresForMode();

@@ -1,7 +1,7 @@
 // The session facts the refresh reads from the session text, and its fuel arithmetic, case by
 // case through the real pass.
 #include <cmath>
-#include <limits>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,16 +16,8 @@ namespace {
 using FactsTest = SnapshotTest;
 
 TEST_F(FactsTest, ReadFromTheSessionText) {
-    // Before any text the initial values apply.
-    sim_.setSessionText("");
     refresh();
     const engineer::RaceState& r = race();
-    EXPECT_EQ(r.CarID, 0);
-    EXPECT_DOUBLE_EQ(r.CarClassMaxFuelPct, 1.0);
-    EXPECT_EQ(r.SessionKind, 0);
-
-    sim_.setSessionText(sessionText());
-    refresh();
     EXPECT_EQ(r.DriverUserID, 424242);
     EXPECT_EQ(r.ShiftRPM, 6800);
     EXPECT_EQ(r.SubSessionID, 5550123);
@@ -39,7 +31,6 @@ TEST_F(FactsTest, ReadFromTheSessionText) {
     EXPECT_EQ(r.FuelTankLiters, 100);
     EXPECT_EQ(r.SessionNum, 1);
     EXPECT_STREQ(r.SessionName, "RACE");
-    EXPECT_EQ(r.SessionKind, 4);
 
     // Another car index and session number pick their own entries.
     sim_.setInt("PlayerCarIdx", 0);
@@ -49,7 +40,6 @@ TEST_F(FactsTest, ReadFromTheSessionText) {
     EXPECT_DOUBLE_EQ(r.CarClassMaxFuelPct, 0.5);
     EXPECT_EQ(r.FuelTankLiters, 50);
     EXPECT_STREQ(r.SessionName, "PRACTICE");
-    EXPECT_EQ(r.SessionKind, 2);
 
     // Missing values keep the last good ones.
     sim_.setSessionText("---\nWeekendInfo:\n TrackName: somewhere\n...\n");
@@ -60,7 +50,6 @@ TEST_F(FactsTest, ReadFromTheSessionText) {
     EXPECT_DOUBLE_EQ(r.LocalLapLength, 5000);
     EXPECT_EQ(r.SessionNum, 1);
     EXPECT_STREQ(r.SessionName, "PRACTICE");
-    EXPECT_EQ(r.SessionKind, 2);
 
     // Numbers beyond an int are pinned to its ends.
     sim_.setSessionText(
@@ -85,10 +74,7 @@ TEST_F(FactsTest, UsableTankIsTheWholeLitresOfAWholeProduct) {
                           {"0.875 %", "0.000", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.pct) + " of " + c.tank);
-        SessionFacts facts;
-        facts.classMaxFuelPct = c.pct;
-        facts.fuelMaxLtr = c.tank;
-        sim_.setSessionText(sessionText(facts));
+        setFacts({{"CarClassMaxFuelPct", c.pct}, {"DriverCarFuelMaxLtr", c.tank}});
         refresh();
         EXPECT_EQ(race().FuelTankLiters, c.liters);
     }
@@ -109,7 +95,6 @@ TEST_F(FactsTest, WithoutAPublishedCarIndexTheTextsDriverCarIsTheCar) {
     app::Seams().refreshSessionSnapshot();
     ::testing::internal::GetCapturedStdout();
     EXPECT_EQ(race().CarID, 67);
-    EXPECT_DOUBLE_EQ(race().CarClassMaxFuelPct, 1.0);
     EXPECT_EQ(race().FuelTankLiters, 100);
     sim_.attach(telemetry::Telemetry());  // the old simulator goes first
 }
@@ -126,16 +111,58 @@ TEST_F(FactsTest, SessionKindFromTheWholeName) {
                           {"LONE QUALIFY", 0}, {"OPEN PRACTICE FOR EVERYONE", 0}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        SessionFacts facts;
-        facts.sessionName = c.name;
-        sim_.setSessionText(sessionText(facts));
+        setFacts({{"SessionName", c.name}});
         refresh();
         EXPECT_EQ(std::string(race().SessionName), std::string(c.name).substr(0, 20));
         EXPECT_EQ(race().SessionKind, c.kind);
     }
 }
 
-using FuelTest = SnapshotTest;
+// One pass at lap `lap`, `lapDist` metres into a 5000 m lap, after a reset on the line of lap
+// `resetLap` with `atReset` litres at session time 1000.
+struct Pass {
+    int resetLap = 10;
+    double atReset = 40;
+    int lap = 12;
+    double lapDist = 0, level = 30;
+    double elapsed = 200;  // session seconds since the reset
+    int lapsToGo = 20, secondsToGo = 100000, state = 4, plan = 0;
+    float burnMaxBefore = 0;
+    double tanksBefore = 0;
+    const char* tank = "100.000";
+};
+
+class FuelTest : public SnapshotTest {
+  protected:
+    // Runs the pass on a fresh race state. Whatever the inputs, every output is a finite
+    // number, and none reaches the console or the pit-board line as "nan" or "inf".
+    const engineer::RaceState& pass(const Pass& p) {
+        engineer::ResetRaceState();
+        openLocalBlock();
+        setFacts({{"DriverCarFuelMaxLtr", p.tank}});
+        windowFrom(p.resetLap, p.atReset, 1000);
+        race().FuelBurnMax = p.burnMaxBefore;
+        race().FuelPlan = p.plan;
+        race().TanksToFinish = p.tanksBefore;
+        sim_.setInt("Lap", p.lap);
+        sim_.set("LapDist", p.lapDist);
+        sim_.set("FuelLevel", p.level);
+        sim_.set("SessionTime", 1000 + p.elapsed);
+        sim_.setInt("SessionLapsRemainEx", p.lapsToGo);
+        sim_.setInt("SessionTimeRemain", p.secondsToGo);
+        sim_.setInt("SessionState", p.state);
+        const std::string out = refresh() + blockLine();
+        const engineer::RaceState& r = race();
+        for (double v : {double{r.FuelBurnPerLap}, double{r.FuelBurnPerMin}, r.FuelToFinish,
+                         double{r.FuelLapsLeft}, r.TanksToFinish, r.LitersToAdd}) {
+            EXPECT_TRUE(std::isfinite(v)) << v;
+        }
+        EXPECT_GE(r.FuelToFinish, 0);
+        EXPECT_LE(r.FuelToFinish, 999);
+        EXPECT_FALSE(contains(out, "nan") || contains(out, "inf")) << out;
+        return r;
+    }
+};
 
 TEST_F(FuelTest, LapOrTimeLimited) {
     struct Case {
@@ -153,63 +180,100 @@ TEST_F(FuelTest, LapOrTimeLimited) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.laps) + " laps, " + std::to_string(c.seconds) + " s");
-        sim_.setInt("SessionLapsRemainEx", c.laps);
-        sim_.setInt("SessionTimeRemain", c.seconds);
-        refresh();
-        EXPECT_EQ(race().RaceSessionType, c.type);
-        EXPECT_STREQ(race().RaceUnitWord, c.word);
-        EXPECT_EQ(race().SessionRemaining, c.remaining);
+        const engineer::RaceState& r = pass({.lapsToGo = c.laps, .secondsToGo = c.seconds});
+        EXPECT_EQ(r.RaceSessionType, c.type);
+        EXPECT_STREQ(r.RaceUnitWord, c.word);
+        EXPECT_EQ(r.SessionRemaining, c.remaining);
     }
 }
 
-// One pass at lap 12 with 10 litres used since a reset at lap 10: 2.5 litres per lap over two
-// laps, or `sinceReset` laps back.
-struct FuelCase {
-    const char* name;
-    int sinceReset;
-    double burnMaxBefore;
-    int laps;
-    int seconds;
-    double elapsed;  // session seconds since the reset
-    int state;
-    int plan;
-    double fuelToFinish;
-};
-
 TEST_F(FuelTest, FuelToFinish) {
-    const FuelCase cases[] = {
-        // Lap-limited: the first lap uses the current burn, from the second the maximum.
-        {"one lap: current burn", 1, 4.0, 20, 100000, 200, 4, 0, 20 * 10.0},
-        {"two laps: maximum", 2, 6.0, 20, 100000, 200, 4, 0, 20 * 6.0},
-        {"two laps: maximum raised", 2, 1.0, 20, 100000, 200, 4, 0, 20 * 5.0},
-        // Time-limited: burn per minute, maximum times whole minutes.
-        {"time-limited", 2, 0.0, 32767, 1799, 240, 4, 0, 29 * 2.5},
-        {"clamped to 999", 2, 0.0, 32767, 100000, 60, 4, 0, 999},
-        {"plan 4 adds the reserve", 2, 0.0, 10, 100000, 600, 4, 4, 10 * 5.0 + 1 + 10},
-        {"session state 1", 2, 0.0, 20, 100000, 200, 1, 0, 0},
-        {"session state 3", 2, 0.0, 20, 100000, 200, 3, 0, 0},
-        {"session state 6", 2, 0.0, 20, 100000, 200, 6, 0, 0},
+    struct Case {
+        const char* name;
+        Pass in;  // 10 litres used over two laps unless the row says otherwise
+        double fuelToFinish;
     };
-    for (const FuelCase& c : cases) {
+    const Case cases[] = {
+        // Lap-limited: the first lap uses the current burn, from the second the maximum.
+        {"one lap: current burn", {.resetLap = 11, .burnMaxBefore = 4}, 20 * 10.0},
+        {"two laps: maximum", {.burnMaxBefore = 6}, 20 * 6.0},
+        {"two laps: maximum raised", {.burnMaxBefore = 1}, 20 * 5.0},
+        // Time-limited: burn per minute, maximum times whole minutes.
+        {"time-limited", {.elapsed = 240, .lapsToGo = 32767, .secondsToGo = 1799}, 29 * 2.5},
+        {"clamped to 999", {.elapsed = 60, .lapsToGo = 32767}, 999},
+        {"plan 4 adds the reserve", {.elapsed = 600, .lapsToGo = 10, .plan = 4}, 10 * 5.0 + 1 + 10},
+        {"getting in", {.state = 1}, 0},
+        {"parade laps", {.state = 3}, 0},
+        {"cool-down", {.state = 6}, 0},
+    };
+    for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        engineer::ResetRaceState();
-        const int lap = 12;
-        // 10 litres over sinceReset laps of 5000 m from the start/finish line.
-        windowFrom(lap - c.sinceReset, 40, 1000);
-        race().FuelBurnMax = static_cast<float>(c.burnMaxBefore);
-        race().FuelPlan = c.plan;
-        sim_.setInt("Lap", lap);
-        sim_.set("LapDist", 0);
-        sim_.set("FuelLevel", 30);
-        sim_.set("SessionTime", 1000 + c.elapsed);
-        sim_.setInt("SessionLapsRemainEx", c.laps);
-        sim_.setInt("SessionTimeRemain", c.seconds);
-        sim_.setInt("SessionState", c.state);
-        refresh();
-        EXPECT_NEAR(race().FuelToFinish, c.fuelToFinish, 1e-3);
-        if (c.state != 4) {
-            EXPECT_EQ(race().LitersToAdd, 0);
-        }
+        EXPECT_NEAR(pass(c.in).FuelToFinish, c.fuelToFinish, 1e-3);
+    }
+}
+
+TEST_F(FuelTest, LitersToAddWithReserveAndTankLimit) {
+    struct Case {
+        const char* name;
+        Pass in;
+        double litersToAdd;
+    };
+    // 4.8 litres used over two laps in 222 s: 2.4 per lap, 1.297 per minute, reserve 8.
+    const Case cases[] = {
+        {"30.7 becomes 38", {.atReset = 22.1, .level = 17.3}, 38},
+        {"cut to the 45-litre tank",
+         {.atReset = 24.8, .level = 20, .lapsToGo = 21, .tank = "45"},
+         25},
+        {"enough in the tank", {.atReset = 60.8, .level = 56}, 0},
+        {"below one litre short: no reserve", {.atReset = 21.1, .level = 16.3, .lapsToGo = 7}, 0.5},
+        {"one whole litre short: the reserve", {.atReset = 20.1, .level = 15.3, .lapsToGo = 7}, 9},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Pass in = c.in;
+        in.elapsed = 222.5;
+        const engineer::RaceState& r = pass(in);
+        EXPECT_NEAR(r.FuelBurnPerLap, 2.4, 1e-4);
+        EXPECT_NEAR(r.FuelBurnPerMin, 4.8 / 3.7, 1e-4);
+        EXPECT_NEAR(r.LitersToAdd, c.litersToAdd, 1e-3);
+    }
+}
+
+TEST_F(FuelTest, LapsLeftOfAnUnmeasuredEmptyOrUnknownTank) {
+    // 1 litre over 0 m: no burn known, and no endless window either.
+    EXPECT_EQ(pass({.resetLap = 12, .level = 39, .elapsed = 0}).FuelLapsLeft, 999);
+    EXPECT_EQ(race().NextPitLaps, 999);
+    EXPECT_TRUE(contains(blockLine(), ",999.00,")) << blockLine();
+    // 5 litres over two laps: the tank is dry now, not 999 laps from the next stop.
+    EXPECT_EQ(
+        pass({.resetLap = 12, .atReset = 5, .lap = 14, .level = 0, .elapsed = 120}).FuelLapsLeft,
+        0);
+    EXPECT_EQ(race().NextPitLaps, 0);
+    EXPECT_TRUE(contains(blockLine(), ",0.00,")) << blockLine();
+    // Nothing over nothing, and no tank size known: the pass's own checks.
+    pass({.resetLap = 12, .level = 40, .elapsed = 0});
+    pass({.resetLap = 12, .lapDist = 2500, .level = 39, .elapsed = 120, .tank = "0.000"});
+    pass({.resetLap = 12, .level = 40, .elapsed = 0, .tank = "0.000"});
+}
+
+TEST_F(FuelTest, PlanFractionAndNextWindow) {
+    struct Case {
+        int plan;
+        double tanksBefore;
+        double fraction;
+        double nextPitLaps;
+    };
+    // 2.5 litres per lap, 30 litres in the tank (12 laps), 20 laps to go: 50 litres to finish.
+    // A plan applies strictly between one and three tanks.
+    const Case cases[] = {{0, 2.0, 1.0, 12},  {1, 2.0, 0.25, 5}, {2, 2.0, 0.5, 10},
+                          {3, 2.0, 0.75, 15}, {3, 3.0, 0.0, 12}, {2, 1.0, 0.5, 12}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE("plan " + std::to_string(c.plan) + " tanks " + std::to_string(c.tanksBefore));
+        const engineer::RaceState& r =
+            pass({.resetLap = 8, .elapsed = 400, .plan = c.plan, .tanksBefore = c.tanksBefore});
+        EXPECT_DOUBLE_EQ(r.FuelPlanFraction, c.fraction);
+        EXPECT_NEAR(r.NextPitLaps, c.nextPitLaps, 1e-4);
+        EXPECT_DOUBLE_EQ(r.TanksToFinish, 0.5);
     }
 }
 
@@ -254,6 +318,7 @@ TEST_F(FuelTest, BurnIsMeasuredFromWhereTheWindowBegan) {
         }
         for (int laps : {2, 3, 5}) {
             for (double at : {100.0, 2500.0, 4900.0}) {
+                SCOPED_TRACE(std::to_string(laps) + " laps, at " + std::to_string(at));
                 const double run = laps * lapLength + at - c.lapDist;
                 sim_.setInt("Lap", c.lap + laps);
                 sim_.set("LapDist", at);
@@ -261,10 +326,9 @@ TEST_F(FuelTest, BurnIsMeasuredFromWhereTheWindowBegan) {
                 const double seconds = std::trunc(run / 50);  // 50 m/s
                 sim_.set("SessionTime", 1000 + seconds);
                 refresh();
-                EXPECT_NEAR(race().DistanceSinceReset, run, 0.01) << laps << " laps, at " << at;
-                EXPECT_NEAR(race().FuelBurnPerLap, burn, 1e-3) << laps << " laps, at " << at;
-                EXPECT_NEAR(race().FuelBurnPerMin, burn * run / lapLength * 60 / seconds, 1e-3)
-                    << laps << " laps, at " << at;
+                EXPECT_NEAR(race().DistanceSinceReset, run, 0.01);
+                EXPECT_NEAR(race().FuelBurnPerLap, burn, 1e-3);
+                EXPECT_NEAR(race().FuelBurnPerMin, burn * run / lapLength * 60 / seconds, 1e-3);
             }
         }
     }
@@ -276,115 +340,6 @@ TEST_F(FuelTest, ReserveTakesWholeLitresOfBothBurns) {
     EXPECT_EQ(analytics::snapshot::ReserveLiters(0.1f, 0.1f), 3);
     // Whatever a burn holds, the reserve is a defined number.
     EXPECT_EQ(analytics::snapshot::ReserveLiters(-3e38f, 0), INT32_MIN);
-}
-
-TEST_F(FuelTest, LitersToAddWithReserveAndTankLimit) {
-    struct Case {
-        const char* name;
-        const char* tank;
-        double atReset, level;
-        int laps;
-        double litersToAdd;
-    };
-    // 4.8 litres used over two laps in 222 s: 2.4 per lap, 1.297 per minute, reserve 8.
-    const Case cases[] = {
-        {"30.7 becomes 38", "100.000", 22.1, 17.3, 20, 38},
-        {"cut to the 45-litre tank", "45.000", 24.8, 20.0, 21, 25},
-        {"enough in the tank", "100.000", 60.8, 56.0, 20, 0},
-        {"below one litre short: no reserve", "100.000", 21.1, 16.3, 7, 0.5},
-        {"one whole litre short: the reserve", "100.000", 20.1, 15.3, 7, 9},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        engineer::ResetRaceState();
-        SessionFacts facts;
-        facts.fuelMaxLtr = c.tank;
-        sim_.setSessionText(sessionText(facts));
-        windowFrom(10, c.atReset, 1000);
-        sim_.setInt("Lap", 12);
-        sim_.set("LapDist", 0);
-        sim_.set("FuelLevel", c.level);
-        sim_.set("SessionTime", 1222.5);
-        sim_.setInt("SessionLapsRemainEx", c.laps);
-        refresh();
-        EXPECT_NEAR(race().FuelBurnPerLap, 2.4, 1e-4);
-        EXPECT_NEAR(race().FuelBurnPerMin, 4.8 / 3.7, 1e-4);
-        EXPECT_NEAR(race().LitersToAdd, c.litersToAdd, 1e-3);
-    }
-}
-
-TEST_F(FuelTest, NonFiniteValuesNeverReachTheOutputs) {
-    struct Case {
-        const char* name;
-        const char* tank;
-        double level;
-        double lapDist;
-        double elapsed;
-    };
-    const Case cases[] = {
-        // 0 litres over 0 m and 0 s: 0 / 0.
-        {"nothing run yet", "100.000", 40, 0, 0},
-        // Fuel used over no distance or time: a division by zero.
-        {"used without distance", "100.000", 39, 0, 0},
-        // No tank size known: tanks to finish would be infinite or 0 / 0.
-        {"no tank", "0.000", 39, 2500, 120},
-        {"no tank, no need", "0.000", 40, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        engineer::ResetRaceState();
-        SessionFacts facts;
-        facts.fuelMaxLtr = c.tank;
-        sim_.setSessionText(sessionText(facts));
-        windowFrom(12, 40, 1000);
-        openLocalBlock();
-        sim_.setInt("Lap", 12);
-        sim_.set("LapDist", c.lapDist);
-        sim_.set("FuelLevel", c.level);
-        sim_.set("SessionTime", 1000 + c.elapsed);
-        const std::string out = refresh() + refresh();
-        const engineer::RaceState& r = race();
-        for (double v : {static_cast<double>(r.FuelBurnPerLap),
-                         static_cast<double>(r.FuelBurnPerMin), r.FuelToFinish,
-                         static_cast<double>(r.FuelLapsLeft), r.TanksToFinish, r.LitersToAdd}) {
-            EXPECT_TRUE(std::isfinite(v)) << v;
-        }
-        EXPECT_GE(r.FuelToFinish, 0);
-        EXPECT_LE(r.FuelToFinish, 999);
-        EXPECT_EQ(out.find("nan"), std::string::npos) << out;
-        EXPECT_EQ(blockLine().find("nan"), std::string::npos) << blockLine();
-        EXPECT_EQ(blockLine().find("inf"), std::string::npos) << blockLine();
-    }
-}
-
-TEST_F(FuelTest, LapsLeftOfAnUnmeasuredOrEmptyTank) {
-    struct Case {
-        const char* name;
-        int lap;
-        double level;
-        double lapsLeft;
-        const char* onTheBoard;
-    };
-    const Case cases[] = {
-        // 1 litre over 0 m: no burn known, and no endless window either.
-        {"nothing run", 12, 39, 999, ",999.00,"},
-        // 5 litres over two laps: the tank is dry now, not 999 laps from the next stop.
-        {"empty", 14, 0, 0, ",0.00,"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        engineer::ResetRaceState();
-        windowFrom(12, c.lap == 12 ? 40 : 5, 1000);
-        openLocalBlock();
-        sim_.setInt("Lap", c.lap);
-        sim_.set("LapDist", 0);
-        sim_.set("FuelLevel", c.level);
-        sim_.set("SessionTime", 1000 + 60 * (c.lap - 12));
-        refresh();
-        EXPECT_EQ(race().FuelLapsLeft, c.lapsLeft);
-        EXPECT_EQ(race().NextPitLaps, c.lapsLeft);
-        EXPECT_TRUE(contains(blockLine(), c.onTheBoard)) << blockLine();
-    }
 }
 
 // Before the green flag the fuel falls (the engine idles, the pace lap is driven) but the
@@ -409,41 +364,6 @@ TEST_F(FuelTest, TheWindowStartsAtTheGreenFlag) {
     sim_.set("FuelLevel", fuel - 5.2);
     refresh();
     EXPECT_NEAR(race().FuelBurnPerLap, 2.6, 1e-3);
-}
-
-TEST_F(FuelTest, PlanFractionAndNextWindow) {
-    struct Case {
-        int plan;
-        double tanksBefore;
-        double fraction;
-        double nextPitLaps;
-    };
-    // 2.5 litres per lap, 30 litres in the tank (12 laps), 20 laps to go: 50 litres to finish.
-    const Case cases[] = {
-        {0, 2.0, 1.0, 12},
-        {1, 2.0, 0.25, 5},
-        {2, 2.0, 0.5, 10},
-        {3, 2.0, 0.75, 15},
-        {3, 3.0, 0.0, 12},  // three tanks or more: no plan fraction, no planned
-                            // window
-        {2, 1.0, 0.5, 12},  // a tank or less: the fraction is set, the window is the tank's
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("plan " + std::to_string(c.plan) + " tanks " + std::to_string(c.tanksBefore));
-        engineer::ResetRaceState();
-        windowFrom(8, 40, 1000);
-        race().FuelPlan = c.plan;
-        race().TanksToFinish = c.tanksBefore;
-        sim_.setInt("Lap", 12);
-        sim_.set("LapDist", 0);
-        sim_.set("FuelLevel", 30);
-        sim_.set("SessionTime", 1400);
-        sim_.setInt("SessionLapsRemainEx", 20);
-        refresh();
-        EXPECT_DOUBLE_EQ(race().FuelPlanFraction, c.fraction);
-        EXPECT_NEAR(race().NextPitLaps, c.nextPitLaps, 1e-4);
-        EXPECT_DOUBLE_EQ(race().TanksToFinish, 0.5);
-    }
 }
 
 }  // namespace

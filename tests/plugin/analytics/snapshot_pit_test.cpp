@@ -32,10 +32,7 @@ class PitTest : public SnapshotTest {
     // The car stays at the line and the pit entry moves, so the fuel numbers stay the same:
     // "0.012" puts it 60 m ahead, "0.008" 40 m.
     void pitEntryAt(const char* pct, const char* tank = "100.000") {
-        SessionFacts facts;
-        facts.pitTrackPct = pct;
-        facts.fuelMaxLtr = tank;
-        sim_.setSessionText(sessionText(facts));
+        setFacts({{"DriverPitTrkPct", pct}, {"DriverCarFuelMaxLtr", tank}});
     }
 };
 
@@ -53,12 +50,9 @@ TEST_F(PitTest, DistanceToThePitEntry) {
         EXPECT_FLOAT_EQ(race().PitEntryDistance, 100);
         EXPECT_NEAR(race().DistanceToPitEntry, c.distance, 1e-3);
     }
-}
-
-TEST_F(PitTest, WithoutALapLengthThereIsNoPitApproach) {
-    SessionFacts facts;
-    facts.trackLength = nullptr;
-    sim_.setSessionText(sessionText(facts));
+    // Without a lap length there is no approach: the line is published wherever the car is.
+    setFacts({{"TrackLength", "0.00 km"}});
+    engineer::ResetRaceState();
     openLocalBlock();
     for (double lapDist : {0.0, 40.0, 2500.0}) {
         SCOPED_TRACE(lapDist);
@@ -66,8 +60,8 @@ TEST_F(PitTest, WithoutALapLengthThereIsNoPitApproach) {
         sim_.set("LapDist", lapDist);
         const std::string out = refresh();
         EXPECT_GE(race().DistanceToPitEntry, 75);
-        EXPECT_EQ(out.find("Pit Board"), std::string::npos) << out;
-        EXPECT_NE(blockLine().find('\r'), std::string::npos) << blockLine();
+        EXPECT_FALSE(contains(out, "Pit Board")) << out;
+        EXPECT_TRUE(contains(blockLine(), "\r")) << blockLine();
     }
 }
 
@@ -98,17 +92,17 @@ TEST_F(PitTest, CountdownToneOncePerArrival) {
         EXPECT_EQ(voiceEvents(), p.tones);
         EXPECT_EQ(race().PitBeepGiven, p.beepGiven);
     }
-    // Only while approaching the pits; on track the mark passes silently.
+    // Only while approaching the pits; on track the mark passes silently. A passive plugin
+    // sounds nothing.
     sim_.setInt("PlayerTrackSurface", 3);
     sim_.set("LapDist", 25);
     timeline_.clear();
     refresh();
-    EXPECT_EQ(voiceEvents(), Events{});
     EXPECT_EQ(race().PitBeepGiven, 0);
-    // A passive plugin sounds nothing.
     race().PassiveMode = 1;
     sim_.setInt("PlayerTrackSurface", 2);
     refresh();
+    EXPECT_EQ(race().PitBeepGiven, 1);
     EXPECT_EQ(voiceEvents(), Events{});
 }
 
@@ -136,68 +130,54 @@ TEST_F(PitTest, FuelAmountIsSetOncePerApproach) {
         const std::string out = refresh();
         EXPECT_EQ(out.substr(0, p.row.size()), p.row);
         EXPECT_EQ(pitCommands(), p.sent);
-        if (p.sent.size() == 1 && std::string(p.pct) == "0.010000") {
-            EXPECT_EQ(race().FuelLastSet, 40);
-            EXPECT_EQ(race().FuelWindowState, 2);
-            EXPECT_EQ(race().FuelOffAnnounced, 1);
-            EXPECT_EQ(voiceEvents(), Events{"say later: On Current fuel numbers it looks like "
-                                            "the Fuel Window is open."});
-        }
     }
+    // Each approach's request is announced.
+    EXPECT_EQ(voiceEvents(), Events(2,
+                                    "say later: On Current fuel numbers it looks like the Fuel "
+                                    "Window is open."));
+    EXPECT_EQ(race().FuelLastSet, 40);
 }
 
-TEST_F(PitTest, FuelAmountBeyondTheTankIsSetWithoutTheNotice) {
-    standardWindow();
-    pitEntryAt("0.008", "65.000");
-    refresh();
-    // 25 + 40 litres fill the 65-litre tank exactly: not below it.
-    EXPECT_EQ(pitCommands(), (Commands{{2, 40}}));
-    EXPECT_EQ(voiceEvents(), Events{});
-    EXPECT_EQ(race().FuelOffAnnounced, 0);
-    EXPECT_EQ(race().FuelWindowState, 2);
-}
-
-TEST_F(PitTest, FuelRequestTurnedOffWhenTheTankHoldsEnough) {
-    standardWindow();
-    sim_.set("FuelLevel", 28);  // 3 laps at half a litre need 1.5
-    sim_.setInt("SessionLapsRemainEx", 3);
-    sim_.setInt("PitSvFlags", 16);
-    pitEntryAt("0.008");
-    refresh();
-    refresh();
-    EXPECT_EQ(pitCommands(), (Commands{{11, 1}}));
-    EXPECT_EQ(race().FuelLastSet, 0);
-    EXPECT_EQ(
-        voiceEvents(),
-        Events{"say later: The current fuel numbers look ok, Turning off fuel. Eyes forward."});
-    EXPECT_EQ(race().FuelOffAnnounced, 1);
-    // Once the request is off the guard clears for the next time.
-    sim_.setInt("PitSvFlags", 0);
-    refresh();
-    EXPECT_EQ(race().FuelOffAnnounced, 0);
-
-    // 56 laps need the whole 28 litres: nothing to spare, the request stays.
-    sim_.setInt("SessionLapsRemainEx", 56);
-    sim_.setInt("PitSvFlags", 16);
-    timeline_.clear();
-    refresh();
-    EXPECT_FLOAT_EQ(race().FuelToFinish, 28);
-    EXPECT_EQ(pitCommands(), Commands{});
-    EXPECT_EQ(race().FuelOffAnnounced, 0);
-}
-
-TEST_F(PitTest, PassiveApproachOnlyObserves) {
-    race().PassiveMode = 1;
-    standardWindow();
-    pitEntryAt("0.008");
-    refresh();
-    EXPECT_EQ(race().FuelWindowState, 1);
-    sim_.set("FuelLevel", 28);
-    sim_.setInt("SessionLapsRemainEx", 3);
-    sim_.setInt("PitSvFlags", 16);
-    refresh();
-    EXPECT_EQ(race().FuelOffAnnounced, 1);
-    EXPECT_EQ(timeline_.events(), Events{});
+// Once per approach (the pass runs twice), by what the tank holds against the need.
+TEST_F(PitTest, FuelRequestByWhatTheTankHolds) {
+    struct Case {
+        const char* name;
+        const char* tank;
+        double level;
+        int laps, flags;
+        bool passive;
+        Commands sent;
+        double lastSet;  // 20 before
+        bool fuelOff;    // the driver hears that the fuel is turned off
+    };
+    // 25 litres at 2 a lap need 40 more for 30 laps; 28 at half a litre a lap need 1.5 for 3.
+    const Case cases[] = {
+        {"filled exactly: no notice", "65.000", 25, 30, 0, false, {{2, 40}}, 40, false},
+        {"enough: fuel off", "100.000", 28, 3, 16, false, {{11, 1}}, 0, true},
+        {"exactly the need: the request stays", "100.000", 28, 56, 16, false, {}, 20, false},
+        {"enough, no fuel requested", "100.000", 28, 3, 0, false, {}, 20, false},
+        {"passive, enough", "100.000", 28, 3, 16, true, {}, 20, false},
+        {"passive, fuel to add", "100.000", 25, 30, 0, true, {}, 20, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        engineer::ResetRaceState();
+        race().PassiveMode = c.passive;
+        race().FuelLastSet = 20;
+        standardWindow();
+        sim_.set("FuelLevel", c.level);
+        sim_.setInt("SessionLapsRemainEx", c.laps);
+        sim_.setInt("PitSvFlags", c.flags);
+        pitEntryAt("0.008", c.tank);
+        timeline_.clear();
+        refresh();
+        refresh();
+        EXPECT_EQ(pitCommands(), c.sent);
+        EXPECT_EQ(race().FuelLastSet, c.lastSet);
+        EXPECT_EQ(voiceEvents(), c.fuelOff ? Events{"say later: The current fuel numbers look ok, "
+                                                    "Turning off fuel. Eyes forward."}
+                                           : Events{});
+    }
 }
 
 TEST_F(PitTest, PitBoardLineByteForByte) {
@@ -230,15 +210,12 @@ TEST_F(PitTest, PitBoardLineByteForByte) {
     platform::setSerialDeviceDirectory("");
 #endif
     // On track the console row shows the fuel status, the bits and the functions.
-    EXPECT_EQ(out,
-              " Fuel L:25.000 U:4.000 2.00L/Laps SL: 12 FL:  2 EL:12.50 FN:60.00 FPM:0 T0.60 "
-              "NPL:12.50 0 0                 \r");
-}
+    const std::string row =
+        " Fuel L:25.000 U:4.000 2.00L/Laps SL: 12 FL:  2 EL:12.50 FN:60.00 FPM:0 T0.60 "
+        "NPL:12.50 0 0                 ";
+    EXPECT_EQ(out, row + "\r");
 
-// On a terminal the row is held back between its ten writes a second; the block is not.
-TEST_F(PitTest, RowKeptOffTheTerminalStillFeedsTheBlock) {
-    standardWindow();
-    openLocalBlock();
+    // On a terminal the row is held back between its ten writes a second; the block is not.
     common::SetConsoleColumnsSource([] { return 80; });
     common::BeginStatusRows();
     const std::string shown = refresh();
@@ -246,11 +223,7 @@ TEST_F(PitTest, RowKeptOffTheTerminalStillFeedsTheBlock) {
     common::BeginStatusRows();  // the same instant
     const std::string held = refresh();
     common::SetConsoleColumnsSource(nullptr);
-    EXPECT_EQ(shown,
-              std::string(" Fuel L:25.000 U:4.000 2.00L/Laps SL: 12 FL:  2 EL:12.50 FN:60.00 "
-                          "FPM:0 T0.60 NPL:12.50 0 0                 ")
-                      .substr(0, 79) +
-                  "\r");
+    EXPECT_EQ(shown, row.substr(0, 79) + "\r");
     EXPECT_EQ(held, "");
     EXPECT_EQ(blockLine(), " 7, 12, 30,12.50, 40,  0,  0\r");
 }

@@ -70,9 +70,7 @@ TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
     };
     const std::string debug = " [\033[33m DEBUG \033[0m]  ApplicationSwitch: ON\n\n";
     const Case cases[] = {
-        {"", 0, kActive, 0},
-        {"[Setup]\nPassiveMode=0\n", 1, kActive + debug, 0},
-        {"[Setup]\nPassiveMode=1\n", 0, kPassive, 1},
+        {"[Setup]\nPassiveMode=0\n", 0, kActive, 0},
         {"[setup]\npassivemode=7\n", 1, kPassive + debug, 1},
     };
     telemetry::Telemetry().replaceConnection(nullptr);
@@ -104,47 +102,6 @@ TEST_F(MainTickTest, WithoutTheSimulatorTheFirstWatchDrawsTheBannerOnce) {
         EXPECT_EQ(calls.rfind("sleep 16, sleep 100, ", 0), 0u) << calls;
         EXPECT_EQ(calls.substr(calls.find("updateAudioEngine")), turns) << calls;
     }
-}
-
-TEST_F(MainTickTest, ConnectingRedrawsOpensTheBlockAndLoadsTelemetryAfterThreeSeconds) {
-    const std::string offline = tick();
-    ASSERT_TRUE(contains(offline, kWaitForSim)) << offline;
-    timeline_.clear();
-    script().calls.clear();
-
-    const std::string out = bringOnline();
-    // The banner is drawn anew, once, for the connection.
-    EXPECT_EQ(count(out, app::kPluginBanner), 1u) << out;
-    EXPECT_TRUE(contains(out, std::string(kConnected) + kLinkConnected)) << out;
-    EXPECT_FALSE(contains(out, kWaitForSim)) << out;
-    EXPECT_EQ(voiceEvents(), Calls{"say later: Sim connected."});
-
-    const size_t wait = out.find(kWaitForTelemetry);
-    const size_t loaded = out.find(kLoaded);
-    ASSERT_NE(wait, std::string::npos) << out;
-    ASSERT_NE(loaded, std::string::npos) << out;
-    EXPECT_LT(wait, loaded);
-
-    // The 3000 ms pass on the clock between the two lines, then the join line is logged.
-    const std::string calls = joined(script().calls);
-    EXPECT_TRUE(contains(calls, "sleep 3000, logSessionJoin, updateAudioEngine")) << calls;
-    EXPECT_EQ(count(calls, "logSessionJoin"), 1u) << calls;
-
-    // The block is there for other programs, 256 bytes, under its name.
-    ASSERT_NE(Race().LocalBlock, nullptr);
-    auto reader = platform::openSharedMemoryReadOnly("Local\\qrdlocal");
-    ASSERT_NE(reader, nullptr);
-    ASSERT_GE(reader->size(), 256u);
-    const char line[] = " 5, 12, 30,12.50, 40,  0,  0\r";
-    std::memcpy(Race().LocalBlock->data(), line, sizeof line - 1);
-    EXPECT_EQ(std::memcmp(reader->data(), line, sizeof line - 1), 0);
-
-    // Later rows load nothing again and draw nothing.
-    script().calls.clear();
-    sim_.publish();
-    const std::string later = tick();
-    EXPECT_FALSE(contains(later, kWaitForTelemetry)) << later;
-    EXPECT_FALSE(contains(later, app::kPluginBanner)) << later;
 }
 
 TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines) {
@@ -198,10 +155,18 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         EXPECT_EQ(r.BaselinePressureRR, 0);
         EXPECT_EQ(voiceEvents(), Calls{"say later: Waiting for the sim."});
 
-        // Back again: the block is opened and the telemetry loaded anew (bringOnline checks).
+        // Back again: one banner, the block opened and, once the 3000 ms have passed on the
+        // clock, the telemetry loaded and the join logged anew (bringOnline checks the first).
         timeline_.clear();
-        bringOnline();
+        script().calls.clear();
+        const std::string back = bringOnline();
+        EXPECT_EQ(count(back, app::kPluginBanner), 1u) << back;
+        EXPECT_TRUE(contains(back, std::string(kConnected) + kLinkConnected)) << back;
+        EXPECT_LT(back.find(kWaitForTelemetry), back.find(kLoaded)) << back;
         EXPECT_EQ(voiceEvents(), Calls{"say later: Sim connected."});
+        const std::string calls = joined(script().calls);
+        EXPECT_TRUE(contains(calls, "sleep 3000, logSessionJoin, updateAudioEngine")) << calls;
+        EXPECT_EQ(count(calls, "logSessionJoin"), 1u) << calls;
     }
 }
 
@@ -270,17 +235,19 @@ TEST_F(MainTickTest, ABlockThatCannotBeMappedSaysSoWithTheErrorOfTheView) {
 }
 #endif
 
-TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirReset) {
+TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirResetAndShowTheWeather) {
     bringOnline();
     RaceState& r = Race();
     r.TireResetDone = 0;  // back from a stint on track
+    script().garageMarker = "<commands>";
+    sim_.set("AirTemp", 30.5);
+    sim_.set("TrackTempCrew", 42.0);
     for (int lap = 5; lap <= 6; ++lap) {
         SCOPED_TRACE(lap);
         sim_.setBool("IsOnTrack", false);
         sim_.setInt("Lap", lap);
         sim_.set("FuelLevel", 40.0 - lap);
-        // What a stint on track would have left behind (the fuel window's own reset is the
-        // race state's test).
+        // What a stint on track would have left behind.
         r.AdaptiveTireManagement = 0;
         r.FuelLastSet = 20;
         r.TiresRequested = 1;
@@ -288,7 +255,11 @@ TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirReset) {
         r.TireChangeMode = 2;
         script().calls.clear();
         sim_.publish();
-        tick();
+        // The setup's pressures, once read, change the garage's word.
+        EXPECT_EQ(tick(), std::string(" Weather: Air: 30.5 (4.9) Track: 42.0 (2.0)<commands>") +
+                              (lap == 5 ? " Open Garage." : " Setup data read.") +
+                              std::string(44 + 9, ' ') + "\r");
+        sim_.set("PitSvLFP", 172.0);
 
         EXPECT_EQ(r.ResetLap, lap);
         EXPECT_EQ(r.FuelAtReset, static_cast<float>(40.0 - lap));
@@ -301,29 +272,8 @@ TEST_F(MainTickTest, GarageTicksHoldTheFuelAndTireWindowsAtTheirReset) {
         EXPECT_EQ(r.LapReportSent, 0);
         EXPECT_EQ(joined(script().calls),
                   "updateAudioEngine, pollControls, refreshSessionSnapshot, garageDriverCommands");
-        if (lap == 5) {
-            // The tire reset of the garage visit.
-            EXPECT_EQ(r.TireAgeInLaps, 0);
-            EXPECT_EQ(r.TireChangeMode, 0);
-        } else {
-            // Done once per visit: the mode chosen since stays.
-            EXPECT_EQ(r.TireChangeMode, 2);
-        }
-    }
-}
-
-TEST_F(MainTickTest, TheGarageRowShowsTheWeatherAndTheSetupState) {
-    bringOnline();
-    script().garageMarker = "<commands>";
-    sim_.setBool("IsOnTrack", false);
-    sim_.set("AirTemp", 30.5);
-    sim_.set("TrackTempCrew", 42.0);
-    for (const char* word : {" Open Garage.", " Setup data read."}) {
-        SCOPED_TRACE(word);
-        sim_.publish();
-        EXPECT_EQ(tick(), std::string(" Weather: Air: 30.5 (4.9) Track: 42.0 (2.0)<commands>") +
-                              word + std::string(44 + 9, ' ') + "\r");
-        sim_.set("PitSvLFP", 172.0);
+        // The tire reset is done once per visit: the mode chosen since stays.
+        EXPECT_EQ(r.TireChangeMode, lap == 5 ? 0 : 2);
     }
 }
 
@@ -339,9 +289,7 @@ TEST_F(MainTickTest, InTheWorldTheWorkFollowsTheTrackSurface) {
         "updateAudioEngine, pollControls, refreshSessionSnapshot, driverCommands, "
         "pitRoadHandling";
     const Case cases[] = {{3, 0, 0, ", onTrackCalls"},
-                          {2, 0, 0, ""},
                           {1, 0, 0, ""},
-                          {0, 0, 0, ""},
                           {-1, 0, 9, ""},   // no tire lap yet
                           {-1, 4, 4, ""}};  // one taken stays
     bringOnline();
@@ -359,42 +307,32 @@ TEST_F(MainTickTest, InTheWorldTheWorkFollowsTheTrackSurface) {
     }
 }
 
-TEST_F(MainTickTest, TirePositionAndBaselinesComeFromTheRow) {
+// The tire's age and distance are seen in the pit road tests' rows and log lines.
+TEST_F(MainTickTest, BaselinesAndThePitSpeedLimitComeFromTheRow) {
     bringOnline();
     inTheWorld(3);
     RaceState& r = Race();
-    sim_.setInt("Lap", 12);
-    sim_.set("LapDist", 250.5);
-    sim_.set("LFcoldPressure", 165);
-    sim_.set("RFcoldPressure", 166);
-    sim_.set("LRcoldPressure", 167);
-    sim_.set("RRcoldPressure", 168);
-    r.TireChangeLap = 10;
-    r.LocalLapLength = 3600;
+    const char* const cold[] = {"LFcoldPressure", "RFcoldPressure", "LRcoldPressure",
+                                "RRcoldPressure"};
+    for (int i = 0; i < 4; ++i) {
+        sim_.set(cold[i], 165 + i);
+    }
     r.BaselinePressureLF = 0;
     sim_.publish();
     tick();
-    EXPECT_EQ(r.TireAgeInLaps, 2);
-    EXPECT_DOUBLE_EQ(r.TireDistance, 2 * 3600 + 250.5);
-    EXPECT_EQ(r.BaselinePressureLF, 165);
-    EXPECT_EQ(r.BaselinePressureRF, 166);
-    EXPECT_EQ(r.BaselinePressureLR, 167);
-    EXPECT_EQ(r.BaselinePressureRR, 168);
-
-    // Taken baselines stay while the one of the left front is set.
-    sim_.set("LFcoldPressure", 150);
-    sim_.set("RRcoldPressure", 150);
-    r.BaselinePressureRR = 0;
-    sim_.publish();
-    tick();
-    EXPECT_EQ(r.BaselinePressureLF, 165);
-    EXPECT_EQ(r.BaselinePressureRR, 0);
+    EXPECT_EQ((std::vector<double>{r.BaselinePressureLF, r.BaselinePressureRF, r.BaselinePressureLR,
+                                   r.BaselinePressureRR}),
+              (std::vector<double>{165, 166, 167, 168}));
     EXPECT_EQ(r.TrackPitSpeedLimit, 72);  // "72.42 kph": the leading number
 
-    // A session text without the limit leaves it as it was.
+    // Taken baselines stay while the one of the left front is set; a session text without the
+    // limit leaves it as it was.
+    sim_.set("RRcoldPressure", 150);
+    r.BaselinePressureRR = 0;
     sim_.setSessionText("---\nWeekendInfo:\n TrackName: nowhere\n...\n");
     sim_.publish();
     tick();
+    EXPECT_EQ(r.BaselinePressureRR, 0);
     EXPECT_EQ(r.TrackPitSpeedLimit, 72);
 }
 

@@ -32,23 +32,17 @@ TEST_F(DriverCommandsTest, StintCyclesThroughThePlansAndSaysWhetherThePlanApplie
         race().FuelPlan = 0;
         race().TanksToFinish = c.tanks;
         race().NextPitLaps = 7.9;
+        timeline_.clear();
         Events said;
         for (int press = 1; press <= 5; ++press) {
-            timeline_.clear();
             tick(kStint);
-            const Events spoken = timeline_.starting("say");
-            ASSERT_EQ(spoken.size(), 1u);
-            said.push_back(spoken[0]);
+            const std::string plan = std::to_string(press % 5);
+            said.push_back(c.available ? "say:  Setting Stint Fuel plan " + plan
+                                       : "say:  Fuel Plan change not available yet. Setting plan " +
+                                             plan + ", Next Pit window in 7 laps");
         }
+        EXPECT_EQ(timeline_.starting("say"), said);
         EXPECT_EQ(race().FuelPlan, 0);
-        for (int plan = 1; plan <= 5; ++plan) {
-            const int expected = plan % 5;
-            const std::string text =
-                c.available ? "say:  Setting Stint Fuel plan " + std::to_string(expected)
-                            : "say:  Fuel Plan change not available yet. Setting plan " +
-                                  std::to_string(expected) + ", Next Pit window in 7 laps";
-            EXPECT_EQ(said[plan - 1], text);
-        }
     }
 }
 
@@ -237,41 +231,11 @@ TEST_F(DriverCommandsTest, EachPlaceAnswersItsFunctionWithItsAdvisory) {
 // The fuel window's reset, as the driver's ModeOption and the garage ask for it.
 using RaceStateTest = RaceTest;
 
-TEST_F(RaceStateTest, FuelResetStartsTheWindowFromTelemetry) {
+TEST_F(RaceStateTest, FuelResetStartsTheWindowFromTelemetryAndKeepsTheFirstHighBurn) {
     sim_.set("SessionTime", 1234.97);
     sim_.setInt("Lap", 7);
     sim_.set("FuelLevel", 42.5);
     publish();
-
-    engineer::RaceState& r = race();
-    r.DistanceSinceReset = 880;
-    r.NextPitLaps = 3;
-    r.FuelPlanFraction = 0.5;
-    r.FuelBurnPerLapMax = 2.6;
-    r.FuelBurnPerMinMax = 1.3;
-    r.FuelPlan = 2;
-    r.FuelBurnMax = 2.6;
-    r.FuelBurnPerLap = 2.4;
-    r.FuelBurnPerMin = 1.2;
-    r.FuelUsed = 9;
-    r.LitersToAdd = 30;
-    engineer::FuelReset();
-
-    EXPECT_EQ(r.ResetSessionTime, 1234.0);  // whole seconds, truncated
-    EXPECT_EQ(r.ResetLap, 7);
-    EXPECT_EQ(r.FuelAtReset, 42.5f);
-    EXPECT_EQ(r.DistanceSinceReset, 0);
-    for (double v : {r.NextPitLaps, r.FuelPlanFraction, double(r.FuelBurnPerLapMax),
-                     double(r.FuelBurnPerMinMax), double(r.FuelPlan), double(r.FuelBurnMax),
-                     double(r.FuelBurnPerLap), double(r.FuelBurnPerMin)}) {
-        EXPECT_EQ(v, 0);
-    }
-    // Not part of the window's reset.
-    EXPECT_EQ(r.FuelUsed, 9);
-    EXPECT_EQ(r.LitersToAdd, 30);
-}
-
-TEST_F(RaceStateTest, FuelResetKeepsTheFirstHighBurn) {
     struct Case {
         const char* name;
         int32_t raceSessionType;
@@ -296,8 +260,29 @@ TEST_F(RaceStateTest, FuelResetKeepsTheFirstHighBurn) {
         r.LastHighFuelBurnMax = c.lastHigh;
         r.FuelBurnPerLapMax = c.perLapMax;
         r.FuelBurnPerMinMax = c.perMinMax;
+        r.DistanceSinceReset = 880;
+        r.NextPitLaps = 3;
+        r.FuelPlanFraction = 0.5;
+        r.FuelPlan = 2;
+        r.FuelBurnMax = 2.6f;
+        r.FuelBurnPerLap = 2.4f;
+        r.FuelBurnPerMin = 1.2f;
+        r.FuelUsed = 9;
+        r.LitersToAdd = 30;
         engineer::FuelReset();
         EXPECT_EQ(r.LastHighFuelBurnMax, c.expected);
+        EXPECT_EQ(r.ResetSessionTime, 1234.0);  // whole seconds, truncated
+        EXPECT_EQ(r.ResetLap, 7);
+        EXPECT_EQ(r.FuelAtReset, 42.5f);
+        for (double v :
+             {double{r.DistanceSinceReset}, r.NextPitLaps, r.FuelPlanFraction,
+              double{r.FuelBurnPerLapMax}, double{r.FuelBurnPerMinMax}, double(r.FuelPlan),
+              double{r.FuelBurnMax}, double{r.FuelBurnPerLap}, double{r.FuelBurnPerMin}}) {
+            EXPECT_EQ(v, 0);
+        }
+        // Not part of the window's reset.
+        EXPECT_EQ(r.FuelUsed, 9);
+        EXPECT_EQ(r.LitersToAdd, 30);
 
         r.FuelBurnPerLapMax = 4.0f;
         r.FuelBurnPerMinMax = 4.0f;

@@ -1,5 +1,6 @@
 // The calls made on track without being asked, through the real tick.
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,40 +21,54 @@ class OnTrackCallsTest : public RaceWorkTest {
     Events said() const { return timeline_.starting("say"); }
 };
 
-TEST_F(OnTrackCallsTest, LowFuelIsCalledStrictlyBetweenOneAndTwoLapsOncePerFall) {
-    const std::string warning =
-        "say later: Warning for low fuel, there is 2 laps left in the tank.";
+// Each call is made once when its condition begins, and again only after it has ended.
+TEST_F(OnTrackCallsTest, EachCallOncePerOccasion) {
     struct Case {
-        std::vector<float> lapsLeft;
-        size_t warnings;
+        const char* name;
+        void (*set)(testsupport::FakeSimulator& sim, double value);
+        std::vector<double> values;  // one tick each
+        const char* call;
+        size_t times;
     };
     const Case cases[] = {
-        {{2.0f}, 0},
-        {{1.0f}, 0},
-        {{1.99f}, 1},
-        {{2.5f, 1.5f, 1.5f, 1.2f}, 1},
-        // Refuelled and falling again: a second warning.
-        {{2.5f, 1.5f, 2.5f, 1.5f}, 2},
+        {"low fuel, strictly between one and two laps",
+         [](testsupport::FakeSimulator&, double v) {
+             engineer::Race().FuelLapsLeft = static_cast<float>(v);
+         },
+         {2.0, 1.0, 2.5, 1.99, 1.5, 1.2, 2.5, 1.5},
+         "say later: Warning for low fuel, there is 2 laps left in the tank.",
+         2},
+        {"box next lap, strictly between one and two laps",
+         [](testsupport::FakeSimulator&, double v) { engineer::Race().NextPitLaps = v; },
+         {1.5, 1.4, 0.9, 1.5, 2.0, 1.5, 2.5, 1.0},
+         "say later: Ok, Fuel plan says box next lap, Copy Box next lap?",
+         3},
+        {"the checkered flag's data report",
+         [](testsupport::FakeSimulator& sim, double v) {
+             sim.setInt("SessionFlags", static_cast<int>(v));
+         },
+         {1, 1, 3, 0, 1},
+         "GET /qrd/data.php",
+         2},
+        {"the lap report near the pit entry",
+         [](testsupport::FakeSimulator&, double v) { engineer::Race().DistanceToPitEntry = v; },
+         {80, 75, 80, 74.9, 50, 10, 300, 60},
+         "GET /qrd/lap.php",
+         2},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.lapsLeft.size());
-        race().LowFuelWarned = 0;
+        SCOPED_TRACE(c.name);
         timeline_.clear();
-        for (float laps : c.lapsLeft) {
-            race().FuelLapsLeft = laps;
+        for (double v : c.values) {
+            c.set(sim_, v);
             tick();
         }
-        EXPECT_EQ(said(), Events(c.warnings, warning));
+        Events calls;
+        for (const std::string& e : timeline_.events()) {
+            calls.push_back(e.rfind("GET", 0) == 0 ? e.substr(0, e.find('?')) : e);
+        }
+        EXPECT_EQ(std::count(calls.begin(), calls.end(), c.call), static_cast<long>(c.times));
     }
-}
-
-TEST_F(OnTrackCallsTest, TheBoxCallIsMadeAgainAfterThePlanLeavesTheLastLap) {
-    const std::string call = "say later: Ok, Fuel plan says box next lap, Copy Box next lap?";
-    for (double laps : {1.5, 1.4, 0.9, 1.5, 2.0, 1.0}) {
-        race().NextPitLaps = laps;
-        tick();
-    }
-    EXPECT_EQ(said(), Events(2, call));
 }
 
 TEST_F(OnTrackCallsTest, TheWhiteFlagIsCalledOnceWithTheLapsInTheTank) {
@@ -69,30 +84,6 @@ TEST_F(OnTrackCallsTest, TheWhiteFlagIsCalledOnceWithTheLapsInTheTank) {
     sim_.setInt("SessionFlags", 2);
     tick();
     EXPECT_EQ(said().back(), "say later: White flag, last lap, with 3.26 laps left in the tank.");
-}
-
-TEST_F(OnTrackCallsTest, TheCheckeredFlagSendsOneDataReportWhileItShows) {
-    for (int flags : {1, 1, 3, 0, 1}) {
-        sim_.setInt("SessionFlags", flags);
-        tick();
-    }
-    Events reports;
-    for (const std::string& get : timeline_.starting("GET ")) {
-        reports.push_back(get.substr(0, get.find('?')));
-    }
-    EXPECT_EQ(reports, Events(2, "GET /qrd/data.php"));
-}
-
-TEST_F(OnTrackCallsTest, TheLapReportIsSentOnceALapNearThePitEntry) {
-    for (double distance : {80.0, 75.0, 74.9, 50.0, 10.0, 300.0, 60.0}) {
-        race().DistanceToPitEntry = distance;
-        tick();
-    }
-    const Events gets = timeline_.starting("GET ");
-    ASSERT_EQ(gets.size(), 2u);
-    for (const std::string& get : gets) {
-        EXPECT_EQ(get.rfind("GET /qrd/lap.php?", 0), 0u) << get;
-    }
 }
 
 TEST_F(OnTrackCallsTest, FuelSavingIsAdvisedAtTheLapReportOfARacingLapInTheLastTank) {
