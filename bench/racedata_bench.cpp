@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "platform/http_client.h"
-#include "support/postgres_cluster.h"
+#include "postgres_cluster.h"
 #include "tools/racedata/database.h"
 #include "tools/racedata/report_fields.h"
 #include "tools/racedata/service.h"
@@ -37,7 +37,7 @@
 namespace {
 
 // CPU seconds each of the server's processes has used so far, by process id.
-std::map<long, double> serverCpuSeconds(const testsupport::PostgresCluster& cluster) {
+std::map<long, double> serverCpuSeconds(const benchsupport::PostgresCluster& cluster) {
     std::ifstream pidFile(std::filesystem::path(cluster.data()) / "postmaster.pid");
     long postmaster = 0;
     pidFile >> postmaster;
@@ -88,10 +88,10 @@ namespace fs = std::filesystem;
 
 enum Backend { kSqlite, kPostgres };
 
-testsupport::PostgresCluster* postgres(std::string& why) {
+benchsupport::PostgresCluster* postgres(std::string& why) {
     static std::string failure;
-    static std::unique_ptr<testsupport::PostgresCluster> cluster =
-        testsupport::PostgresCluster::start(42450 + ::getpid() % 50, true, failure);
+    static std::unique_ptr<benchsupport::PostgresCluster> cluster =
+        benchsupport::PostgresCluster::start(42450 + ::getpid() % 50, true, failure);
     why = failure;
     return cluster.get();
 }
@@ -101,7 +101,7 @@ std::string newDatabase(Backend backend, const fs::path& folder, std::string& er
     if (backend == kSqlite) {
         return (folder / "bench.db").string();
     }
-    testsupport::PostgresCluster* cluster = postgres(error);
+    benchsupport::PostgresCluster* cluster = postgres(error);
     return cluster ? cluster->newDatabase() : "";
 }
 
@@ -424,7 +424,7 @@ void BM_QuestionsOfAStore(benchmark::State& state, Backend backend) {
     // The store's connection made before the count begins, so that its server process counts.
     filled.store->weatherChange(0, 0);
     std::string ignored;
-    testsupport::PostgresCluster* cluster = backend == kPostgres ? postgres(ignored) : nullptr;
+    benchsupport::PostgresCluster* cluster = backend == kPostgres ? postgres(ignored) : nullptr;
     const std::map<long, double> serverCpuAtStart =
         cluster ? serverCpuSeconds(*cluster) : std::map<long, double>{};
     int64_t n = 0;

@@ -19,7 +19,7 @@
 
 #include "tools/racedata/database.h"
 
-namespace testsupport {
+namespace benchsupport {
 
 class PostgresCluster {
   public:
@@ -127,4 +127,4 @@ class PostgresCluster {
     bool started_ = false;
 };
 
-}  // namespace testsupport
+}  // namespace benchsupport
