@@ -6,12 +6,11 @@
 #include <vector>
 
 #include "audio_fixture.h"
-#include "support/wav_measure.h"
 
 namespace {
 
-using testsupport::rmsOf;
-using testsupport::toneShare;
+using audiotest::rmsOf;
+using audiotest::toneShare;
 
 class DeviceSelectionTest : public audiotest::AudioTest {};
 
@@ -93,7 +92,6 @@ TEST_F(DeviceSelectionTest, WhatIsNotADeviceIsNeitherSelectedNorKept) {
         EXPECT_EQ(audio::Engine().currentDriver(), 0) << "the output stays where it was";
         EXPECT_EQ(audio::Engine().hasDeviceOutput(), c.devices > 0);
         audio::ShutdownAudioEngine();
-        capture_.reset();
     }
 }
 

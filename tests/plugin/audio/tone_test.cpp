@@ -7,13 +7,12 @@
 
 #include "audio_fixture.h"
 #include "plugin/audio/voice.h"
-#include "support/wav_measure.h"
 
 namespace {
 
-using testsupport::rmsOf;
-using testsupport::soundingFrames;
-using testsupport::toneShare;
+using audiotest::rmsOf;
+using audiotest::soundingFrames;
+using audiotest::toneShare;
 
 class ToneTest : public audiotest::AudioTest {};
 
