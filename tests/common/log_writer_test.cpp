@@ -145,21 +145,6 @@ TEST_F(LogWriterTest, AnUnwritableLogSaysSoOnceAndTheNextGoodPathGetsTheLines) {
     }
 }
 
-TEST_F(LogWriterTest, TheTwoProgramsWriteTheirOwnFilesAndLabels) {
-    EXPECT_EQ(common::PluginLog().path(), "Qm_Korvane_Plugin.log");
-    EXPECT_EQ(common::LauncherLog().path(), "Qm_Korvane_Launcher.log");
-    EXPECT_EQ(common::LauncherLog().formatLine("Starting Up."),
-              "Launcher: 1700000000 :  Starting Up.\n");
-
-    common::PluginLog().setPath(file_.string());
-    common::StartPluginLog("Starting Up. ");
-    common::WritePluginLogf("BOX: %s %d%%", "Stop", 50);
-    common::PluginLog().setPath("");
-    EXPECT_EQ(readText(file_),
-              "KV: 1700000000 :  Starting Up. \n"
-              "KV: 1700000000 :  BOX: Stop 50%\n");
-}
-
 }  // namespace
 
 // The live status row: sixty rows a second reach a terminal ten times a second, each short
