@@ -122,16 +122,4 @@ inline double toneShare(const platform::WavData& wav, int channel, std::size_t s
     return (s1 * s1 + s2 * s2 - coeff * s1 * s2) / (energy * static_cast<double>(n) / 2.0);
 }
 
-// Frames of `channel` louder than 1e-3, from the first to the last.
-inline std::size_t soundingFrames(const platform::WavData& wav, int channel) {
-    std::size_t first = wav.frames(), last = 0;
-    for (std::size_t i = 0; i < wav.frames(); ++i) {
-        if (std::fabs(sampleOf(wav, channel, i)) > 1e-3) {
-            first = std::min(first, i);
-            last = i;
-        }
-    }
-    return first <= last && first < wav.frames() ? last - first + 1 : 0;
-}
-
 }  // namespace audiotest
