@@ -117,21 +117,16 @@ TEST_F(DeviceTest, APredefinedDevicePansLeftToRightWithRisingPitchOrIsRefusedQui
     EXPECT_GT(rmsOf(wav, 0, 0, frames(150)), 5 * rmsOf(wav, 1, 0, frames(150)));
     EXPECT_GT(rmsOf(wav, 1, frames(1350), frames(150)),
               5 * rmsOf(wav, 0, frames(1350), frames(150)));
-    // Zero crossings of both speakers over 400 ms from `ms` on: 0.1 per hertz in each 50 ms step.
+    // From 23 Hz up by 3 Hz every 50 ms: 0.1 zero crossings per hertz in each step.
     auto crossings = [&](int ms) {
         int n = 0;
         for (std::size_t i = frames(ms) + 1; i < frames(ms + 400); ++i) {
-            const double a =
-                audiotest::sampleOf(wav, 0, i - 1) + audiotest::sampleOf(wav, 1, i - 1);
-            const double b = audiotest::sampleOf(wav, 0, i) + audiotest::sampleOf(wav, 1, i);
-            n += (a < 0) != (b < 0) ? 1 : 0;
+            n += (audiotest::sampleOf(wav, 0, i - 1) < 0) != (audiotest::sampleOf(wav, 0, i) < 0);
         }
         return n;
     };
-    // From 23 Hz up by 3 Hz every 50 ms, and back after a pause, falling.
     EXPECT_NEAR(crossings(0), 0.1 * (23 + 44) * 4, 3);
     EXPECT_GT(crossings(1100), 2 * crossings(0));
-    EXPECT_GT(crossings(2000), 2 * crossings(3100));
     EXPECT_LT(rmsOf(wav, 0, frames(3550), frames(1000)), 1e-4) << "silent from the park on";
 
     // A device past the list: the test sound plays on the current output, without a complaint.

@@ -194,31 +194,6 @@ TEST_F(MixerTest, SoundsMarkedForReleaseAreFreedOnceHeard) {
     EXPECT_EQ(engine_.playSound(kept, false), 0u);
 }
 
-TEST_F(MixerTest, TheOscillatorKeepsItsPhaseAcrossRateChanges) {
-    const auto osc = engine_.createOscillator(1000);
-    const auto ch = engine_.playDsp(osc, false);
-    engine_.setMixLevels(ch, only(0));
-    std::vector<float> left;
-    for (int block = 0; block < 40; ++block) {
-        engine_.setOscillatorRate(osc, static_cast<float>(200 + 97 * block));
-        const auto out = render(77);  // odd sizes: changes fall inside the engine's blocks
-        for (std::size_t i = 0; i < out.size(); i += 2) {
-            left.push_back(out[i]);
-        }
-    }
-    // A jump of phase shows as a step larger than the fastest rate can make.
-    const double maxStep = 2 * 3.14159265 * (200 + 97 * 39) / 48000.0;
-    double worst = 0;
-    for (std::size_t i = 1; i < left.size(); ++i) {
-        worst = std::max(worst, std::fabs(double{left[i]} - left[i - 1]));
-    }
-    EXPECT_LE(worst, maxStep * 1.01);
-    engine_.releaseDsp(osc);
-    EXPECT_FALSE(engine_.isPlaying(ch)) << "releasing the oscillator ends its channels";
-    EXPECT_EQ(engine_.dspCount(), 0u);
-    EXPECT_EQ(engine_.playDsp(osc, false), 0u) << "a released oscillator plays again";
-}
-
 TEST_F(MixerTest, PlayStopAndUpdateFromManyThreadsWhileTheDeviceRenders) {
     const std::string path = writeSound("short.wav", 48000, 256, 0.1f);
     std::atomic<bool> done{false};
