@@ -22,7 +22,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
 
 #include "fuzz/fuzz_input.h"
