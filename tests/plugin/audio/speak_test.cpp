@@ -101,11 +101,6 @@ class FakeSpeechRenderer {
 
 using Mode = FakeSpeechRenderer::Mode;
 
-// Calendar seconds whose second-of-minute is `second` (1,700,000,000 is second 20).
-int64_t atSecond(int second) {
-    return 1699999980 + second;
-}
-
 #ifndef _WIN32
 // Set by a test's child process: once every static object of the program has been destroyed
 // (the program's finalisers run after them), a message is spoken, as a speech thread the end of
@@ -139,13 +134,7 @@ class SpeakTest : public audiotest::AudioTest {
         fs::current_path(previous_);
         AudioTest::TearDown();
     }
-    std::vector<std::string> filesLeft() const {
-        std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir_)) {
-            names.push_back(e.path().filename().string());
-        }
-        return names;
-    }
+    bool filesLeft() const { return !fs::is_empty(dir_); }
     void waitForBackground() { ASSERT_TRUE(audio::WaitForBackgroundSpeech(20000)); }
 
     FakeSpeechRenderer fake_;
@@ -157,12 +146,12 @@ TEST_F(SpeakTest, MessagesPlayFromFilesOfTheirOwnThatAreGoneAtOnce) {
     const std::pair<int, int> times[] = {{1, 23}, {12, 3}, {12, 3}};
     ::testing::internal::CaptureStderr();
     for (const auto& [second, ms] : times) {
-        clock_.setCalendarTime(atSecond(second), ms);
+        clock_.setCalendarTime(1699999980 + second, ms);  // 1,700,000,000 is second 20
         audio::Speak(L" Fuel Reset.");
     }
     const std::string err = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("Fault Flushing"), std::string::npos) << err;
-    EXPECT_TRUE(filesLeft().empty());
+    EXPECT_FALSE(filesLeft());
     EXPECT_EQ(clock_.sleeps(), std::vector<int>(6, 100));
 
     const auto calls = fake_.calls();
@@ -217,7 +206,7 @@ TEST_F(SpeakTest, AFailedMessagePlaysNothingAndTheProgramGoesOn) {
         EXPECT_EQ(audio::OutputChannel(), previous);
         EXPECT_EQ(audio::SpeechSound(), previousSound);
         EXPECT_TRUE(audio::Engine().isPlaying(previous)) << "the earlier message was cut off";
-        EXPECT_TRUE(filesLeft().empty());
+        EXPECT_FALSE(filesLeft());
     }
 }
 
@@ -257,7 +246,7 @@ TEST_F(SpeakTest, BackgroundMessagesRenderTheirOwnCopiesAtOnceAndPlayOverEachOth
     ASSERT_EQ(calls.size(), 2u);
     EXPECT_NE(calls[0].path, calls[1].path);
     EXPECT_FALSE(calls[0].fileExistedBefore || calls[1].fileExistedBefore);
-    EXPECT_TRUE(filesLeft().empty());
+    EXPECT_FALSE(filesLeft());
     std::sort(calls.begin(), calls.end(),
               [](const auto& a, const auto& b) { return a.text < b.text; });
     EXPECT_EQ(calls[0].text, L" 12 laps of fuel left.");
@@ -291,7 +280,7 @@ TEST_F(SpeakTest, AWorkingFolderThatIsGoneLosesTheMessageWithItsNoteAndTheNextIs
         EXPECT_EQ(audio::SpeechSound() != 0u, back) << "a message that was never written plays";
     }
     EXPECT_TRUE(audio::Engine().isPlaying(audio::OutputChannel()));
-    EXPECT_TRUE(filesLeft().empty()) << "the message's file was left behind";
+    EXPECT_FALSE(filesLeft()) << "the message's file was left behind";
 }
 #endif
 
@@ -304,7 +293,7 @@ TEST_F(SpeakTest, PassiveModeRendersAndPlaysNothing) {
     waitForBackground();
     EXPECT_TRUE(fake_.calls().empty());
     EXPECT_EQ(audio::OutputChannel(), 0u);
-    EXPECT_TRUE(filesLeft().empty());
+    EXPECT_FALSE(filesLeft());
     EXPECT_TRUE(clock_.sleeps().empty());
     EXPECT_EQ(audio::Engine().channelCount(), 0u);
     EXPECT_EQ(audio::Engine().soundCount(), 0u);
