@@ -39,22 +39,34 @@ class LogWriterTest : public ::testing::Test {
     common::LogWriter log_{"KV", "unused.log"};
 };
 
-TEST_F(LogWriterTest, LinesCarryTheStampAsUnsigned32BitSeconds) {
-    struct Case {
+TEST_F(LogWriterTest, LinesCarryTheStampAsUnsigned32BitSecondsAndTheMessageLiterally) {
+    const std::string stamped = "KV: 1700000000 :  ";
+    const struct {
         int64_t seconds;
-        const char* message;
-        const char* line;
-    };
-    const Case cases[] = {
-        {1700000000, "Starting Up. ", "KV: 1700000000 :  Starting Up. \n"},
-        {0, "LOG: x", "KV: 0 :  LOG: x\n"},
-        {4294967295LL, "", "KV: 4294967295 :  \n"},
+        std::string message;
+        bool formatted;  // through appendf("%s")
+        std::string line;
+    } cases[] = {
+        {0, "LOG: x", false, "KV: 0 :  LOG: x\n"},
+        {4294967295LL, "", true, "KV: 4294967295 :  \n"},
         // Past 2106 the stamp wraps as a 32-bit number does.
-        {4294967296LL + 7, "BOX: y", "KV: 7 :  BOX: y\n"},
+        {4294967296LL + 7, "SET: 100% %s %n %d", false, "KV: 7 :  SET: 100% %s %n %d\n"},
+        // 255 characters at most, the line feed kept, whichever buffer cuts first.
+        {1700000000, std::string(400, 'x'), false,
+         stamped + std::string(255 - stamped.size() - 1, 'x') + "\n"},
+        {1700000000, std::string(1000, 'y'), true,
+         stamped + std::string(255 - stamped.size() - 1, 'y') + "\n"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seconds);
         clock_.setCalendarTime(c.seconds);
-        EXPECT_EQ(log_.formatLine(c.message), c.line) << c.seconds;
+        fs::remove(file_);
+        if (c.formatted) {
+            log_.appendf("%s", c.message.c_str());
+        } else {
+            log_.append(c.message.c_str());
+        }
+        EXPECT_EQ(readText(file_), c.line);
     }
 }
 
@@ -77,32 +89,6 @@ TEST_F(LogWriterTest, StartTruncatesAndLaterLinesAppend) {
     // A second run starts over.
     log_.start("Starting Up. ");
     EXPECT_EQ(readText(file_), "KV: 1700000005 :  Starting Up. \n");
-}
-
-TEST_F(LogWriterTest, MessagesAreWrittenLiterallyAndCutToTheBuffers) {
-    const std::string prefix = "KV: 1700000000 :  ";
-    const struct {
-        std::string message;
-        bool formatted;  // through appendf("%s")
-        std::string line;
-    } cases[] = {
-        {"SET: 100% %s %n %d", false, prefix + "SET: 100% %s %n %d\n"},
-        // 255 characters at most, the line feed kept, whichever buffer cuts first.
-        {std::string(400, 'x'), false, prefix + std::string(255 - prefix.size() - 1, 'x') + "\n"},
-        {std::string(1000, 'y'), true, prefix + std::string(255 - prefix.size() - 1, 'y') + "\n"},
-    };
-    for (const auto& c : cases) {
-        log_.start("");
-        if (c.formatted) {
-            log_.appendf("%s", c.message.c_str());
-        } else {
-            log_.append(c.message.c_str());
-        }
-        EXPECT_EQ(readText(file_), prefix + "\n" + c.line);
-    }
-    log_.appendf("LOG: FuelBurnPerLap: %0.2f Laps: %d", 2.456, 12);
-    EXPECT_NE(readText(file_).find(prefix + "LOG: FuelBurnPerLap: 2.46 Laps: 12\n"),
-              std::string::npos);
 }
 
 // A log that cannot be opened or written loses its lines and says so once per path; once it can
@@ -143,21 +129,6 @@ TEST_F(LogWriterTest, AnUnwritableLogSaysSoOnceAndTheNextGoodPathGetsTheLines) {
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
         EXPECT_NE(readText(file_).find("LOG: back"), std::string::npos);
     }
-}
-
-TEST_F(LogWriterTest, TheTwoProgramsWriteTheirOwnFilesAndLabels) {
-    EXPECT_EQ(common::PluginLog().path(), "Qm_Korvane_Plugin.log");
-    EXPECT_EQ(common::LauncherLog().path(), "Qm_Korvane_Launcher.log");
-    EXPECT_EQ(common::LauncherLog().formatLine("Starting Up."),
-              "Launcher: 1700000000 :  Starting Up.\n");
-
-    common::PluginLog().setPath(file_.string());
-    common::StartPluginLog("Starting Up. ");
-    common::WritePluginLogf("BOX: %s %d%%", "Stop", 50);
-    common::PluginLog().setPath("");
-    EXPECT_EQ(readText(file_),
-              "KV: 1700000000 :  Starting Up. \n"
-              "KV: 1700000000 :  BOX: Stop 50%\n");
 }
 
 }  // namespace

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_folder.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -15,16 +17,13 @@ namespace fs = std::filesystem;
 class SettingsFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        file_ =
-            fs::temp_directory_path() /
-            ("korvane_settings_" +
-             std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + ".ini");
-        fs::remove(file_);
+        dir_ = testsupport::freshTestFolder("korvane_settings");
+        file_ = dir_ / "Qm_Korvane_Launcher.ini";
         common::setSettingsPath(file_.string());
     }
     void TearDown() override {
         common::setSettingsPath("");
-        fs::remove(file_);
+        fs::remove_all(dir_);
     }
     void write(const std::string& text) { std::ofstream(file_) << text; }
     static std::string readText(const fs::path& path) {
@@ -32,6 +31,7 @@ class SettingsFileTest : public ::testing::Test {
         return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     }
 
+    fs::path dir_;
     fs::path file_;
 };
 
@@ -77,14 +77,12 @@ TEST_F(SettingsFileTest, WrittenKeysReadBackAndKeepTheRest) {
 // would be lost).
 TEST_F(SettingsFileTest, UnwritableSettingsFailTheWriteAndKeepWhatWasThere) {
     const std::string kept = "[Setup]\nPassiveMode=1\n[Audio]\nPreferedDevice=3\n";
-    const fs::path dir = file_.parent_path() / (file_.stem().string() + "_dir");
-    fs::remove_all(dir);
-    fs::create_directories(dir / "folder.ini");
-    std::ofstream(dir / "file", std::ios::binary) << kept;
-    std::vector<fs::path> paths = {dir / "folder.ini", dir / "file" / "Qm_Korvane_Launcher.ini",
-                                   dir / "missing" / "Qm_Korvane_Launcher.ini"};
+    fs::create_directories(dir_ / "folder.ini");
+    std::ofstream(dir_ / "file", std::ios::binary) << kept;
+    std::vector<fs::path> paths = {dir_ / "folder.ini", dir_ / "file" / "Qm_Korvane_Launcher.ini",
+                                   dir_ / "missing" / "Qm_Korvane_Launcher.ini"};
 #ifndef _WIN32
-    const fs::path unreadable = dir / "unreadable.ini";
+    const fs::path unreadable = dir_ / "unreadable.ini";
     std::ofstream(unreadable, std::ios::binary) << kept;
     fs::permissions(unreadable, fs::perms::none);
     if (!std::ifstream(unreadable)) {  // root reads it all the same
@@ -102,8 +100,7 @@ TEST_F(SettingsFileTest, UnwritableSettingsFailTheWriteAndKeepWhatWasThere) {
     fs::permissions(unreadable, fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(readText(unreadable), kept);
 #endif
-    EXPECT_EQ(readText(dir / "file"), kept);
-    fs::remove_all(dir);
+    EXPECT_EQ(readText(dir_ / "file"), kept);
 }
 
 }  // namespace

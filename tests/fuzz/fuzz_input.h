@@ -12,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <string_view>
 #include <utility>
 #include <vector>
 

@@ -10,10 +10,8 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -29,22 +27,18 @@ using fuzzing::check;
 void ignore(const char*) {}
 
 platform::HttpResponse responseFor(uint8_t mode, const std::string& body) {
+    using testsupport::FakeHttpTransport;
     static const int kStatuses[] = {200, 204, 299, 301, 404, 500, 503, 0};
-    switch (mode & 3) {
-        case 1:
-            return testsupport::FakeHttpTransport::failure(platform::HttpFailure::kConnect, 12029);
-        case 2:
-            return testsupport::FakeHttpTransport::failure(platform::HttpFailure::kReadData, 28);
-        case 3:
-            if (mode & 4) {
-                return testsupport::FakeHttpTransport::failure(platform::HttpFailure::kQueryData,
-                                                               7);
-            }
-            break;
-        default:
-            break;
+    if ((mode & 3) == 1) {
+        return FakeHttpTransport::failure(platform::HttpFailure::kConnect, 12029);
     }
-    return testsupport::FakeHttpTransport::answer(body, kStatuses[(mode >> 3) & 7]);
+    if ((mode & 3) == 2) {
+        return FakeHttpTransport::failure(platform::HttpFailure::kReadData, 28);
+    }
+    if ((mode & 7) == 7) {
+        return FakeHttpTransport::failure(platform::HttpFailure::kQueryData, 7);
+    }
+    return FakeHttpTransport::answer(body, kStatuses[(mode >> 3) & 7]);
 }
 
 bool finite(const links::ReportValues& v) {
@@ -55,12 +49,7 @@ bool finite(const links::ReportValues& v) {
     for (const auto& w : v.Wheels) {
         reals.insert(reals.end(), {w.Wear, w.CarcassTemp, w.PitPressure, w.ColdPressure});
     }
-    for (double r : reals) {
-        if (!std::isfinite(r)) {
-            return false;
-        }
-    }
-    return true;
+    return std::all_of(reals.begin(), reals.end(), [](double r) { return std::isfinite(r); });
 }
 
 void checkReport(const std::string& path, std::span<const racedata::Field> fields,

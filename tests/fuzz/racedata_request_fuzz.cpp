@@ -9,6 +9,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -20,7 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
+#include <fstream>
 #include <string>
 
 #include "fuzz/fuzz_input.h"
@@ -109,14 +110,11 @@ std::string exchange(const std::string& request) {
     return answer;
 }
 
-bool waitsForBody(std::string line) {
-    for (char& c : line) {
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    }
-    size_t b = line.find_first_not_of(" \t");
-    line = b == std::string::npos ? "" : line.substr(b);
+bool waitsForBody(const std::string& line) {
+    const size_t at = line.find_first_not_of(" \t");
     for (const char* name : {"content-length", "transfer-encoding", "connection", "expect"}) {
-        if (line.rfind(name, 0) == 0) {
+        if (at != std::string::npos &&
+            strncasecmp(line.c_str() + at, name, std::strlen(name)) == 0) {
             return true;
         }
     }
@@ -156,13 +154,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     options.requestsPerSecond = 0;
     options.databasePath = (dir / "race.db").string();
     options.filesDirectory = (dir / "files").string();
-    {
-        std::FILE* f = std::fopen((dir / "files" / "Qm_Korvane_Plugin.ver").c_str(), "w");
-        if (f) {
-            std::fputs("3.014\n", f);
-            std::fclose(f);
-        }
-    }
+    std::ofstream(dir / "files" / "Qm_Korvane_Plugin.ver") << "3.014\n";
     service = new racedata::RaceDataService(options);
     const std::string why = service->start();
     check(why.empty(), "the service does not start", why);

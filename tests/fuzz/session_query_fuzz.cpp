@@ -5,9 +5,6 @@
 //
 // Input: the path, a NUL, then the text (not NUL-terminated; the scanner gets its length).
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>

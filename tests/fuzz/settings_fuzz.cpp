@@ -5,9 +5,6 @@
 // Input: section, key and value lines, then the file's bytes.
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "fuzz/block_connection.h"
 #include "fuzz/fuzz_input.h"
 #include "plugin/telemetry/session_query.h"
 #include "plugin/telemetry/telemetry_client.h"
@@ -20,6 +19,49 @@
 #include "support/virtual_clock.h"
 
 namespace {
+
+// A simulator connection over the input's bytes: the mapping is exactly as long as the bytes
+// (so any read past it is caught), the event always fires, and the test can move the tick
+// counts, shrink the mapping or lay a new block in its place between two ticks.
+class BlockConnection : public telemetry::SimulatorConnection {
+  public:
+    explicit BlockConnection(std::shared_ptr<std::vector<uint8_t>> block)
+        : block_(std::move(block)) {}
+
+    bool openMapping() override { return mapping_ = true; }
+    bool mapView() override { return view_ = true; }
+    bool openEvent() override { return event_ = true; }
+    bool hasMapping() const override { return mapping_; }
+    bool hasView() const override { return view_; }
+    bool hasEvent() const override { return event_; }
+    const uint8_t* view() const override {
+        return view_ && !block_->empty() ? block_->data() : nullptr;
+    }
+    size_t viewSize() const override { return view_ ? block_->size() : 0; }
+    bool waitEvent(int) override { return true; }
+    void close() override { mapping_ = view_ = event_ = false; }
+
+  private:
+    std::shared_ptr<std::vector<uint8_t>> block_;
+    bool mapping_ = false;
+    bool view_ = false;
+    bool event_ = false;
+};
+
+// Raises the tick count of every buffer entry the block holds by one, as a simulator publishing
+// a new row would.
+void advanceTicks(std::vector<uint8_t>& block) {
+    for (size_t i = 0; i < telemetry::kMaxBuffers; ++i) {
+        size_t at = 48 + 16 * i;
+        if (at + 4 > block.size()) {
+            break;
+        }
+        int32_t tick;
+        std::memcpy(&tick, block.data() + at, 4);
+        tick = static_cast<int32_t>(static_cast<uint32_t>(tick) + 1u);
+        std::memcpy(block.data() + at, &tick, 4);
+    }
+}
 
 const char* const kPaths[] = {
     "WeekendInfo:TrackID:",
@@ -77,7 +119,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
 
     auto block = std::make_shared<std::vector<uint8_t>>(bytes.begin(), bytes.end());
-    telemetry::TelemetryClient client(std::make_unique<fuzzing::BlockConnection>(block));
+    telemetry::TelemetryClient client(std::make_unique<BlockConnection>(block));
     std::vector<telemetry::TelemetryVariable> vars;
     for (const auto& var : testsupport::catalogueVarSpecs()) {
         vars.emplace_back(var.name.c_str(), client);
@@ -99,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         client.waitForTelemetry(16);
         readEverything(client, vars, *block);
         if (!(faults & 8) || tick % 2 == 0) {
-            fuzzing::advanceTicks(*block, 1);
+            advanceTicks(*block);
         }
     }
     return 0;

@@ -1,13 +1,10 @@
 #pragma once
-// Records what would be spoken and beeped instead of sounding it: "say: Fuel Reset.",
+// Hands on what would be spoken and beeped, as text, instead of sounding it: "say: Fuel Reset.",
 // "say later: Sim connected.", "tone 1250 150 0.9/0.0/0.0/0.0". Installed for the life of the
-// object; calls may come from the background speech threads. A subclass may send the events
-// elsewhere (a timeline shared with other fakes) by overriding add().
+// object; calls may come from the background speech threads, so add() must be thread-safe.
 
 #include <cstdio>
-#include <mutex>
 #include <string>
-#include <vector>
 
 #include "plugin/audio/voice.h"
 
@@ -35,20 +32,9 @@ class RecordingVoice : public audio::VoiceSink {
                       static_cast<double>(surroundLeft), static_cast<double>(surroundRight));
         add(text);
     }
-    std::vector<std::string> events() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
-    }
 
   protected:
-    virtual void add(std::string event) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(std::move(event));
-    }
-
-  private:
-    mutable std::mutex mutex_;
-    std::vector<std::string> events_;
+    virtual void add(std::string event) = 0;
 };
 
 }  // namespace testsupport

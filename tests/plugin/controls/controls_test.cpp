@@ -10,14 +10,16 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "common/settings_file.h"
+#include "platform/joystick.h"
 #include "platform/keyboard.h"
 #include "platform/settings.h"
 #include "plugin/engineer/race_state.h"
-#include "tests/support/fake_controls.h"
 #include "tests/support/test_folder.h"
 #include "tests/support/virtual_clock.h"
 
@@ -34,6 +36,50 @@ std::string bindingFor(uint32_t mask, uint16_t mid = kMid, uint16_t pid = kPid) 
     return std::to_string(mid) + ":" + std::to_string(pid) + ":" + std::to_string(mask);
 }
 
+// Controllers by index, plugged in, held and silenced by the test; `onRead` runs before every
+// reading, so a test can press buttons while the code under test waits for them.
+struct FakeJoysticks : platform::Joysticks {
+    struct Controller {
+        platform::JoystickIds ids;
+        uint32_t buttons = 0;  // button 1 as bit 0
+        bool answering = true;
+    };
+    std::map<unsigned, Controller> plugged;
+    std::function<void(unsigned index)> onRead;
+    int readings = 0;
+
+    void plug(unsigned index, uint16_t mid, uint16_t pid) { plugged[index] = {{mid, pid}}; }
+    void hold(unsigned index, uint32_t buttons) { plugged.at(index).buttons = buttons; }
+    unsigned indexCount() override { return 16; }
+    bool readButtons(unsigned index, uint32_t& buttons) override {
+        if (onRead) {
+            onRead(index);
+        }
+        ++readings;
+        auto it = plugged.find(index);
+        const bool answers = it != plugged.end() && it->second.answering;
+        buttons = answers ? it->second.buttons : 0;
+        return answers;
+    }
+    platform::JoystickIds ids(unsigned index) override {
+        return plugged.count(index) ? plugged[index].ids : platform::JoystickIds{};
+    }
+};
+
+// `tapped` keys went down and up again since the last query: the next query of each reports the
+// press, later ones do not.
+struct FakeKeyboard : platform::Keyboard {
+    std::set<int> down, tapped;
+    std::string unavailable;
+
+    bool available() override { return unavailable.empty(); }
+    std::string unavailableReason() override { return unavailable; }
+    uint16_t asyncKeyState(int key) override {
+        return static_cast<uint16_t>((down.count(key) ? platform::kKeyDown : 0) |
+                                     (tapped.erase(key) ? platform::kKeyPressedSinceLastQuery : 0));
+    }
+};
+
 class ControlsTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -42,8 +88,12 @@ class ControlsTest : public ::testing::Test {
         common::setSettingsPath(settings_);
         controls::ResetControls();
         engineer::ResetRaceState();
+        platform::setJoysticks(&joysticks_);
+        platform::setKeyboard(&keyboard_);
     }
     void TearDown() override {
+        platform::setJoysticks(nullptr);
+        platform::setKeyboard(nullptr);
         common::setSettingsPath("");
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
@@ -69,31 +119,55 @@ class ControlsTest : public ::testing::Test {
         controls::PollControls();
         return engineer::Race().PressedFunctions;
     }
-    void holdKeys(const std::vector<int>& keys) {
-        keyboard_.releaseAll();
-        for (int key : keys) {
-            keyboard_.setDown(key, true);
-        }
+
+    // The driver at the dialogue: presses the next of `masks` on `index` after a few idle passes
+    // and lets go during the 1500 ms after each capture. `onPress` sees each press's number
+    // before it is made.
+    void pressInTurn(unsigned index, std::vector<uint32_t> masks,
+                     std::function<void(size_t)> onPress) {
+        joysticks_.onRead = [=, this, next = size_t{0}](unsigned i) mutable {
+            passes_ += i == 0 ? 1 : 0;  // every pass starts at index 0
+            if (i == index && !holding_ && next < masks.size() && passes_ >= 6) {
+                onPress(next);
+                joysticks_.hold(index, masks[next++]);
+                holding_ = true;
+            }
+        };
+        clock_.setSleepHook([this](int ms) {
+            if (ms == 1500) {
+                for (auto& [i, controller] : joysticks_.plugged) {
+                    controller.buttons = 0;
+                }
+                holding_ = false;
+                passes_ = 0;
+            }
+        });
+    }
+    void stopPressing() {
+        joysticks_.onRead = nullptr;
+        clock_.setSleepHook(nullptr);
     }
 
     fs::path dir_;
     std::string settings_;
     testsupport::VirtualClock clock_;
     testsupport::ScopedClock scopedClock_{clock_};
-    testsupport::FakeJoysticks joysticks_;
-    testsupport::FakeKeyboard keyboard_;
-    testsupport::ScopedControlDevices devices_{joysticks_, keyboard_};
+    FakeJoysticks joysticks_;
+    FakeKeyboard keyboard_;
+    int passes_ = 0;
+    bool holding_ = false;
 };
 
-TEST_F(ControlsTest, ButtonMasksMatchWholeBindingsOfTheSameModel) {
+TEST_F(ControlsTest, ButtonMasksMatchWholeBindingsOfTheSameModelAndKeysNeedRightCtrlAndShift) {
     joysticks_.plug(1, kMid, kPid);
     // Fuel on button 3, Tire on the chord of buttons 1 and 3, Weather and Stint both on button 4,
     // ModeOption on button 3 of another model, ModeConfig on a text that merely starts alike.
     startWithBindings({bindingFor(4), bindingFor(5), bindingFor(8), bindingFor(8),
                        bindingFor(4, 1, 2), bindingFor(4) + "0"});
+    const int ctrl = K::kVkRightControl, shift = K::kVkRightShift;
     const struct {
         uint32_t mask;
-        std::vector<int> keys;  // held on the keyboard meanwhile
+        std::set<int> keys;  // held on the keyboard meanwhile
         uint32_t expected;
     } cases[] = {
         {4, {}, kFuel},              // button 3 alone, and not ModeConfig's "…:40"
@@ -103,90 +177,68 @@ TEST_F(ControlsTest, ButtonMasksMatchWholeBindingsOfTheSameModel) {
         {12, {}, 0},                 // a further button held spoils every binding
         {0, {}, 0},
         {40, {}, kModeConfig},  // buttons 4 and 6
-        {4, {K::kVkRightControl, K::kVkRightShift, K::kVkEnd}, kFuel | kStint},
+        {4, {ctrl, shift, K::kVkEnd}, kFuel | kStint},
+        {0, {K::kVkHome}, 0},
+        {0, {ctrl, K::kVkHome}, 0},
+        {0, {shift, K::kVkHome}, 0},
+        {0, {ctrl, shift}, 0},
+        {0, {ctrl, shift, K::kVkHome}, kTire},
+        {0, {ctrl, shift, K::kVkInsert}, kFuel},
+        {0, {ctrl, shift, K::kVkDelete}, kWeather},
+        {0, {ctrl, shift, K::kVkEnd}, kStint},
+        {0, {ctrl, shift, K::kVkPageUp}, kModeOption},
+        {0, {ctrl, shift, K::kVkPageDown}, kModeConfig},
+        {0,
+         {ctrl, shift, K::kVkInsert, K::kVkHome, K::kVkDelete, K::kVkEnd, K::kVkPageUp,
+          K::kVkPageDown},
+         63},
     };
-    for (const auto& c : cases) {
-        joysticks_.hold(1, c.mask);
-        holdKeys(c.keys);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE("case " + std::to_string(i));
+        joysticks_.hold(1, cases[i].mask);
+        keyboard_.down = cases[i].keys;
         clock_.clearSleeps();
-        EXPECT_EQ(poll(), c.expected) << "mask " << c.mask;
+        EXPECT_EQ(poll(), cases[i].expected);
         // A poll that sees a button down waits 125 ms; one that sees none does not wait.
-        EXPECT_EQ(clock_.sleeps(), c.mask != 0 ? std::vector<int>{125} : std::vector<int>{})
-            << "mask " << c.mask;
+        EXPECT_EQ(clock_.sleeps(), cases[i].mask ? std::vector<int>{125} : std::vector<int>{});
+        EXPECT_EQ(poll(), cases[i].expected) << "held";
     }
+    // Home went down and up between two polls: GetAsyncKeyState's "pressed since" bit counts.
+    joysticks_.hold(1, 0);
+    keyboard_.down = {ctrl, shift};
+    keyboard_.tapped = {K::kVkHome};
+    EXPECT_EQ(poll(), kTire);
+    EXPECT_EQ(poll(), 0u);
 }
 
-TEST_F(ControlsTest, StartUpWithoutBindingsOrControllers) {
-    joysticks_.plug(0, kMid, kPid);
-    std::string out = startWithBindings({});
-    EXPECT_NE(out.find(" Controllers available: 1\n Setup done.\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("Controller Configuration Loaded."), std::string::npos) << out;
-    EXPECT_EQ(controls::Controls().ControllersAvailable, 1);
-    for (uint32_t mask : {0u, 1u, 5u, 0xFFFFFFFFu}) {
-        joysticks_.hold(0, mask);
-        EXPECT_EQ(poll(), 0u) << "no Controls section binds nothing: mask " << mask;
-    }
-
-    // No controller at start-up: no bindings are loaded, and one plugged in later is never
-    // polled; the keyboard still works. A missing keyboard is said once.
-    joysticks_.unplug(0);
-    controls::ResetControls();
+TEST_F(ControlsTest, WithoutAControllerAtStartUpOnlyTheKeyboardIsPolled) {
+    // No bindings are loaded, and a controller plugged in later is never polled; the keyboard
+    // still works. A missing keyboard is said once.
     ASSERT_TRUE(platform::writeProfileString("Controls", "Fuel", bindingFor(1), settings_));
-    keyboard_.setUnavailable("no input devices in /dev/input");
-    out = setup();
+    keyboard_.unavailable = "no input devices in /dev/input";
+    const std::string out = startWithBindings({});
     EXPECT_EQ(out,
               " No controlers available\n"
               " [ INFO ]  Keyboard shortcuts unavailable: no input devices in /dev/input\n");
     EXPECT_EQ(setup(), " No controlers available\n");
     EXPECT_EQ(controls::Controls().ControllersAvailable, 0);
     EXPECT_EQ(controls::Controls().FuelBinding, "");
-    keyboard_.setUnavailable("");
+    keyboard_.unavailable = "";
     joysticks_.plug(0, kMid, kPid);
     joysticks_.hold(0, 1);
-    const int readingsBefore = joysticks_.totalReadings();
+    const int readingsBefore = joysticks_.readings;
     clock_.clearSleeps();
-    holdKeys({K::kVkRightControl, K::kVkRightShift, K::kVkInsert});
+    keyboard_.down = {K::kVkRightControl, K::kVkRightShift, K::kVkInsert};
     EXPECT_EQ(poll(), kFuel);
-    EXPECT_EQ(joysticks_.totalReadings(), readingsBefore);
+    EXPECT_EQ(joysticks_.readings, readingsBefore);
     EXPECT_TRUE(clock_.sleeps().empty());
-}
-
-TEST_F(ControlsTest, KeyboardShortcutsNeedRightCtrlAndRightShift) {
-    startWithBindings({});  // no controller: keyboard only
-    const struct {
-        std::vector<int> down;
-        uint32_t expected;
-    } cases[] = {
-        {{K::kVkHome}, 0},
-        {{K::kVkRightControl, K::kVkHome}, 0},
-        {{K::kVkRightShift, K::kVkHome}, 0},
-        {{K::kVkRightControl, K::kVkRightShift}, 0},
-        {{K::kVkRightControl, K::kVkRightShift, K::kVkHome}, kTire},
-        {{K::kVkRightControl, K::kVkRightShift, K::kVkInsert}, kFuel},
-        {{K::kVkRightControl, K::kVkRightShift, K::kVkDelete}, kWeather},
-        {{K::kVkRightControl, K::kVkRightShift, K::kVkEnd}, kStint},
-        {{K::kVkRightControl, K::kVkRightShift, K::kVkPageUp}, kModeOption},
-        {{K::kVkRightControl, K::kVkRightShift, K::kVkPageDown}, kModeConfig},
-        {{K::kVkRightControl, K::kVkRightShift, K::kVkInsert, K::kVkHome, K::kVkDelete, K::kVkEnd,
-          K::kVkPageUp, K::kVkPageDown},
-         63},
-    };
-    for (size_t i = 0; i < std::size(cases); ++i) {
-        holdKeys(cases[i].down);
-        EXPECT_EQ(poll(), cases[i].expected) << "case " << i;
-        EXPECT_EQ(poll(), cases[i].expected) << "held, case " << i;
-    }
-    // Home went down and up between two polls: GetAsyncKeyState's "pressed since" bit counts.
-    holdKeys({K::kVkRightControl, K::kVkRightShift});
-    keyboard_.tap(K::kVkHome);
-    EXPECT_EQ(poll(), kTire);
-    EXPECT_EQ(poll(), 0u);
 }
 
 TEST_F(ControlsTest, LastAnsweringControllerDecides) {
     joysticks_.plug(0, kMid, kPid);
     joysticks_.plug(3, 1, 2);
-    startWithBindings({bindingFor(1), bindingFor(1, 1, 2)});
+    // Weather hand-edited to a text that is no button.
+    startWithBindings({bindingFor(1), bindingFor(1, 1, 2), "n"});
     const struct {
         uint32_t first;  // buttons on index 0
         uint32_t last;   // buttons on index 3
@@ -197,71 +249,17 @@ TEST_F(ControlsTest, LastAnsweringControllerDecides) {
         {1, 0, true, 0, 1},      // index 3 answers with nothing down and overrides index 0
         {1, 1, true, kTire, 2},  // both down: each waits, index 3 decides
         {0, 1, true, kTire, 1}, {1, 1, false, kFuel, 1},  // index 3 silent: index 0 decides
-        {0, 0, true, 0, 0},
+        {0, 0, true, 0, 0},  // no button down raises nothing, not even the "n" of Weather
     };
     for (size_t i = 0; i < std::size(cases); ++i) {
         joysticks_.hold(0, cases[i].first);
         joysticks_.hold(3, cases[i].last);
-        joysticks_.setAnswering(3, cases[i].lastAnswers);
+        joysticks_.plugged[3].answering = cases[i].lastAnswers;
         clock_.clearSleeps();
         EXPECT_EQ(poll(), cases[i].expected) << "case " << i;
         EXPECT_EQ(clock_.sleeps().size(), static_cast<size_t>(cases[i].waits)) << "case " << i;
     }
 }
-
-TEST_F(ControlsTest, ControllerThatStopsAnsweringIsSkippedUntilItAnswersAgain) {
-    joysticks_.plug(2, kMid, kPid);
-    startWithBindings({bindingFor(2), "n"});  // Tire hand-edited to a text that is no button
-    joysticks_.hold(2, 2);
-    EXPECT_EQ(poll(), kFuel);
-    joysticks_.setAnswering(2, false);
-    EXPECT_EQ(poll(), 0u) << "nothing answers: no candidate, nothing raised";
-    joysticks_.setAnswering(2, true);
-    joysticks_.hold(2, 0);
-    EXPECT_EQ(poll(), 0u) << "no button down must not raise a binding that reads \"n\"";
-    // Unplugged and plugged in again on another index: the binding names the model.
-    joysticks_.unplug(2);
-    joysticks_.plug(7, kMid, kPid);
-    joysticks_.hold(7, 2);
-    EXPECT_EQ(poll(), kFuel);
-}
-
-// Presses the next scripted mask on index `index` after a few idle passes of the dialogue, and
-// lets go during the 1500 ms that follow each capture. `onPress` sees the number of each press
-// before it is made.
-class ScriptedDriver {
-  public:
-    ScriptedDriver(testsupport::FakeJoysticks& joysticks, testsupport::VirtualClock& clock,
-                   unsigned index, std::vector<uint32_t> masks,
-                   std::function<void(size_t)> onPress = nullptr)
-        : joysticks_(joysticks), index_(index), masks_(std::move(masks)) {
-        joysticks_.setReadHook([this, onPress](unsigned i) {
-            passes_ += i == 0 ? 1 : 0;  // every pass starts at index 0
-            if (i == index_ && !holding_ && next_ < masks_.size() && passes_ >= 6) {
-                if (onPress) {
-                    onPress(next_);
-                }
-                joysticks_.hold(index_, masks_[next_++]);
-                holding_ = true;
-            }
-        });
-        clock.setSleepHook([this](int ms) {
-            if (ms == 1500) {
-                joysticks_.releaseAll();
-                holding_ = false;
-                passes_ = 0;
-            }
-        });
-    }
-
-  private:
-    testsupport::FakeJoysticks& joysticks_;
-    unsigned index_;
-    std::vector<uint32_t> masks_;
-    size_t next_ = 0;
-    int passes_ = 0;
-    bool holding_ = false;
-};
 
 // Standard output into a file of the test's own: what the program has flushed is in the file.
 // A terminal's output is line-buffered and the prompts end without a line feed, so a prompt
@@ -295,7 +293,7 @@ TEST_F(ControlsTest, FirstRunDialogueStoresSixBindingsAndTheNextStartLoadsThem) 
     joysticks_.plug(4, kMid, kPid);
     const std::vector<uint32_t> masks = {4, 5, 8, 16, 1, 2};
     StdoutToFile screen(dir_ / "screen.txt");
-    ScriptedDriver driver(joysticks_, clock_, 4, masks, [&](size_t n) {
+    pressInTurn(4, masks, [&](size_t n) {
         const std::string shown = screen.flushed();
         const std::string prompt = controls::kFunctions[n].prompt;
         EXPECT_EQ(shown.substr(shown.size() - std::min(shown.size(), prompt.size())), prompt)
@@ -319,8 +317,7 @@ TEST_F(ControlsTest, FirstRunDialogueStoresSixBindingsAndTheNextStartLoadsThem) 
     EXPECT_EQ(platform::profileInt("Setup", "SetupComplete", 0, settings_), 1);
 
     // The next start.
-    joysticks_.setReadHook(nullptr);
-    clock_.setSleepHook(nullptr);
+    stopPressing();
     controls::ResetControls();
     const std::string second = setup();
     EXPECT_NE(second.find(" Setup done.\n"), std::string::npos) << second;
@@ -338,12 +335,12 @@ TEST_F(ControlsTest, CaptureTakesTheLastControllerWithAButtonDownInThePass) {
     joysticks_.plug(1, kMid, kPid);
     joysticks_.plug(6, 1, 2);
     int idlePasses = 0;
-    joysticks_.setReadHook([&](unsigned index) {
+    joysticks_.onRead = [&](unsigned index) {
         if (index == 0 && ++idlePasses == 50) {
             joysticks_.hold(1, 3);
             joysticks_.hold(6, 9);
         }
-    });
+    };
     testing::internal::CaptureStdout();
     const std::string captured = controls::CaptureButton();
     const std::string out = testing::internal::GetCapturedStdout();
@@ -361,7 +358,7 @@ TEST_F(ControlsTest, UnwritableSettingsKeepTheBindingsForThisRunAndSaySo) {
         controls::ResetControls();
         common::setSettingsPath(settings_);
         joysticks_.plug(0, kMid, kPid);
-        ScriptedDriver driver(joysticks_, clock_, 0, {1, 2, 4, 8, 16, 32}, [&](size_t n) {
+        pressInTurn(0, {1, 2, 4, 8, 16, 32}, [&](size_t n) {
             if (n == from) {
                 common::setSettingsPath(unwritable);
             } else if (n == 5 && from > 0) {
@@ -372,8 +369,7 @@ TEST_F(ControlsTest, UnwritableSettingsKeepTheBindingsForThisRunAndSaySo) {
         EXPECT_EQ(out.find("Configuration Complete."), std::string::npos) << out;
         EXPECT_NE(out.find("FAIL"), std::string::npos) << out;
         EXPECT_NE(out.find("this run only"), std::string::npos) << out;
-        joysticks_.setReadHook(nullptr);
-        clock_.setSleepHook(nullptr);
+        stopPressing();
         joysticks_.hold(0, 4);
         EXPECT_EQ(poll(), kWeather);
     }
