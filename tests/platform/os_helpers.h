@@ -3,12 +3,10 @@
 // a pipe in place of standard input, and a pseudo-terminal standing in for a serial device.
 
 #include <atomic>
-#include <chrono>
+#include <random>
 #include <string>
 
 namespace platform_test {
-
-int processId();
 
 // Cuts the named block's object down to `size` bytes behind its views' backs, as a foreign
 // writer could on POSIX. False on Windows, where a mapped section cannot shrink.
@@ -17,9 +15,7 @@ bool truncateBlock(const std::string& name, long long size);
 // A name no other test run on this machine uses at the same time.
 inline std::string uniqueName(const std::string& stem) {
     static std::atomic<int> serial{0};
-    const auto t = std::chrono::steady_clock::now().time_since_epoch().count();
-    return stem + "_" + std::to_string(processId()) + "_" + std::to_string(serial++) + "_" +
-           std::to_string(t % 1000000);
+    return stem + "_" + std::to_string(std::random_device{}()) + "_" + std::to_string(serial++);
 }
 
 // Replaces standard input with the read end of a fresh pipe until destroyed.

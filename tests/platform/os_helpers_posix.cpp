@@ -13,10 +13,6 @@
 
 namespace platform_test {
 
-int processId() {
-    return static_cast<int>(::getpid());
-}
-
 bool truncateBlock(const std::string& name, long long size) {
     const int fd = ::shm_open(platform::posix::shmName(name).c_str(), O_RDWR, 0);
     if (fd < 0) {

@@ -15,10 +15,6 @@ long long fromHandle(HANDLE h) {
 }
 }  // namespace
 
-int processId() {
-    return static_cast<int>(::GetCurrentProcessId());
-}
-
 bool truncateBlock(const std::string&, long long) {
     return false;
 }

@@ -44,7 +44,8 @@ TEST_F(PitChannel, CommandsArriveInOrderWithTheirValues) {
     EXPECT_EQ(receiver->poll(nullptr), 0);
 }
 
-TEST_F(PitChannel, SendingWithoutAReceiverDoesNotBlock) {
+// Without a receiver, or with its queue full, a send drops the message instead of blocking.
+TEST_F(PitChannel, SendingWithoutRoomDoesNotBlock) {
     const auto start = std::chrono::steady_clock::now();
     for (int i = 0; i < 20; ++i) {
         const bool sent = platform::sendBroadcastMessage(9, 2, 12);
@@ -55,10 +56,7 @@ TEST_F(PitChannel, SendingWithoutAReceiverDoesNotBlock) {
 #endif
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-}
-
 #ifndef _WIN32
-TEST_F(PitChannel, AFullQueueDropsInsteadOfBlocking) {
     auto receiver = platform::createBroadcastReceiver();
     ASSERT_NE(receiver, nullptr);
     int sent = 0;
@@ -68,7 +66,7 @@ TEST_F(PitChannel, AFullQueueDropsInsteadOfBlocking) {
     EXPECT_GT(sent, 0);
     EXPECT_LT(sent, 200);
     EXPECT_EQ(receiver->poll(nullptr), sent);
-}
 #endif
+}
 
 }  // namespace

@@ -233,9 +233,6 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
             return false;
         }
         sim_->lastWaitTimeoutMs = timeoutMs;
-        if (sim_->onWait) {
-            sim_->onWait(timeoutMs);
-        }
         bool signalled = event_ && sim_->takeSignal();
         if (!signalled && sim_->waitPassesTime) {
             platform::clock().sleepMs(timeoutMs);

@@ -53,11 +53,9 @@ class FakeSimulator {
     // The length the view was mapped with; the reported size when unset. A real mapping keeps
     // its length while the file behind it may shrink.
     std::optional<size_t> reportedMappedSize;
-    // Called at the start of every event wait with its time-out, before it answers. The wait
-    // never blocks: it answers true when a row was published since the previous wait.
-    std::function<void(int timeoutMs)> onWait;
-    // When set, a wait that finds nothing also sleeps its time-out on platform::clock(), as a
-    // real wait would let the time pass.
+    // The event wait never blocks: it answers true when a row was published since the previous
+    // wait. When set, a wait that finds nothing also sleeps its time-out on platform::clock(),
+    // as a real wait would let the time pass.
     bool waitPassesTime = false;
     // Called between the reader's row copy and its second tick read (attempt 1, 2, ...).
     std::function<void(int attempt)> onRowCopied;

@@ -89,6 +89,8 @@ TEST_F(SerialPitBoard, FindComPortsReadsTheDeviceList) {
         int capacity;
         int highest;
         std::vector<int> stored;
+        int error = 0;  // the list cannot be had
+        const char* console = "";
     };
     const Case cases[] = {
         {"highest by number, not by text", list({"COM1", "COM10", "COM3"}), 32, 10, {1, 10, 3}},
@@ -108,31 +110,21 @@ TEST_F(SerialPitBoard, FindComPortsReadsTheDeviceList) {
         {"empty list", list({}), 32, -1, {}},
         {"list without its closing empty name", std::string("COM6\0COM8", 9), 32, 8, {6, 8}},
         {"the list ends at its empty name", std::string("COM1\0\0COM9", 10), 32, 1, {1}},
+        {"list needs more room", list({"COM1"}), 32, -1, {}, 122, "needs more room!\n"},
+        {"list refused", list({"COM1"}), 32, -1, {}, 5},
     };
     links::SetDeviceNameSource(fakeSource);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fakeNames = c.names;
+        fakeError = c.error;
         int ports[32] = {0};
         int count = c.capacity;
+        ::testing::internal::CaptureStdout();
         EXPECT_EQ(links::FindComPorts(ports, &count), c.highest);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.console);
         EXPECT_EQ(std::vector<int>(ports, ports + count), c.stored);
     }
-}
-
-TEST_F(SerialPitBoard, FindComPortsWhenTheListCannotBeHad) {
-    links::SetDeviceNameSource(fakeSource);
-    int ports[32];
-    int count = 32;
-    fakeError = 122;
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(links::FindComPorts(ports, &count), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "needs more room!\n");
-    EXPECT_EQ(count, 0);
-    fakeError = 5;
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(links::FindComPorts(ports, &count), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 // Serial off by the setting, or on without a port: either way nothing is written afterwards.
