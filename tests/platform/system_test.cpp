@@ -1,0 +1,376 @@
+// The system services under the programs: the kernel objects they share with each other and
+// the simulator (shared memory, the named event, the pit-command channel), ctrl-c, the console,
+// commands and the clock. The writer's and reader's sharing of a
+// block is the plugin's tests' part (its own block and the simulator's); here the edges. These
+// tests wait on real kernel objects, so they run on real time, kept to a few milliseconds.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "os_helpers.h"
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/interrupt.h"
+#include "platform/named_event.h"
+#include "platform/pit_channel.h"
+#include "platform/shared_memory.h"
+#include "platform/system.h"
+
+namespace {
+
+using Steady = std::chrono::steady_clock;
+
+std::string objectName() {
+    return "Local\\" + platform_test::uniqueName("KorvaneTest");
+}
+
+// Opening before the writer fails with the system's reason; a second create of the name opens
+// the existing block; the reader keeps its view when the creator goes.
+TEST(SharedMemory, ABlockIsOneForItsNameWhileItsCreatorLives) {
+    const std::string name = objectName();
+    EXPECT_EQ(platform::openSharedMemoryReadOnly(name), nullptr);
+    EXPECT_EQ(platform::lastErrorCode(), 2);  // ERROR_FILE_NOT_FOUND / ENOENT
+    EXPECT_EQ(platform::createSharedMemory(name, 0), nullptr);
+    EXPECT_NE(platform::lastErrorCode(), 0);
+    auto writer = platform::createSharedMemory(name, 4096);
+    ASSERT_NE(writer, nullptr) << platform::errorText(platform::lastErrorCode());
+    writer->data()[10] = 7;
+    auto again = platform::createSharedMemory(name, 4096);
+    ASSERT_NE(again, nullptr);
+    EXPECT_EQ(again->data()[10], 7);
+    auto reader = platform::openSharedMemoryReadOnly(name);
+    ASSERT_NE(reader, nullptr);
+    EXPECT_FALSE(reader->stale());
+    writer.reset();
+    again.reset();
+    EXPECT_EQ(reader->data()[10], 7);
+    EXPECT_GE(reader->size(), 4096u);
+#ifndef _WIN32
+    // Without Windows the name goes with its creator, and a holder learns that it must reopen
+    // to reach a restarted writer's block.
+    EXPECT_TRUE(reader->stale());
+    auto restarted = platform::createSharedMemory(name, 4096);
+    ASSERT_NE(restarted, nullptr);
+    EXPECT_EQ(restarted->data()[10], 0);
+#endif
+}
+
+TEST(SharedMemory, ACopyOutlivesTheObjectShrinkingUnderTheView) {
+    constexpr size_t kPage = 4096;
+    const std::string name = objectName();
+    auto writer = platform::createSharedMemory(name, 3 * kPage);
+    ASSERT_NE(writer, nullptr);
+    writer->data()[2 * kPage + 5] = 9;
+    auto reader = platform::openSharedMemoryReadOnly(name);
+    ASSERT_NE(reader, nullptr);
+    uint8_t row[16] = {};
+    ASSERT_TRUE(reader->copyOut(2 * kPage, row, sizeof row));
+    EXPECT_EQ(row[5], 9);
+    if (!platform_test::truncateBlock(name, kPage)) {
+        GTEST_SKIP() << "a Windows view keeps its pages while it is mapped";
+    }
+    // Twice: a copy that faulted must leave the next fault caught as well.
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_FALSE(reader->copyOut(2 * kPage, row, sizeof row));
+        EXPECT_FALSE(reader->copyOut(kPage - 8, row, sizeof row));
+        EXPECT_TRUE(reader->copyOut(0, row, sizeof row));
+    }
+    EXPECT_EQ(reader->size(), kPage);
+    EXPECT_EQ(reader->mappedSize(), 3 * kPage);
+}
+
+TEST(NamedEvent, OneSignalWakesEveryWaitingReader) {
+    const std::string name = objectName();
+    auto signaller = platform::createNamedEvent(name);
+    ASSERT_NE(signaller, nullptr);
+    constexpr int kReaders = 4;
+    std::vector<std::unique_ptr<platform::NamedEventWaiter>> waiters;
+    for (int i = 0; i < kReaders; ++i) {
+        waiters.push_back(platform::openNamedEvent(name));
+        ASSERT_NE(waiters.back(), nullptr);
+    }
+    std::atomic<int> ready{0};
+    std::atomic<int> woke{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < kReaders; ++i) {
+        threads.emplace_back([&, i] {
+            ++ready;
+            if (waiters[static_cast<size_t>(i)]->wait(5000)) {
+                ++woke;
+            }
+        });
+    }
+    while (ready < kReaders) {
+        std::this_thread::yield();
+    }
+    // Let every reader get into its wait; a single signal must then release all of them.
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    signaller->signal();
+    for (auto& t : threads) {
+        t.join();
+    }
+    EXPECT_EQ(woke, kReaders);
+}
+
+// No writer, no event; a signal nobody waited for is gone: the next wait sees only a later one.
+TEST(NamedEvent, WaitEndsAtItsTimeOutAndSignalsDoNotPileUp) {
+    const std::string name = objectName();
+    EXPECT_EQ(platform::openNamedEvent(name), nullptr);
+    auto signaller = platform::createNamedEvent(name);
+    auto waiter = platform::openNamedEvent(name);
+    ASSERT_NE(waiter, nullptr);
+    signaller->signal();
+    const auto start = Steady::now();
+    EXPECT_FALSE(waiter->wait(30));
+    const auto elapsed = Steady::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(25));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
+    EXPECT_FALSE(waiter->wait(0));
+}
+
+TEST(NamedEvent, ReaderFollowsARestartedWriter) {
+    const std::string name = objectName();
+    auto first = platform::createNamedEvent(name);
+    auto waiter = platform::openNamedEvent(name);
+    ASSERT_NE(waiter, nullptr);
+    first.reset();
+    auto second = platform::createNamedEvent(name);
+    ASSERT_NE(second, nullptr);
+    std::atomic<bool> done{false};
+    std::thread t([&] {
+        while (!done) {
+            second->signal();
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    bool woke = false;
+    for (int i = 0; i < 50 && !woke; ++i) {
+        woke = waiter->wait(100);
+    }
+    done = true;
+    t.join();
+    EXPECT_TRUE(woke);
+}
+
+class PitChannel : public ::testing::Test {
+  protected:
+    // A channel of its own, so no simulator feed or other test on the machine sees these.
+    void SetUp() override {
+        platform::setBroadcastChannelName(platform_test::uniqueName("KORVANE_TEST_BROADCAST"));
+    }
+    void TearDown() override { platform::setBroadcastChannelName(""); }
+};
+
+TEST_F(PitChannel, CommandsArriveInOrderWithTheirValues) {
+    auto receiver = platform::createBroadcastReceiver();
+    ASSERT_NE(receiver, nullptr);
+    for (int32_t code = 2; code <= 11; ++code) {
+        // Negative values must keep their sign.
+        ASSERT_TRUE(platform::sendBroadcastMessage(9, code, code * 100 - 500)) << code;
+    }
+    // Delivery is asynchronous on Windows; give it a bounded real-time wait.
+    std::vector<int32_t> got;  // kind, code, value of each
+    const auto deadline = Steady::now() + std::chrono::seconds(10);
+    while (got.size() < 30 && Steady::now() < deadline) {
+        receiver->poll([&](const platform::BroadcastMessage& m) {
+            got.insert(got.end(), {m.kind, m.code, m.value});
+        });
+        std::this_thread::yield();
+    }
+    std::vector<int32_t> sent;
+    for (int32_t code = 2; code <= 11; ++code) {
+        sent.insert(sent.end(), {9, code, code * 100 - 500});
+    }
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(receiver->poll(nullptr), 0);
+}
+
+// Without a receiver, or with its queue full, a send drops the message instead of blocking.
+TEST_F(PitChannel, SendingWithoutRoomDoesNotBlock) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) {
+        const bool sent = platform::sendBroadcastMessage(9, 2, 12);
+#ifndef _WIN32
+        EXPECT_FALSE(sent);  // a broadcast on Windows always "succeeds"
+#else
+        (void)sent;
+#endif
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+#ifndef _WIN32
+    auto receiver = platform::createBroadcastReceiver();
+    ASSERT_NE(receiver, nullptr);
+    int sent = 0;
+    for (int i = 0; i < 200; ++i) {
+        sent += platform::sendBroadcastMessage(9, 2, i) ? 1 : 0;
+    }
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, 200);
+    EXPECT_EQ(receiver->poll(nullptr), sent);
+#endif
+}
+
+// ctrl-c reaches the program's action outside the signal handler, once per press.
+std::mutex actionMutex;
+std::condition_variable actionDone;
+int actionCalls = 0;
+std::thread::id actionThread;
+
+void recordAction() {
+    std::lock_guard<std::mutex> lock(actionMutex);
+    ++actionCalls;
+    actionThread = std::this_thread::get_id();
+    actionDone.notify_all();
+}
+
+bool waitForCalls(std::unique_lock<std::mutex>& lock, int calls) {
+    // A safety net only: the watcher answers at once.
+    return actionDone.wait_for(lock, std::chrono::seconds(10),
+                               [calls] { return actionCalls >= calls; });
+}
+
+TEST(Interrupt, EachCtrlCRunsTheActionOnceOutsideTheHandler) {
+    platform::watchInterrupt(recordAction);
+    std::unique_lock<std::mutex> lock(actionMutex);
+    const int before = actionCalls;
+#ifdef _WIN32
+    // The runtime calls the handler inside raise() here; a real ctrl-c comes on its own thread.
+    lock.unlock();
+    std::raise(SIGINT);
+    std::raise(SIGINT);
+    lock.lock();
+#else
+    // The interrupted code holds the lock the action needs: an action run inside the handler
+    // would deadlock here.
+    std::raise(SIGINT);
+    ASSERT_TRUE(waitForCalls(lock, before + 1));
+    EXPECT_NE(actionThread, std::this_thread::get_id());
+    std::raise(SIGINT);
+#endif
+    ASSERT_TRUE(waitForCalls(lock, before + 2));
+    EXPECT_EQ(actionCalls, before + 2);
+
+    // A request to terminate ends a run without a console as ctrl-c does.
+#ifdef _WIN32
+    const int endings[] = {SIGTERM, SIGBREAK};
+#else
+    const int endings[] = {SIGTERM, SIGHUP};
+#endif
+    int expected = before + 2;
+    for (int sig : endings) {
+        SCOPED_TRACE(sig);
+        lock.unlock();
+        std::raise(sig);
+        lock.lock();
+        ASSERT_TRUE(waitForCalls(lock, ++expected));
+        EXPECT_EQ(actionCalls, expected);
+    }
+
+    platform::watchInterrupt(nullptr);
+}
+
+TEST(Console, OnlyBytesWaitingInAPipeCountAsKeysNeverTheEndOfInput) {
+    {
+        platform_test::StdinPipe pipe;
+        ASSERT_TRUE(pipe.ok());
+        EXPECT_FALSE(platform::keyWaiting());
+        ASSERT_TRUE(pipe.write("q"));
+        EXPECT_TRUE(platform::keyWaiting());
+        EXPECT_TRUE(platform::keyWaiting());  // testing does not consume the key
+        EXPECT_EQ(platform::readKeyNoEcho(), 'q');
+        EXPECT_FALSE(platform::keyWaiting());
+        pipe.closeWriter();
+        EXPECT_FALSE(platform::keyWaiting());
+        EXPECT_EQ(platform::readKeyNoEcho(), -1);
+    }
+    // A plugin started with its input redirected, or with none, runs until it is stopped.
+    const std::string file =
+        (std::filesystem::temp_directory_path() / platform_test::uniqueName("korvane_stdin"))
+            .string();
+    {
+        std::FILE* f = std::fopen(file.c_str(), "wb");
+        ASSERT_NE(f, nullptr);
+        std::fputs("q\n", f);
+        std::fclose(f);
+    }
+#ifdef _WIN32
+    const std::string nullDevice = "NUL";
+#else
+    const std::string nullDevice = "/dev/null";
+#endif
+    for (const std::string& input : {nullDevice, file, std::string()}) {
+        SCOPED_TRACE(input.empty() ? "no input" : input);
+        platform_test::StdinFrom redirected(input);
+        ASSERT_TRUE(redirected.ok());
+        EXPECT_FALSE(platform::keyWaiting());
+        EXPECT_FALSE(platform::keyWaiting());
+    }
+    std::remove(file.c_str());
+}
+
+TEST(Console, TitleRoundTrips) {
+    const std::string before = platform::consoleTitle();
+    platform::setConsoleTitle("Brenvik Korvane x64 ");
+    const std::string now = platform::consoleTitle();
+#ifdef _WIN32
+    if (now.empty()) {
+        GTEST_SKIP() << "no console window (output redirected)";
+    }
+#endif
+    EXPECT_EQ(now, "Brenvik Korvane x64 ");
+    platform::setConsoleTitle(before);
+}
+
+TEST(System, ErrorTextCommandStatusAndExecutableDirectory) {
+    for (int code : {2, 5, 122}) {
+        const std::string text = platform::errorText(code);
+        SCOPED_TRACE(code);
+        EXPECT_FALSE(text.empty());
+        EXPECT_EQ(text.find_first_of("\r\n"), std::string::npos);
+        EXPECT_NE(text.back(), ' ');
+    }
+    EXPECT_EQ(platform::runCommand("exit 0"), 0);
+    EXPECT_EQ(platform::runCommand("exit 3"), 3);
+#ifndef _WIN32
+    EXPECT_EQ(platform::runCommand("kill -KILL $$"), 128 + 9);  // as a shell reports a signal
+#endif
+    const std::filesystem::path dir = platform::executableDirectory();
+#ifdef _WIN32
+    EXPECT_TRUE(std::filesystem::exists(dir / "platform_core_test.exe"));
+#else
+    EXPECT_TRUE(std::filesystem::exists(dir / "platform_core_test"));
+#endif
+    platform::raiseProcessPriority();  // best effort: must not fail the process
+    platform::beginTimerPeriod();
+    platform::endTimerPeriod();
+}
+
+TEST(Clock, SystemCalendarAndUtcAgree) {
+    using namespace std::chrono;
+    auto& c = platform::systemClock();
+    const int64_t before = c.calendarSeconds();
+    const platform::UtcTime t = c.utcNow();
+    const int64_t after = c.calendarSeconds();
+    const sys_days day = year(t.year) / t.month / t.day;
+    const int64_t fromUtc =
+        day.time_since_epoch().count() * 86400 + t.hour * 3600 + t.minute * 60 + t.second;
+    EXPECT_GE(fromUtc, before - 1);
+    EXPECT_LE(fromUtc, after + 1);
+    EXPECT_GE(t.millisecond, 0);
+    EXPECT_LE(t.millisecond, 999);
+    const int64_t s0 = c.steadyMs();
+    c.sleepMs(5);
+    EXPECT_GE(c.steadyMs() - s0, 4);
+}
+
+}  // namespace
