@@ -89,39 +89,6 @@ TEST(SharedMemory, ACopyOutlivesTheObjectShrinkingUnderTheView) {
     EXPECT_EQ(reader->mappedSize(), 3 * kPage);
 }
 
-TEST(NamedEvent, OneSignalWakesEveryWaitingReader) {
-    const std::string name = objectName();
-    auto signaller = platform::createNamedEvent(name);
-    ASSERT_NE(signaller, nullptr);
-    constexpr int kReaders = 4;
-    std::vector<std::unique_ptr<platform::NamedEventWaiter>> waiters;
-    for (int i = 0; i < kReaders; ++i) {
-        waiters.push_back(platform::openNamedEvent(name));
-        ASSERT_NE(waiters.back(), nullptr);
-    }
-    std::atomic<int> ready{0};
-    std::atomic<int> woke{0};
-    std::vector<std::thread> threads;
-    for (int i = 0; i < kReaders; ++i) {
-        threads.emplace_back([&, i] {
-            ++ready;
-            if (waiters[static_cast<size_t>(i)]->wait(5000)) {
-                ++woke;
-            }
-        });
-    }
-    while (ready < kReaders) {
-        std::this_thread::yield();
-    }
-    // Let every reader get into its wait; a single signal must then release all of them.
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    signaller->signal();
-    for (auto& t : threads) {
-        t.join();
-    }
-    EXPECT_EQ(woke, kReaders);
-}
-
 // No writer, no event; a signal nobody waited for is gone: the next wait sees only a later one.
 TEST(NamedEvent, WaitEndsAtItsTimeOutAndSignalsDoNotPileUp) {
     const std::string name = objectName();

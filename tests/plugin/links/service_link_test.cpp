@@ -6,7 +6,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -16,7 +15,6 @@
 #include <string>
 #include <thread>
 
-#include "plugin/engineer/race_state.h"
 #include "plugin/links/web_service_link.h"
 #include "platform/http_client.h"
 #include "support/racedata_fixture.h"
@@ -27,7 +25,6 @@
 #include <httplib.h>
 
 #include "tools/racedata/certificate.h"
-#include "tools/racedata/service.h"
 #endif
 
 namespace {
@@ -53,32 +50,17 @@ class ServiceLink : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_NE(service(), nullptr);
-        engineer::ResetRaceState();
         links::ResetServiceLink();
         links::SetServiceEndpoint(localEndpoint());
         links::SetConsoleWriter(recordConsole);
         console.clear();
-        // Every test reports as a driver, session, car and track of its own.
-        static std::mt19937 random(std::random_device{}());
-        base = 1000000 + static_cast<int>(random() % 1000000) * 100;
-        engineer::RaceState& race = engineer::Race();
-        race.SubSessionID = base + 1;
-        race.DriverUserID = base + 2;
-        race.CarID = base + 3;
-        race.TrackID = base + 4;
-        race.RaceSessionType = 1;
     }
     void TearDown() override { links::ResetServiceLink(); }
 
-    // The sample values, as this test's driver, session, car and track.
+    // The sample values, as a session of this test's own.
     links::ReportValues values(int sessionTime) const {
-        const engineer::RaceState& race = engineer::Race();
         links::ReportValues v = linkstest::sampleValues();
-        v.SubSessionID = race.SubSessionID;
-        v.TrackID = race.TrackID;
-        v.CarID = race.CarID;
-        v.DriverUserID = race.DriverUserID;
-        v.RaceSessionType = race.RaceSessionType;
+        v.SubSessionID = base;
         v.SessionTime = sessionTime;
         return v;
     }
@@ -93,7 +75,7 @@ class ServiceLink : public ::testing::Test {
         return false;
     }
 
-    int base = 0;
+    const int base = 1000000 + static_cast<int>(std::random_device{}() % 1000000);
 };
 
 TEST_F(ServiceLink, LongBodiesArriveWhole) {
@@ -205,33 +187,6 @@ TEST_F(ServiceLink, ServiceThatNeverAnswersIsGivenUpAtTheTimeOut) {
     EXPECT_EQ(response.failure, platform::HttpFailure::kConnect);
     EXPECT_EQ(response.errorCode, 28u);  // CURLE_OPERATION_TIMEDOUT
     EXPECT_LT(seconds, 3.0);
-}
-
-TEST_F(ServiceLink, PlainServiceWhenSecureIsOff) {
-    auto folder =
-        std::filesystem::temp_directory_path() / ("korvane_links_plain_" + std::to_string(base));
-    racedata::ServiceOptions options;
-    options.bindAddress = "127.0.0.1";
-    options.port = 0;
-    options.plain = true;
-    options.databasePath = (folder / "plain.db").string();
-    std::filesystem::create_directories(folder);
-    racedata::RaceDataService plain(options);
-    ASSERT_EQ(plain.start(), "");
-    links::SetServiceEndpoint({"127.0.0.1", plain.port(), false, ""});
-    links::ReportValues v = values(100);
-    v.FuelBurnMax = 3.25f;
-    links::SendLapReport(v);
-    EXPECT_NEAR(std::atof(links::QueryPreviousFuelBurn()), 3.25, 1e-9);
-    if (localEndpoint().secure) {
-        // The secure service does not speak plain HTTP.
-        links::SetServiceEndpoint({"127.0.0.1", localEndpoint().port, false, ""});
-        EXPECT_STREQ(links::QueryPreviousFuelBurn(), "");
-        EXPECT_NE(console, "");
-    }
-    plain.stop();
-    EXPECT_EQ(plain.store().lapReportCount(), 1);
-    std::filesystem::remove_all(folder);
 }
 
 #endif
