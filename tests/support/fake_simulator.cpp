@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/clock.h"
 
@@ -160,28 +161,13 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
     }
 
     bool openMapping() override {
-        if (!sim_) {
-            return false;
-        }
-        ++sim_->openMappingCalls;
-        mapping_ = !sim_->failOpenMapping;
-        return mapping_;
+        return open(mapping_, &FakeSimulator::openMappingCalls, &FakeSimulator::failOpenMapping);
     }
     bool mapView() override {
-        if (!sim_) {
-            return false;
-        }
-        ++sim_->mapViewCalls;
-        view_ = mapping_ && !sim_->failMapView;
-        return view_;
+        return open(view_, &FakeSimulator::mapViewCalls, &FakeSimulator::failMapView, mapping_);
     }
     bool openEvent() override {
-        if (!sim_) {
-            return false;
-        }
-        ++sim_->openEventCalls;
-        event_ = !sim_->failOpenEvent;
-        return event_;
+        return open(event_, &FakeSimulator::openEventCalls, &FakeSimulator::failOpenEvent);
     }
     bool hasMapping() const override { return mapping_; }
     bool hasView() const override { return view_; }
@@ -209,7 +195,7 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
             return false;
         }
         sim_->lastWaitTimeoutMs = timeoutMs;
-        bool signalled = event_ && sim_->takeSignal();
+        const bool signalled = event_ && std::exchange(sim_->signalled_, false);
         if (!signalled && sim_->waitPassesTime) {
             platform::clock().sleepMs(timeoutMs);
         }
@@ -225,22 +211,30 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
         if (!sim_) {
             return;
         }
-        ++copies_;
         if (sim_->tearsLeft_ > 0) {
             --sim_->tearsLeft_;
             sim_->rewriteNewestBuffer();
         }
         if (sim_->onRowCopied) {
-            sim_->onRowCopied(copies_);
+            sim_->onRowCopied();
         }
     }
 
   private:
+    // A step of opening, counted; it fails by its switch, or without the step before it.
+    bool open(bool& opened, int FakeSimulator::*calls, bool FakeSimulator::*fails,
+              bool after = true) {
+        if (sim_) {
+            ++(sim_->*calls);
+        }
+        opened = sim_ && after && !(sim_->*fails);
+        return opened;
+    }
+
     FakeSimulator* sim_;
     bool mapping_ = false;
     bool view_ = false;
     bool event_ = false;
-    int copies_ = 0;
 };
 
 FakeSimulator::FakeSimulator(std::vector<simblock::VarSpec> vars, simblock::BlockOptions options)
@@ -302,12 +296,6 @@ void FakeSimulator::overwriteSessionText(std::string_view text, bool terminate) 
     }
 }
 
-void FakeSimulator::setBufferTick(int buffer, int32_t tick) {
-    if (buffer >= 0 && buffer < telemetry::kMaxBuffers) {
-        header()->buffers[buffer].tickCount = tick;
-    }
-}
-
 void FakeSimulator::rewriteNewestBuffer() {
     telemetry::BlockHeader* h = header();
     int newest = 0;
@@ -327,9 +315,7 @@ void FakeSimulator::rewriteNewestBuffer() {
 bool FakeSimulator::changeLayout(std::vector<simblock::VarSpec> vars) {
     const simblock::BlockLayout& l = writer_->layout();
     const char* area = reinterpret_cast<const char*>(region_.data() + l.sessionInfoOffset);
-    const void* nul = std::memchr(area, 0, static_cast<size_t>(l.sessionCapacity));
-    std::string text(area, nul ? static_cast<const char*>(nul) - area
-                               : static_cast<ptrdiff_t>(l.sessionCapacity - 1));
+    const std::string text(area, strnlen(area, static_cast<size_t>(l.sessionCapacity - 1)));
     int32_t tick = writer_->lastTick();
     int32_t update = writer_->sessionInfoUpdate();
     bool connected = writer_->connected();
@@ -341,12 +327,6 @@ bool FakeSimulator::changeLayout(std::vector<simblock::VarSpec> vars) {
     writer_->setSessionText(text);
     writer_->setConnected(connected);
     return true;
-}
-
-bool FakeSimulator::takeSignal() {
-    bool s = signalled_;
-    signalled_ = false;
-    return s;
 }
 
 bool FakeSimulator::deliver(telemetry::TelemetryClient& client, int maxRows) {

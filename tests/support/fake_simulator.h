@@ -57,8 +57,8 @@ class FakeSimulator {
     // wait. When set, a wait that finds nothing also sleeps its time-out on platform::clock(),
     // as a real wait would let the time pass.
     bool waitPassesTime = false;
-    // Called between the reader's row copy and its second tick read (attempt 1, 2, ...).
-    std::function<void(int attempt)> onRowCopied;
+    // Called between each of the reader's row copies and its second tick read.
+    std::function<void()> onRowCopied;
 
     // --- counters ---
     int openMappingCalls = 0;
@@ -92,7 +92,6 @@ class FakeSimulator {
     // Bytes past the session area are never written.
     void overwriteSessionText(std::string_view text, bool terminate = true);
 
-    void setBufferTick(int buffer, int32_t tick);
     void restartTicks(int32_t tick = 0) { writer_->restartTicks(tick); }
     // From inside each of the reader's next `copies` row copies, rewrites the buffer being
     // read (the newest) with the staged row under the next tick, as a simulator lapping the
@@ -112,7 +111,6 @@ class FakeSimulator {
     friend class Connection;
 
     bool build(std::vector<simblock::VarSpec> vars, const simblock::BlockOptions& options);
-    bool takeSignal();
     void rewriteNewestBuffer();
 
     simblock::BlockOptions options_;

@@ -142,7 +142,7 @@ TEST_F(ClientTest, NewestBufferIsCopiedAndTiesKeepTheLowerIndex) {
         SCOPED_TRACE(testing::Message() << c.ticks[0] << "," << c.ticks[1] << "," << c.ticks[2]);
         for (int b = 0; b < 3; ++b) {
             pokeFuel(b, 100.0f + static_cast<float>(b));
-            sim.setBufferTick(b, base + c.ticks[b]);
+            sim.header()->buffers[b].tickCount = base + c.ticks[b];
         }
         base += 1000;
         EXPECT_TRUE(client.waitForTelemetry(16));
@@ -182,11 +182,11 @@ TEST_F(ClientTest, BufferCaughtMidRewriteIsNotTaken) {
     // The publisher starts rewriting the buffer during the first copy (its tick drops to an
     // older one, here the very tick taken last) and is still at it during the second: neither
     // copy is a row.
-    sim.onRowCopied = [&](int) { sim.setBufferTick(buffer, tick - 1); };
+    sim.onRowCopied = [&] { sim.header()->buffers[buffer].tickCount = tick - 1; };
     std::vector<uint8_t> row(static_cast<size_t>(client.dataLength()));
     EXPECT_FALSE(client.fetchNewData(row.data(), row.size()));
     sim.onRowCopied = nullptr;
-    sim.setBufferTick(buffer, tick + 1);
+    sim.header()->buffers[buffer].tickCount = tick + 1;
     EXPECT_TRUE(client.waitForTelemetry(16));
     EXPECT_FLOAT_EQ(fuel(), 20.0f);
 }
