@@ -58,14 +58,6 @@ class FakeHttpTransport : public platform::HttpTransport {
         std::lock_guard<std::mutex> lock(mutex_);
         return requests_;
     }
-    std::vector<std::string> paths() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<std::string> paths;
-        for (const auto& r : requests_) {
-            paths.push_back(r.path);
-        }
-        return paths;
-    }
     void clear() {
         std::lock_guard<std::mutex> lock(mutex_);
         requests_.clear();

@@ -51,23 +51,6 @@ class WebServiceLink : public ::testing::Test {
     std::filesystem::path settings;
 };
 
-TEST_F(WebServiceLink, QuestionLinesNameTheDriverSessionCarAndTrack) {
-    engineer::RaceState& race = engineer::Race();
-    race.DriverUserID = 123456;
-    race.SubSessionID = 41234567;
-    race.CarID = 67;
-    race.TrackID = 252;
-    race.RaceSessionType = 2;
-    links::QueryServiceCommand("qrdtireschange", 4012);
-    links::QueryPreviousFuelBurn();
-    links::QueryServiceCommand("qrdweatherchange", -5);
-    std::vector<std::string> paths = http.paths();
-    ASSERT_EQ(paths.size(), 3u);
-    EXPECT_EQ(paths[0], "/qrd/api.php?c=qrdtireschange&s=123456&r=41234567&f=4012");
-    EXPECT_EQ(paths[1], "/qrd/api.php?c=getpreviousfuelburn&cid=67&tid=252&did=123456&sft=2");
-    EXPECT_EQ(paths[2], "/qrd/api.php?c=qrdweatherchange&s=123456&r=41234567&f=-5");
-}
-
 // Every answer is this query's own: nothing of the answer before it may leak through.
 TEST_F(WebServiceLink, EachQueryHandsBackItsOwnAnswer) {
     struct Case {
@@ -189,7 +172,9 @@ TEST_F(WebServiceLink, ServiceSectionPointsTheLinkElsewhere) {
     EXPECT_EQ(http.requests()[2].endpoint.port, 8082);
 }
 
-TEST_F(WebServiceLink, ReportsCarryTheRaceStateAndTheInnerSideOfEachTireInOrder) {
+// The reports and the questions carry the race state; the reports also the inner side of each
+// tire, wheel by wheel.
+TEST_F(WebServiceLink, LinesCarryTheRaceStateAndTheInnerSideOfEachTireInOrder) {
     testsupport::VirtualClock clock;
     testsupport::ScopedClock useClock(clock);
     // Per wheel: inner wear, outer wear, inner and outer carcass temperature, pit and cold
@@ -252,20 +237,28 @@ TEST_F(WebServiceLink, ReportsCarryTheRaceStateAndTheInnerSideOfEachTireInOrder)
 
     links::SendDataReport();
     links::SendLapReport();
+    links::QueryServiceCommand("qrdtireschange", 4012);
+    links::QueryPreviousFuelBurn();
     const std::string common =
         "sid=-2147483648&sli=4&sst=4&tid=252&cid=67&did=77&sat=21.50&stt=-3.14&cat=18.50&ctt=31.25&"
         "psv=31"
         "&sl=7&slr=13&st=1805&str=-1&fs=45.0&fl=12.346&fu=-0.50&fta=47.65&fn=99.99&fbpl=2.25"
         "&fbpm=1.75&sft=2";
     const std::string last = "&pos=5&llt=9.50&fbm=300000000549775575777803994281145270272.00";
-    EXPECT_EQ(http.paths(),
-              (std::vector<std::string>{"/qrd/data.php?" + common +
-                                            "&wlf=0.91&tlf=81.00&phlf=171.00&pclf=161.00"
-                                            "&wrf=0.92&trf=82.00&phrf=172.00&pcrf=162.00"
-                                            "&wlr=0.93&tlr=83.00&phlr=173.00&pclr=163.00"
-                                            "&wrr=0.94&trr=84.00&phrr=174.00&pcrr=164.00" +
-                                            last,
-                                        "/qrd/lap.php?" + common + last + "&tlu=12345"}));
+    std::vector<std::string> paths;
+    for (const auto& request : http.requests()) {
+        paths.push_back(request.path);
+    }
+    EXPECT_EQ(paths, (std::vector<std::string>{
+                         "/qrd/data.php?" + common +
+                             "&wlf=0.91&tlf=81.00&phlf=171.00&pclf=161.00"
+                             "&wrf=0.92&trf=82.00&phrf=172.00&pcrf=162.00"
+                             "&wlr=0.93&tlr=83.00&phlr=173.00&pclr=163.00"
+                             "&wrr=0.94&trr=84.00&phrr=174.00&pcrr=164.00" +
+                             last,
+                         "/qrd/lap.php?" + common + last + "&tlu=12345",
+                         "/qrd/api.php?c=qrdtireschange&s=77&r=-2147483648&f=4012",
+                         "/qrd/api.php?c=getpreviousfuelburn&cid=67&tid=252&did=77&sft=2"}));
     for (const auto& request : http.requests()) {
         EXPECT_EQ(request.userAgent, "QRD Transponder/1.0");
         EXPECT_EQ(request.endpoint.host, platform::kServiceHost);
