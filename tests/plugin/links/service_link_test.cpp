@@ -19,7 +19,6 @@
 #include "platform/http_client.h"
 #include "support/racedata_fixture.h"
 #include "support/test_folder.h"
-#include "links_fixture.h"
 
 #ifdef KORVANE_INPROCESS_SERVICE
 #include <httplib.h>
@@ -29,8 +28,11 @@
 
 namespace {
 
-using linkstest::console;
-using linkstest::recordConsole;
+// The console the link writes its messages to.
+std::string console;
+void recordConsole(const char* text) {
+    console += text;
+}
 
 const bool registered = [] {
     testsupport::registerRaceDataService("korvane_links_service");
@@ -57,9 +59,9 @@ class ServiceLink : public ::testing::Test {
     }
     void TearDown() override { links::ResetServiceLink(); }
 
-    // The sample values, as a session of this test's own.
+    // A report of a session of this test's own.
     links::ReportValues values(int sessionTime) const {
-        links::ReportValues v = linkstest::sampleValues();
+        links::ReportValues v;
         v.SubSessionID = base;
         v.SessionTime = sessionTime;
         return v;

@@ -19,16 +19,17 @@
 #include "support/fake_simulator.h"
 #include "support/test_folder.h"
 #include "support/virtual_clock.h"
-#include "links_fixture.h"
 
 namespace {
 
 using platform::HttpFailure;
 using testsupport::FakeHttpTransport;
 
-using linkstest::console;
-using linkstest::recordConsole;
-using linkstest::sampleValues;
+// The console the link writes its messages to.
+std::string console;
+void recordConsole(const char* text) {
+    console += text;
+}
 
 class WebServiceLink : public ::testing::Test {
   protected:
@@ -108,9 +109,9 @@ TEST_F(WebServiceLink, ReportsLeaveTheLastAnswerAndSayWhenTheyAreLost) {
     http.push(FakeHttpTransport::answer("1"));
     http.push(FakeHttpTransport::failure(HttpFailure::kConnect, 12007));
     http.push(FakeHttpTransport::answer("Bad request: missing field 'sid'\n", 400));
-    links::SendLapReport(sampleValues());
-    links::SendDataReport(sampleValues());
-    links::SendLapReport(sampleValues());
+    links::SendLapReport({});
+    links::SendDataReport({});
+    links::SendLapReport({});
     EXPECT_STREQ(links::LastServiceReply(), "1.85");
     EXPECT_EQ(console,
               "Error 12007 has occurred.\n"
