@@ -1,6 +1,6 @@
 #pragma once
 // The few operating-system services the platform tests need beyond the platform layer itself:
-// a pipe in place of standard input, and a pseudo-terminal standing in for a serial device.
+// another standard input, and a pseudo-terminal standing in for a serial device.
 
 #include <atomic>
 #include <random>
@@ -18,38 +18,26 @@ inline std::string uniqueName(const std::string& stem) {
     return stem + "_" + std::to_string(std::random_device{}()) + "_" + std::to_string(serial++);
 }
 
-// Replaces standard input with the read end of a fresh pipe until destroyed.
-class StdinPipe {
+// Replaces standard input until destroyed: with the read end of a fresh pipe (kPipe), with the
+// file at `path` (the null device is "NUL" on Windows, "/dev/null" elsewhere), or with no input
+// at all when `path` is empty.
+inline const std::string kPipe = "|";
+class RedirectedStdin {
   public:
-    StdinPipe();
-    ~StdinPipe();
-    StdinPipe(const StdinPipe&) = delete;
-    StdinPipe& operator=(const StdinPipe&) = delete;
+    explicit RedirectedStdin(const std::string& path);
+    ~RedirectedStdin();
+    RedirectedStdin(const RedirectedStdin&) = delete;
+    RedirectedStdin& operator=(const RedirectedStdin&) = delete;
     bool ok() const { return ok_; }
+    // Into the pipe, and its end.
     bool write(const std::string& bytes);
     void closeWriter();
 
   private:
     bool ok_ = false;
-    long long savedStdin_ = -1;
-    long long reader_ = -1;
+    long long saved_ = -1;
+    long long input_ = -1;
     long long writer_ = -1;
-};
-
-// Replaces standard input with the file at `path` (the null device is "NUL" on Windows,
-// "/dev/null" elsewhere), or with no input at all when `path` is empty, until destroyed.
-class StdinFrom {
-  public:
-    explicit StdinFrom(const std::string& path);
-    ~StdinFrom();
-    StdinFrom(const StdinFrom&) = delete;
-    StdinFrom& operator=(const StdinFrom&) = delete;
-    bool ok() const { return ok_; }
-
-  private:
-    bool ok_ = false;
-    long long savedStdin_ = -1;
-    long long file_ = -1;
 };
 
 // A pseudo-terminal pair: the platform layer opens the device side as a serial port, the test

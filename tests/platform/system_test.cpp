@@ -197,7 +197,7 @@ TEST(Interrupt, EachCtrlCRunsTheActionOnceOutsideTheHandler) {
 
 TEST(Console, OnlyBytesWaitingInAPipeCountAsKeysNeverTheEndOfInput) {
     {
-        platform_test::StdinPipe pipe;
+        platform_test::RedirectedStdin pipe(platform_test::kPipe);
         ASSERT_TRUE(pipe.ok());
         EXPECT_FALSE(platform::keyWaiting());
         ASSERT_TRUE(pipe.write("q"));
@@ -226,7 +226,7 @@ TEST(Console, OnlyBytesWaitingInAPipeCountAsKeysNeverTheEndOfInput) {
 #endif
     for (const std::string& input : {nullDevice, file, std::string()}) {
         SCOPED_TRACE(input.empty() ? "no input" : input);
-        platform_test::StdinFrom redirected(input);
+        platform_test::RedirectedStdin redirected(input);
         ASSERT_TRUE(redirected.ok());
         EXPECT_FALSE(platform::keyWaiting());
         EXPECT_FALSE(platform::keyWaiting());
