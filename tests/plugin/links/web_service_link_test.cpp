@@ -64,7 +64,6 @@ TEST_F(WebServiceLink, EachQueryHandsBackItsOwnAnswer) {
     };
     const Case cases[] = {
         {"two: take tires", FakeHttpTransport::answer("2"), "2", 2, 2.0, ""},
-        {"three: keep them", FakeHttpTransport::answer("3"), "3", 3, 3.0, ""},
         {"real with leading blanks", FakeHttpTransport::answer("  4.75 L"), "  4.75 L", 4, 4.75,
          ""},
         {"text", FakeHttpTransport::answer("no data"), "no data", 0, 0.0, ""},

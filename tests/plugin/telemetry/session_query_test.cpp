@@ -23,6 +23,7 @@ using telemetry::QueryResult;
 using telemetry::querySessionValue;
 using telemetry::SessionTextIndex;
 
+// What a query found: the value, and where it starts in the text (or in the index's copy).
 struct Answer {
     bool found = false;
     std::string value;
@@ -30,34 +31,29 @@ struct Answer {
     bool operator==(const Answer&) const = default;
 };
 
+Answer answer(bool found, const char* start, int length, const char* base) {
+    return found ? Answer{true, std::string(start, static_cast<size_t>(length)),
+                          static_cast<size_t>(start - base)}
+                 : Answer{};
+}
+
 // The scan over an exact-size heap copy of the text's first `limit` bytes.
 Answer plain(const std::string& text, size_t limit, const std::string& path) {
     const auto bytes = std::make_unique<char[]>(limit);
     std::memcpy(bytes.get(), text.c_str(), limit);
-    Answer a;
     const char* start = nullptr;
     int length = 0;
-    a.found = findSessionValue(bytes.get(), limit, path.c_str(), &start, &length);
-    if (a.found) {
-        a.value.assign(start, static_cast<size_t>(length));
-        a.offset = static_cast<size_t>(start - bytes.get());
-    }
-    return a;
+    const bool found = findSessionValue(bytes.get(), limit, path.c_str(), &start, &length);
+    return answer(found, start, length, bytes.get());
 }
 
 Answer indexed(SessionTextIndex& index, const std::string& text, size_t limit,
                const std::string& path) {
     EXPECT_TRUE(index.sync(text.data(), limit));
-    Answer a;
     const char* start = nullptr;
     int length = 0;
-    a.found = index.find(path.c_str(), &start, &length);
-    if (a.found) {
-        a.value.assign(start, static_cast<size_t>(length));
-        // The offset into the copy is the offset into the text.
-        a.offset = static_cast<size_t>(start - index.copyStart());
-    }
-    return a;
+    const bool found = index.find(path.c_str(), &start, &length);
+    return answer(found, start, length, index.copyStart());
 }
 
 // Texts without their NUL: the scans run over exact-size heap copies, so the sanitizer build
