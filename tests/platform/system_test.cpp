@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -207,12 +208,7 @@ TEST(Console, OnlyBytesWaitingInAPipeCountAsKeysNeverTheEndOfInput) {
     const std::string file =
         (std::filesystem::temp_directory_path() / platform_test::uniqueName("korvane_stdin"))
             .string();
-    {
-        std::FILE* f = std::fopen(file.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        std::fputs("q\n", f);
-        std::fclose(f);
-    }
+    std::ofstream(file, std::ios::binary) << "q\n";
 #ifdef _WIN32
     const std::string nullDevice = "NUL";
 #else

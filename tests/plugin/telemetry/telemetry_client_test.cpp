@@ -373,8 +373,6 @@ TEST_F(ClientTest, HeadersThatDoNotFitTheMappingAreRejected) {
         EXPECT_FALSE(reader.waitForTelemetry(16));
         EXPECT_EQ(reader.dataCopy(), nullptr);
         EXPECT_FALSE(reader.isTelemetryLive());
-        EXPECT_FLOAT_EQ(fuelLevel.readFloat(), 0.0f);
-        EXPECT_EQ(telemetry::querySessionValue(reader, "WeekendInfo:TrackID:"), 0);
         EXPECT_EQ(reader.numVars(), 0);
         EXPECT_EQ(reader.varHeader(0), nullptr);
         EXPECT_EQ(reader.sessionText(), nullptr);
