@@ -1,8 +1,7 @@
 // The system services under the programs: the kernel objects they share with each other and
-// the simulator (shared memory, the named event, the pit-command channel), ctrl-c, the console,
-// commands and the clock. Sharing a block, following a restarted simulator and delivering pit
-// commands are the plugin's tests' and the end-to-end runs' part; here the edges. These tests
-// wait on real kernel objects, so they run on real time, kept to a few milliseconds.
+// the simulator, ctrl-c, the console, commands and the clock. Sharing a block, waiting on the
+// simulator's event, following a restarted simulator and delivering pit commands are the
+// plugin's tests' and the end-to-end runs' part; here the edges.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -19,48 +18,14 @@
 #include "platform/clock.h"
 #include "platform/console.h"
 #include "platform/interrupt.h"
-#include "platform/named_event.h"
 #include "platform/pit_channel.h"
 #include "platform/shared_memory.h"
 #include "platform/system.h"
 
 namespace {
 
-using Steady = std::chrono::steady_clock;
-
 std::string objectName() {
     return "Local\\" + platform_test::uniqueName("KorvaneTest");
-}
-
-// Opening before the writer fails with the system's reason; a second create of the name opens
-// the existing block; the reader keeps its view when the creator goes.
-TEST(SharedMemory, ABlockIsOneForItsNameWhileItsCreatorLives) {
-    const std::string name = objectName();
-    EXPECT_EQ(platform::openSharedMemoryReadOnly(name), nullptr);
-    EXPECT_EQ(platform::lastErrorCode(), 2);  // ERROR_FILE_NOT_FOUND / ENOENT
-    EXPECT_EQ(platform::createSharedMemory(name, 0), nullptr);
-    EXPECT_NE(platform::lastErrorCode(), 0);
-    auto writer = platform::createSharedMemory(name, 4096);
-    ASSERT_NE(writer, nullptr) << platform::errorText(platform::lastErrorCode());
-    writer->data()[10] = 7;
-    auto again = platform::createSharedMemory(name, 4096);
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->data()[10], 7);
-    auto reader = platform::openSharedMemoryReadOnly(name);
-    ASSERT_NE(reader, nullptr);
-    EXPECT_FALSE(reader->stale());
-    writer.reset();
-    again.reset();
-    EXPECT_EQ(reader->data()[10], 7);
-    EXPECT_GE(reader->size(), 4096u);
-#ifndef _WIN32
-    // Without Windows the name goes with its creator, and a holder learns that it must reopen
-    // to reach a restarted writer's block.
-    EXPECT_TRUE(reader->stale());
-    auto restarted = platform::createSharedMemory(name, 4096);
-    ASSERT_NE(restarted, nullptr);
-    EXPECT_EQ(restarted->data()[10], 0);
-#endif
 }
 
 TEST(SharedMemory, ACopyOutlivesTheObjectShrinkingUnderTheView) {
@@ -85,22 +50,6 @@ TEST(SharedMemory, ACopyOutlivesTheObjectShrinkingUnderTheView) {
     }
     EXPECT_EQ(reader->size(), kPage);
     EXPECT_EQ(reader->mappedSize(), 3 * kPage);
-}
-
-// No writer, no event; a signal nobody waited for is gone: the next wait sees only a later one.
-TEST(NamedEvent, WaitEndsAtItsTimeOutAndSignalsDoNotPileUp) {
-    const std::string name = objectName();
-    EXPECT_EQ(platform::openNamedEvent(name), nullptr);
-    auto signaller = platform::createNamedEvent(name);
-    auto waiter = platform::openNamedEvent(name);
-    ASSERT_NE(waiter, nullptr);
-    signaller->signal();
-    const auto start = Steady::now();
-    EXPECT_FALSE(waiter->wait(30));
-    const auto elapsed = Steady::now() - start;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(25));
-    EXPECT_LT(elapsed, std::chrono::milliseconds(2000));
-    EXPECT_FALSE(waiter->wait(0));
 }
 
 // Without a receiver, or with its queue full, a send drops the message instead of blocking. On

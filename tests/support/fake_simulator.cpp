@@ -79,7 +79,6 @@ void appendSession(std::string& out, int num, const char* laps, const char* time
 void appendCorner(std::string& out, const char* corner, int pressure) {
     appendf(out, "  %s:\n   StartingPressure: %d kPa\n   LastHotPressure: %d kPa\n", corner,
             pressure, pressure);
-    out += "   LastTempsOMI: 30C, 30C, 30C\n   TreadRemaining: 100%, 100%, 100%\n";
 }
 
 }  // namespace
@@ -92,12 +91,9 @@ WeekendInfo:
  TrackLength: 3.60 km
  TrackDisplayName: WeatherTech Raceway at Laguna Seca
  TrackDisplayShortName: Laguna Seca
- TrackConfigName: Full Course
  TrackPitSpeedLimit: 72.42 kph
  TrackSurfaceTemp: 34.27 C
  TrackAirTemp: 25.55 C
- TrackAirPressure: 29.53 Hg
- SeriesID: 139
  SessionID: 200123456
  SubSessionID: 61234567
 
@@ -111,16 +107,12 @@ SessionInfo:
 DriverInfo:
  DriverCarIdx: 1
  DriverUserID: 100001
- PaceCarIdx: 0
- DriverCarRedLine: 7500.000
- DriverCarFuelKgPerLtr: 0.750
  DriverCarFuelMaxLtr: 45.000
  DriverCarMaxFuelPct: 1.000
  DriverCarSLFirstRPM: 5500.000
  DriverCarSLShiftRPM: 6800.000
  DriverCarSLLastRPM: 6900.000
  DriverPitTrkPct: 0.921522
- DriverCarEstLapTime: 98.1234
  Drivers:
 )";
     for (int i = 0; i < cars; ++i) {

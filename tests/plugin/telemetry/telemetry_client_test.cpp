@@ -454,6 +454,7 @@ TEST(TelemetrySystem, ReaderAttachesByNameReadsRowsAndFollowsARestartedPublisher
     pub->writer->setConnected(false);
     EXPECT_FALSE(client.waitForTelemetry(16));
     EXPECT_FALSE(client.isTelemetryLive());
+    EXPECT_FALSE(client.connection()->stale()) << "its block is still the name's";
     pub.reset();
     pub = std::make_unique<Publisher>(mapping, event);
     ASSERT_NE(pub->writer, nullptr);
