@@ -177,21 +177,4 @@ TEST_F(SettingsFile, WritesThatWouldCorruptTheFileAreRefused) {
                                               (dir_ / "no" / "such" / "dir.ini").string()));
 }
 
-TEST_F(SettingsFile, WindowsStyleRelativePathMeansTheWorkingDirectory) {
-    const fs::path previous = fs::current_path();
-    fs::current_path(dir_);
-    std::ofstream("Qm_Korvane_Launcher.ini", std::ios::binary) << "[Setup]\r\nUseSerial=3\r\n";
-    const std::string path = ".\\Qm_Korvane_Launcher.ini";
-    const int before = platform::profileInt("Setup", "UseSerial", 0, path);
-    const bool wrote = platform::writeProfileString("Audio", "PreferedDevice", "4", path);
-    const int device = platform::profileInt("Audio", "PreferedDevice", 1024, path);
-    const int bare = platform::profileInt("Setup", "UseSerial", 0, "Qm_Korvane_Launcher.ini");
-    fs::current_path(previous);
-    EXPECT_EQ(before, 3);
-    EXPECT_TRUE(wrote);
-    EXPECT_EQ(device, 4);
-    EXPECT_EQ(bare, 3);
-    EXPECT_TRUE(fs::exists(dir_ / "Qm_Korvane_Launcher.ini"));
-}
-
 }  // namespace

@@ -105,7 +105,6 @@ TEST(SessionScanner, LineRules) {
         {"minus sign kept", "A:\n B: -3\n", "A:B:", "-3"},
         {"list dash directly after the colon blank", "A:\n B: - x\n", "A:B:", "- x"},
         {"inner and trailing blanks kept", "A:\n B: two words  \n", "A:B:", "two words  "},
-        {"number with unit", "A:\n TrackLength: 5.15 km\n", "A:TrackLength:", "5.15 km"},
         {"key with blanks", "A:\n Some Key: x\n", "A:Some Key:", "x"},
         {"quotes kept", "A:\n B: \"7\"\n", "A:B:", "\"7\""},
         {"case-sensitive keys", "A:\n B: 1\n", "a:B:", "<none>"},
