@@ -24,13 +24,9 @@
 
 namespace {
 
-std::string objectName() {
-    return "Local\\" + platform_test::uniqueName("KorvaneTest");
-}
-
 TEST(SharedMemory, ACopyOutlivesTheObjectShrinkingUnderTheView) {
     constexpr size_t kPage = 4096;
-    const std::string name = objectName();
+    const std::string name = "Local\\" + platform_test::uniqueName("KorvaneTest");
     auto writer = platform::createSharedMemory(name, 3 * kPage);
     ASSERT_NE(writer, nullptr);
     writer->data()[2 * kPage + 5] = 9;

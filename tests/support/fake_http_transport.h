@@ -1,10 +1,6 @@
 #pragma once
 // An HTTP transport for unit tests: records every request and hands out scripted responses
 // in order (the default response once the script runs out). Header-only; thread-safe.
-//
-//   testsupport::FakeHttpTransport http;
-//   testsupport::ScopedHttpTransport useHttp(http);
-//   http.push(testsupport::FakeHttpTransport::answer("2"));
 
 #include <cstdint>
 #include <deque>

@@ -44,7 +44,7 @@ class FakeSimulator {
     // Gives `client` a fresh connection to this fake.
     void attach(telemetry::TelemetryClient& client);
 
-    // --- switches ---
+    // Opening steps made to fail (and below, how often each was tried).
     bool failOpenMapping = false;
     bool failMapView = false;
     bool failOpenEvent = false;
@@ -60,14 +60,12 @@ class FakeSimulator {
     // Called between each of the reader's row copies and its second tick read.
     std::function<void()> onRowCopied;
 
-    // --- counters ---
     int openMappingCalls = 0;
     int mapViewCalls = 0;
     int openEventCalls = 0;
     int closeCalls = 0;
     int lastWaitTimeoutMs = -1;
 
-    // --- the block ---
     simblock::BlockWriter& writer() { return *writer_; }
     telemetry::BlockHeader* header() { return writer_->header(); }
     uint8_t* region() { return region_.data(); }
