@@ -41,7 +41,6 @@ class FakeSimulator {
 
     // A connection over this block; the fake must outlive it (and the client holding it).
     std::unique_ptr<telemetry::SimulatorConnection> connection();
-    // Gives `client` a fresh connection to this fake.
     void attach(telemetry::TelemetryClient& client);
 
     // Opening steps made to fail (and below, how often each was tried).

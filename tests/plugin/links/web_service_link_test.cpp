@@ -43,7 +43,6 @@ class WebServiceLink : public ::testing::Test {
     }
     void TearDown() override {
         common::setSettingsPath("");
-        std::filesystem::remove_all(settings.parent_path());
         links::ResetServiceLink();
     }
 
