@@ -1,14 +1,12 @@
 #pragma once
 // The few operating-system services the platform tests need beyond the platform layer itself:
-// a pipe in place of standard input, and a pseudo-terminal standing in for a serial device.
+// another standard input, and a pseudo-terminal standing in for a serial device.
 
 #include <atomic>
-#include <chrono>
+#include <random>
 #include <string>
 
 namespace platform_test {
-
-int processId();
 
 // Cuts the named block's object down to `size` bytes behind its views' backs, as a foreign
 // writer could on POSIX. False on Windows, where a mapped section cannot shrink.
@@ -17,43 +15,29 @@ bool truncateBlock(const std::string& name, long long size);
 // A name no other test run on this machine uses at the same time.
 inline std::string uniqueName(const std::string& stem) {
     static std::atomic<int> serial{0};
-    const auto t = std::chrono::steady_clock::now().time_since_epoch().count();
-    return stem + "_" + std::to_string(processId()) + "_" + std::to_string(serial++) + "_" +
-           std::to_string(t % 1000000);
+    return stem + "_" + std::to_string(std::random_device{}()) + "_" + std::to_string(serial++);
 }
 
-// Replaces standard input with the read end of a fresh pipe until destroyed.
-class StdinPipe {
+// Replaces standard input until destroyed: with the read end of a fresh pipe (kPipe), with the
+// file at `path` (the null device is "NUL" on Windows, "/dev/null" elsewhere), or with no input
+// at all when `path` is empty.
+inline const std::string kPipe = "|";
+class RedirectedStdin {
   public:
-    StdinPipe();
-    ~StdinPipe();
-    StdinPipe(const StdinPipe&) = delete;
-    StdinPipe& operator=(const StdinPipe&) = delete;
+    explicit RedirectedStdin(const std::string& path);
+    ~RedirectedStdin();
+    RedirectedStdin(const RedirectedStdin&) = delete;
+    RedirectedStdin& operator=(const RedirectedStdin&) = delete;
     bool ok() const { return ok_; }
+    // Into the pipe, and its end.
     bool write(const std::string& bytes);
     void closeWriter();
 
   private:
     bool ok_ = false;
-    long long savedStdin_ = -1;
-    long long reader_ = -1;
+    long long saved_ = -1;
+    long long input_ = -1;
     long long writer_ = -1;
-};
-
-// Replaces standard input with the file at `path` (the null device is "NUL" on Windows,
-// "/dev/null" elsewhere), or with no input at all when `path` is empty, until destroyed.
-class StdinFrom {
-  public:
-    explicit StdinFrom(const std::string& path);
-    ~StdinFrom();
-    StdinFrom(const StdinFrom&) = delete;
-    StdinFrom& operator=(const StdinFrom&) = delete;
-    bool ok() const { return ok_; }
-
-  private:
-    bool ok_ = false;
-    long long savedStdin_ = -1;
-    long long file_ = -1;
 };
 
 // A pseudo-terminal pair: the platform layer opens the device side as a serial port, the test

@@ -13,10 +13,6 @@
 
 namespace platform_test {
 
-int processId() {
-    return static_cast<int>(::getpid());
-}
-
 bool truncateBlock(const std::string& name, long long size) {
     const int fd = ::shm_open(platform::posix::shmName(name).c_str(), O_RDWR, 0);
     if (fd < 0) {
@@ -27,60 +23,48 @@ bool truncateBlock(const std::string& name, long long size) {
     return done;
 }
 
-StdinPipe::StdinPipe() {
-    int fds[2];
-    if (::pipe(fds) != 0) {
-        return;
-    }
-    savedStdin_ = ::dup(STDIN_FILENO);
-    reader_ = fds[0];
-    writer_ = fds[1];
-    ok_ = savedStdin_ >= 0 && ::dup2(fds[0], STDIN_FILENO) >= 0;
-}
-
-StdinPipe::~StdinPipe() {
-    closeWriter();
-    if (savedStdin_ >= 0) {
-        ::dup2(static_cast<int>(savedStdin_), STDIN_FILENO);
-        ::close(static_cast<int>(savedStdin_));
-    }
-    if (reader_ >= 0) {
-        ::close(static_cast<int>(reader_));
-    }
-}
-
-bool StdinPipe::write(const std::string& bytes) {
-    return writer_ >= 0 && ::write(static_cast<int>(writer_), bytes.data(), bytes.size()) ==
-                               static_cast<ssize_t>(bytes.size());
-}
-
-void StdinPipe::closeWriter() {
-    if (writer_ >= 0) {
-        ::close(static_cast<int>(writer_));
-        writer_ = -1;
-    }
-}
-
-StdinFrom::StdinFrom(const std::string& path) {
-    savedStdin_ = ::dup(STDIN_FILENO);
-    if (savedStdin_ < 0) {
+RedirectedStdin::RedirectedStdin(const std::string& path) {
+    saved_ = ::dup(STDIN_FILENO);
+    if (saved_ < 0) {
         return;
     }
     if (path.empty()) {
         ok_ = ::close(STDIN_FILENO) == 0;
         return;
     }
-    file_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    ok_ = file_ >= 0 && ::dup2(static_cast<int>(file_), STDIN_FILENO) >= 0;
+    if (path == kPipe) {
+        int fds[2];
+        if (::pipe(fds) != 0) {
+            return;
+        }
+        input_ = fds[0];
+        writer_ = fds[1];
+    } else {
+        input_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
+    ok_ = input_ >= 0 && ::dup2(static_cast<int>(input_), STDIN_FILENO) >= 0;
 }
 
-StdinFrom::~StdinFrom() {
-    if (savedStdin_ >= 0) {
-        ::dup2(static_cast<int>(savedStdin_), STDIN_FILENO);
-        ::close(static_cast<int>(savedStdin_));
+RedirectedStdin::~RedirectedStdin() {
+    closeWriter();
+    if (saved_ >= 0) {
+        ::dup2(static_cast<int>(saved_), STDIN_FILENO);
+        ::close(static_cast<int>(saved_));
     }
-    if (file_ >= 0) {
-        ::close(static_cast<int>(file_));
+    if (input_ >= 0) {
+        ::close(static_cast<int>(input_));
+    }
+}
+
+bool RedirectedStdin::write(const std::string& bytes) {
+    return writer_ >= 0 && ::write(static_cast<int>(writer_), bytes.data(), bytes.size()) ==
+                               static_cast<ssize_t>(bytes.size());
+}
+
+void RedirectedStdin::closeWriter() {
+    if (writer_ >= 0) {
+        ::close(static_cast<int>(writer_));
+        writer_ = -1;
     }
 }
 

@@ -15,35 +15,41 @@ long long fromHandle(HANDLE h) {
 }
 }  // namespace
 
-int processId() {
-    return static_cast<int>(::GetCurrentProcessId());
-}
-
 bool truncateBlock(const std::string&, long long) {
     return false;
 }
 
-StdinPipe::StdinPipe() {
-    HANDLE r = nullptr;
-    HANDLE w = nullptr;
-    if (!::CreatePipe(&r, &w, nullptr, 0)) {
-        return;
+RedirectedStdin::RedirectedStdin(const std::string& path) {
+    saved_ = fromHandle(::GetStdHandle(STD_INPUT_HANDLE));
+    HANDLE input = nullptr;
+    if (path == kPipe) {
+        HANDLE writer = nullptr;
+        if (!::CreatePipe(&input, &writer, nullptr, 0)) {
+            return;
+        }
+        writer_ = fromHandle(writer);
+    } else if (!path.empty()) {
+        input = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+        if (input == INVALID_HANDLE_VALUE) {
+            return;
+        }
     }
-    savedStdin_ = fromHandle(::GetStdHandle(STD_INPUT_HANDLE));
-    reader_ = fromHandle(r);
-    writer_ = fromHandle(w);
-    ok_ = ::SetStdHandle(STD_INPUT_HANDLE, r) != 0;
+    if (input != nullptr) {
+        input_ = fromHandle(input);
+    }
+    ok_ = ::SetStdHandle(STD_INPUT_HANDLE, input) != 0;
 }
 
-StdinPipe::~StdinPipe() {
+RedirectedStdin::~RedirectedStdin() {
     closeWriter();
-    ::SetStdHandle(STD_INPUT_HANDLE, asHandle(savedStdin_));
-    if (reader_ != -1) {
-        ::CloseHandle(asHandle(reader_));
+    ::SetStdHandle(STD_INPUT_HANDLE, asHandle(saved_));
+    if (input_ != -1) {
+        ::CloseHandle(asHandle(input_));
     }
 }
 
-bool StdinPipe::write(const std::string& bytes) {
+bool RedirectedStdin::write(const std::string& bytes) {
     DWORD n = 0;
     return writer_ != -1 &&
            ::WriteFile(asHandle(writer_), bytes.data(), static_cast<DWORD>(bytes.size()), &n,
@@ -51,31 +57,10 @@ bool StdinPipe::write(const std::string& bytes) {
            n == bytes.size();
 }
 
-void StdinPipe::closeWriter() {
+void RedirectedStdin::closeWriter() {
     if (writer_ != -1) {
         ::CloseHandle(asHandle(writer_));
         writer_ = -1;
-    }
-}
-
-StdinFrom::StdinFrom(const std::string& path) {
-    savedStdin_ = fromHandle(::GetStdHandle(STD_INPUT_HANDLE));
-    HANDLE file = nullptr;
-    if (!path.empty()) {
-        file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) {
-            return;
-        }
-        file_ = fromHandle(file);
-    }
-    ok_ = ::SetStdHandle(STD_INPUT_HANDLE, file) != 0;
-}
-
-StdinFrom::~StdinFrom() {
-    ::SetStdHandle(STD_INPUT_HANDLE, asHandle(savedStdin_));
-    if (file_ != -1) {
-        ::CloseHandle(asHandle(file_));
     }
 }
 

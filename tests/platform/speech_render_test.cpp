@@ -33,6 +33,7 @@ std::vector<float> agreedWave(const std::string& path) {
     EXPECT_TRUE(platform::parseWav(b, w, &error)) << error;
     EXPECT_EQ(w.rate, 22050);
     EXPECT_EQ(w.channels, 1);
+    // Little-endian fields of the RIFF header and of the format chunk that opens the file.
     auto le = [&](std::size_t at, int n) {
         std::uint32_t v = 0;
         for (int i = n - 1; i >= 0 && at + static_cast<std::size_t>(n) <= b.size(); --i) {
@@ -41,11 +42,8 @@ std::vector<float> agreedWave(const std::string& path) {
         return v;
     };
     EXPECT_EQ(le(4, 4) + 8, b.size());
-    const std::string fmt = "fmt ";
-    const auto chunk = static_cast<std::size_t>(
-        std::search(b.begin(), b.end(), fmt.begin(), fmt.end()) - b.begin());
-    EXPECT_EQ(le(chunk + 8, 2), 1u);    // integer PCM
-    EXPECT_EQ(le(chunk + 22, 2), 16u);  // bits per sample
+    EXPECT_EQ(le(20, 2), 1u);   // integer PCM
+    EXPECT_EQ(le(34, 2), 16u);  // bits per sample
     return w.samples;
 }
 
@@ -60,11 +58,8 @@ std::vector<float> agreedWave(const std::string& path) {
 class SpeechRenderTest : public ::testing::Test {
   protected:
     void SetUp() override { dir_ = testsupport::freshTestFolder("korvane_speech"); }
-    std::string file(const std::string& name) const { return (dir_ / name).string(); }
-    std::string file(const std::string& prefix, std::size_t n) const {
-        std::string name = prefix;
-        name += std::to_string(n);  // not prefix + to_string: GCC 12 warns falsely on it
-        return file(name);
+    std::string file(const char* prefix, std::size_t n = 0) const {
+        return (dir_ / prefix).string().append(std::to_string(n));
     }
     fs::path dir_;
 };
@@ -81,7 +76,6 @@ struct SentenceCase {
 TEST_F(SpeechRenderTest, SentencesBecomeAudibleWavesInTheAgreedFormat) {
     const SentenceCase cases[] = {
         {"plain", L"Box this lap, box this lap.", 0.8, 1000},
-        {"leading blank", L" Fuel Reset.", 0.4, 1000},
         {"numbers", L" Checking the numbers there is 3.4 laps of fuel left", 1.5, 1000},
         {"beyond ascii", L" Temp\u00e9rature 25 \u00b0C, na\u00efve \u20ac", 0.8, 1000},
         {"beyond the basic plane", L" Pit \U0001F3C1 now.", 0.4, 1000},
@@ -101,7 +95,7 @@ TEST_F(SpeechRenderTest, SentencesBecomeAudibleWavesInTheAgreedFormat) {
 }
 
 TEST_F(SpeechRenderTest, AnUnwritablePathIsAnEngineFailure) {
-    const std::string path = file("no_such_folder/745");
+    const std::string path = file("no_such_folder/");
     EXPECT_EQ(RenderSpeechToWaveFile(L" Fuel Reset.", path), SpeechRender::kEngineFailed);
     EXPECT_FALSE(fs::exists(path));
 }

@@ -1,10 +1,6 @@
 #pragma once
 // An HTTP transport for unit tests: records every request and hands out scripted responses
 // in order (the default response once the script runs out). Header-only; thread-safe.
-//
-//   testsupport::FakeHttpTransport http;
-//   testsupport::ScopedHttpTransport useHttp(http);
-//   http.push(testsupport::FakeHttpTransport::answer("2"));
 
 #include <cstdint>
 #include <deque>
@@ -57,14 +53,6 @@ class FakeHttpTransport : public platform::HttpTransport {
     std::vector<platform::HttpRequest> requests() const {
         std::lock_guard<std::mutex> lock(mutex_);
         return requests_;
-    }
-    std::vector<std::string> paths() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::vector<std::string> paths;
-        for (const auto& r : requests_) {
-            paths.push_back(r.path);
-        }
-        return paths;
     }
     void clear() {
         std::lock_guard<std::mutex> lock(mutex_);

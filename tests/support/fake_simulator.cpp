@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #include "platform/clock.h"
 
@@ -67,23 +68,17 @@ void appendDriver(std::string& out, int carIdx) {
                 : "   CarClassID: 74\n   CarID: 67\n   CarIsPaceCar: 0\n"
                   "   CarScreenName: Mazda MX-5 Cup\n   CarScreenNameShort: MX-5 Cup\n";
     out += "   CarClassMaxFuelPct: 1.000 %\n   CarClassEstLapTime: 98.1234\n";
-    appendf(out, "   IRating: %d\n", pace ? 0 : 1350 + 10 * carIdx);
-    out += "   CurDriverIncidentCount: 0\n";
 }
 
 void appendSession(std::string& out, int num, const char* laps, const char* time, const char* type,
                    const char* name) {
     appendf(out, " - SessionNum: %d\n   SessionLaps: %s\n   SessionTime: %s\n", num, laps, time);
     appendf(out, "   SessionType: %s\n   SessionName: %s\n", type, name);
-    out += "   ResultsPositions: \n   ResultsFastestLap: \n";
-    out += "   - CarIdx: 255\n     FastestLap: 0\n     FastestTime: -1.0000\n";
-    out += "   ResultsLapsComplete: -1\n   ResultsOfficial: 0\n";
 }
 
 void appendCorner(std::string& out, const char* corner, int pressure) {
     appendf(out, "  %s:\n   StartingPressure: %d kPa\n   LastHotPressure: %d kPa\n", corner,
             pressure, pressure);
-    out += "   LastTempsOMI: 30C, 30C, 30C\n   TreadRemaining: 100%, 100%, 100%\n";
 }
 
 }  // namespace
@@ -96,21 +91,11 @@ WeekendInfo:
  TrackLength: 3.60 km
  TrackDisplayName: WeatherTech Raceway at Laguna Seca
  TrackDisplayShortName: Laguna Seca
- TrackConfigName: Full Course
  TrackPitSpeedLimit: 72.42 kph
  TrackSurfaceTemp: 34.27 C
  TrackAirTemp: 25.55 C
- TrackAirPressure: 29.53 Hg
- SeriesID: 139
  SessionID: 200123456
  SubSessionID: 61234567
- WeekendOptions:
-)";
-    appendf(s, "  NumStarters: %d\n", std::max(cars - 1, 0));
-    s += R"(  StartingGrid: 2x2 inline pole on left
-  WeatherTemp: 25.56 C
- TelemetryOptions:
-  TelemetryDiskFile: ""
 
 SessionInfo:
  Sessions:
@@ -119,37 +104,21 @@ SessionInfo:
     appendSession(s, 1, "unlimited", "600.0000 sec", "Lone Qualify", "QUALIFY");
     appendSession(s, 2, "20", "unlimited", "Race", "RACE");
     s += R"(
-CameraInfo:
- Groups:
- - GroupNum: 1
-   Cameras:
-   - CameraNum: 1
-     CameraName: CamNose
-
 DriverInfo:
  DriverCarIdx: 1
  DriverUserID: 100001
- PaceCarIdx: 0
- DriverCarRedLine: 7500.000
- DriverCarFuelKgPerLtr: 0.750
  DriverCarFuelMaxLtr: 45.000
  DriverCarMaxFuelPct: 1.000
  DriverCarSLFirstRPM: 5500.000
  DriverCarSLShiftRPM: 6800.000
  DriverCarSLLastRPM: 6900.000
  DriverPitTrkPct: 0.921522
- DriverCarEstLapTime: 98.1234
  Drivers:
 )";
     for (int i = 0; i < cars; ++i) {
         appendDriver(s, i);
     }
     s += R"(
-SplitTimeInfo:
- Sectors:
- - SectorNum: 0
-   SectorStartPct: 0.000000
-
 CarSetup:
  UpdateCount: 1
  Tires:
@@ -158,7 +127,7 @@ CarSetup:
     appendCorner(s, "LeftRear", 150);
     appendCorner(s, "RightFront", 165);
     appendCorner(s, "RightRear", 155);
-    s += " Chassis:\n  Front:\n   CrossWeight: 50.0%\n\n...\n";
+    s += "\n...\n";
     return s;
 }
 
@@ -184,28 +153,13 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
     }
 
     bool openMapping() override {
-        if (!sim_) {
-            return false;
-        }
-        ++sim_->openMappingCalls;
-        mapping_ = !sim_->failOpenMapping;
-        return mapping_;
+        return open(mapping_, &FakeSimulator::openMappingCalls, &FakeSimulator::failOpenMapping);
     }
     bool mapView() override {
-        if (!sim_) {
-            return false;
-        }
-        ++sim_->mapViewCalls;
-        view_ = mapping_ && !sim_->failMapView;
-        return view_;
+        return open(view_, &FakeSimulator::mapViewCalls, &FakeSimulator::failMapView, mapping_);
     }
     bool openEvent() override {
-        if (!sim_) {
-            return false;
-        }
-        ++sim_->openEventCalls;
-        event_ = !sim_->failOpenEvent;
-        return event_;
+        return open(event_, &FakeSimulator::openEventCalls, &FakeSimulator::failOpenEvent);
     }
     bool hasMapping() const override { return mapping_; }
     bool hasView() const override { return view_; }
@@ -233,10 +187,7 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
             return false;
         }
         sim_->lastWaitTimeoutMs = timeoutMs;
-        if (sim_->onWait) {
-            sim_->onWait(timeoutMs);
-        }
-        bool signalled = event_ && sim_->takeSignal();
+        const bool signalled = event_ && std::exchange(sim_->signalled_, false);
         if (!signalled && sim_->waitPassesTime) {
             platform::clock().sleepMs(timeoutMs);
         }
@@ -252,22 +203,30 @@ class FakeSimulator::Connection : public telemetry::SimulatorConnection {
         if (!sim_) {
             return;
         }
-        ++copies_;
         if (sim_->tearsLeft_ > 0) {
             --sim_->tearsLeft_;
             sim_->rewriteNewestBuffer();
         }
         if (sim_->onRowCopied) {
-            sim_->onRowCopied(copies_);
+            sim_->onRowCopied();
         }
     }
 
   private:
+    // A step of opening, counted; it fails by its switch, or without the step before it.
+    bool open(bool& opened, int FakeSimulator::*calls, bool FakeSimulator::*fails,
+              bool after = true) {
+        if (sim_) {
+            ++(sim_->*calls);
+        }
+        opened = sim_ && after && !(sim_->*fails);
+        return opened;
+    }
+
     FakeSimulator* sim_;
     bool mapping_ = false;
     bool view_ = false;
     bool event_ = false;
-    int copies_ = 0;
 };
 
 FakeSimulator::FakeSimulator(std::vector<simblock::VarSpec> vars, simblock::BlockOptions options)
@@ -329,12 +288,6 @@ void FakeSimulator::overwriteSessionText(std::string_view text, bool terminate) 
     }
 }
 
-void FakeSimulator::setBufferTick(int buffer, int32_t tick) {
-    if (buffer >= 0 && buffer < telemetry::kMaxBuffers) {
-        header()->buffers[buffer].tickCount = tick;
-    }
-}
-
 void FakeSimulator::rewriteNewestBuffer() {
     telemetry::BlockHeader* h = header();
     int newest = 0;
@@ -354,9 +307,7 @@ void FakeSimulator::rewriteNewestBuffer() {
 bool FakeSimulator::changeLayout(std::vector<simblock::VarSpec> vars) {
     const simblock::BlockLayout& l = writer_->layout();
     const char* area = reinterpret_cast<const char*>(region_.data() + l.sessionInfoOffset);
-    const void* nul = std::memchr(area, 0, static_cast<size_t>(l.sessionCapacity));
-    std::string text(area, nul ? static_cast<const char*>(nul) - area
-                               : static_cast<ptrdiff_t>(l.sessionCapacity - 1));
+    const std::string text(area, strnlen(area, static_cast<size_t>(l.sessionCapacity - 1)));
     int32_t tick = writer_->lastTick();
     int32_t update = writer_->sessionInfoUpdate();
     bool connected = writer_->connected();
@@ -368,12 +319,6 @@ bool FakeSimulator::changeLayout(std::vector<simblock::VarSpec> vars) {
     writer_->setSessionText(text);
     writer_->setConnected(connected);
     return true;
-}
-
-bool FakeSimulator::takeSignal() {
-    bool s = signalled_;
-    signalled_ = false;
-    return s;
 }
 
 bool FakeSimulator::deliver(telemetry::TelemetryClient& client, int maxRows) {

@@ -41,10 +41,9 @@ class FakeSimulator {
 
     // A connection over this block; the fake must outlive it (and the client holding it).
     std::unique_ptr<telemetry::SimulatorConnection> connection();
-    // Gives `client` a fresh connection to this fake.
     void attach(telemetry::TelemetryClient& client);
 
-    // --- switches ---
+    // Opening steps made to fail (and below, how often each was tried).
     bool failOpenMapping = false;
     bool failMapView = false;
     bool failOpenEvent = false;
@@ -53,23 +52,19 @@ class FakeSimulator {
     // The length the view was mapped with; the reported size when unset. A real mapping keeps
     // its length while the file behind it may shrink.
     std::optional<size_t> reportedMappedSize;
-    // Called at the start of every event wait with its time-out, before it answers. The wait
-    // never blocks: it answers true when a row was published since the previous wait.
-    std::function<void(int timeoutMs)> onWait;
-    // When set, a wait that finds nothing also sleeps its time-out on platform::clock(), as a
-    // real wait would let the time pass.
+    // The event wait never blocks: it answers true when a row was published since the previous
+    // wait. When set, a wait that finds nothing also sleeps its time-out on platform::clock(),
+    // as a real wait would let the time pass.
     bool waitPassesTime = false;
-    // Called between the reader's row copy and its second tick read (attempt 1, 2, ...).
-    std::function<void(int attempt)> onRowCopied;
+    // Called between each of the reader's row copies and its second tick read.
+    std::function<void()> onRowCopied;
 
-    // --- counters ---
     int openMappingCalls = 0;
     int mapViewCalls = 0;
     int openEventCalls = 0;
     int closeCalls = 0;
     int lastWaitTimeoutMs = -1;
 
-    // --- the block ---
     simblock::BlockWriter& writer() { return *writer_; }
     telemetry::BlockHeader* header() { return writer_->header(); }
     uint8_t* region() { return region_.data(); }
@@ -94,7 +89,6 @@ class FakeSimulator {
     // Bytes past the session area are never written.
     void overwriteSessionText(std::string_view text, bool terminate = true);
 
-    void setBufferTick(int buffer, int32_t tick);
     void restartTicks(int32_t tick = 0) { writer_->restartTicks(tick); }
     // From inside each of the reader's next `copies` row copies, rewrites the buffer being
     // read (the newest) with the staged row under the next tick, as a simulator lapping the
@@ -114,7 +108,6 @@ class FakeSimulator {
     friend class Connection;
 
     bool build(std::vector<simblock::VarSpec> vars, const simblock::BlockOptions& options);
-    bool takeSignal();
     void rewriteNewestBuffer();
 
     simblock::BlockOptions options_;

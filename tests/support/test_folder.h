@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <string>
@@ -29,11 +30,7 @@ inline const std::filesystem::path& processTestRoot() {
 inline std::filesystem::path freshTestFolder(const std::string& prefix) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "_" + info->name();
-    for (char& c : name) {
-        if (c == '/') {
-            c = '_';  // parameterised tests
-        }
-    }
+    std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests
     const std::filesystem::path dir = processTestRoot() / (prefix + "_" + name);
     std::filesystem::remove_all(dir);
     std::filesystem::create_directories(dir);

@@ -27,7 +27,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The device list the fake source hands out, and the error it fails with (0: it succeeds).
+using namespace std::string_literals;
+
+// The device list the fake source hands out (names each ended by a zero, the list by an empty
+// name), and the error it fails with (0: it succeeds).
 std::string fakeNames;
 int fakeError = 0;
 
@@ -38,16 +41,6 @@ bool fakeSource(std::string* names, int* errorCode) {
     }
     *names = fakeNames;
     return true;
-}
-
-std::string list(std::initializer_list<const char*> names) {
-    std::string s;
-    for (const char* n : names) {
-        s += n;
-        s += '\0';
-    }
-    s += '\0';
-    return s;
 }
 
 class SerialPitBoard : public ::testing::Test {
@@ -89,50 +82,34 @@ TEST_F(SerialPitBoard, FindComPortsReadsTheDeviceList) {
         int capacity;
         int highest;
         std::vector<int> stored;
+        int error = 0;  // the list cannot be had
+        const char* console = "";
     };
     const Case cases[] = {
-        {"highest by number, not by text", list({"COM1", "COM10", "COM3"}), 32, 10, {1, 10, 3}},
-        {"other devices ignored",
-         list({"C:", "LPT1", "COM2", "NUL", "PhysicalDrive0"}),
-         32,
-         2,
-         {2}},
-        {"bare COM and COMx do not count",
-         list({"COM", "COMx", "COM_1", "com5", "xCOM7"}),
-         32,
-         -1,
-         {}},
-        {"digits after COM", list({"COM4A", "COM12"}), 32, 12, {4, 12}},
-        {"highest kept beyond the capacity", list({"COM1", "COM3", "COM10"}), 2, 10, {1, 3}},
-        {"no capacity", list({"COM5"}), 0, 5, {}},
-        {"empty list", list({}), 32, -1, {}},
+        {"highest by number, not by text", "COM1\0COM10\0COM3\0\0"s, 32, 10, {1, 10, 3}},
+        {"other devices ignored", "C:\0LPT1\0COM2\0NUL\0PhysicalDrive0\0\0"s, 32, 2, {2}},
+        {"bare COM and COMx do not count", "COM\0COMx\0COM_1\0com5\0xCOM7\0\0"s, 32, -1, {}},
+        {"digits after COM", "COM4A\0COM12\0\0"s, 32, 12, {4, 12}},
+        {"highest kept beyond the capacity", "COM1\0COM3\0COM10\0\0"s, 2, 10, {1, 3}},
+        {"no capacity", "COM5\0\0"s, 0, 5, {}},
+        {"empty list", "\0"s, 32, -1, {}},
         {"list without its closing empty name", std::string("COM6\0COM8", 9), 32, 8, {6, 8}},
         {"the list ends at its empty name", std::string("COM1\0\0COM9", 10), 32, 1, {1}},
+        {"list needs more room", "COM1\0\0"s, 32, -1, {}, 122, "needs more room!\n"},
+        {"list refused", "COM1\0\0"s, 32, -1, {}, 5},
     };
     links::SetDeviceNameSource(fakeSource);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         fakeNames = c.names;
+        fakeError = c.error;
         int ports[32] = {0};
         int count = c.capacity;
+        ::testing::internal::CaptureStdout();
         EXPECT_EQ(links::FindComPorts(ports, &count), c.highest);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.console);
         EXPECT_EQ(std::vector<int>(ports, ports + count), c.stored);
     }
-}
-
-TEST_F(SerialPitBoard, FindComPortsWhenTheListCannotBeHad) {
-    links::SetDeviceNameSource(fakeSource);
-    int ports[32];
-    int count = 32;
-    fakeError = 122;
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(links::FindComPorts(ports, &count), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "needs more room!\n");
-    EXPECT_EQ(count, 0);
-    fakeError = 5;
-    ::testing::internal::CaptureStdout();
-    EXPECT_EQ(links::FindComPorts(ports, &count), -1);
-    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "");
 }
 
 // Serial off by the setting, or on without a port: either way nothing is written afterwards.
@@ -151,7 +128,7 @@ TEST_F(SerialPitBoard, WithoutAPortNothingIsWritten) {
          3000},
     };
     links::SetDeviceNameSource(fakeSource);
-    fakeNames = list({"C:", "LPT1"});
+    fakeNames = "C:\0LPT1\0\0"s;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.useSerial);
         useSerial(c.useSerial);
@@ -241,7 +218,7 @@ TEST(SerialDevices, DeviceNamesBecomeComNumbers) {
     int error = -1;
     ASSERT_TRUE(platform::listDeviceNames(&names, &error));
     EXPECT_EQ(error, 0);
-    EXPECT_EQ(names, list({"COM1", "COM4", "COM7", "COM100", "COM102", "COM201"}));
+    EXPECT_EQ(names, "COM1\0COM4\0COM7\0COM100\0COM102\0COM201\0\0"s);
     EXPECT_FALSE(platform::listDeviceNames(&names, &error, 10));
     EXPECT_EQ(error, 122);
     // A plain file is no serial device: found, but its settings cannot be made.
@@ -271,7 +248,7 @@ TEST_F(SerialPitBoard, TheLineArrivesByteForByteOnTheHighestPort) {
         GTEST_SKIP() << "needs the pseudo-terminal of wine_serial_test.sh";
     }
     links::SetDeviceNameSource(fakeSource);
-    fakeNames = list({"COM1", (std::string("COM") + port).c_str(), "LPT1"});
+    fakeNames = "COM1\0COM"s + port + "\0LPT1\0\0"s;
     useSerial(1);
     std::string console;
     std::vector<int> sleeps;
