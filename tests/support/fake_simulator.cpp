@@ -68,17 +68,23 @@ void appendDriver(std::string& out, int carIdx) {
                 : "   CarClassID: 74\n   CarID: 67\n   CarIsPaceCar: 0\n"
                   "   CarScreenName: Mazda MX-5 Cup\n   CarScreenNameShort: MX-5 Cup\n";
     out += "   CarClassMaxFuelPct: 1.000 %\n   CarClassEstLapTime: 98.1234\n";
+    appendf(out, "   IRating: %d\n", pace ? 0 : 1350 + 10 * carIdx);
+    out += "   CurDriverIncidentCount: 0\n";
 }
 
 void appendSession(std::string& out, int num, const char* laps, const char* time, const char* type,
                    const char* name) {
     appendf(out, " - SessionNum: %d\n   SessionLaps: %s\n   SessionTime: %s\n", num, laps, time);
     appendf(out, "   SessionType: %s\n   SessionName: %s\n", type, name);
+    out += "   ResultsPositions: \n   ResultsFastestLap: \n";
+    out += "   - CarIdx: 255\n     FastestLap: 0\n     FastestTime: -1.0000\n";
+    out += "   ResultsLapsComplete: -1\n   ResultsOfficial: 0\n";
 }
 
 void appendCorner(std::string& out, const char* corner, int pressure) {
     appendf(out, "  %s:\n   StartingPressure: %d kPa\n   LastHotPressure: %d kPa\n", corner,
             pressure, pressure);
+    out += "   LastTempsOMI: 30C, 30C, 30C\n   TreadRemaining: 100%, 100%, 100%\n";
 }
 
 }  // namespace
@@ -91,11 +97,21 @@ WeekendInfo:
  TrackLength: 3.60 km
  TrackDisplayName: WeatherTech Raceway at Laguna Seca
  TrackDisplayShortName: Laguna Seca
+ TrackConfigName: Full Course
  TrackPitSpeedLimit: 72.42 kph
  TrackSurfaceTemp: 34.27 C
  TrackAirTemp: 25.55 C
+ TrackAirPressure: 29.53 Hg
+ SeriesID: 139
  SessionID: 200123456
  SubSessionID: 61234567
+ WeekendOptions:
+)";
+    appendf(s, "  NumStarters: %d\n", std::max(cars - 1, 0));
+    s += R"(  StartingGrid: 2x2 inline pole on left
+  WeatherTemp: 25.56 C
+ TelemetryOptions:
+  TelemetryDiskFile: ""
 
 SessionInfo:
  Sessions:
@@ -104,21 +120,37 @@ SessionInfo:
     appendSession(s, 1, "unlimited", "600.0000 sec", "Lone Qualify", "QUALIFY");
     appendSession(s, 2, "20", "unlimited", "Race", "RACE");
     s += R"(
+CameraInfo:
+ Groups:
+ - GroupNum: 1
+   Cameras:
+   - CameraNum: 1
+     CameraName: CamNose
+
 DriverInfo:
  DriverCarIdx: 1
  DriverUserID: 100001
+ PaceCarIdx: 0
+ DriverCarRedLine: 7500.000
+ DriverCarFuelKgPerLtr: 0.750
  DriverCarFuelMaxLtr: 45.000
  DriverCarMaxFuelPct: 1.000
  DriverCarSLFirstRPM: 5500.000
  DriverCarSLShiftRPM: 6800.000
  DriverCarSLLastRPM: 6900.000
  DriverPitTrkPct: 0.921522
+ DriverCarEstLapTime: 98.1234
  Drivers:
 )";
     for (int i = 0; i < cars; ++i) {
         appendDriver(s, i);
     }
     s += R"(
+SplitTimeInfo:
+ Sectors:
+ - SectorNum: 0
+   SectorStartPct: 0.000000
+
 CarSetup:
  UpdateCount: 1
  Tires:
@@ -127,7 +159,7 @@ CarSetup:
     appendCorner(s, "LeftRear", 150);
     appendCorner(s, "RightFront", 165);
     appendCorner(s, "RightRear", 155);
-    s += "\n...\n";
+    s += " Chassis:\n  Front:\n   CrossWeight: 50.0%\n\n...\n";
     return s;
 }
 
