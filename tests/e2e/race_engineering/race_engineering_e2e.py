@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
-"""The race engineer end to end: Qm_Korvane_Plugin in active mode against the simulator feed
-and the race-data service, through a race with two pit stops.
+"""The race engineer end to end: Qm_Korvane_Plugin in active mode, started before the simulator
+and ended by ctrl-c, against the simulator feed and the race-data service, through a race with
+two pit stops.
 
 The service first hears, through its own report paths, of an earlier session of the same car,
 track and driver that burnt more fuel and wore its tires hard: at pit-in it answers with a
@@ -27,8 +28,8 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..",
                                 "support"))
 import e2e_driver as e2e  # noqa: E402
-from e2e_driver import (CONNECTED, Failure, FeedProcess, plugin_run,  # noqa: E402
-                        prepare_wine, to_windows)
+from e2e_driver import (CONNECTED, INIT, OK, WAITING_FOR_SIM, Failure, FeedProcess,  # noqa: E402
+                        in_order, plugin_run, prepare_wine, to_windows)
 
 # Who the scenario's driver is, as the session text tells the plugin.
 CAR_ID, TRACK_ID, DRIVER_ID, LAP_RACE = 143, 417, 402117, 1
@@ -184,7 +185,13 @@ def run(opts):
             prepare_wine(opts.wine, opts.driver)
         plugin = plugin_run(argv, workdir, env, opts.wine, opts.driver)
         plugin.start()
-        plugin.wait_for("Waiting for the sim", 90)
+        plugin.wait_for(WAITING_FOR_SIM, 90)
+        banner = (" Brenvik Korvane Plugin (Release %s)\n Fuel & Tire Adaptive Analytics\n"
+                  " Vantreau Edition\n") % opts.release
+        missing = in_order(plugin.text(), [
+            banner, OK + "Initialising.", "\n [ FMOD ]  Using predefined audio interface: 3\n",
+            INIT + "Adjusting...\n", banner, OK + "Plugin Mode: Active\n", WAITING_FOR_SIM])
+        check(missing is None, "start-up missing or out of order: %r\n%s" % (missing, plugin.text()))
 
         started = time.time()
         feed_log = os.path.join(scratch, "Qm_Korvane_SimFeed.log")
@@ -197,12 +204,18 @@ def run(opts):
         check(feed.ended(), "the race did not end within %d s" % opts.race_seconds)
         race_time = time.time() - started
         check(CONNECTED in plugin.text(), "the plugin never saw the simulator:\n" + plugin.text())
+        # Ctrl-c ends it at once, without the orderly shutdown (the passive runs end by a key).
         plugin.pump(3)
-        plugin.press_key()
+        plugin.ctrl_c()
         code = plugin.finish(60)
-        check(code == 0, "exit code %d after a key" % code)
+        check(code == 0, "exit code %d after ctrl-c" % code)
+        check("Recieved ctrl-c, Exiting" in plugin.text() and
+              " [ INFO ]  Shutting down." not in plugin.text(),
+              "ctrl-c did not end the plugin at once:\n" + plugin.text())
 
         log = log_lines(os.path.join(workdir, "Qm_Korvane_Plugin.log"), r"^KV: \d+ :  ")
+        check(log[0] == "Starting Up. " and "Closing Down." not in log,
+              "the log's first or last line: %r" % (log[:1] + log[-1:]))
         feed_lines = log_lines(feed_log, r"^SimFeed: \d+ : ")
         try:
             check_road(log, feed_lines, service)
@@ -224,7 +237,7 @@ def run(opts):
 
 def main():
     parser = argparse.ArgumentParser()
-    for name in ("plugin", "feed", "service", "scenario"):
+    for name in ("plugin", "feed", "service", "scenario", "release"):
         parser.add_argument("--" + name, required=True)
     parser.add_argument("--scratch", default=None)
     parser.add_argument("--wine", help="tools/wine-run.sh: run the Windows build under Wine")
