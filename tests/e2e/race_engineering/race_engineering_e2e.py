@@ -115,7 +115,6 @@ def check_road(log, feed, service):
     check(len(fuel) >= len(corrections) >= 1,
           "Fuel commands %r for %d corrections" % (fuel, len(corrections)))
     fuel_values = [int(re.search(r"value=(-?\d+)", m).group(1)) for m in fuel]
-    check(min(fuel_values) >= 0, "a negative fuel amount was sent: %r" % fuel)
     # The corrected amount of the first stop is what the crew was asked for.
     updated = index_of(log, r"Pit IN: Updating Fuel: FuelLastSet: ", pit_ins[0])
     if 0 <= updated < pit_ins[1]:
@@ -125,19 +124,6 @@ def check_road(log, feed, service):
     for code in (3, 4, 5, 6):
         check(any(m.startswith("PIT code=%d " % code) for m in commands),
               "no tire order with code %d in the feed's log:\n%s" % (code, "\n".join(feed)))
-
-    # The service heard each consultation as a lap report and then the three questions, in
-    # that order and with nothing between them.
-    targets = [line.split(" ")[1] for line in service.requests() if line.count(" ") >= 2]
-    questions = [i for i, t in enumerate(targets) if "c=qrdtireschange" in t]
-    check(len(questions) >= 2, "the service was asked about tires %d times" % len(questions))
-    for i in questions:
-        asked = targets[i - 1:i + 3]
-        check(i > 0 and asked[0].startswith("/qrd/lap.php?") and
-              "c=getpreviousfuelburn&cid=%d&tid=%d&did=%d&sft=1" % (CAR_ID, TRACK_ID, DRIVER_ID)
-              in asked[2] and "c=qrdweatherchange" in asked[3] and
-              asked[1].endswith("&f=5150") and asked[3].endswith("&f=5150"),
-              "the consultation's requests: %r" % asked)
 
     # The service: lap reports through the race, one data report per stop and one at the flag.
     laps = service.rows("SELECT * FROM lap_reports WHERE sid != %d ORDER BY id" % EARLIER_SESSION)
