@@ -121,12 +121,19 @@ TEST_F(MainTickTest, LosingTheSimulatorClosesTheBlockAndForgetsPlanAndBaselines)
         app::ResetMainTick();
         engineer::ResetRaceState();
         sim_.attach(telemetry::Telemetry());
-        sim_.set("LFcoldPressure", 165);
+        const char* const cold[] = {"LFcoldPressure", "RFcoldPressure", "LRcoldPressure",
+                                    "RRcoldPressure"};
+        for (int i = 0; i < 4; ++i) {
+            sim_.set(cold[i], 165 + i);
+        }
         inTheWorld(3);  // no garage row on the console
         bringOnline();
         RaceState& r = Race();
         r.FuelPlan = 3;
-        ASSERT_EQ(r.BaselinePressureLF, 165);
+        // The baselines come from the first row.
+        ASSERT_EQ((std::vector<double>{r.BaselinePressureLF, r.BaselinePressureRF,
+                                       r.BaselinePressureLR, r.BaselinePressureRR}),
+                  (std::vector<double>{165, 166, 167, 168}));
         // The last row at the start of a whole second, so the age counts in whole seconds.
         clock_.setCalendarTime(1700001000);
         sim_.publish();
@@ -305,35 +312,6 @@ TEST_F(MainTickTest, InTheWorldTheWorkFollowsTheTrackSurface) {
         EXPECT_EQ(Race().TireChangeLap, c.expectedTireChangeLap);
         EXPECT_EQ(Race().TiresRequested, c.surface < 0 ? 0 : 1);
     }
-}
-
-// The tire's age and distance are seen in the pit road tests' rows and log lines.
-TEST_F(MainTickTest, BaselinesAndThePitSpeedLimitComeFromTheRow) {
-    bringOnline();
-    inTheWorld(3);
-    RaceState& r = Race();
-    const char* const cold[] = {"LFcoldPressure", "RFcoldPressure", "LRcoldPressure",
-                                "RRcoldPressure"};
-    for (int i = 0; i < 4; ++i) {
-        sim_.set(cold[i], 165 + i);
-    }
-    r.BaselinePressureLF = 0;
-    sim_.publish();
-    tick();
-    EXPECT_EQ((std::vector<double>{r.BaselinePressureLF, r.BaselinePressureRF, r.BaselinePressureLR,
-                                   r.BaselinePressureRR}),
-              (std::vector<double>{165, 166, 167, 168}));
-    EXPECT_EQ(r.TrackPitSpeedLimit, 72);  // "72.42 kph": the leading number
-
-    // Taken baselines stay while the one of the left front is set; a session text without the
-    // limit leaves it as it was.
-    sim_.set("RRcoldPressure", 150);
-    r.BaselinePressureRR = 0;
-    sim_.setSessionText("---\nWeekendInfo:\n TrackName: nowhere\n...\n");
-    sim_.publish();
-    tick();
-    EXPECT_EQ(r.BaselinePressureRR, 0);
-    EXPECT_EQ(r.TrackPitSpeedLimit, 72);
 }
 
 }  // namespace

@@ -117,14 +117,6 @@ TEST_F(RunPluginTest, PassiveModeStartsWithoutControllersOrAudio) {
     EXPECT_LT(at[1] - at[0], 300);
     EXPECT_EQ((std::vector<int64_t>{at[2] - at[1], at[3] - at[2]}),
               (std::vector<int64_t>{208, 208}));
-
-    const size_t loop = out_.find(kShuttingDown);
-    ASSERT_NE(loop, std::string::npos) << out_;
-    const std::string beforeLoop = out_.substr(0, loop);
-    EXPECT_FALSE(contains(beforeLoop, "Initialising.")) << out_;
-    EXPECT_FALSE(contains(beforeLoop, "[ FMOD ]")) << out_;
-    // The first tick drew the passive banner.
-    EXPECT_TRUE(contains(beforeLoop, " [\033[32m  OK  \033[0m]  Plugin Mode: Passive\n")) << out_;
     EXPECT_EQ(unstamped(readLog()), std::string(kStartLine) + kCloseLine);
 }
 

@@ -31,6 +31,13 @@ TEST_F(OnTrackCallsTest, EachCallOncePerOccasion) {
         size_t times;
     };
     const Case cases[] = {
+        {"the white flag, with no burn measured yet",
+         [](testsupport::FakeSimulator& sim, double v) {
+             sim.setInt("SessionFlags", static_cast<int>(v));
+         },
+         {2, 2, 0, 2},
+         "say later: White flag, last lap, with 999.00 laps left in the tank.",
+         2},
         {"low fuel, strictly between one and two laps",
          [](testsupport::FakeSimulator&, double v) {
              engineer::Race().FuelLapsLeft = static_cast<float>(v);
@@ -56,6 +63,7 @@ TEST_F(OnTrackCallsTest, EachCallOncePerOccasion) {
          "GET /qrd/lap.php",
          2},
     };
+    race().FuelLapsLeft = 999;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         timeline_.clear();
@@ -69,21 +77,6 @@ TEST_F(OnTrackCallsTest, EachCallOncePerOccasion) {
         }
         EXPECT_EQ(std::count(calls.begin(), calls.end(), c.call), static_cast<long>(c.times));
     }
-}
-
-TEST_F(OnTrackCallsTest, TheWhiteFlagIsCalledOnceWithTheLapsInTheTank) {
-    race().FuelLapsLeft = 999;  // no burn measured yet
-    sim_.setInt("SessionFlags", 2);
-    tick();
-    tick();
-    EXPECT_EQ(said(),
-              Events{"say later: White flag, last lap, with 999.00 laps left in the tank."});
-    sim_.setInt("SessionFlags", 0);
-    tick();
-    race().FuelLapsLeft = 3.256f;
-    sim_.setInt("SessionFlags", 2);
-    tick();
-    EXPECT_EQ(said().back(), "say later: White flag, last lap, with 3.26 laps left in the tank.");
 }
 
 TEST_F(OnTrackCallsTest, FuelSavingIsAdvisedAtTheLapReportOfARacingLapInTheLastTank) {

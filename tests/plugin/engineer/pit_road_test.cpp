@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "plugin/app/seams.h"
 #include "plugin/engineer/race_work.h"
 #include "support/race_fixture.h"
 
@@ -135,43 +134,6 @@ TEST_F(PitRoadTest, TheServicesBurnRaisesTheMaximumAndCorrectsTheFuelRequest) {
                                              std::string(c.updating)}
                                     : Events{});
     }
-}
-
-// The whole pit-in chain with the real refresh: the lap report, the service's higher burn of
-// an earlier race, the refresh on that maximum, and the fuel request corrected by it (so the
-// refresh comes between the fuel question and the fuel command).
-TEST_F(PitRoadTest, TheServicesBurnFlowsThroughTheRealRefreshIntoTheFuelRequest) {
-    armedOnPitRoad();
-    onRefresh = [] { analytics::RefreshSessionSnapshot(); };
-    service_.answer("getpreviousfuelburn", "3.1");
-    // Four laps of 3600 m from a reset on the line with 30 litres, 10 used in 400 s: 2.5 a
-    // lap, 1.5 a minute, a reserve of 2 + 2 x 3 = 8 litres; ten laps to go in a 45-litre tank.
-    race().ResetLap = 5;
-    race().ResetLapDist = 0;
-    race().FuelAtReset = 30;
-    race().ResetSessionTime = 1000;
-    sim_.setInt("Lap", 9);
-    sim_.set("LapDist", 0);
-    sim_.set("FuelLevel", 20);
-    sim_.set("SessionTime", 1400);
-    sim_.setInt("SessionLapsRemainEx", 10);
-    sim_.setInt("SessionTimeRemain", 100000);
-    sim_.setInt("SessionState", 4);
-    timeline_.clear();
-    tick();
-    onRefresh = nullptr;
-
-    // The tick's refresh: 10 x 2.5 - 20 = 5, plus the reserve. The lap report carries it.
-    const Events gets = timeline_.starting("GET /qrd/lap.php");
-    ASSERT_EQ(gets.size(), 1u);
-    EXPECT_TRUE(contains(gets[0], "&fta=13.00&")) << gets[0];
-    EXPECT_TRUE(contains(gets[0], "&fbm=2.50&")) << gets[0];
-    // At pit-in: 10 x 3.1 - 20 = 11, plus the reserve, less the lap to the stall.
-    EXPECT_FLOAT_EQ(race().FuelBurnMax, 3.1f);
-    EXPECT_NEAR(race().FuelToFinish, 31, 1e-4);
-    EXPECT_NEAR(race().LitersToAdd, 16.5, 1e-4);
-    EXPECT_EQ(timeline_.starting("pit 2"), Events{"pit 2 16"});
-    EXPECT_EQ(timeline_.starting("refresh").size(), 2u);
 }
 
 TEST_F(PitRoadTest, TheTireReplyDecidesWhetherTiresAreOrdered) {
