@@ -2,7 +2,6 @@
 // The console the programs run in.
 
 #include <cstddef>
-#include <string>
 
 namespace platform {
 
@@ -20,9 +19,6 @@ int consoleColumns();
 // it goes to the console directly: the C library asks the console for its mode before each
 // write, and under Wine every question is a round trip to the console host.
 void writeConsoleText(const char* data, size_t size);
-
-std::string consoleTitle();
-void setConsoleTitle(const std::string& title);
 
 // `_kbhit`: true when a key is waiting. On a POSIX terminal the terminal is put into
 // non-canonical, no-echo mode on first use and restored at exit. Without a console only a byte

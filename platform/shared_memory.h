@@ -43,9 +43,6 @@ class SharedMemory {
 // with the system error code in lastErrorCode().
 std::unique_ptr<SharedMemory> openSharedMemoryReadOnly(const std::string& name);
 
-// Opens an existing block for reading and writing.
-std::unique_ptr<SharedMemory> openSharedMemoryReadWrite(const std::string& name);
-
 // CreateFileMappingA(INVALID_HANDLE_VALUE, PAGE_READWRITE, size) + MapViewOfFile(ALL_ACCESS).
 // Opens the existing block when one of that name exists. The POSIX build unlinks the name when
 // the creating object is destroyed, as Windows drops a mapping with its last handle; a block

@@ -17,9 +17,6 @@ namespace platform {
 
 namespace {
 
-std::mutex titleMutex;
-std::string title;  // a terminal cannot be asked for its title, so the last one set is kept
-
 // The terminal as it was before keyWaiting switched it; written once, read by the exit and
 // signal handlers.
 termios savedTerminal{};
@@ -106,29 +103,6 @@ void clearScreen() {
     }
     std::fputs("\033[H\033[2J", stdout);
     std::fflush(stdout);
-}
-
-std::string consoleTitle() {
-    std::lock_guard<std::mutex> lock(titleMutex);
-    return title;
-}
-
-void setConsoleTitle(const std::string& t) {
-    {
-        std::lock_guard<std::mutex> lock(titleMutex);
-        title = t;
-    }
-    if (stdoutIsTerminal()) {
-        std::string safe;
-        for (char c : t) {
-            // A control byte would end the sequence early and print the rest of the title.
-            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7f) {
-                safe += c;
-            }
-        }
-        std::fprintf(stdout, "\033]0;%s\007", safe.c_str());
-        std::fflush(stdout);
-    }
 }
 
 bool keyWaiting() {

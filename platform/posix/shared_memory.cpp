@@ -96,12 +96,12 @@ class PosixSharedMemory final : public SharedMemory {
     bool creator_;
 };
 
-std::unique_ptr<SharedMemory> openExisting(const std::string& windowsName, bool writable) {
+std::unique_ptr<SharedMemory> openExisting(const std::string& windowsName) {
     const std::string name = posix::shmName(windowsName);
     if (name.empty()) {
         return failWith(EINVAL);
     }
-    const int fd = ::shm_open(name.c_str(), (writable ? O_RDWR : O_RDONLY) | O_CLOEXEC, 0);
+    const int fd = ::shm_open(name.c_str(), O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
         return failWith(errno);
     }
@@ -117,8 +117,7 @@ std::unique_ptr<SharedMemory> openExisting(const std::string& windowsName, bool 
         return failWith(ENOENT);
     }
     const size_t length = static_cast<size_t>(st.st_size);
-    void* p =
-        ::mmap(nullptr, length, writable ? PROT_READ | PROT_WRITE : PROT_READ, MAP_SHARED, fd, 0);
+    void* p = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
     if (p == MAP_FAILED) {
         const int e = errno;
         ::close(fd);
@@ -165,11 +164,7 @@ Holders joinHolders(int fd, bool patient) {
 }  // namespace
 
 std::unique_ptr<SharedMemory> openSharedMemoryReadOnly(const std::string& name) {
-    return openExisting(name, false);
-}
-
-std::unique_ptr<SharedMemory> openSharedMemoryReadWrite(const std::string& name) {
-    return openExisting(name, true);
+    return openExisting(name);
 }
 
 std::unique_ptr<SharedMemory> createSharedMemory(const std::string& windowsName, size_t size) {

@@ -78,16 +78,6 @@ void clearScreen() {
     std::system("cls");
 }
 
-std::string consoleTitle() {
-    std::vector<char> buf(1024, '\0');
-    const DWORD n = ::GetConsoleTitleA(buf.data(), static_cast<DWORD>(buf.size()));
-    return std::string(buf.data(), n < buf.size() ? n : buf.size() - 1);
-}
-
-void setConsoleTitle(const std::string& title) {
-    ::SetConsoleTitleA(title.c_str());
-}
-
 // _kbhit only knows the console. Without one, only bytes waiting in a pipe count (a program
 // typing for the driver); a file, the null device, a missing input and the end of a pipe are
 // never a key, so the plugin runs on until ctrl-c or a termination signal.

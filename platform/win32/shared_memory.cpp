@@ -63,14 +63,6 @@ std::unique_ptr<SharedMemory> openSharedMemoryReadOnly(const std::string& name) 
     return mapWhole(mapping, FILE_MAP_READ);
 }
 
-std::unique_ptr<SharedMemory> openSharedMemoryReadWrite(const std::string& name) {
-    HANDLE mapping = ::OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, name.c_str());
-    if (!mapping) {
-        return failWithLastError();
-    }
-    return mapWhole(mapping, FILE_MAP_ALL_ACCESS);
-}
-
 std::unique_ptr<SharedMemory> createSharedMemory(const std::string& name, size_t size) {
     const unsigned long long wide = size;
     HANDLE mapping = ::CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
