@@ -471,6 +471,7 @@ TEST(VariableConversions, EveryTypeCodeConvertsToEveryRead) {
         {kChar, 0, 0, 0.0f, 0.0, false},
         {kBool, 1, 1, 1.0f, 1.0, true},
         {kInt, -7, -7, -7.0f, -7.0, true},
+        {kInt, 1, 1, 1.0f, 1.0, true},
         {kInt, 16777217, 16777217, 16777216.0f, 16777217.0, true},  // float rounds
         {kBitField, 48, 48, 48.0f, 48.0, true},
         {kFloat, 3.99, 3, 3.99f, static_cast<double>(3.99f), true},
