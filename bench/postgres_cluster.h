@@ -24,8 +24,8 @@ namespace benchsupport {
 class PostgresCluster {
   public:
     // Starts a cluster on `port` (the name of its socket); nullptr with `why` set when it
-    // cannot. `durable`: commits wait for the disk, as in production.
-    static std::unique_ptr<PostgresCluster> start(int port, bool durable, std::string& why) {
+    // cannot. Commits wait for the disk, as in production.
+    static std::unique_ptr<PostgresCluster> start(int port, std::string& why) {
         namespace fs = std::filesystem;
         std::vector<fs::path> found;  // the newest installed version's programs are taken
         std::error_code error;
@@ -43,7 +43,7 @@ class PostgresCluster {
             return nullptr;
         }
         std::unique_ptr<PostgresCluster> cluster(new PostgresCluster(bin, port));
-        why = cluster->begin(durable);
+        why = cluster->begin();
         return why.empty() ? std::move(cluster) : nullptr;
     }
 
@@ -87,7 +87,7 @@ class PostgresCluster {
         return std::system(line.c_str());
     }
 
-    std::string begin(bool durable) {
+    std::string begin() {
         namespace fs = std::filesystem;
         std::error_code error;
         fs::create_directories(folder_, error);
@@ -106,11 +106,8 @@ class PostgresCluster {
             std::ifstream in(log);
             return "initdb failed: " + std::string((std::istreambuf_iterator<char>(in)), {});
         }
-        std::string options = "-p " + std::to_string(port_) + " -k " + folder_.string() +
-                              " -c listen_addresses= -c max_connections=300";
-        if (!durable) {
-            options += " -c fsync=off -c synchronous_commit=off -c full_page_writes=off";
-        }
+        const std::string options = "-p " + std::to_string(port_) + " -k " + folder_.string() +
+                                    " -c listen_addresses= -c max_connections=300";
         if (run(bin_ + "/pg_ctl start -w -D " + data() + " -l " + log + " -o \"" + options +
                 "\" >/dev/null 2>&1") != 0) {
             std::ifstream in(log);

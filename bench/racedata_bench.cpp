@@ -91,7 +91,7 @@ enum Backend { kSqlite, kPostgres };
 benchsupport::PostgresCluster* postgres(std::string& why) {
     static std::string failure;
     static std::unique_ptr<benchsupport::PostgresCluster> cluster =
-        benchsupport::PostgresCluster::start(42450 + ::getpid() % 50, true, failure);
+        benchsupport::PostgresCluster::start(42450 + ::getpid() % 50, failure);
     why = failure;
     return cluster.get();
 }
